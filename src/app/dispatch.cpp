@@ -1,0 +1,110 @@
+// The dispatch on JOB, written as data: each row names a page, the handler
+// it runs, and for storing handlers the page or error page each result code
+// leads to. Rows stand in the fixed order in which page names are compared.
+#include "app/dispatch.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <span>
+
+#include "app/frame.h"
+#include "app/globals.h"
+#include "app/login.h"
+#include "pages/pages.h"
+#include "settings/strdef.h"
+#include "settings/sysinfo.h"
+
+namespace {
+
+using Page = void (*)();
+using Store = int (*)();
+
+// What follows a result code: the next page, or (with next == nullptr) the
+// error page with the texts of the title and message slots.
+struct Outcome {
+  int code;
+  Page next;
+  int title;
+  int message;
+};
+
+struct Route {
+  const char* job;
+  Page page;       // a page, or the special case that runs for this name
+  Store store;     // a storing handler whose result is looked up in outcomes
+  std::span<const Outcome> outcomes;
+  Page then;       // runs after the handler whatever it returned
+};
+
+// Set when a handler has ended the request (log-off): no further row runs.
+bool g_stop = false;
+
+void run_TOP() { j_TOP(g_SKEY); }
+
+void run_LOGOFF() {
+  if (G_MST_USER.MODE != 1 || !g_SKEY[0]) return;
+  char user_id[24] = "";
+  if (ReadMST_SKEY(static_cast<int32_t>(atol(g_SKEY)), user_id) == 0) DeleteMST_SKEY(user_id);
+  if (SYSINFO.LOGOFF_URL[0])
+    j_LOGOFF();
+  else
+    j_login();
+  g_stop = true;
+}
+
+// Routes in the order page names are compared. Later page families add
+// their rows here, at their place in the order.
+constexpr Route kRoutes[] = {
+    {"TOP", run_TOP, nullptr, {}, nullptr},
+    {"LOGOFF", run_LOGOFF, nullptr, {}, nullptr},
+};
+
+// Pages served before any log-in or key check.
+constexpr Route kNoLogin[] = {
+    {"BORDWRITEFIN", nullptr, nullptr, {}, nullptr},
+};
+
+void run_route(const Route& r) {
+  if (r.page) r.page();
+  if (r.store) {
+    int code = r.store();
+    for (const Outcome& o : r.outcomes) {
+      if (o.code != code) continue;
+      if (o.next)
+        o.next();
+      else
+        j_ERROR2(msg(o.title), msg(o.message));
+      break;
+    }
+  }
+  if (r.then) r.then();
+}
+
+}  // namespace
+
+void dispatch() {
+  g_stop = false;
+  for (const Route& r : kRoutes) {
+    if (g_stop) break;
+    if (strcmp(g_JOB, r.job) != 0) continue;
+    try {
+      run_route(r);
+    } catch (...) {
+      // A handler that failed unexpectedly ends the request with what it
+      // printed so far; nothing escapes the process entry.
+      g_stop = true;
+    }
+  }
+}
+
+bool dispatch_without_login() {
+  for (const Route& r : kNoLogin) {
+    if (strcmp(g_JOB, r.job) != 0) continue;
+    try {
+      run_route(r);
+    } catch (...) {
+    }
+    return true;
+  }
+  return false;
+}

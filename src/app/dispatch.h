@@ -1,0 +1,9 @@
+// The dispatch on JOB: page names in their fixed order, the handler each
+// runs, and what follows a storing handler's result code.
+#pragma once
+
+// Runs every handler whose page name equals g_JOB, in table order.
+void dispatch();
+// Runs the handlers reachable without a log-in (only "BORDWRITEFIN");
+// true when g_JOB named one.
+bool dispatch_without_login();

@@ -1,0 +1,49 @@
+// Shift_JIS character stepping and bounded copies into fixed-width fields.
+//
+// A byte 0x7F-0xA0 or 0xE0-0xFF starts a two-byte character; its second byte
+// is never examined on its own. Every scan of stored text steps this way.
+#pragma once
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+inline bool sjis_lead(unsigned char c) {
+  return (c >= 0x7F && c <= 0xA0) || c >= 0xE0;
+}
+
+// Length of the longest prefix of `s` that is at most `max` bytes and does
+// not end inside a two-byte character.
+inline size_t sjis_fit(std::string_view s, size_t max) {
+  if (s.size() <= max) return s.size();
+  size_t i = 0;
+  while (i < max) {
+    size_t step = sjis_lead(static_cast<unsigned char>(s[i])) ? 2 : 1;
+    if (i + step > max) break;
+    i += step;
+  }
+  return i;
+}
+
+// Copies `src` into a buffer of `size` bytes, NUL-terminated, cut at a
+// character boundary when it does not fit. The rest of the buffer is left
+// as it was (records are cleared before they are filled).
+inline void copy_text(char* dst, size_t size, std::string_view src) {
+  if (size == 0) return;
+  size_t n = sjis_fit(src, size - 1);
+  std::memcpy(dst, src.data(), n);
+  dst[n] = '\0';
+}
+
+// The same for a fixed-width field: the field is cleared first, so the bytes
+// after the terminator are zero as the record layouts require.
+template <size_t N>
+inline void set_field(char (&dst)[N], std::string_view src) {
+  std::memset(dst, 0, N);
+  copy_text(dst, N, src);
+}
+
+// The text held in a fixed-width field (stops at the first NUL or the width).
+template <size_t N>
+inline std::string_view field(const char (&f)[N]) {
+  return std::string_view(f, strnlen(f, N));
+}

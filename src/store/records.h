@@ -1,0 +1,115 @@
+// Shared mechanics of the record files: exclusive locks for read-modify-
+// write, whole-file reads, atomic replacement, and the two record
+// conventions (fixed-size binary records and comma-separated text lines).
+//
+// Every change to a store runs under DirLock on the file's path. The lock is
+// an flock on the directory holding the file, so it survives the rename that
+// replaces the file and adds nothing to the data layout. Locks are
+// re-entrant within a process: an operation that calls another operation on
+// the same directory does not deadlock. Readers take no lock: rewrites go to
+// a temporary file that is renamed over the old one, so a reader sees either
+// the old or the new file, never a missing or half-written one.
+#pragma once
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class DirLock {
+ public:
+  explicit DirLock(const char* path);
+  ~DirLock();
+  DirLock(const DirLock&) = delete;
+  DirLock& operator=(const DirLock&) = delete;
+  bool held() const { return key_.size() > 0; }
+
+ private:
+  std::string key_;
+};
+
+// Owns a descriptor and closes it.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { reset(); }
+  Fd(Fd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+  Fd& operator=(Fd&& o) noexcept { reset(o.fd_); o.fd_ = -1; return *this; }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  bool ok() const { return fd_ >= 0; }
+  void reset(int fd = -1);
+
+ private:
+  int fd_;
+};
+
+// Reads a whole open file from offset 0 in as few read calls as possible.
+bool read_fd(int fd, std::string& out);
+// Reads a whole file without creating it; false when it cannot be opened.
+bool read_file(const char* path, std::string& out);
+// Writes all bytes (retrying short writes); false on error.
+bool write_all(int fd, const void* data, size_t len);
+bool pwrite_all(int fd, const void* data, size_t len, long offset);
+
+// Replaces `path` by `bytes`: removes any leftover `tmp`, writes it
+// completely, then renames it over `path`. The old file stays in place until
+// the rename, so a failure at any step leaves it untouched. 0 or -1.
+int replace_file(const char* path, const char* tmp, std::string_view bytes);
+
+// Appends with one write to a descriptor opened with O_APPEND, so that
+// simultaneous appends from several processes never overwrite each other.
+// Creates the file (0600) when it is missing. 0 or -1.
+int append_file(const char* path, std::string_view bytes);
+
+// mkdir with mode 0700; an existing directory is fine.
+void make_dir(const char* path);
+
+// ---- Fixed-size records ------------------------------------------------
+
+// All whole records of a file opened with b_open (so a missing file is
+// created empty, where its directory exists). A trailing partial record is
+// ignored. False when the file cannot be opened.
+template <class R>
+bool load_records(const char* path, std::vector<R>& out);
+// The same for bytes already read.
+template <class R>
+void split_records(std::string_view bytes, std::vector<R>& out) {
+  size_t n = bytes.size() / sizeof(R);
+  out.resize(n);
+  if (n) std::memcpy(static_cast<void*>(out.data()), bytes.data(), n * sizeof(R));
+}
+template <class R>
+std::string_view record_bytes(const std::vector<R>& v) {
+  return std::string_view(reinterpret_cast<const char*>(v.data()), v.size() * sizeof(R));
+}
+template <class R>
+int save_records(const char* path, const char* tmp, const std::vector<R>& v) {
+  return replace_file(path, tmp, record_bytes(v));
+}
+
+bool load_bytes_b_open(const char* path, std::string& out);
+template <class R>
+bool load_records(const char* path, std::vector<R>& out) {
+  std::string bytes;
+  if (!load_bytes_b_open(path, bytes)) return false;
+  split_records(bytes, out);
+  return true;
+}
+
+// Writes record `index` (from 0) of `path` in place, or appends it when
+// index equals the number of whole records (the write then lands right after
+// the last whole record, dropping a partial tail). 0 or -1.
+int put_record(const char* path, size_t index, const void* rec, size_t size);
+
+// ---- Text records ------------------------------------------------------
+
+// Splits text into line pieces as a 1000-byte line buffer reads them: each
+// piece ends after a line feed or after `max` bytes (999), whichever comes
+// first. Every piece is handled as a line of its own.
+std::vector<std::string_view> line_pieces(std::string_view text, size_t max = 999);
+
+// Opens a text store as "r+" and, failing that, creates it empty ("w+"),
+// then reads it whole. False when neither works.
+bool load_text_store(const char* path, std::string& out);
