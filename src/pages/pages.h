@@ -1,3 +1,4 @@
-// Declarations of the page handlers. A handler is j_ followed by its page
-// name; storing handlers whose result picks the next page return int.
+// Declarations of the page handlers, one header per page family. A handler
+// is j_ followed by its page name; storing handlers whose result picks the
+// next page return int.
 #pragma once
