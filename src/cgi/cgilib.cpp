@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -148,12 +149,14 @@ class DropSink : public Sink {
 
 class TextSink : public Sink {
  public:
-  // Of the value and its line break at most MAX_TEXT_VALUE bytes are
-  // collected; the last two of them are dropped as the line break.
+  // At most MAX_TEXT_VALUE bytes of the value are kept; later bytes are lost.
+  // One byte more is collected so that finish() can tell a cut value and
+  // cut it at a character boundary.
   void emit(std::string_view s) override {
-    size_t room = MAX_TEXT_VALUE - std::min(MAX_TEXT_VALUE, value.size());
+    size_t room = MAX_TEXT_VALUE + 1 - std::min(MAX_TEXT_VALUE + 1, value.size());
     value.append(s.substr(0, std::min(room, s.size())));
   }
+  void finish() { value.resize(sjis_fit(value, MAX_TEXT_VALUE)); }
   std::string value;
 };
 
@@ -305,6 +308,7 @@ void decode_multipart(const char* ctype) {
       TextSink text;
       complete = until_separator(in, sep, text);
       if (!complete) return;
+      text.finish();
       add_entry(std::move(name), std::move(text.value));
     } else if (filename.empty()) {
       add_entry(std::move(name), std::string());
@@ -397,8 +401,13 @@ int StrFind(std::string_view text, std::string_view pattern) {
   if (pattern.empty()) return -1;
   for (size_t i = 0; i < text.size();) {
     if (text.size() - i >= pattern.size() &&
-        memcmp(text.data() + i, pattern.data(), pattern.size()) == 0)
-      return static_cast<int>(i);
+        memcmp(text.data() + i, pattern.data(), pattern.size()) == 0) {
+      // The match must also end at a character boundary: a pattern that
+      // stops after the first byte of a two-byte character does not match it.
+      size_t end = i + pattern.size(), j = i;
+      while (j < end) j += sjis_lead(static_cast<unsigned char>(text[j])) ? 2 : 1;
+      if (j == end) return static_cast<int>(i);
+    }
     i += sjis_lead(static_cast<unsigned char>(text[i])) ? 2 : 1;
   }
   return -1;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -40,8 +41,10 @@ int filemove(const char* src, const char* dst) {
   char buf[65536];
   for (;;) {
     ssize_t n = read(in.get(), buf, sizeof buf);
-    if (n <= 0) break;
-    if (!write_all(out.get(), buf, static_cast<size_t>(n))) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) break;
+    // A read error must not pass a cut copy off as the moved file.
+    if (n < 0 || !write_all(out.get(), buf, static_cast<size_t>(n))) {
       out.reset();
       unlink(tmp.c_str());
       return -1;
