@@ -33,6 +33,7 @@ chmod 700 "$site/data"
 install -m 755 "$build/morvel.cgi" "$site/cgi-bin/morvel.cgi"
 cp site-files/lang/*.lng "$site/cgi-bin/"
 for f in site-files/pic/*; do
+  [ -f "$f" ] || continue
   case "$f" in *.py|*.sh|*.txt) continue ;; esac
   cp "$f" "$site/htdocs/morvelpic/"
 done
