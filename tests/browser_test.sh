@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Browser test: serves a fresh site with lighttpd and runs the main user
+# journey in headless Chromium. Skips (exit 77) when lighttpd, Chromium or
+# Node.js is missing, and says so.
+set -u
+build=${1:-build}
+root=$(cd "$(dirname "$0")/.." && pwd)
+case "$build" in /*) ;; *) build="$root/$build" ;; esac
+here="$root/tests/browser"
+
+missing=()
+command -v lighttpd >/dev/null 2>&1 || [ -x /usr/sbin/lighttpd ] || missing+=(lighttpd)
+[ -x "${CHROMIUM:-/usr/bin/chromium}" ] || missing+=(chromium)
+command -v node >/dev/null 2>&1 || missing+=(node)
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "SKIPPED the browser test: missing ${missing[*]} (install them to run it)."
+  exit 77
+fi
+if [ ! -d "$here/node_modules/playwright-core" ]; then
+  (cd "$here" && npm install --no-audit --no-fund --silent) || {
+    echo "SKIPPED the browser test: cannot install playwright-core from npm."
+    exit 77
+  }
+fi
+
+site=$(mktemp -d /tmp/morvel-browser-XXXXXX)
+port=$((20000 + RANDOM % 20000))
+out=$(MORVEL_SITE="$site" MORVEL_SETUP_ONLY=1 "$root/tools/serve.sh" "$build") || {
+  echo "$out"; echo "site set-up failed"; exit 1; }
+password=$(printf '%s\n' "$out" | sed -n 's/^  password: \([^ ]*\).*/\1/p')
+[ -n "$password" ] || { echo "$out"; echo "no administrator password printed"; exit 1; }
+
+MORVEL_SITE="$site" PORT=$port BIND=127.0.0.1 \
+  "$(command -v lighttpd || echo /usr/sbin/lighttpd)" -D -f "$root/tools/lighttpd.conf" &
+server=$!
+trap 'kill $server 2>/dev/null; wait $server 2>/dev/null; rm -rf "$site"' EXIT
+for _ in $(seq 50); do
+  curl -fs "http://127.0.0.1:$port/cgi-bin/morvel.cgi" >/dev/null 2>&1 && break
+  sleep 0.1
+done
+
+artifacts="$here/artifacts"
+rm -rf "$artifacts"
+timeout 120 node "$here/journey.mjs" "http://127.0.0.1:$port" "$password" "$artifacts"
