@@ -1,0 +1,483 @@
+// Message text to HTML: line-end conversions, quote colouring, linking of
+// addresses, neutralising of page-structure tags, reply quoting, digit
+// grouping and the small text helpers. Each conversion is one Shift_JIS-aware
+// pass that builds its result in a bounded scratch string; the in-place forms
+// copy the result back into the caller's buffer.
+#include "text/convert.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "cgi/sjis.h"
+
+namespace {
+
+constexpr size_t UNBOUNDED = std::string::npos;
+
+inline unsigned char uc(char c) { return static_cast<unsigned char>(c); }
+
+// Length of the character at t[i]: 2 for a two-byte character, 1 for any
+// other byte, 0 for a first byte standing last, which ends the text.
+size_t char_len(std::string_view t, size_t i) {
+  if (!sjis_lead(uc(t[i]))) return 1;
+  return i + 1 < t.size() ? 2 : 0;
+}
+
+bool starts(std::string_view t, size_t i, std::string_view s) {
+  return t.size() - i >= s.size() && t.compare(i, s.size(), s) == 0;
+}
+
+// Position of the first occurrence of `pat` at a character boundary at or
+// after `from`, or npos.
+size_t find_at_char(std::string_view t, size_t from, std::string_view pat) {
+  for (size_t i = from; i < t.size();) {
+    if (starts(t, i, pat)) return i;
+    size_t n = char_len(t, i);
+    if (n == 0) break;
+    i += n;
+  }
+  return std::string_view::npos;
+}
+
+// The text of a string argument: up to its first NUL, as in a C buffer.
+std::string_view text_of(std::string_view v) {
+  return v.substr(0, v.find('\0'));
+}
+
+// The text held in a caller's buffer of `size` bytes.
+std::string_view text_in(const char* buf, size_t size) {
+  return std::string_view(buf, strnlen(buf, size));
+}
+
+// A result under construction, holding at most `cap` bytes. Pieces are
+// appended whole or not at all: a character, a tag or an entity is never
+// cut. Once a piece does not fit the result is full and takes nothing more,
+// so a text is cut at one place and not thinned out. Room can be held back
+// for a closing tag that must follow whatever comes in between.
+class Out {
+ public:
+  explicit Out(size_t cap) : cap_(cap) {}
+
+  bool full() const { return full_; }
+  size_t size() const { return s_.size(); }
+
+  bool put(std::string_view piece) { return put_holding(piece, 0); }
+
+  // Appends `piece` and holds back `hold` more bytes.
+  bool put_holding(std::string_view piece, size_t hold) {
+    if (full_) return false;
+    if (!fits(piece.size() + hold, 0)) {
+      full_ = true;
+      return false;
+    }
+    s_.append(piece);
+    held_ += hold;
+    return true;
+  }
+
+  // Appends `piece`, which may use `release` bytes of the held-back room.
+  bool put_releasing(std::string_view piece, size_t release) {
+    if (full_) return false;
+    if (!fits(piece.size(), release)) {
+      full_ = true;
+      return false;
+    }
+    held_ -= release;
+    s_.append(piece);
+    return true;
+  }
+
+  // Appends into the held-back room; always fits.
+  void put_held(std::string_view piece) {
+    s_.append(piece);
+    held_ -= piece.size();
+  }
+
+  std::string take() { return std::move(s_); }
+
+ private:
+  // Whether `n` more bytes fit once `release` held-back bytes are let go.
+  bool fits(size_t n, size_t release) const {
+    return cap_ == UNBOUNDED || s_.size() + (held_ - release) + n <= cap_;
+  }
+
+  size_t cap_;
+  size_t held_ = 0;
+  bool full_ = false;
+  std::string s_;
+};
+
+// Copies a result back into the caller's buffer; callers build results of at
+// most size - 1 bytes.
+void store(char* buf, size_t size, const std::string& r) {
+  size_t n = r.size() < size ? r.size() : size - 1;
+  memcpy(buf, r.data(), n);
+  buf[n] = '\0';
+}
+
+// Runs a conversion on a caller's buffer of `size` bytes in place.
+template <typename F>
+void in_place(char* text, size_t size, F conv) {
+  if (text == nullptr || size == 0) return;
+  store(text, size, conv(text_in(text, size), size - 1));
+}
+
+// --- the conversions, each from a text to a result of at most `cap` bytes
+
+std::string do_CrLf_to_Cr(std::string_view t) {
+  std::string r;
+  r.reserve(t.size());
+  for (size_t i = 0; i < t.size();) {
+    size_t n = char_len(t, i);
+    if (n == 0) break;
+    if (t[i] != '\n') r.append(t, i, n);
+    i += n;
+  }
+  return r;
+}
+
+std::string do_CrLf_to_BR(std::string_view t, size_t cap) {
+  Out out(cap);
+  for (size_t i = 0; i < t.size() && out.size() < CONV_BR_LIMIT;) {
+    size_t n = char_len(t, i);
+    if (n == 0) break;
+    if (t[i] == '\r') {
+      if (!out.put("<BR>\n")) break;
+    } else if (t[i] != '\n') {
+      if (!out.put(t.substr(i, n))) break;
+    }
+    i += n;
+  }
+  return out.take();
+}
+
+std::string do_Add_Blue(std::string_view t, std::string_view color, size_t cap) {
+  static constexpr std::string_view CLOSE = "</FONT>";
+  enum { LINE_START, PLAIN, QUOTED, AFTER_QUOTED } state = LINE_START;
+  const std::string open = "<FONT COLOR=\"#" + std::string(color) + "\">";
+  Out out(cap);
+  for (size_t i = 0; i < t.size() && !out.full();) {
+    size_t n = char_len(t, i);
+    if (n == 0) break;
+    std::string_view ch = t.substr(i, n);
+    i += n;
+    if (n == 2) {
+      if (state == AFTER_QUOTED) {
+        if (!out.put_releasing(std::string(CLOSE) + std::string(ch), CLOSE.size()))
+          break;
+        state = PLAIN;
+        continue;
+      }
+      if (state == LINE_START) state = PLAIN;
+      out.put(ch);
+    } else if (ch[0] == '\r' || ch[0] == '\n') {
+      // CR, LF and CR LF end a line. The two line-start states stay as they
+      // are, so empty lines inside a quoted run keep it open.
+      if (state == PLAIN) state = LINE_START;
+      else if (state == QUOTED) state = AFTER_QUOTED;
+      out.put(ch);
+    } else if (state == LINE_START && ch[0] == '>') {
+      // The quote mark goes with its tag, and the closing tag's room is
+      // held from here on.
+      if (out.put_holding(open + ">", CLOSE.size())) state = QUOTED;
+    } else if (state == AFTER_QUOTED) {
+      if (ch[0] == '>') {
+        if (out.put(ch)) state = QUOTED;
+      } else if (out.put_releasing(std::string(CLOSE) + std::string(ch),
+                                   CLOSE.size())) {
+        state = PLAIN;
+      }
+    } else {
+      if (state == LINE_START) state = PLAIN;
+      out.put(ch);
+    }
+  }
+  if (state == QUOTED || state == AFTER_QUOTED) out.put_held(CLOSE);
+  return out.take();
+}
+
+// Length of the address at t[i]: up to the end or the first terminator.
+size_t url_len(std::string_view t, size_t i) {
+  size_t j = i;
+  for (; j < t.size(); j++) {
+    unsigned char c = uc(t[j]);
+    if (sjis_lead(c) || c == ' ' || c == '<' || c == '>' || c == ',' ||
+        c == '\r' || c == '\n')
+      break;
+  }
+  return j - i;
+}
+
+std::string do_Add_a_href(std::string_view t, size_t cap) {
+  Out out(cap);
+  // Copies t[from, to) character by character, the user's own mark-up.
+  auto copy = [&](size_t from, size_t to) {
+    for (size_t k = from; k < to;) {
+      size_t n = char_len(t, k);
+      if (n == 0 || !out.put(t.substr(k, n))) return;
+      k += n;
+    }
+  };
+  size_t i = 0;
+  while (i < t.size() && !out.full()) {
+    size_t n = char_len(t, i);
+    if (n == 0) break;
+    if (n == 2) {
+      out.put(t.substr(i, 2));
+      i += 2;
+    } else if (starts(t, i, "HTTP://") || starts(t, i, "http://") ||
+               starts(t, i, "HTTPS://") || starts(t, i, "https://")) {
+      std::string_view url = t.substr(i, url_len(t, i));
+      std::string link = "<A HREF=\"";
+      link.append(url).append("\">").append(url).append("</A>");
+      out.put(link);
+      i += url.size();
+    } else if (starts(t, i, "MAILTO:") || starts(t, i, "mailto:")) {
+      std::string_view url = t.substr(i, url_len(t, i));
+      std::string link = "<A HREF=\"";
+      link.append(url).append("\">").append(url.substr(7)).append("</A>");
+      out.put(link);
+      i += url.size();
+    } else if (starts(t, i, "<A HREF") || starts(t, i, "<a href")) {
+      size_t up = find_at_char(t, i, "</A>");
+      size_t low = find_at_char(t, i, "</a>");
+      size_t end = up < low ? up : low;
+      if (end == std::string_view::npos) {
+        copy(i, t.size());
+        break;
+      }
+      copy(i, end);
+      out.put("</A>");
+      i = end + 4;
+    } else if (starts(t, i, "<IMG") || starts(t, i, "<img")) {
+      size_t end = find_at_char(t, i, ">");
+      if (end == std::string_view::npos) {
+        copy(i, t.size());
+        break;
+      }
+      copy(i, end + 1);
+      i = end + 1;
+    } else {
+      out.put(t.substr(i, 1));
+      i++;
+    }
+  }
+  return out.take();
+}
+
+std::string do_HtmlConvert(std::string_view t, size_t cap) {
+  static constexpr std::string_view TAGS[] = {
+      "<META", "<TABLE", "</TABLE", "<TR",   "</TR",
+      "<TD",   "</TD",   "<HTML",   "</HTML"};
+  Out out(cap);
+  for (size_t i = 0; i < t.size() && !out.full();) {
+    size_t n = char_len(t, i);
+    if (n == 0) break;
+    bool structural = false;
+    if (n == 1 && t[i] == '<')
+      for (std::string_view tag : TAGS)
+        if (starts(t, i, tag)) structural = true;
+    out.put(structural ? std::string_view("&lt;") : t.substr(i, n));
+    i += n;
+  }
+  return out.take();
+}
+
+std::string do_Add_Res(std::string_view t, size_t cap) {
+  Out out(cap);
+  bool line_start = true, after_cr = false;
+  for (size_t i = 0; i < t.size() && !out.full();) {
+    size_t n = char_len(t, i);
+    if (n == 0) break;
+    bool cr = n == 1 && t[i] == '\r';
+    if (n == 1 && t[i] == '\n' && after_cr) {
+      // The second half of a CR LF pair: the CR has ended the line.
+      after_cr = false;
+      i++;
+      continue;
+    }
+    std::string piece = line_start ? ">" : "";
+    if (cr || (n == 1 && t[i] == '\n')) {
+      piece += '\r';
+      line_start = true;
+    } else {
+      piece.append(t, i, n);
+      line_start = false;
+    }
+    after_cr = cr;
+    out.put(piece);
+    i += n;
+  }
+  return out.take();
+}
+
+// The grouped form of the number at the start of `t`, or `t` itself when it
+// holds no number.
+std::string do_ketadori(std::string_view t) {
+  size_t i = 0;
+  while (i < t.size() && isspace(uc(t[i]))) i++;
+  bool neg = false;
+  if (i < t.size() && (t[i] == '-' || t[i] == '+')) neg = t[i++] == '-';
+  size_t begin = i;
+  while (i < t.size() && t[i] >= '0' && t[i] <= '9') i++;
+  if (i == begin) return std::string(t);
+  // Read as a number: leading zeros go, any length is kept exact.
+  while (begin + 1 < i && t[begin] == '0') begin++;
+  std::string_view digits = t.substr(begin, i - begin);
+  std::string r;
+  if (neg && digits != "0") r += '-';
+  for (size_t k = 0; k < digits.size(); k++) {
+    if (k > 0 && (digits.size() - k) % 3 == 0) r += ',';
+    r += digits[k];
+  }
+  return r;
+}
+
+std::string do_TrimRight(std::string_view t) {
+  size_t keep = 0;
+  for (size_t i = 0; i < t.size();) {
+    size_t n = sjis_lead(uc(t[i])) && i + 1 < t.size() ? 2 : 1;
+    i += n;
+    if (n == 2 || t[i - 1] != ' ') keep = i;
+  }
+  return std::string(t.substr(0, keep));
+}
+
+std::string do_Add_Bold(std::string_view t, std::string_view word, size_t cap) {
+  Out out(cap);
+  for (size_t i = 0; i < t.size() && !out.full();) {
+    if (!word.empty() && starts(t, i, word)) {
+      std::string bold = "<B>";
+      bold.append(word).append("</B>");
+      out.put(bold);
+      i += word.size();
+      continue;
+    }
+    size_t n = char_len(t, i);
+    if (n == 0) break;
+    out.put(t.substr(i, n));
+    i += n;
+  }
+  return out.take();
+}
+
+std::string do_BR_to_CrLf(std::string_view t) {
+  std::string r;
+  r.reserve(t.size());
+  for (size_t i = 0; i < t.size();) {
+    if (starts(t, i, "<BR>")) {
+      r += '\r';
+      i += 4;
+      continue;
+    }
+    size_t n = char_len(t, i);
+    if (n == 0) break;
+    r.append(t, i, n);
+    i += n;
+  }
+  return r;
+}
+
+std::string do_AddQuart(std::string_view t, size_t cap) {
+  Out out(cap);
+  for (size_t i = 0; i < t.size() && !out.full();) {
+    size_t n = char_len(t, i);
+    if (n == 0) break;
+    out.put(n == 1 && t[i] == '\'' ? std::string_view("''") : t.substr(i, n));
+    i += n;
+  }
+  return out.take();
+}
+
+}  // namespace
+
+// --- in-place forms and std::string forms
+
+void CrLf_to_Cr(char* text) {
+  if (text) store(text, strlen(text) + 1, do_CrLf_to_Cr(text));
+}
+std::string CrLf_to_Cr(std::string_view text) {
+  return do_CrLf_to_Cr(text_of(text));
+}
+
+void CrLf_to_BR(char* text, size_t size) { in_place(text, size, do_CrLf_to_BR); }
+std::string CrLf_to_BR(std::string_view text) {
+  return do_CrLf_to_BR(text_of(text), UNBOUNDED);
+}
+
+void Add_Blue(char* text, const char* color, size_t size) {
+  std::string_view c = color ? color : "";
+  in_place(text, size, [c](std::string_view t, size_t cap) {
+    return do_Add_Blue(t, c, cap);
+  });
+}
+std::string Add_Blue(std::string_view text, std::string_view color) {
+  return do_Add_Blue(text_of(text), text_of(color), UNBOUNDED);
+}
+
+void Add_a_href(char* text, size_t size) { in_place(text, size, do_Add_a_href); }
+std::string Add_a_href(std::string_view text) {
+  return do_Add_a_href(text_of(text), UNBOUNDED);
+}
+
+void get_url(const char* text, char* out, size_t size) {
+  if (out == nullptr || size == 0) return;
+  std::string_view t = text ? text : "";
+  std::string_view url = t.substr(0, url_len(t, 0));
+  // No address holds a two-byte character, so any cut is a boundary.
+  store(out, size, std::string(url.substr(0, size - 1)));
+}
+std::string get_url(std::string_view text) {
+  std::string_view t = text_of(text);
+  return std::string(t.substr(0, url_len(t, 0)));
+}
+
+void HtmlConvert(char* text, size_t size) { in_place(text, size, do_HtmlConvert); }
+std::string HtmlConvert(std::string_view text) {
+  return do_HtmlConvert(text_of(text), UNBOUNDED);
+}
+
+void Add_Res(char* text, size_t size) { in_place(text, size, do_Add_Res); }
+std::string Add_Res(std::string_view text) {
+  return do_Add_Res(text_of(text), UNBOUNDED);
+}
+
+char* ketadori(char* text, size_t size) {
+  if (text == nullptr || size == 0) return text;
+  std::string r = do_ketadori(text_in(text, size));
+  if (r.size() < size) store(text, size, r);
+  return text;
+}
+char* ketadori(char* text) {
+  if (text == nullptr) return text;
+  size_t len = strlen(text);
+  return ketadori(text, len + 1 > KETADORI_SIZE ? len + 1 : KETADORI_SIZE);
+}
+std::string ketadori(std::string_view text) { return do_ketadori(text_of(text)); }
+
+void TrimRight(char* text) {
+  if (text) store(text, strlen(text) + 1, do_TrimRight(text));
+}
+std::string TrimRight(std::string_view text) { return do_TrimRight(text_of(text)); }
+
+void Add_Bold(char* text, const char* word, size_t size) {
+  std::string_view w = word ? word : "";
+  in_place(text, size, [w](std::string_view t, size_t cap) {
+    return do_Add_Bold(t, w, cap);
+  });
+}
+std::string Add_Bold(std::string_view text, std::string_view word) {
+  return do_Add_Bold(text_of(text), text_of(word), UNBOUNDED);
+}
+
+void BR_to_CrLf(char* text) {
+  if (text) store(text, strlen(text) + 1, do_BR_to_CrLf(text));
+}
+std::string BR_to_CrLf(std::string_view text) {
+  return do_BR_to_CrLf(text_of(text));
+}
+
+void AddQuart(char* text, size_t size) { in_place(text, size, do_AddQuart); }
+std::string AddQuart(std::string_view text) {
+  return do_AddQuart(text_of(text), UNBOUNDED);
+}
