@@ -1,4 +1,347 @@
-// The user master (to be completed).
+// The user master "user.mst" and the sorted copies "user2.mst" (by ID),
+// "user3.mst" (by level, highest first) and "user4.mst" (by primary group).
+//
+// The master is a text store, one user per line in the 12-field format; the
+// copies use a 10-field format without WRITE_MODE and PICFILE. Every rewrite
+// runs under the data directory's lock and replaces the file atomically.
 #include "store/user.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "cgi/cgilib.h"
+#include "cgi/sjis.h"
+#include "settings/sysinfo.h"
+#include "store/records.h"
+
 MST_USER sMST_USER;
+
+namespace {
+
+std::string data_path(const char* name) { return std::string(SYSINFO.DATA_FILE_PATH) + name; }
+
+// A decimal number as the C library reads one: leading blanks, an optional
+// sign, then digits up to the first other byte. Out-of-range values stop at
+// the nearest 32-bit limit instead of wrapping.
+int32_t parse_num(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) i++;
+  bool neg = false;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
+  int64_t v = 0;
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; i++) {
+    v = v * 10 + (s[i] - '0');
+    if (v > INT32_MAX + int64_t{1}) v = INT32_MAX + int64_t{1};
+  }
+  if (neg) v = -v;
+  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+// Takes the next comma-terminated field off the front of `rest`. False when
+// no comma is left (Shift_JIS aware: a second byte is never a comma).
+bool next_field(std::string_view& rest, std::string_view& out) {
+  int pos = StrFind(rest, ",");
+  if (pos < 0) return false;
+  out = rest.substr(0, static_cast<size_t>(pos));
+  rest.remove_prefix(static_cast<size_t>(pos) + 1);
+  return true;
+}
+
+// Reads one line of the master into `u`. The first eleven fields must each
+// end in a comma; the twelfth counts only when it does too (else 0). Texts
+// longer than their fields are cut at the width.
+bool parse_user(std::string_view line, MST_USER& u) {
+  std::string_view f[12];
+  for (int i = 0; i < 11; i++)
+    if (!next_field(line, f[i])) return false;
+  bool has_last = next_field(line, f[11]);
+  std::memset(&u, 0, sizeof u);
+  set_field(u.USER_ID, f[0]);
+  set_field(u.USER_NAME, f[1]);
+  u.USER_LEVEL = parse_num(f[2]);
+  set_field(u.E_MAIL_ADDR, f[3]);
+  set_field(u.USER_PASS, f[4]);
+  u.P_GROUP = parse_num(f[5]);
+  u.USER_DISP_DEF = parse_num(f[6]);
+  u.MODE = parse_num(f[7]);
+  u.WRITE_MODE = parse_num(f[8]);
+  set_field(u.LANGUAGE, f[9]);
+  set_field(u.PICFILE, f[10]);
+  u.NO_READ_MODE = has_last ? parse_num(f[11]) : 0;
+  return true;
+}
+
+std::vector<MST_USER> parse_users(std::string_view text) {
+  std::vector<MST_USER> users;
+  MST_USER u;
+  for (std::string_view piece : line_pieces(text))
+    if (parse_user(piece, u)) users.push_back(u);
+  return users;
+}
+
+void add_text(std::string& out, std::string_view s) {
+  out += s;
+  out += ',';
+}
+void add_num(std::string& out, int32_t n) {
+  out += std::to_string(n);
+  out += ',';
+}
+
+// "%s,%s,%ld,%s,%s,%ld,%ld,%ld,%ld,%s,%s,%ld,\n"
+std::string format_master(const MST_USER& u) {
+  std::string s;
+  add_text(s, field(u.USER_ID));
+  add_text(s, field(u.USER_NAME));
+  add_num(s, u.USER_LEVEL);
+  add_text(s, field(u.E_MAIL_ADDR));
+  add_text(s, field(u.USER_PASS));
+  add_num(s, u.P_GROUP);
+  add_num(s, u.USER_DISP_DEF);
+  add_num(s, u.MODE);
+  add_num(s, u.WRITE_MODE);
+  add_text(s, field(u.LANGUAGE));
+  add_text(s, field(u.PICFILE));
+  add_num(s, u.NO_READ_MODE);
+  s += '\n';
+  return s;
+}
+
+// "%s,%s,%ld,%s,%s,%ld,%ld,%ld,%s,%ld,\n": the sorted copies leave out
+// WRITE_MODE and PICFILE.
+std::string format_sorted(const MST_USER& u) {
+  std::string s;
+  add_text(s, field(u.USER_ID));
+  add_text(s, field(u.USER_NAME));
+  add_num(s, u.USER_LEVEL);
+  add_text(s, field(u.E_MAIL_ADDR));
+  add_text(s, field(u.USER_PASS));
+  add_num(s, u.P_GROUP);
+  add_num(s, u.USER_DISP_DEF);
+  add_num(s, u.MODE);
+  add_text(s, field(u.LANGUAGE));
+  add_num(s, u.NO_READ_MODE);
+  s += '\n';
+  return s;
+}
+
+// The first record whose ID matches `user_id` without regard to ASCII case.
+// `user_id` is upper-cased first and, on a match, receives the stored ID.
+const MST_USER* find_user(const std::vector<MST_USER>& users, char* user_id) {
+  ToUppers(user_id);
+  for (const MST_USER& u : users) {
+    char upper[sizeof u.USER_ID];
+    std::memcpy(upper, u.USER_ID, sizeof upper);
+    ToUppers(upper);
+    if (std::strcmp(upper, user_id) == 0) {
+      // Equal after folding means equal length, so this fits the buffer.
+      std::strcpy(user_id, u.USER_ID);
+      return &u;
+    }
+  }
+  return nullptr;
+}
+
+// Rewrites the master line by line: lines without a comma are dropped, a
+// line whose first field equals `id` exactly is replaced by `replacement`
+// (or dropped when it is null), every other line is copied unchanged.
+// 0 when a line matched, -1 otherwise or when the file cannot be rewritten.
+int rewrite_master(std::string_view id, const std::string* replacement) {
+  std::string path = data_path("user.mst");
+  DirLock lock(path.c_str());
+  std::string text;
+  if (!load_text_store(path.c_str(), text)) return -1;
+  std::string out;
+  out.reserve(text.size() + 1000);
+  bool matched = false;
+  for (std::string_view piece : line_pieces(text)) {
+    int comma = StrFind(piece, ",");
+    if (comma < 0) continue;
+    if (piece.substr(0, static_cast<size_t>(comma)) == id) {
+      matched = true;
+      if (replacement) out += *replacement;
+    } else {
+      out += piece;
+    }
+  }
+  if (replace_file(path.c_str(), (path + ".tmp").c_str(), out) != 0) return -1;
+  return matched ? 0 : -1;
+}
+
+struct SortEntry {
+  char id[sizeof(MST_USER::USER_ID)];
+  std::string key;  // unused for the ID order
+};
+
+// IDs byte by byte as unsigned values, ASCII capitals taken as small letters.
+int compare_ids(const char* a, const char* b) {
+  for (;; a++, b++) {
+    unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return x < y ? -1 : 1;
+    if (x == 0) return 0;
+  }
+}
+
+// The exchange sort the user list has always had: for each position i and
+// each later position j in turn, swap when the entry at i belongs after the
+// entry at j. Its treatment of equal keys decides the order of users that
+// tie, so it is kept as it is rather than replaced by a stable sort.
+template <class After>
+void exchange_sort(std::vector<SortEntry>& v, After after) {
+  for (size_t i = 0; i + 1 < v.size(); i++)
+    for (size_t j = i + 1; j < v.size(); j++)
+      if (after(v[i], v[j])) std::swap(v[i], v[j]);
+}
+
+// Number field `index` (from 0) of a line written as "%0<digits>d" and cut
+// to `digits` bytes. False when the line's first field is empty or the line
+// ends before that field's comma.
+bool numeric_key(std::string_view line, int index, int digits, SortEntry& e) {
+  std::string_view f, first;
+  if (!next_field(line, first) || first.empty()) return false;
+  f = first;
+  for (int i = 1; i <= index; i++)
+    if (!next_field(line, f)) return false;
+  std::memset(e.id, 0, sizeof e.id);
+  copy_text(e.id, sizeof e.id, first);
+  char buf[32];
+  snprintf(buf, sizeof buf, "%0*d", digits, static_cast<int>(parse_num(f)));
+  e.key.assign(buf, static_cast<size_t>(digits));
+  return true;
+}
+
+// Writes the entries' records, each taken from the master, to `target`.
+// An entry whose user is no longer in the master is left out.
+void write_sorted(const char* target, const std::vector<SortEntry>& entries,
+                  const std::vector<MST_USER>& users) {
+  std::string out;
+  for (const SortEntry& e : entries) {
+    char id[sizeof e.id];
+    std::memcpy(id, e.id, sizeof id);
+    const MST_USER* u = find_user(users, id);
+    if (!u) continue;
+    sMST_USER = *u;
+    out += format_sorted(*u);
+  }
+  std::string tmp = std::string(target) + ".tmp";
+  replace_file(target, tmp.c_str(), out);
+}
+
+// One sorted copy: entries from the qualifying lines of `source`, sorted,
+// then written from the master into `target`.
+template <class MakeEntry, class After>
+void make_sorted(const char* source, const char* target, MakeEntry make, After after) {
+  std::string src_path = data_path(source), dst_path = data_path(target);
+  std::string master_path = data_path("user.mst");
+  DirLock lock(dst_path.c_str());
+  std::string src, master;
+  if (!load_text_store(src_path.c_str(), src)) return;
+  if (src_path == master_path)
+    master = src;
+  else if (!load_text_store(master_path.c_str(), master))
+    master.clear();
+  std::vector<SortEntry> entries;
+  SortEntry e;
+  for (std::string_view piece : line_pieces(src))
+    if (make(piece, e)) entries.push_back(e);
+  exchange_sort(entries, after);
+  write_sorted(dst_path.c_str(), entries, parse_users(master));
+}
+
+}  // namespace
+
+void ToUppers(char* text) {
+  for (size_t i = 0; text[i];) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (sjis_lead(c)) {
+      if (!text[i + 1]) break;
+      i += 2;
+      continue;
+    }
+    if (c >= 'a' && c <= 'z') text[i] = static_cast<char>(c - 'a' + 'A');
+    i++;
+  }
+}
+
+int ReadMST_USER(char* user_id) {
+  std::string text;
+  if (!load_text_store(data_path("user.mst").c_str(), text)) {
+    ToUppers(user_id);
+    return -1;
+  }
+  std::vector<MST_USER> users = parse_users(text);
+  const MST_USER* u = find_user(users, user_id);
+  if (!u) return -1;
+  sMST_USER = *u;
+  return 0;
+}
+
+int ReadMST_USERcount(int n) {
+  std::string text;
+  if (!load_text_store(data_path("user.mst").c_str(), text)) return -1;
+  size_t want = n <= 0 ? 0 : static_cast<size_t>(n);
+  size_t count = 0;
+  MST_USER u;
+  for (std::string_view piece : line_pieces(text)) {
+    if (!parse_user(piece, u)) continue;
+    if (count++ == want) {
+      sMST_USER = u;
+      return 0;
+    }
+  }
+  return -1;
+}
+
+int ReWriteMST_USER() {
+  std::string line = format_master(sMST_USER);
+  return rewrite_master(field(sMST_USER.USER_ID), &line);
+}
+
+int DeleteMST_USER(const char* user_id) { return rewrite_master(user_id, nullptr); }
+
+int InsertMST_USER() {
+  std::string path = data_path("user.mst");
+  DirLock lock(path.c_str());
+  std::string text;
+  if (!load_text_store(path.c_str(), text)) return -1;
+  std::string line = format_master(sMST_USER);
+  // A hand-edited master may lack the final line feed; without one the new
+  // line would run on from the last one and the new user would be lost.
+  if (!text.empty() && text.back() != '\n') line.insert(line.begin(), '\n');
+  return append_file(path.c_str(), line);
+}
+
+void MakeOderID() {
+  make_sorted(
+      "user.mst", "user2.mst",
+      [](std::string_view line, SortEntry& e) {
+        std::string_view id;
+        if (!next_field(line, id) || id.empty()) return false;
+        std::memset(e.id, 0, sizeof e.id);
+        copy_text(e.id, sizeof e.id, id);
+        e.key.clear();
+        return true;
+      },
+      [](const SortEntry& a, const SortEntry& b) { return compare_ids(a.id, b.id) > 0; });
+}
+
+void MakeOderLevel() {
+  make_sorted(
+      "user2.mst", "user3.mst",
+      [](std::string_view line, SortEntry& e) { return numeric_key(line, 2, 4, e); },
+      [](const SortEntry& a, const SortEntry& b) { return a.key < b.key; });
+}
+
+void MakeOderPgroup() {
+  make_sorted(
+      "user3.mst", "user4.mst",
+      [](std::string_view line, SortEntry& e) { return numeric_key(line, 5, 8, e); },
+      [](const SortEntry& a, const SortEntry& b) { return a.key > b.key; });
+}

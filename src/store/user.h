@@ -1,6 +1,8 @@
 // The user master "user.mst" (one comma-separated line per user) and its
-// three sorted copies for the user list.
+// three sorted copies for the user list: "user2.mst" by ID, "user3.mst" by
+// level (highest first), "user4.mst" by primary group.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 struct MST_USER {
@@ -17,5 +19,45 @@ struct MST_USER {
   char PICFILE[256];
   int32_t NO_READ_MODE;
 };
+static_assert(offsetof(MST_USER, USER_ID) == 0);
+static_assert(offsetof(MST_USER, USER_NAME) == 22);
+static_assert(offsetof(MST_USER, USER_LEVEL) == 104);
+static_assert(offsetof(MST_USER, E_MAIL_ADDR) == 108);
+static_assert(offsetof(MST_USER, USER_PASS) == 360);
+static_assert(offsetof(MST_USER, P_GROUP) == 384);
+static_assert(offsetof(MST_USER, USER_DISP_DEF) == 388);
+static_assert(offsetof(MST_USER, MODE) == 392);
+static_assert(offsetof(MST_USER, WRITE_MODE) == 396);
+static_assert(offsetof(MST_USER, LANGUAGE) == 400);
+static_assert(offsetof(MST_USER, PICFILE) == 656);
+static_assert(offsetof(MST_USER, NO_READ_MODE) == 912);
+static_assert(sizeof(MST_USER) == 916);
 
+// The store's working record: readers fill it, writers store it.
 extern MST_USER sMST_USER;
+
+// Looks a user up without regard to ASCII letter case. `user_id` is
+// upper-cased in place; on a match it receives the ID as stored (same
+// length, so the caller's buffer always suffices) and the record is in
+// sMST_USER. 0, or -1 when there is no such user (sMST_USER unchanged).
+int ReadMST_USER(char* user_id);
+// The n-th user line (from 0; 0 or less gives the first) into sMST_USER.
+// 0, or -1 when there are not so many.
+int ReadMST_USERcount(int n);
+// Replaces the line whose ID equals sMST_USER.USER_ID exactly. 0 when a
+// line was replaced, -1 otherwise (the file is rewritten in either case).
+int ReWriteMST_USER();
+// Removes every line whose ID equals `user_id` exactly. 0 when a line was
+// removed, -1 otherwise.
+int DeleteMST_USER(const char* user_id);
+// Appends sMST_USER as a new line (the caller checks the ID is free).
+// 0, or -1 when "user.mst" can be neither opened nor created.
+int InsertMST_USER();
+// Rebuild "user2.mst" from "user.mst", "user3.mst" from "user2.mst" and
+// "user4.mst" from "user3.mst". Each line is taken from the master, so the
+// copies always show current records. Each overwrites sMST_USER.
+void MakeOderID();
+void MakeOderLevel();
+void MakeOderPgroup();
+// Turns ASCII a-z into A-Z in place, passing over two-byte characters.
+void ToUppers(char* text);
