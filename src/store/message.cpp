@@ -1,0 +1,495 @@
+// The message store: numbering and threading of the index, bodies, read
+// marks, the attachment list, and the unread count of a board.
+//
+// Every change runs under the board directory's lock, so that numbering,
+// inserts and rewrites of simultaneous requests never overlap; whole-file
+// rewrites go through a temporary file renamed into place, so readers (which
+// take no lock) see either the old or the new file.
+#include "store/message.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "app/globals.h"
+#include "cgi/sjis.h"
+#include "settings/sysinfo.h"
+#include "store/fileio.h"
+#include "store/records.h"
+#include "store/unread.h"
+
+INDEX_DATA sINDEX_DATA;
+READ_POINT sREAD_POINT;
+ADD_FILE sADD_FILE;
+
+namespace {
+
+__attribute__((format(printf, 1, 2))) std::string path_fmt(const char* fmt, ...) {
+  char buf[PATH_SIZE];
+  va_list ap;
+  va_start(ap, fmt);
+  vsnprintf(buf, sizeof buf, fmt, ap);
+  va_end(ap);
+  return buf;
+}
+
+const char* data_path() { return SYSINFO.DATA_FILE_PATH; }
+
+// Cuts the text in a field to `max` bytes on a character boundary and zeroes
+// everything after it, whatever the caller left in the field.
+template <size_t N>
+void fit(char (&f)[N], size_t max) {
+  static_assert(N > 0);
+  std::string v(field(f));
+  std::memset(f, 0, N);
+  std::memcpy(f, v.data(), sjis_fit(v, max < N ? max : N - 1));
+}
+
+void clean(INDEX_DATA& r) {
+  fit(r.WRITE_DATE, sizeof r.WRITE_DATE - 1);
+  fit(r.USER_ID, USER_ID_MAX);
+  fit(r.WRITE_TITLE, TITLE_MAX);
+}
+
+void clean(READ_POINT& r) {
+  fit(r.USER_ID, USER_ID_MAX);
+  r.RESERVED = 0;
+}
+
+void clean(ADD_FILE& r) { fit(r.FILE_NAME, sizeof r.FILE_NAME - 1); }
+
+// The current user's ID as the read marks compare it.
+std::string current_user() {
+  std::string id(field(G_MST_USER.USER_ID));
+  id.resize(sjis_fit(id, USER_ID_MAX));
+  return id;
+}
+
+// Reads `len` bytes at `off`; false when fewer are there.
+bool read_at(int fd, void* buf, size_t len, off_t off) {
+  char* p = static_cast<char*>(buf);
+  while (len > 0) {
+    ssize_t n = pread(fd, p, len, off);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    off += n;
+    len -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Opens a record file (creating it empty where its directory exists) and
+// reads all its whole records, keeping the descriptor for writes in place.
+// `size` receives the file's length in bytes.
+template <class R>
+bool open_records(const char* path, Fd& fd, std::vector<R>& out, size_t* size = nullptr) {
+  out.clear();
+  fd.reset(b_open(path));
+  if (!fd.ok()) return false;
+  std::string bytes;
+  if (!read_fd(fd.get(), bytes)) return false;
+  split_records(bytes, out);
+  if (size) *size = bytes.size();
+  return true;
+}
+
+// Stores `rec` over the first record that `same` accepts, or after the last
+// whole record. 0, or -1 when the file cannot be opened or written.
+template <class R, class Same>
+int upsert(const char* path, const R& rec, Same same) {
+  DirLock lock(path);
+  Fd fd;
+  std::vector<R> recs;
+  if (!open_records(path, fd, recs)) return -1;
+  size_t i = 0;
+  while (i < recs.size() && !same(recs[i])) i++;
+  return pwrite_all(fd.get(), &rec, sizeof rec, static_cast<long>(i * sizeof(R))) ? 0 : -1;
+}
+
+// Drops every record that `drop` accepts, rewriting the file through `tmp`
+// (a partial trailing record goes with it). With `always`, the file is
+// rewritten even when nothing changed. Returns the number of records
+// removed, or -1 when the file cannot be opened or replaced.
+template <class R, class Drop>
+int remove_records(const char* path, const char* tmp, Drop drop, bool always = false) {
+  DirLock lock(path);
+  Fd fd;
+  std::vector<R> recs;
+  size_t size = 0;
+  if (!open_records(path, fd, recs, &size)) return -1;
+  fd.reset();
+  std::vector<R> keep;
+  keep.reserve(recs.size());
+  for (const R& r : recs)
+    if (!drop(r)) keep.push_back(r);
+  int removed = static_cast<int>(recs.size() - keep.size());
+  if (!always && removed == 0 && size % sizeof(R) == 0) return 0;
+  if (save_records(path, tmp, keep) != 0) return -1;
+  return removed;
+}
+
+// Inserts `rec` (MSG_NO: the message answered) into the index in thread
+// order as message `n`: directly after the last message of the parent's
+// subtree, or at the end heading a thread of its own when the parent is not
+// in the index.
+std::vector<INDEX_DATA> thread_in(const std::vector<INDEX_DATA>& recs, INDEX_DATA& rec,
+                                  int32_t n) {
+  std::vector<INDEX_DATA> out;
+  out.reserve(recs.size() + 1);
+  int32_t parent = rec.MSG_NO;
+  rec.THREAD_NO = parent;
+  bool seen = false, written = false;
+  int32_t depth = 0;
+  for (const INDEX_DATA& r : recs) {
+    if (seen && !written && r.RES_DEPTH <= depth) {
+      rec.MSG_NO = n;
+      rec.RES_DEPTH = depth + 1;
+      out.push_back(rec);
+      written = true;
+    }
+    // Until it is written, the new record still carries the parent's number;
+    // a later record of the same number takes over as parent.
+    if (!written && r.MSG_NO == parent) {
+      seen = true;
+      rec.THREAD_NO = r.THREAD_NO;
+      depth = r.RES_DEPTH;
+    }
+    out.push_back(r);
+  }
+  if (!written) {
+    rec.MSG_NO = n;
+    if (seen) {
+      rec.RES_DEPTH = depth + 1;
+    } else {
+      rec.RES_DEPTH = 0;
+      rec.THREAD_NO = parent;
+    }
+    out.push_back(rec);
+  }
+  return out;
+}
+
+}  // namespace
+
+// ---- Paths ---------------------------------------------------------------
+
+std::string msg_dir_path(int32_t folder) { return path_fmt("%s%d", data_path(), folder); }
+std::string msg_index_path(int32_t folder) {
+  return path_fmt("%s%d/%s", data_path(), folder, "index.dat");
+}
+std::string msg_index_tmp_path(int32_t folder) {
+  return path_fmt("%s%d/%s.tmp", data_path(), folder, "index.dat");
+}
+std::string msg_body_path(int32_t folder, int32_t msg) {
+  return path_fmt("%s%d/x%d.dat", data_path(), folder, msg);
+}
+std::string msg_mark_path(int32_t folder, int32_t msg) {
+  return path_fmt("%s%d/r%d.dat", data_path(), folder, msg);
+}
+std::string msg_mark_tmp_path(int32_t folder, int32_t msg) {
+  return path_fmt("%s%d/R%d.TMP", data_path(), folder, msg);
+}
+std::string msg_add_list_path(int32_t folder) {
+  return path_fmt("%s%d/%s", data_path(), folder, "add_file.dat");
+}
+std::string msg_add_list_tmp_path(int32_t folder) {
+  return path_fmt("%s%d/%s.tmp", data_path(), folder, "add_file.dat");
+}
+std::string msg_attach_dir_path(int32_t folder, int32_t msg) {
+  return path_fmt("%s%d/x%d", SYSINFO.ADD_FILE_PATH, folder, msg);
+}
+std::string msg_attach_slot_path(int32_t folder, int32_t msg, int32_t slot) {
+  return path_fmt("%s%d/x%d/%d", SYSINFO.ADD_FILE_PATH, folder, msg, slot);
+}
+std::string msg_attach_file_path(int32_t folder, int32_t msg, int32_t slot, const char* name) {
+  return path_fmt("%s%d/x%d/%d/%s", SYSINFO.ADD_FILE_PATH, folder, msg, slot, name);
+}
+
+// ---- Message index -------------------------------------------------------
+
+bool load_index(int32_t folder, std::vector<INDEX_DATA>& out) {
+  out.clear();
+  return load_records(msg_index_path(folder).c_str(), out);
+}
+
+int CountINDEX_DATA(int32_t folder) {
+  return get_filelength(msg_index_path(folder).c_str()) / static_cast<int32_t>(sizeof(INDEX_DATA));
+}
+
+int ReadINDEX_DATA(int32_t folder, int32_t key, int mode) {
+  if (mode == 1) {
+    std::vector<INDEX_DATA> recs;
+    if (!load_index(folder, recs)) return -1;
+    for (const INDEX_DATA& r : recs) {
+      if (r.MSG_NO == key) {
+        sINDEX_DATA = r;
+        return 0;
+      }
+    }
+    return -1;
+  }
+  if (mode == 2) {
+    if (key < 1) return -1;
+    Fd fd(b_open(msg_index_path(folder).c_str()));
+    if (!fd.ok()) return -1;
+    INDEX_DATA r;
+    off_t off = static_cast<off_t>(key - 1) * static_cast<off_t>(sizeof r);
+    if (!read_at(fd.get(), &r, sizeof r, off)) return -1;
+    sINDEX_DATA = r;
+    return 0;
+  }
+  return -1;
+}
+
+int ReadINDEX_DATA_MAX(int32_t folder, int mode) {
+  if (mode == 1) {
+    std::memset(&sINDEX_DATA, 0, sizeof sINDEX_DATA);
+    std::vector<INDEX_DATA> recs;
+    if (!load_index(folder, recs)) return -1;
+    const INDEX_DATA* best = nullptr;
+    for (const INDEX_DATA& r : recs)
+      if (!best || r.MSG_NO >= best->MSG_NO) best = &r;
+    if (!best) return -1;
+    sINDEX_DATA = *best;
+    return 0;
+  }
+  if (mode == 2) {
+    Fd fd(b_open(msg_index_path(folder).c_str()));
+    if (!fd.ok()) return -1;
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0) return -1;
+    // The last whole record: a partial tail is not a record.
+    off_t count = st.st_size / static_cast<off_t>(sizeof(INDEX_DATA));
+    if (count == 0) return -1;
+    INDEX_DATA r;
+    if (!read_at(fd.get(), &r, sizeof r, (count - 1) * static_cast<off_t>(sizeof r))) return -1;
+    sINDEX_DATA = r;
+    return 0;
+  }
+  return -1;
+}
+
+int ReadINDEX_DATA_G(int32_t folder, int n, int32_t thread) {
+  if (n < 0) return -1;
+  std::vector<INDEX_DATA> recs;
+  if (!load_index(folder, recs)) return -1;
+  for (const INDEX_DATA& r : recs) {
+    if (r.THREAD_NO != thread) continue;
+    if (n-- == 0) {
+      sINDEX_DATA = r;
+      return 0;
+    }
+  }
+  return -1;
+}
+
+int WriteINDEX_DATA() {
+  INDEX_DATA rec = sINDEX_DATA;
+  clean(rec);
+  int32_t folder = rec.FOLDER_NO;
+  int32_t parent = rec.MSG_NO;
+  if (parent < 0) return -1;
+
+  make_dir(msg_dir_path(folder).c_str());
+  std::string path = msg_index_path(folder);
+  // Numbering and insert form one step: nobody else may read the index
+  // between them, or two messages would share a number.
+  DirLock lock(path.c_str());
+  Fd fd;
+  std::vector<INDEX_DATA> recs;
+  if (!open_records(path.c_str(), fd, recs)) return -1;
+
+  int32_t n = 1;
+  for (const INDEX_DATA& r : recs) {
+    if (r.MSG_NO == INT32_MAX) return -1;  // no number left
+    if (r.MSG_NO >= n) n = r.MSG_NO + 1;
+  }
+  rec.DEL_FLG = 0;
+  rec.RES_DEPTH = 0;
+
+  if (parent == 0) {
+    rec.MSG_NO = n;
+    rec.THREAD_NO = n;
+    // Appended after the last whole record, over any partial tail.
+    long off = static_cast<long>(recs.size() * sizeof rec);
+    if (!pwrite_all(fd.get(), &rec, sizeof rec, off)) return -1;
+  } else {
+    std::vector<INDEX_DATA> out = thread_in(recs, rec, n);
+    fd.reset();
+    if (save_records(path.c_str(), msg_index_tmp_path(folder).c_str(), out) != 0) return -1;
+  }
+  sINDEX_DATA = rec;
+
+  // The number may have been used by a removed message: its body must not
+  // show through, and its readers start afresh with the author alone.
+  unlink(msg_body_path(folder, n).c_str());
+  READ_POINT mark{};
+  mark.MSG_NO = n;
+  set_field(mark.USER_ID, current_user());
+  sREAD_POINT = mark;
+  replace_file(msg_mark_path(folder, n).c_str(), msg_mark_tmp_path(folder, n).c_str(),
+               std::string_view(reinterpret_cast<const char*>(&mark), sizeof mark));
+  return 0;
+}
+
+int ReWriteINDEX_DATA() {
+  INDEX_DATA rec = sINDEX_DATA;
+  clean(rec);
+  std::string path = msg_index_path(rec.FOLDER_NO);
+  DirLock lock(path.c_str());
+  Fd fd;
+  std::vector<INDEX_DATA> recs;
+  if (!open_records(path.c_str(), fd, recs)) return -1;
+  int done = 0;
+  for (size_t i = 0; i < recs.size(); i++) {
+    if (recs[i].MSG_NO != rec.MSG_NO) continue;
+    if (!pwrite_all(fd.get(), &rec, sizeof rec, static_cast<long>(i * sizeof rec))) return -1;
+    done++;
+  }
+  return done > 0 ? 0 : -1;
+}
+
+int DeleteINDEX_DATA(int32_t folder, int32_t msg) {
+  int removed = remove_records<INDEX_DATA>(
+      msg_index_path(folder).c_str(), msg_index_tmp_path(folder).c_str(),
+      [msg](const INDEX_DATA& r) { return r.MSG_NO == msg; });
+  return removed > 0 ? 0 : -1;
+}
+
+// ---- Bodies --------------------------------------------------------------
+
+int WriteContentsDATA(const char* text) {
+  int32_t folder = sINDEX_DATA.FOLDER_NO, msg = sINDEX_DATA.MSG_NO;
+  std::string path = msg_body_path(folder, msg);
+  std::string tmp = path + ".tmp";
+  DirLock lock(path.c_str());
+  return replace_file(path.c_str(), tmp.c_str(), text ? std::string_view(text) : std::string_view());
+}
+
+int ReadContentsDATA(char* buf) {
+  buf[0] = '\0';
+  Fd fd(b_open(msg_body_path(sINDEX_DATA.FOLDER_NO, sINDEX_DATA.MSG_NO).c_str()));
+  if (!fd.ok()) return -1;
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0) return -1;
+  size_t want = st.st_size < CONTENTS_MAX ? static_cast<size_t>(st.st_size) : CONTENTS_MAX;
+  size_t got = 0;
+  while (got < want) {
+    ssize_t n = pread(fd.get(), buf + got, want - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  buf[got] = '\0';
+  return got == want ? 0 : -1;
+}
+
+// ---- Read marks ----------------------------------------------------------
+
+int ReadREAD_POINT(int32_t folder, int32_t msg) {
+  std::vector<READ_POINT> recs;
+  if (!load_records(msg_mark_path(folder, msg).c_str(), recs)) return -1;
+  std::string me = current_user();
+  for (const READ_POINT& r : recs) {
+    if (field(r.USER_ID) == me) {
+      sREAD_POINT = r;
+      return 0;
+    }
+  }
+  return -1;
+}
+
+int ReadREAD_POINT2(int32_t folder, int32_t msg, int n) {
+  if (n < 0) return -1;
+  std::vector<READ_POINT> recs;
+  if (!load_records(msg_mark_path(folder, msg).c_str(), recs)) return -1;
+  if (static_cast<size_t>(n) >= recs.size()) return -1;
+  sREAD_POINT = recs[static_cast<size_t>(n)];
+  return 0;
+}
+
+int WriteREAD_POINT(int32_t folder) {
+  READ_POINT rec = sREAD_POINT;
+  clean(rec);
+  std::string id(field(rec.USER_ID));
+  return upsert(msg_mark_path(folder, rec.MSG_NO).c_str(), rec,
+                [&id](const READ_POINT& r) { return field(r.USER_ID) == id; });
+}
+
+int DeleteREAD_POINT(int32_t folder, int32_t msg) {
+  int removed = remove_records<READ_POINT>(
+      msg_mark_path(folder, msg).c_str(), msg_mark_tmp_path(folder, msg).c_str(),
+      [msg](const READ_POINT& r) { return r.MSG_NO == msg; }, true);
+  return removed < 0 ? -1 : 0;
+}
+
+int CountREAD_POINT(int32_t folder) {
+  std::string me = current_user();
+  if (ChkUNREAD(folder, me.c_str()) > 0) return 0;
+  std::vector<INDEX_DATA> recs;
+  if (!load_index(folder, recs)) return 0;
+  // One read of the index, then one read per read-mark file. A message
+  // without a read-mark file simply has no readers; nothing is created.
+  long unread = 0;
+  std::string bytes;
+  for (const INDEX_DATA& r : recs) {
+    unread++;
+    if (!read_file(msg_mark_path(folder, r.MSG_NO).c_str(), bytes)) {
+      if (errno == ENOENT) continue;
+      sINDEX_DATA = r;
+      return -1;
+    }
+    size_t count = bytes.size() / sizeof(READ_POINT);
+    for (size_t i = 0; i < count; i++) {
+      READ_POINT m;
+      std::memcpy(&m, bytes.data() + i * sizeof m, sizeof m);
+      if (field(m.USER_ID) == me) unread--;
+    }
+  }
+  if (!recs.empty()) sINDEX_DATA = recs.back();
+  return static_cast<int>(unread);
+}
+
+// ---- Attachment list -----------------------------------------------------
+
+int ReadADD_FILE(int32_t folder) {
+  std::vector<ADD_FILE> recs;
+  if (!load_records(msg_add_list_path(folder).c_str(), recs)) return -1;
+  for (const ADD_FILE& r : recs) {
+    if (r.MSG_NO == sADD_FILE.MSG_NO && r.ADD_NO == sADD_FILE.ADD_NO) {
+      sADD_FILE = r;
+      return 0;
+    }
+  }
+  return -1;
+}
+
+int WriteADD_FILE(int32_t folder) {
+  ADD_FILE rec = sADD_FILE;
+  clean(rec);
+  return upsert(msg_add_list_path(folder).c_str(), rec, [&rec](const ADD_FILE& r) {
+    return r.MSG_NO == rec.MSG_NO && r.ADD_NO == rec.ADD_NO;
+  });
+}
+
+int DeleteADD_FILE(int32_t folder, int32_t msg) {
+  int removed = remove_records<ADD_FILE>(
+      msg_add_list_path(folder).c_str(), msg_add_list_tmp_path(folder).c_str(),
+      [msg](const ADD_FILE& r) { return r.MSG_NO == msg; });
+  return removed > 0 ? 0 : -1;
+}
+
+int DeleteADD_FILE2(int32_t folder, int32_t msg, int32_t slot) {
+  int removed = remove_records<ADD_FILE>(
+      msg_add_list_path(folder).c_str(), msg_add_list_tmp_path(folder).c_str(),
+      [msg, slot](const ADD_FILE& r) { return r.MSG_NO == msg && r.ADD_NO == slot; });
+  return removed > 0 ? 0 : -1;
+}
