@@ -1,0 +1,176 @@
+// Folder access entries for groups and users, and the access decision that
+// combines them with the user's level, the folder's levels and the user's
+// groups.
+#include "store/acl.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/globals.h"
+#include "cgi/sjis.h"
+#include "settings/sysinfo.h"
+#include "store/folder.h"
+#include "store/group.h"
+#include "store/records.h"
+
+B_G_ACL sB_G_ACL;
+B_U_ACL sB_U_ACL;
+
+namespace {
+
+constexpr size_t ACL_ID_MAX = sizeof(B_U_ACL::USER_ID) - 1;
+
+std::string group_acl_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "b_g_acl.mst"; }
+std::string user_acl_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "b_u_acl.mst"; }
+
+// A user ID as the entry's field holds it.
+std::string_view acl_id(std::string_view id) { return id.substr(0, sjis_fit(id, ACL_ID_MAX)); }
+
+// The entry `index` of `folder` among `recs`, or null.
+template <class R>
+const R* nth_of_folder(const std::vector<R>& recs, int32_t folder, int index) {
+  if (index < 0) return nullptr;
+  for (const R& r : recs)
+    if (r.FOLDER_NO == folder && index-- == 0) return &r;
+  return nullptr;
+}
+
+// Removes the records `drop` selects and rewrites the file when that
+// changed it (a partial record at the end is dropped as well). 0 when a
+// record was removed, else -1.
+template <class R, class Pred>
+int delete_records(const std::string& path, Pred drop) {
+  std::string tmp = path + ".tmp";
+  DirLock lock(path.c_str());
+  std::string bytes;
+  if (!load_bytes_b_open(path.c_str(), bytes)) return -1;
+  std::vector<R> recs;
+  split_records(bytes, recs);
+  size_t before = recs.size();
+  std::erase_if(recs, drop);
+  bool removed = recs.size() != before;
+  if (removed || bytes.size() % sizeof(R) != 0) {
+    if (save_records(path.c_str(), tmp.c_str(), recs) != 0) return -1;
+  }
+  return removed ? 0 : -1;
+}
+
+// Writes `rec` over the first record `same` selects, or after the last
+// whole record when there is none. 0 when replaced, -1 when added or when
+// the file cannot be written.
+template <class R, class Same>
+int write_record(const std::string& path, const R& rec, Same same) {
+  DirLock lock(path.c_str());
+  std::vector<R> recs;
+  if (!load_records(path.c_str(), recs)) return -1;
+  for (size_t i = 0; i < recs.size(); i++)
+    if (same(recs[i])) return put_record(path.c_str(), i, &rec, sizeof rec);
+  put_record(path.c_str(), recs.size(), &rec, sizeof rec);
+  return -1;
+}
+
+}  // namespace
+
+int ReadB_G_ACL(int32_t folder, int index) {
+  std::vector<B_G_ACL> recs;
+  if (!load_records(group_acl_path().c_str(), recs)) return -1;
+  const B_G_ACL* r = nth_of_folder(recs, folder, index);
+  if (!r) return -1;
+  sB_G_ACL = *r;
+  return 0;
+}
+
+int WriteB_G_ACL() {
+  B_G_ACL rec = sB_G_ACL;
+  return write_record(group_acl_path(), rec, [&rec](const B_G_ACL& r) {
+    return r.FOLDER_NO == rec.FOLDER_NO && r.T02_GROUP_ID == rec.T02_GROUP_ID;
+  });
+}
+
+int DeleteB_G_ACL(int32_t folder, int32_t group) {
+  return delete_records<B_G_ACL>(group_acl_path(), [folder, group](const B_G_ACL& r) {
+    return r.T02_GROUP_ID == group && (folder == 0 || r.FOLDER_NO == folder);
+  });
+}
+
+int ReadB_U_ACL(int32_t folder, int index) {
+  std::vector<B_U_ACL> recs;
+  if (!load_records(user_acl_path().c_str(), recs)) return -1;
+  const B_U_ACL* r = nth_of_folder(recs, folder, index);
+  if (!r) return -1;
+  sB_U_ACL = *r;
+  return 0;
+}
+
+int WriteB_U_ACL() {
+  B_U_ACL rec = sB_U_ACL;
+  std::string id(acl_id(field(sB_U_ACL.USER_ID)));
+  set_field(rec.USER_ID, id);
+  return write_record(user_acl_path(), rec, [&rec, &id](const B_U_ACL& r) {
+    return r.FOLDER_NO == rec.FOLDER_NO && field(r.USER_ID) == id;
+  });
+}
+
+int DeleteB_U_ACL(int32_t folder, const char* user_id) {
+  std::string_view id = acl_id(user_id);
+  return delete_records<B_U_ACL>(user_acl_path(), [folder, id](const B_U_ACL& r) {
+    return r.FOLDER_NO == folder && field(r.USER_ID) == id;
+  });
+}
+
+int chk_ACL(int32_t folder) {
+  const MST_USER& user = G_MST_USER;
+  if (user.USER_LEVEL > 99) return ACL_ADMIN;
+  std::string_view uid = field(user.USER_ID);
+  int r = 0;
+
+  // User entries: the (last) entry naming the user sets the level.
+  std::vector<B_U_ACL> uacl;
+  load_records(user_acl_path().c_str(), uacl);
+  for (const B_U_ACL& e : uacl) {
+    if (e.FOLDER_NO != folder) continue;
+    sB_U_ACL = e;
+    if (field(e.USER_ID) == uid) r = e.USERMODE;
+  }
+  if (r > 2) return ACL_ADMIN;
+  if (r == 2) return ACL_WRITE;
+
+  // The folder's own minimum levels.
+  if (ReadB_TITLE2(folder) == 0) {
+    if (sB_TITLE2.READ_LEVEL <= user.USER_LEVEL && r <= 0) r = ACL_READ;
+    if (sB_TITLE2.WRITE_LEVEL <= user.USER_LEVEL && r <= 1) r = ACL_WRITE;
+  }
+  if (r == 2) return ACL_WRITE;
+
+  // Group entries, for the primary group and then for each membership. The
+  // memberships are read once, when the first entry needs them.
+  std::vector<B_G_ACL> gacl;
+  load_records(group_acl_path().c_str(), gacl);
+  std::vector<int32_t> groups;
+  for (const B_G_ACL& e : gacl) {
+    if (e.FOLDER_NO != folder) continue;
+    sB_G_ACL = e;
+    if (e.T02_GROUP_ID == user.P_GROUP && e.GROUPMODE > r) {
+      r = e.GROUPMODE;
+      if (r == 2) return ACL_WRITE;
+    }
+    if (groups.empty()) {
+      groups.assign(GROUP_LIST_SIZE, 0);
+      std::string id(uid);
+      ReadGROUP_USER1(id.c_str(), groups.data());
+    }
+    for (int32_t g : groups) {
+      if (g == 0) break;
+      if (g == e.T02_GROUP_ID && e.GROUPMODE > r) {
+        r = e.GROUPMODE;
+        if (r == 2) return ACL_WRITE;
+      }
+    }
+  }
+  // Entries with modes outside 1-3 can carry the running level outside the
+  // range callers compare against.
+  return std::clamp(r, ACL_NONE, ACL_ADMIN);
+}

@@ -1,0 +1,58 @@
+// Folder access control: the group entries "b_g_acl.mst" and user entries
+// "b_u_acl.mst" of all folders, and chk_ACL, which decides what the
+// logged-in user may do in a folder.
+#pragma once
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+static_assert(std::endian::native == std::endian::little,
+              "record files hold little-endian integers");
+
+// Access levels.
+constexpr int ACL_NONE = 0;
+constexpr int ACL_READ = 1;
+constexpr int ACL_WRITE = 2;
+constexpr int ACL_ADMIN = 3;
+
+struct B_G_ACL {
+  int32_t FOLDER_NO;
+  int32_t T02_GROUP_ID;
+  int32_t GROUPMODE;  // level for the group's members: 1 or 2
+};
+static_assert(sizeof(B_G_ACL) == 12);
+static_assert(offsetof(B_G_ACL, FOLDER_NO) == 0);
+static_assert(offsetof(B_G_ACL, T02_GROUP_ID) == 4);
+static_assert(offsetof(B_G_ACL, GROUPMODE) == 8);
+
+struct B_U_ACL {
+  int32_t FOLDER_NO;
+  char USER_ID[24];  // NUL-terminated, the rest zero
+  int32_t USERMODE;  // level for the user: 1, 2 or 3
+};
+static_assert(sizeof(B_U_ACL) == 32);
+static_assert(offsetof(B_U_ACL, FOLDER_NO) == 0);
+static_assert(offsetof(B_U_ACL, USER_ID) == 4);
+static_assert(offsetof(B_U_ACL, USERMODE) == 28);
+
+extern B_G_ACL sB_G_ACL;
+extern B_U_ACL sB_U_ACL;
+
+// The access level 0-3 of G_MST_USER in the folder. Leaves the folder's
+// settings in sB_TITLE2 when it got as far as reading them.
+int chk_ACL(int32_t folder);
+
+// The folder's group entry number `index` (from 0, in the order added) into
+// sB_G_ACL; -1 when there is none.
+int ReadB_G_ACL(int32_t folder, int index);
+// Replaces the entry with sB_G_ACL's folder and group (0), or adds it (-1;
+// also -1 when the file cannot be written).
+int WriteB_G_ACL();
+// Removes the entries of that folder and group, or with folder 0 the
+// group's entries in every folder. 0 if one was removed, else -1.
+int DeleteB_G_ACL(int32_t folder, int32_t group);
+
+// As above, for user entries and sB_U_ACL.
+int ReadB_U_ACL(int32_t folder, int index);
+int WriteB_U_ACL();
+int DeleteB_U_ACL(int32_t folder, const char* user_id);

@@ -1,0 +1,314 @@
+// The folder tree: parsing and writing the folder lines of "b_title.mst",
+// and the fixed settings records of "b_title2.mst".
+#include "store/folder.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "cgi/cgilib.h"
+#include "cgi/sjis.h"
+#include "settings/sysinfo.h"
+#include "store/fileio.h"
+#include "store/records.h"
+
+B_TITLE sB_TITLE;
+B_TITLE2 sB_TITLE2;
+
+namespace {
+
+constexpr size_t LINE_MAX_BYTES = 999;  // one line read
+
+std::string tree_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "b_title.mst"; }
+std::string settings_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "b_title2.mst"; }
+
+long to_long(std::string_view s) {
+  std::string t(s);
+  return strtol(t.c_str(), nullptr, 10);
+}
+
+// Parses one folder line: "<spaces><name>,<number>,<kind word>,". False
+// when one of the three commas is missing.
+bool parse_folder_line(std::string_view line, B_TITLE& out) {
+  int c1 = StrFind(line, ",");
+  if (c1 < 0) return false;
+  std::string_view rest = line.substr(static_cast<size_t>(c1) + 1);
+  int c2 = StrFind(rest, ",");
+  if (c2 < 0) return false;
+  std::string_view number = rest.substr(0, static_cast<size_t>(c2));
+  rest.remove_prefix(static_cast<size_t>(c2) + 1);
+  int c3 = StrFind(rest, ",");
+  if (c3 < 0) return false;
+  std::string_view kind = rest.substr(0, static_cast<size_t>(c3));
+  std::string_view name = line.substr(0, static_cast<size_t>(c1));
+
+  std::memset(&out, 0, sizeof out);
+  size_t depth = 0;
+  while (depth < name.size() && name[depth] == ' ') depth++;
+  out.DEPTH = static_cast<int32_t>(depth);
+  set_field(out.NAME, name.substr(depth));
+  out.FOLDER_NO = static_cast<int32_t>(to_long(number));
+  if (!kind.empty()) {
+    switch (kind[0]) {
+      case 'D': case 'd': out.KIND = KIND_DIR; break;
+      case 'B': case 'b': out.KIND = KIND_BOARD; break;
+      case 'C': case 'c': out.KIND = KIND_CHAT; break;
+      default: break;
+    }
+  }
+  return true;
+}
+
+// The text without a lone lead byte at its end, which would take the comma
+// that follows it for its second byte.
+std::string_view whole_chars(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    size_t step = sjis_lead(static_cast<unsigned char>(s[i])) ? 2 : 1;
+    if (i + step > s.size()) break;
+    i += step;
+  }
+  return s.substr(0, i);
+}
+
+// The stored line for a folder record, or false when the record cannot be
+// written as one: a kind without a word, or a line too long to read back.
+// The name ends before any line feed or comma and loses a lone lead byte at
+// its end: each would otherwise split the line into wrong fields or lines.
+bool build_folder_line(const B_TITLE& r, std::string& out) {
+  const char* word;
+  switch (r.KIND) {
+    case KIND_DIR: word = "Dir,\n"; break;
+    case KIND_BOARD: word = "Board,\n"; break;
+    case KIND_CHAT: word = "Chat,\n"; break;
+    default: return false;
+  }
+  std::string_view name = field(r.NAME);
+  name = name.substr(0, std::min(name.find('\n'), name.size()));
+  int comma = StrFind(name, ",");
+  if (comma >= 0) name = name.substr(0, static_cast<size_t>(comma));
+  name = whole_chars(name);
+  name = name.substr(0, sjis_fit(name, FOLDER_NAME_MAX));
+  out.assign(static_cast<size_t>(std::max<int32_t>(r.DEPTH, 0)), ' ');
+  out += name;
+  out += ',';
+  out += std::to_string(r.FOLDER_NO);
+  out += ',';
+  out += word;
+  return out.size() <= LINE_MAX_BYTES;
+}
+
+// Appends a line so that it starts a line of its own, even after a last
+// line that lacked its line feed.
+void put_line(std::string& out, std::string_view line) {
+  if (!out.empty() && out.back() != '\n') out += '\n';
+  out += line;
+}
+
+// Cuts a text field at `max` bytes on a character boundary and zeroes the
+// rest of the field after its terminator.
+template <size_t N>
+void tidy(char (&f)[N], size_t max = N - 1) {
+  std::string s(field(f));
+  s.resize(sjis_fit(s, max));
+  set_field(f, s);
+}
+
+B_TITLE2 tidy_settings(const B_TITLE2& in) {
+  B_TITLE2 r = in;
+  tidy(r.TITLEPIC);
+  tidy(r.BACKPIC);
+  tidy(r.DIRPIC);
+  tidy(r.INFO, FOLDER_TEXT_MAX);
+  tidy(r.DEFO, FOLDER_TEXT_MAX);
+  tidy(r.FONTCOLOR);
+  tidy(r.RESFONTCOLOR);
+  return r;
+}
+
+}  // namespace
+
+std::string folder_dir_path(const char* base, int32_t folder) {
+  return std::string(base) + std::to_string(folder);
+}
+
+// ---- "b_title.mst" -------------------------------------------------------
+
+int ReadB_TITLE(int32_t key, int mode) {
+  if (mode != 1 && mode != 2) return -1;
+  std::string text;
+  if (!read_file(tree_path().c_str(), text)) return -1;
+  int32_t position = 0;
+  B_TITLE r;
+  for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES)) {
+    if (!parse_folder_line(piece, r)) continue;
+    ++position;
+    if ((mode == 1 && r.FOLDER_NO == key) || (mode == 2 && position == key)) {
+      sB_TITLE = r;
+      return 0;
+    }
+  }
+  return -1;
+}
+
+int InsertB_TITLE(int32_t position) {
+  if (position < 1) return -1;
+  std::string line;
+  if (!build_folder_line(sB_TITLE, line)) return -1;
+  std::string path = tree_path(), tmp = path + ".TMP";
+  DirLock lock(path.c_str());
+  std::string text;
+  if (!load_text_store(path.c_str(), text)) return -1;
+  std::string out;
+  out.reserve(text.size() + line.size() + 1);
+  int32_t n = 0;
+  bool written = false;
+  for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES)) {
+    put_line(out, piece);
+    if (++n == position) {
+      put_line(out, line);
+      written = true;
+    }
+  }
+  if (!written) put_line(out, line);
+  return replace_file(path.c_str(), tmp.c_str(), out);
+}
+
+int DeleteB_TITLE(int32_t position) {
+  std::string path = tree_path(), tmp = path + ".tmp";
+  DirLock lock(path.c_str());
+  std::string text;
+  if (!load_text_store(path.c_str(), text)) return -1;
+  std::vector<std::string_view> pieces = line_pieces(text, LINE_MAX_BYTES);
+  if (position < 1 || static_cast<size_t>(position) > pieces.size()) return -1;
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < pieces.size(); i++)
+    if (i + 1 != static_cast<size_t>(position)) put_line(out, pieces[i]);
+  return replace_file(path.c_str(), tmp.c_str(), out);
+}
+
+int ReWriteB_TITLE(int32_t folder) {
+  std::string line;
+  if (!build_folder_line(sB_TITLE, line)) return -1;
+  std::string path = tree_path(), tmp = path + ".tmp";
+  DirLock lock(path.c_str());
+  std::string text;
+  if (!load_text_store(path.c_str(), text)) return -1;
+  std::string out;
+  out.reserve(text.size() + line.size());
+  bool replaced = false;
+  B_TITLE r;
+  for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES)) {
+    if (!parse_folder_line(piece, r)) continue;  // not a folder line: dropped
+    if (r.FOLDER_NO == folder) {
+      put_line(out, line);
+      replaced = true;
+    } else {
+      put_line(out, piece);
+    }
+  }
+  if (out != text && replace_file(path.c_str(), tmp.c_str(), out) != 0) return -1;
+  return replaced ? 0 : -1;
+}
+
+int32_t NextFOLDER_NO() {
+  std::string text;
+  read_file(tree_path().c_str(), text);
+  int32_t highest = 0;
+  B_TITLE r;
+  for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES))
+    if (parse_folder_line(piece, r)) highest = std::max(highest, r.FOLDER_NO);
+  return highest + 1;
+}
+
+// ---- "b_title2.mst" ------------------------------------------------------
+
+int ReadB_TITLE2(int32_t folder) {
+  // The file is scanned in large chunks and the scan stops at the first
+  // match, so looking up a folder near the front reads little.
+  constexpr size_t REC = sizeof(B_TITLE2);
+  constexpr size_t CHUNK = 16 * REC;
+  Fd fd(b_open(settings_path().c_str()));
+  if (!fd.ok()) return -1;
+  std::unique_ptr<char[]> buf(new char[CHUNK]);
+  off_t off = 0;
+  size_t have = 0;  // bytes in buf
+  for (;;) {
+    ssize_t n = pread(fd.get(), buf.get() + have, CHUNK - have, off);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) return -1;  // end of file; a partial record is ignored
+    off += n;
+    have += static_cast<size_t>(n);
+    size_t whole = have / REC;
+    for (size_t i = 0; i < whole; i++) {
+      int32_t no;
+      std::memcpy(&no, buf.get() + i * REC, sizeof no);
+      if (no == folder) {
+        std::memcpy(&sB_TITLE2, buf.get() + i * REC, REC);
+        return 0;
+      }
+    }
+    std::memmove(buf.get(), buf.get() + whole * REC, have - whole * REC);
+    have -= whole * REC;
+  }
+}
+
+int InsertB_TITLE2() {
+  B_TITLE2 rec = tidy_settings(sB_TITLE2);
+  std::string path = settings_path();
+  DirLock lock(path.c_str());
+  size_t count = static_cast<size_t>(get_filelength(path.c_str())) / sizeof(B_TITLE2);
+  return put_record(path.c_str(), count, &rec, sizeof rec);
+}
+
+int DeleteB_TITLE2(int32_t folder) {
+  std::string path = settings_path(), tmp = path + ".tmp";
+  DirLock lock(path.c_str());
+  std::string bytes;
+  if (!load_bytes_b_open(path.c_str(), bytes)) return -1;
+  std::vector<B_TITLE2> recs;
+  split_records(bytes, recs);
+  size_t before = recs.size();
+  std::erase_if(recs, [folder](const B_TITLE2& r) { return r.FOLDER_NO == folder; });
+  bool removed = recs.size() != before;
+  // A rewrite also drops a partial record at the end.
+  if (removed || bytes.size() % sizeof(B_TITLE2) != 0) {
+    if (save_records(path.c_str(), tmp.c_str(), recs) != 0) return -1;
+  }
+  return removed ? 0 : -1;
+}
+
+int ReWriteB_TITLE2(int32_t folder) {
+  // The record is stored under the number asked for even when the caller
+  // left another number in the buffer, so no other folder's record appears.
+  B_TITLE2 rec = tidy_settings(sB_TITLE2);
+  rec.FOLDER_NO = folder;
+  std::string path = settings_path(), tmp = path + ".TMP";
+  DirLock lock(path.c_str());
+  std::string bytes;
+  if (!load_bytes_b_open(path.c_str(), bytes)) return -1;
+  std::vector<B_TITLE2> recs;
+  split_records(bytes, recs);
+  bool replaced = false;
+  for (B_TITLE2& r : recs) {
+    if (r.FOLDER_NO == folder) {
+      r = rec;
+      replaced = true;
+    }
+  }
+  // A new record is appended after the last whole record (over any partial
+  // tail); a replacement rewrites the file so that readers never see a
+  // half-written record.
+  if (!replaced) return put_record(path.c_str(), recs.size(), &rec, sizeof rec);
+  return save_records(path.c_str(), tmp.c_str(), recs);
+}

@@ -1,0 +1,104 @@
+// The folder tree: "b_title.mst" (one text line per folder, in display
+// order, nesting given by leading spaces) and "b_title2.mst" (one 8800-byte
+// settings record per folder, in creation order), both in the data directory.
+#pragma once
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+static_assert(std::endian::native == std::endian::little,
+              "record files hold little-endian integers");
+
+// Folder kinds.
+constexpr int32_t KIND_DIR = 1;
+constexpr int32_t KIND_BOARD = 2;
+constexpr int32_t KIND_CHAT = 3;
+
+// One parsed folder line.
+struct B_TITLE {
+  int32_t FOLDER_NO;
+  int32_t KIND;   // 1 directory, 2 board, 3 chat room; 0 when not recognised
+  char NAME[84];  // without the leading spaces; at most 83 bytes
+  int32_t DEPTH;  // number of leading spaces
+};
+
+// One folder's settings. Strings are NUL-terminated Shift_JIS with the rest
+// of the field zero.
+struct B_TITLE2 {
+  int32_t FOLDER_NO;
+  int32_t ADD_MAX;      // attachment slots per message
+  int32_t READ_LEVEL;   // lowest user level that may read
+  int32_t WRITE_LEVEL;  // lowest user level that may write
+  int32_t READ_CHK;     // default read confirmation: 1 or 2 (0 counts as 1)
+  int32_t REWRITE_FLG;  // 2 lets authors edit their own messages (0 counts as 1)
+  char TITLEPIC[252];
+  char BACKPIC[252];
+  char DIRPIC[252];
+  char INFO[4002];  // line ends as single CR; at most 4000 bytes
+  char DEFO[4002];  // line ends as single CR; at most 4000 bytes
+  char FONTCOLOR[8];     // six hex digits without "#", or empty
+  char RESFONTCOLOR[8];  // six hex digits without "#"
+};
+static_assert(sizeof(B_TITLE2) == 8800);
+static_assert(offsetof(B_TITLE2, FOLDER_NO) == 0);
+static_assert(offsetof(B_TITLE2, ADD_MAX) == 4);
+static_assert(offsetof(B_TITLE2, READ_LEVEL) == 8);
+static_assert(offsetof(B_TITLE2, WRITE_LEVEL) == 12);
+static_assert(offsetof(B_TITLE2, READ_CHK) == 16);
+static_assert(offsetof(B_TITLE2, REWRITE_FLG) == 20);
+static_assert(offsetof(B_TITLE2, TITLEPIC) == 24);
+static_assert(offsetof(B_TITLE2, BACKPIC) == 276);
+static_assert(offsetof(B_TITLE2, DIRPIC) == 528);
+static_assert(offsetof(B_TITLE2, INFO) == 780);
+static_assert(offsetof(B_TITLE2, DEFO) == 4782);
+static_assert(offsetof(B_TITLE2, FONTCOLOR) == 8784);
+static_assert(offsetof(B_TITLE2, RESFONTCOLOR) == 8792);
+
+constexpr size_t FOLDER_NAME_MAX = 83;  // bytes of NAME
+constexpr size_t FOLDER_TEXT_MAX = 4000;  // bytes of INFO and DEFO
+
+extern B_TITLE sB_TITLE;
+extern B_TITLE2 sB_TITLE2;
+
+// `base` (a directory setting ending in "/") followed by the folder number:
+// the folder's directory under DATA_FILE_PATH, ADD_FILE_PATH or CG_FILE_PATH.
+std::string folder_dir_path(const char* base, int32_t folder);
+
+// ---- "b_title.mst" -------------------------------------------------------
+// Positions count folder lines from 1; a line lacking one of its three
+// commas is no folder line.
+
+// Mode 1: the first folder line with FOLDER_NO == key. Mode 2: the folder
+// line at position key. Into sB_TITLE; -1 when there is none or the file is
+// missing (which reading never creates), sB_TITLE then unchanged.
+int ReadB_TITLE(int32_t key, int mode);
+// Writes sB_TITLE as a new line after physical line `position` (at the end
+// when the file is shorter). -1 for a position below 1, a KIND outside 1-3
+// or a file that cannot be written.
+int InsertB_TITLE(int32_t position);
+// Removes physical line `position`; -1 when there is no such line.
+int DeleteB_TITLE(int32_t position);
+// Replaces every folder line with that number by sB_TITLE and drops lines
+// that are no folder lines. 0 if a line was replaced; -1 otherwise or for a
+// KIND outside 1-3.
+int ReWriteB_TITLE(int32_t folder);
+// The folder number a new folder gets: one more than the highest present,
+// 1 for an empty tree.
+int32_t NextFOLDER_NO();
+
+// ---- "b_title2.mst" ------------------------------------------------------
+// Created empty by any access when missing. A partial record at the end is
+// ignored and dropped by the next rewrite.
+
+// The first record of the folder into sB_TITLE2; -1 when there is none
+// (sB_TITLE2 then unchanged).
+int ReadB_TITLE2(int32_t folder);
+// Appends sB_TITLE2; 0 when the whole record was written.
+int InsertB_TITLE2();
+// Removes every record of the folder; 0 if at least one was removed.
+int DeleteB_TITLE2(int32_t folder);
+// Replaces every record of the folder by sB_TITLE2 (stored under `folder`),
+// or appends it when the folder has none. 0, or -1 when the file cannot be
+// written.
+int ReWriteB_TITLE2(int32_t folder);

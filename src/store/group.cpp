@@ -1,0 +1,285 @@
+// Groups ("group.mst") and memberships ("g_user.mst"): lookups, ordered
+// inserts, removals and the sort of the membership file.
+#include "store/group.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cgi/cgilib.h"
+#include "cgi/sjis.h"
+#include "settings/sysinfo.h"
+#include "store/records.h"
+
+MST_GROUP sMST_GROUP;
+GROUP_USER sGROUP_USER;
+
+namespace {
+
+constexpr size_t LINE_MAX_BYTES = 999;
+constexpr size_t GROUP_NAME_MAX = sizeof(MST_GROUP::T02_GROUP_NAME) - 1;
+constexpr size_t MEMBER_ID_MAX = sizeof(GROUP_USER::USER_ID) - 1;
+
+std::string data_file(const char* name) { return std::string(SYSINFO.DATA_FILE_PATH) + name; }
+
+long to_long(std::string_view s) {
+  std::string t(s);
+  return strtol(t.c_str(), nullptr, 10);
+}
+
+void put_line(std::string& out, std::string_view line) {
+  if (!out.empty() && out.back() != '\n') out += '\n';
+  out += line;
+}
+
+// The next field of a "group.mst" line, fields being split at any comma or
+// line feed with empty fields skipped. False when there is none.
+bool next_token(std::string_view& rest, std::string_view& tok) {
+  size_t b = rest.find_first_not_of(",\n");
+  if (b == std::string_view::npos) {
+    rest = {};
+    return false;
+  }
+  size_t e = rest.find_first_of(",\n", b);
+  if (e == std::string_view::npos) {
+    tok = rest.substr(b);
+    rest = {};
+  } else {
+    tok = rest.substr(b, e - b);
+    rest.remove_prefix(e + 1);
+  }
+  return true;
+}
+
+std::string group_line(const MST_GROUP& g) {
+  // A line feed would split the line; the name ends before it.
+  std::string_view name = field(g.T02_GROUP_NAME);
+  name = name.substr(0, std::min(name.find('\n'), name.size()));
+  name = name.substr(0, sjis_fit(name, GROUP_NAME_MAX));
+  std::string line = std::to_string(g.T02_GROUP_ID);
+  line += ',';
+  line += name;
+  line += ",\n";
+  return line;
+}
+
+// Splits a membership line into its number and user ID. False when the
+// line lacks one of its two commas.
+bool parse_member(std::string_view line, int32_t& group, std::string_view& id) {
+  int c1 = StrFind(line, ",");
+  if (c1 < 0) return false;
+  std::string_view rest = line.substr(static_cast<size_t>(c1) + 1);
+  int c2 = StrFind(rest, ",");
+  if (c2 < 0) return false;
+  group = static_cast<int32_t>(to_long(line.substr(0, static_cast<size_t>(c1))));
+  id = rest.substr(0, static_cast<size_t>(c2));
+  return true;
+}
+
+void put_member(std::string& out, int32_t group, std::string_view id) {
+  std::string line = std::to_string(group);
+  line += ',';
+  line += id;
+  line += ",\n";
+  put_line(out, line);
+}
+
+// The text without a lone lead byte at its end, which would take the comma
+// that follows it for its second byte.
+std::string_view whole_chars(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    size_t step = sjis_lead(static_cast<unsigned char>(s[i])) ? 2 : 1;
+    if (i + step > s.size()) break;
+    i += step;
+  }
+  return s.substr(0, i);
+}
+
+// The user ID as a membership line can hold it: it ends before a comma or
+// line feed and is cut to the field's width.
+std::string member_id(std::string_view id) {
+  id = id.substr(0, std::min(id.find('\n'), id.size()));
+  int comma = StrFind(id, ",");
+  if (comma >= 0) id = id.substr(0, static_cast<size_t>(comma));
+  id = whole_chars(id);
+  return std::string(id.substr(0, sjis_fit(id, MEMBER_ID_MAX)));
+}
+
+struct Member {
+  int32_t group;
+  std::string_view id;
+};
+
+std::vector<Member> parse_members(std::string_view text) {
+  std::vector<Member> out;
+  Member m;
+  for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES))
+    if (parse_member(piece, m.group, m.id)) out.push_back(m);
+  return out;
+}
+
+// Writes `out` in place of `path` unless it equals what is there.
+int store_if_changed(const std::string& path, const std::string& tmp, const std::string& text,
+                     const std::string& out) {
+  if (out == text) return 0;
+  return replace_file(path.c_str(), tmp.c_str(), out);
+}
+
+}  // namespace
+
+// ---- "group.mst" ---------------------------------------------------------
+
+int ReadGROUP_MST(int32_t group) {
+  std::string text;
+  if (!load_text_store(data_file("group.mst").c_str(), text)) return -1;
+  for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES)) {
+    std::string_view rest = piece, number, name;
+    if (!next_token(rest, number) || !next_token(rest, name)) continue;
+    if (to_long(number) != group) continue;
+    std::memset(&sMST_GROUP, 0, sizeof sMST_GROUP);
+    sMST_GROUP.T02_GROUP_ID = group;
+    set_field(sMST_GROUP.T02_GROUP_NAME, name);
+    return 0;
+  }
+  return -1;
+}
+
+int ReWriteMST_GROUP() {
+  std::string path = data_file("group.mst"), tmp = data_file("F_GROUP_MST.tmp");
+  std::string line = group_line(sMST_GROUP);
+  long id = sMST_GROUP.T02_GROUP_ID;
+  DirLock lock(path.c_str());
+  std::string text;
+  if (!load_text_store(path.c_str(), text)) return -1;
+  std::string out;
+  out.reserve(text.size() + line.size() + 1);
+  bool written = false;
+  for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES)) {
+    std::string_view rest = piece, number;
+    if (!next_token(rest, number)) continue;
+    long n = to_long(number);
+    if (!written && id <= n) {
+      put_line(out, line);
+      written = true;
+      if (id == n) continue;  // the old line of this group is replaced
+    }
+    put_line(out, piece);
+  }
+  if (!written) put_line(out, line);
+  return store_if_changed(path, tmp, text, out);
+}
+
+int DeleteMST_GROUP() {
+  std::string path = data_file("group.mst"), tmp = data_file("TEMP");
+  long id = sMST_GROUP.T02_GROUP_ID;
+  DirLock lock(path.c_str());
+  std::string text;
+  if (!load_text_store(path.c_str(), text)) return -1;
+  std::string out;
+  out.reserve(text.size());
+  for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES)) {
+    std::string_view rest = piece, number;
+    if (!next_token(rest, number) || to_long(number) == id) continue;
+    put_line(out, piece);
+  }
+  return store_if_changed(path, tmp, text, out);
+}
+
+// ---- "g_user.mst" --------------------------------------------------------
+
+int ReadGROUP_USER1(const char* user_id, int32_t* list) {
+  std::string text;
+  if (!read_file(data_file("g_user.mst").c_str(), text)) return -1;
+  std::string_view want(user_id);
+  size_t count = 0;
+  for (const Member& m : parse_members(text)) {
+    if (m.id != want) continue;
+    if (count == GROUP_LIST_SIZE - 1) break;  // the list is full
+    list[count++] = m.group;
+  }
+  list[count] = 0;
+  return static_cast<int>(count) - 1;
+}
+
+int WriteGROUP_USER() {
+  std::string path = data_file("g_user.mst");
+  std::string id = member_id(field(sGROUP_USER.USER_ID));
+  int32_t group = sGROUP_USER.T02_GROUP_ID;
+  DirLock lock(path.c_str());
+  std::string text;
+  if (!load_text_store(path.c_str(), text)) return -1;
+  for (const Member& m : parse_members(text))
+    if (m.group == group && m.id == id) return 0;
+  std::string line;
+  // After a last line without its line feed the new line starts a line of
+  // its own instead of running into it.
+  if (!text.empty() && text.back() != '\n') line += '\n';
+  put_member(line, group, id);
+  return append_file(path.c_str(), line);
+}
+
+int DeleteGROUP_USER(int mode) {
+  if (mode != 1 && mode != 2) return -1;
+  std::string path = data_file("g_user.mst"), tmp = path + ".tmp";
+  std::string id = member_id(field(sGROUP_USER.USER_ID));
+  int32_t group = sGROUP_USER.T02_GROUP_ID;
+  DirLock lock(path.c_str());
+  std::string text;
+  if (!load_text_store(path.c_str(), text)) return -1;
+  std::string out;
+  out.reserve(text.size());
+  for (const Member& m : parse_members(text)) {
+    if (m.group == group && (mode == 2 || m.id == id)) continue;
+    put_member(out, m.group, m.id);
+  }
+  return store_if_changed(path, tmp, text, out);
+}
+
+int DeleteGROUP_USER2(const char* user_id) {
+  std::string path = data_file("g_user.mst"), tmp = path + ".TMP";
+  std::string_view id(user_id);
+  DirLock lock(path.c_str());
+  std::string text;
+  if (!read_file(path.c_str(), text)) return 0;  // no memberships at all
+  std::string out;
+  out.reserve(text.size());
+  for (const Member& m : parse_members(text))
+    if (m.id != id) put_member(out, m.group, m.id);
+  return store_if_changed(path, tmp, text, out);
+}
+
+int SortGROUP_USER() {
+  std::string path = data_file("g_user.mst"), tmp = path + ".tmp";
+  DirLock lock(path.c_str());
+  std::string text;
+  if (!read_file(path.c_str(), text)) return 0;
+  std::vector<Member> members = parse_members(text);
+  if (members.size() < 2) return 0;
+  // The order is that of a bubble sort whose every pass carries a membership
+  // forward until it meets a higher group number, passing over equal ones;
+  // the passes run in memory and the file is written once. Equal numbers do
+  // not keep their order, so no other sort gives the same result.
+  for (size_t n = members.size(); n >= 2; n--) {
+    bool rising = true;  // a strictly rising run is left as it is by every pass
+    for (size_t i = 1; i < n && rising; i++) rising = members[i - 1].group < members[i].group;
+    if (rising) break;
+    Member held = members[0];
+    for (size_t i = 1; i < n; i++) {
+      if (members[i].group > held.group) {
+        members[i - 1] = held;
+        held = members[i];
+      } else {
+        members[i - 1] = members[i];
+      }
+    }
+    members[n - 1] = held;
+  }
+  std::string out;
+  out.reserve(text.size());
+  for (const Member& m : members) put_member(out, m.group, m.id);
+  return store_if_changed(path, tmp, text, out);
+}
