@@ -57,6 +57,8 @@ void run_LOGOFF() {
 constexpr Route kRoutes[] = {
     {"TOP", run_TOP, nullptr, {}, nullptr},
     {"LOGOFF", run_LOGOFF, nullptr, {}, nullptr},
+    {"FRM21", j_FRM21, nullptr, {}, nullptr},
+    {"ROOM", j_ROOM, nullptr, {}, nullptr},
 };
 
 // Pages served before any log-in or key check.

@@ -2,3 +2,5 @@
 // is j_ followed by its page name; storing handlers whose result picks the
 // next page return int.
 #pragma once
+#include "pages/menu.h"
+#include "pages/room.h"

@@ -1,0 +1,285 @@
+// The folder menu (JOB=FRM21): the tree with one open branch, unread
+// counts beside boards and directories, the function buttons and the
+// log-off form.
+//
+// The menu is printed on every click in the left frame, and for members it
+// counts unread messages of every visible board and of every board below a
+// visible directory. So one request reads "b_title.mst" once into memory,
+// and asks each folder's access level and unread count at most once.
+#include "pages/menu.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/frame.h"
+#include "app/globals.h"
+#include "app/html.h"
+#include "cgi/cgilib.h"
+#include "cgi/sjis.h"
+#include "pages/common.h"
+#include "settings/strdef.h"
+#include "settings/sysinfo.h"
+#include "store/acl.h"
+#include "store/folder.h"
+#include "store/message.h"
+#include "store/records.h"
+
+namespace {
+
+// One request's view of the folder tree. Positions count from 1.
+struct Menu {
+  std::vector<B_TITLE> folders;
+  std::map<int32_t, int> acl;     // folder number -> chk_ACL
+  std::map<int32_t, int> unread;  // folder number -> CountREAD_POINT
+
+  int32_t size() const { return static_cast<int32_t>(folders.size()); }
+  const B_TITLE& at(int32_t position) const { return folders[static_cast<size_t>(position - 1)]; }
+
+  int access(int32_t folder) {
+    auto it = acl.find(folder);
+    if (it != acl.end()) return it->second;
+    return acl[folder] = chk_ACL(folder);
+  }
+  // A count that cannot be made (an unreadable read-mark file) adds nothing.
+  int unread_count(int32_t folder) {
+    auto it = unread.find(folder);
+    if (it != unread.end()) return it->second;
+    int n = CountREAD_POINT(folder);
+    return unread[folder] = n > 0 ? n : 0;
+  }
+};
+
+// The menu being printed, so that the tree functions share its copy of the
+// tree and its caches; outside the menu they read the tree afresh.
+Menu* g_menu = nullptr;
+
+// Reads the folder lines as ReadB_TITLE does (lines of at most 999 bytes;
+// a line lacking one of its three commas is no folder and takes no
+// position), all in one read of the file.
+void load_tree(std::vector<B_TITLE>& out) {
+  out.clear();
+  std::string text;
+  if (!read_file((std::string(SYSINFO.DATA_FILE_PATH) + "b_title.mst").c_str(), text)) return;
+  for (std::string_view line : line_pieces(text, 999)) {
+    int c1 = StrFind(line, ",");
+    if (c1 < 0) continue;
+    std::string_view rest = line.substr(static_cast<size_t>(c1) + 1);
+    int c2 = StrFind(rest, ",");
+    if (c2 < 0) continue;
+    std::string number(rest.substr(0, static_cast<size_t>(c2)));
+    rest.remove_prefix(static_cast<size_t>(c2) + 1);
+    int c3 = StrFind(rest, ",");
+    if (c3 < 0) continue;
+    std::string_view name = line.substr(0, static_cast<size_t>(c1));
+
+    B_TITLE r;
+    std::memset(&r, 0, sizeof r);
+    size_t depth = 0;
+    while (depth < name.size() && name[depth] == ' ') depth++;
+    r.DEPTH = static_cast<int32_t>(depth);
+    set_field(r.NAME, name.substr(depth));
+    r.FOLDER_NO = static_cast<int32_t>(strtol(number.c_str(), nullptr, 10));
+    if (c3 > 0) {
+      switch (rest[0]) {
+        case 'D': case 'd': r.KIND = KIND_DIR; break;
+        case 'B': case 'b': r.KIND = KIND_BOARD; break;
+        case 'C': case 'c': r.KIND = KIND_CHAT; break;
+        default: break;
+      }
+    }
+    out.push_back(r);
+  }
+}
+
+int32_t upper_folder(Menu& m, int32_t position) {
+  if (position < 1 || position > m.size()) return -1;
+  sB_TITLE = m.at(position);
+  int32_t depth = sB_TITLE.DEPTH;
+  if (depth == 0) return -1;
+  for (int32_t p = position - 1; p >= 1; p--) {
+    sB_TITLE = m.at(p);
+    if (sB_TITLE.DEPTH < depth) return p;
+  }
+  return -1;
+}
+
+// Only boards hold messages; directories and chat rooms below count nothing.
+int noread(Menu& m, int32_t position) {
+  if (position < 1 || position > m.size()) return 0;
+  int32_t depth = m.at(position).DEPTH;
+  long sum = 0;
+  for (int32_t p = position + 1; p <= m.size() && m.at(p).DEPTH > depth; p++) {
+    const B_TITLE& f = m.at(p);
+    sB_TITLE = f;
+    if (f.KIND != KIND_BOARD) continue;
+    if (m.access(f.FOLDER_NO) > 0) sum += m.unread_count(f.FOLDER_NO);
+  }
+  return sum > INT32_MAX ? INT32_MAX : static_cast<int>(sum);
+}
+
+// Runs `fn` with the menu being printed, or with a fresh copy of the tree.
+template <class Fn>
+auto with_menu(Fn fn) {
+  if (g_menu) return fn(*g_menu);
+  Menu m;
+  load_tree(m.folders);
+  return fn(m);
+}
+
+std::string skey_url() { return url_esc(g_SKEY); }
+
+// The query that the directory's link carries: the set of open directories
+// the next menu is to have. One branch is open at a time, so a link keeps
+// the directory's ancestors open, and opens the directory itself unless it
+// is open already (then the link closes it).
+std::string dir_params(Menu& m, int32_t position, bool open) {
+  std::string q;
+  char buf[32];
+  if (!open) {
+    snprintf(buf, sizeof buf, "&DISP_NO=%d", static_cast<int>(position));
+    q += buf;
+  }
+  if (m.at(position).DEPTH == 0) return q;
+  for (int32_t p = upper_folder(m, position); p != -1; p = upper_folder(m, p)) {
+    snprintf(buf, sizeof buf, "&DISP_NO=%d", static_cast<int>(p));
+    q += buf;
+  }
+  return q;
+}
+
+void folder_entry(Menu& m, int32_t position, const std::vector<long>& open, bool counts) {
+  const B_TITLE& f = m.at(position);
+  std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
+  ReadB_TITLE2(f.FOLDER_NO);
+
+  std::string icon;
+  if (sB_TITLE2.DIRPIC[0]) {
+    icon = std::to_string(f.FOLDER_NO) + "/" + std::string(field(sB_TITLE2.DIRPIC));
+  } else if (f.KIND == KIND_DIR) {
+    icon = "folderclose.gif";
+  } else if (f.KIND == KIND_BOARD) {
+    icon = "folderbook.gif";
+  } else if (f.KIND == KIND_CHAT) {
+    icon = "folderchat.gif";
+  }
+
+  std::string link;
+  int count = 0;
+  char buf[64];
+  if (f.KIND == KIND_DIR) {
+    bool is_open = false;
+    for (long v : open) is_open = is_open || v == position;
+    link = "<A HREF=\"" + std::string(JOB_EXE) + "?SKEY=" + skey_url() + "&JOB=FRM21" +
+           dir_params(m, position, is_open) + "\">";
+    if (counts) count = noread(m, position);
+  } else if (f.KIND == KIND_BOARD || f.KIND == KIND_CHAT) {
+    snprintf(buf, sizeof buf, "&JOB=%s&FOLDER_NO=%d&FAST_FLG=1\" TARGET=\"FRM22\">",
+             f.KIND == KIND_BOARD ? "ROOM" : "CHAT", static_cast<int>(f.FOLDER_NO));
+    link = "<A HREF=\"" + std::string(JOB_EXE) + "?SKEY=" + skey_url() + buf;
+    if (counts && f.KIND == KIND_BOARD) count = m.unread_count(f.FOLDER_NO);
+  }
+
+  std::string_view name = field(f.NAME);
+  pr("%s", link.c_str());
+  if (!icon.empty())
+    pr("<IMG SRC=\"%s%s\" ALT=\"%s\" BORDER=0>", SYSINFO.CG_FILE_WEB_PATH, esc(icon).c_str(),
+       esc(name).c_str());
+  if (count > 0) pr("(%d)", count);
+  pr("%.*s%s<BR>", static_cast<int>(name.size()), name.data(), link.empty() ? "" : "</A>");
+}
+
+void print_link_html() {
+  std::string path = std::string(SYSINFO.CG_FILE_PATH) + "link.html";
+  FILE* f = fopen(path.c_str(), "r");
+  if (!f) return;
+  char line[1000];
+  while (fgets(line, sizeof line, f)) pr("%s", line);
+  fclose(f);
+}
+
+void button(const char* job, int label, bool named) {
+  pr("<FORM ACTION=\"%s\" METHOD=GET TARGET=\"FRM22\">\n", JOB_EXE);
+  hidden_skey();
+  hidden("JOB", std::string_view(job));
+  pr("<INPUT TYPE=\"submit\"%s VALUE=\"%s\">\n", named ? " NAME=\"SUB\"" : "", msg(label));
+  pr("</FORM>\n");
+}
+
+// Resets the menu pointer when the page is done, whatever happened.
+struct MenuScope {
+  explicit MenuScope(Menu& m) { g_menu = &m; }
+  ~MenuScope() { g_menu = nullptr; }
+};
+
+}  // namespace
+
+int32_t get_upper_folder(int32_t position) {
+  return with_menu([&](Menu& m) { return upper_folder(m, position); });
+}
+
+int get_noread(int32_t position) {
+  return with_menu([&](Menu& m) { return noread(m, position); });
+}
+
+void j_FRM21() {
+  Menu m;
+  load_tree(m.folders);
+  MenuScope scope(m);
+
+  std::vector<long> open;
+  for (int i = 0;; i++) {
+    std::string v = form_str("DISP_NO", i);
+    if (v.empty()) break;
+    open.push_back(atol(v.c_str()));
+  }
+  const bool member = G_MST_USER.MODE == 1;
+  const bool counts = member && G_MST_USER.NO_READ_MODE == 0;
+
+  header_printf();
+  pr("<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n", SYSINFO.CG_FILE_WEB_PATH,
+     SYSINFO.BACK_GIF);
+  print_link_html();
+
+  pr("<TABLE>\n");
+  for (int32_t p = 1; p <= m.size(); p++) {
+    const B_TITLE& f = m.at(p);
+    if (f.DEPTH > 0) {
+      int32_t up = upper_folder(m, p);
+      bool shown = false;
+      for (long v : open) shown = shown || v == up;
+      if (!shown) continue;
+    }
+    if (m.access(f.FOLDER_NO) < 1) continue;
+    pr("<TR><TD NOWRAP>");
+    for (int32_t d = 0; d < f.DEPTH; d++) pr("&nbsp;&nbsp;");
+    folder_entry(m, p, open, counts);
+    pr("</TD></TR>\n");
+  }
+  pr("</TABLE>\n");
+
+  if (member) button("NRDETAILS", 102, true);
+  button("BATCH_UPLOAD", 365, false);
+  button("SEARCH", 103, true);
+  if (G_MST_USER.USER_LEVEL > 99) button("ADMIN", 104, true);
+  if (member && SYSINFO.MYDATA == 0) button("MYDATA", 105, true);
+  if (member) button("SETNOREAD", 373, true);
+  button("IDSINSEI", 106, true);
+  button("IDSINSEIlist", 107, true);
+
+  if (member) {
+    pr("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST TARGET=\"_parent\">\n",
+       JOB_EXE);
+    hidden_skey();
+    hidden("JOB", std::string_view("LOGOFF"));
+    pr("<INPUT TYPE=\"submit\" VALUE=\"%s\" onClick=\"return confirm('%s')\">\n", msg(13),
+       msg(14));
+    pr("</FORM>\n");
+  }
+  pr("</BODY>\n</HTML>\n");
+}
