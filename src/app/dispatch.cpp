@@ -52,6 +52,14 @@ void run_LOGOFF() {
   g_stop = true;
 }
 
+constexpr Outcome kBordwriteOutcomes[] = {
+    {0, j_ROOM, 0, 0},
+    {-1, nullptr, 278, 3},
+    {-2, nullptr, 278, 295},
+    {-4, nullptr, 278, 296},
+    {-5, nullptr, 278, 377},
+};
+
 // Routes in the order page names are compared. Later page families add
 // their rows here, at their place in the order.
 constexpr Route kRoutes[] = {
@@ -59,11 +67,17 @@ constexpr Route kRoutes[] = {
     {"LOGOFF", run_LOGOFF, nullptr, {}, nullptr},
     {"FRM21", j_FRM21, nullptr, {}, nullptr},
     {"ROOM", j_ROOM, nullptr, {}, nullptr},
+    {"BORDWRITE", j_BORDWRITE, nullptr, {}, nullptr},
+    {"EDITMSG", j_BORDWRITE, nullptr, {}, nullptr},
+    {"BORDWRITEWR", nullptr, j_BORDWRITEWR, kBordwriteOutcomes, nullptr},
+    {"DETAILS", j_DETAILS, nullptr, {}, nullptr},
+    {"DELMSG", j_DELMSG, nullptr, {}, j_ROOM},
+    {"BORDALLFLG", j_BORDALLFLG, nullptr, {}, j_ROOM},
 };
 
 // Pages served before any log-in or key check.
 constexpr Route kNoLogin[] = {
-    {"BORDWRITEFIN", nullptr, nullptr, {}, nullptr},
+    {"BORDWRITEFIN", j_BORDWRITEFIN, nullptr, {}, nullptr},
 };
 
 void run_route(const Route& r) {

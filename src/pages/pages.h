@@ -4,3 +4,5 @@
 #pragma once
 #include "pages/menu.h"
 #include "pages/room.h"
+#include "pages/write.h"
+#include "pages/details.h"

@@ -1,0 +1,521 @@
+// Message details: the page of one message (header, readers, body,
+// attachments, thread, navigation and buttons), its compact form for the
+// unread list and the search results, deleting a message, and marking all
+// messages of a board read.
+//
+// The details page reads the board's index once per request and takes the
+// message, its thread and its previous and next neighbours from that copy.
+#include "pages/details.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/frame.h"
+#include "app/globals.h"
+#include "app/html.h"
+#include "cgi/sjis.h"
+#include "pages/common.h"
+#include "settings/strdef.h"
+#include "settings/sysinfo.h"
+#include "store/acl.h"
+#include "store/fileio.h"
+#include "store/folder.h"
+#include "store/message.h"
+#include "store/records.h"
+#include "store/user.h"
+#include "text/convert.h"
+
+namespace {
+
+constexpr int kPerPage = 20;  // rows of a room list page
+
+// Scratch for a body as read from its file.
+char g_body[CONV_BUFF_SIZE];
+
+B_TITLE2 read_folder(int32_t folder) {
+  std::memset(&sB_TITLE, 0, sizeof sB_TITLE);
+  ReadB_TITLE(folder, 1);
+  std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
+  ReadB_TITLE2(folder);
+  return sB_TITLE2;
+}
+
+// User records looked up during one page, by the ID as stored in messages
+// and read marks; a user who no longer exists is remembered as missing.
+struct Users {
+  std::map<std::string, MST_USER, std::less<>> found;
+  std::map<std::string, bool, std::less<>> missing;
+
+  const MST_USER* find(std::string_view id) {
+    if (auto it = found.find(id); it != found.end()) return &it->second;
+    if (missing.count(id)) return nullptr;
+    char buf[sizeof(MST_USER::USER_ID) + 64];
+    copy_text(buf, sizeof buf, id);
+    if (id.empty() || ReadMST_USER(buf) != 0) {
+      missing.emplace(std::string(id), true);
+      return nullptr;
+    }
+    return &found.emplace(std::string(id), sMST_USER).first->second;
+  }
+  // USER_NAME, or the ID itself when the user no longer exists.
+  std::string name(std::string_view id) {
+    const MST_USER* u = find(id);
+    return u ? std::string(field(u->USER_NAME)) : std::string(id);
+  }
+};
+
+Users g_users;
+
+const INDEX_DATA* find_message(const std::vector<INDEX_DATA>& idx, int32_t msg) {
+  for (const INDEX_DATA& r : idx)
+    if (r.MSG_NO == msg) return &r;
+  return nullptr;
+}
+
+// The board's index for the compact view. The unread list and the search
+// print many messages of one board in a row, so a copy is reused while the
+// file is the same one, of the same size and modification time, and had
+// not been touched for a second when it was read (a change within the same
+// clock tick as the read would otherwise go unnoticed).
+const std::vector<INDEX_DATA>& index_for_compact(int32_t folder) {
+  static std::vector<INDEX_DATA> idx;
+  static int32_t cached_folder = -1;
+  static struct stat cached {};
+  static time_t read_at = 0;
+  struct stat st {};
+  const std::string path = msg_index_path(folder);
+  const bool have = stat(path.c_str(), &st) == 0;
+  const bool same = have && folder == cached_folder && st.st_ino == cached.st_ino &&
+                    st.st_dev == cached.st_dev && st.st_size == cached.st_size &&
+                    st.st_mtim.tv_sec == cached.st_mtim.tv_sec &&
+                    st.st_mtim.tv_nsec == cached.st_mtim.tv_nsec &&
+                    cached.st_mtim.tv_sec + 1 < read_at;
+  if (!same) {
+    read_at = time(nullptr);
+    load_index(folder, idx);
+    cached_folder = have ? folder : -1;
+    cached = st;
+  }
+  return idx;
+}
+
+// The body as the pages show it: quoted runs coloured, then by HTML mode
+// links and line breaks (0), preformatted (1) or the user's own HTML (2),
+// with the tags that could break the page neutralised.
+std::string shown_body(const INDEX_DATA& m, const B_TITLE2& conf) {
+  sINDEX_DATA = m;
+  ReadContentsDATA(g_body);
+  std::string color = conf.RESFONTCOLOR[0] ? std::string(field(conf.RESFONTCOLOR)) : "0000FF";
+  std::string b = Add_Blue(std::string_view(g_body), color);
+  if (m.HTML_MODE == 0)
+    b = CrLf_to_BR(Add_a_href(b));
+  else if (m.HTML_MODE == 1)
+    b = "<PRE>" + b + "</PRE>";
+  return HtmlConvert(b);
+}
+
+std::string shown_date(const INDEX_DATA& m) {
+  std::string d(field(m.WRITE_DATE));
+  if (SYSINFO.DATETIME == 2 && d.size() > 10) d.resize(10);
+  return d;
+}
+
+std::string shown_title(const INDEX_DATA& m) {
+  std::string t;
+  if (m.RES_DEPTH > 0) t = "Re:^" + std::to_string(m.RES_DEPTH) + ":";
+  t += field(m.WRITE_TITLE);
+  return t;
+}
+
+void details_link(int32_t folder, int32_t msg, int order) {
+  pr("<A HREF=\"%s?SKEY=%s&JOB=DETAILS&FOLDER_NO=%d&SEL_NO=%d&USER_DISP_DEF=%d\">", JOB_EXE,
+     url_esc(g_SKEY).c_str(), static_cast<int>(folder), static_cast<int>(msg), order);
+}
+
+// The IDs in the message's read-mark file, in file order.
+std::vector<std::string> readers_of(int32_t folder, int32_t msg) {
+  std::vector<std::string> out;
+  std::string bytes;
+  if (!read_file(msg_mark_path(folder, msg).c_str(), bytes)) return out;
+  std::vector<READ_POINT> marks;
+  split_records(bytes, marks);
+  for (const READ_POINT& r : marks) out.emplace_back(field(r.USER_ID));
+  return out;
+}
+
+void readers_cell(int32_t folder, const INDEX_DATA& m, bool compact) {
+  std::vector<std::string> readers = readers_of(folder, m.MSG_NO);
+  pr("<TD BGCOLOR=\"#E0FFFF\" ALIGN=\"CENTER\" ROWSPAN=3>%s<BR>\n", msg(282));
+  if (!compact) pr("<FORM>\n");
+  pr("<SELECT>\n");
+  if (readers.empty()) {
+    pr("<OPTION>%s\n", msg(284));
+  } else {
+    pr("<OPTION>%d %s\n", static_cast<int>(readers.size()), msg(283));
+    for (const std::string& id : readers)
+      pr("<OPTION VALUE=\"0\">%s\n", esc(g_users.name(id)).c_str());
+  }
+  pr("</SELECT>\n");
+  if (!compact) pr("</FORM>\n");
+  pr("</TD>\n");
+}
+
+// Number, title (with readers and the author's picture beside it), author
+// and date. The compact form has no number row, links the title to the
+// details page and lists the readers without a form.
+void header_table(int32_t folder, const INDEX_DATA& m, bool compact) {
+  const MST_USER* author = g_users.find(field(m.USER_ID));
+  pr("<TABLE BORDER=0>\n");
+  if (!compact)
+    pr("<TR><TD BGCOLOR=\"#FFFFFF\">SEL:</TD><TD BGCOLOR=\"#FFFFFF\">%d</TD></TR>\n",
+       static_cast<int>(m.MSG_NO));
+
+  pr("<TR><TD BGCOLOR=\"#FFFFFF\">%s</TD><TD BGCOLOR=\"#FFFFFF\">", msg(279));
+  if (compact) {
+    details_link(folder, m.MSG_NO, G_MST_USER.USER_DISP_DEF);
+    pr("%s</A>", shown_title(m).c_str());
+  } else {
+    pr("%s", Add_a_href(shown_title(m)).c_str());
+  }
+  pr("</TD>\n");
+  if (m.READ_CHK == 2) readers_cell(folder, m, compact);
+  if (author && author->PICFILE[0])
+    pr("<TD BGCOLOR=\"#FFFFFF\" ROWSPAN=3><IMG SRC=\"%suserpic/%s/%s\"></TD>\n",
+       SYSINFO.CG_FILE_WEB_PATH, esc(field(author->USER_ID)).c_str(),
+       esc(field(author->PICFILE)).c_str());
+  pr("</TR>\n");
+
+  pr("<TR><TD BGCOLOR=\"#FFFFFF\">%s</TD><TD BGCOLOR=\"#FFFFFF\">", msg(280));
+  const bool mail = author && author->E_MAIL_ADDR[0];
+  if (mail)
+    pr("<A HREF=\"mailto:%s?subject=Re:%s\">", esc(field(author->E_MAIL_ADDR)).c_str(),
+       esc(field(m.WRITE_TITLE)).c_str());
+  std::string name = author ? std::string(field(author->USER_NAME)) : std::string(field(m.USER_ID));
+  pr("%s  [%s]", esc(name).c_str(), esc(field(m.USER_ID)).c_str());
+  if (mail) pr("</A>");
+  pr("</TD></TR>\n");
+
+  pr("<TR><TD BGCOLOR=\"#FFFFFF\">%s</TD><TD BGCOLOR=\"#FFFFFF\">%s</TD></TR>\n", msg(281),
+     shown_date(m).c_str());
+  pr("</TABLE>\n");
+}
+
+void attachments(int32_t folder, const INDEX_DATA& m, const B_TITLE2& conf) {
+  if (m.ADD_COUNT <= 0) return;
+  for (int i = 1; i <= conf.ADD_MAX; i++) {
+    std::memset(&sADD_FILE, 0, sizeof sADD_FILE);
+    sADD_FILE.MSG_NO = m.MSG_NO;
+    sADD_FILE.ADD_NO = i;
+    if (ReadADD_FILE(folder) != 0 || !sADD_FILE.FILE_NAME[0]) continue;
+    std::string name(field(sADD_FILE.FILE_NAME));
+    char size[32];
+    snprintf(size, sizeof size, "%d",
+             static_cast<int>(get_filelength(msg_attach_file_path(folder, m.MSG_NO, i, name.c_str()).c_str())));
+    ketadori(size, sizeof size);
+    pr("%s %d:", msg(273), i);
+    pr("<A HREF=\"%s%d/x%d/%d/%s\">%s (%s byte)</A><P>\n", SYSINFO.ADD_FILE_WEB_PATH,
+       static_cast<int>(folder), static_cast<int>(m.MSG_NO), i, url_esc(name).c_str(),
+       esc(name).c_str(), size);
+  }
+}
+
+void deleted_notice() {
+  pr("%s<BR>\n%s<BR>\n%s<BR>\n%s<P>\n", msg(285), msg(286), msg(287), msg(288));
+}
+
+// Every message of m's thread in index order, m marked; nothing for a
+// thread of one message.
+void thread_table(int32_t folder, const std::vector<INDEX_DATA>& idx, const INDEX_DATA& m,
+                  int order) {
+  std::vector<const INDEX_DATA*> thread;
+  for (const INDEX_DATA& r : idx)
+    if (r.THREAD_NO == m.THREAD_NO) thread.push_back(&r);
+  if (thread.size() < 2) return;
+  pr("<TABLE BORDER>\n<TR>");
+  pr("<TD BGCOLOR=\"#E0FFFF\" ALIGN=\"CENTER\"><B>%s</B></TD>", msg(297));
+  for (int slot : {298, 299, 300}) pr("<TD BGCOLOR=\"#E0FFFF\" ALIGN=\"CENTER\">%s</TD>", msg(slot));
+  pr("</TR>\n");
+  for (const INDEX_DATA* t : thread) {
+    pr("<TR>");
+    if (t->MSG_NO == m.MSG_NO)
+      pr("<TD BGCOLOR=\"#FFB6C1\">NowDisp</TD>");
+    else
+      pr("<TD BGCOLOR=\"#FFFFFF\"></TD>");
+    pr("<TD BGCOLOR=\"#FFFFFF\">");
+    for (int d = 0; d < t->RES_DEPTH; d++) pr("&nbsp;&nbsp;");
+    details_link(folder, t->MSG_NO, order);
+    if (t->RES_DEPTH > 0) pr("Re:^%d:", static_cast<int>(t->RES_DEPTH));
+    pr("%s</A></TD>", t->DEL_FLG ? "--Delete--" : std::string(field(t->WRITE_TITLE)).c_str());
+    pr("<TD BGCOLOR=\"#FFFFFF\">%s</TD>",
+       t->DEL_FLG ? "" : esc(g_users.name(field(t->USER_ID))).c_str());
+    pr("<TD BGCOLOR=\"#FFFFFF\">%s</TD></TR>\n", shown_date(*t).c_str());
+  }
+  pr("</TABLE>\n");
+}
+
+// Neighbours of the message shown in the display order, and the room list
+// page that holds it. Order 1 walks the index in file order; orders 2 and
+// 3 walk the message numbers upward (the first record of each number), as
+// the room list pages them.
+struct Neighbours {
+  const INDEX_DATA* prev = nullptr;
+  const INDEX_DATA* next = nullptr;
+  int page = 0;  // 0: the room list's last page
+};
+
+Neighbours neighbours(const std::vector<INDEX_DATA>& idx, int32_t sel, int order) {
+  std::vector<const INDEX_DATA*> seq;
+  if (order == 2 || order == 3) {
+    std::map<int32_t, const INDEX_DATA*> by_number;
+    for (const INDEX_DATA& r : idx)
+      if (r.MSG_NO >= 1) by_number.emplace(r.MSG_NO, &r);
+    for (const auto& [no, r] : by_number) seq.push_back(r);
+  } else {
+    for (const INDEX_DATA& r : idx) seq.push_back(&r);
+  }
+  Neighbours n;
+  int count = 0;
+  bool met = false;
+  for (const INDEX_DATA* r : seq) {
+    if (met) {
+      n.next = r;
+      break;
+    }
+    count++;
+    if (r->MSG_NO == sel)
+      met = true;
+    else
+      n.prev = r;
+  }
+  n.page = count > 0 ? (count - 1) / kPerPage + 1 : 0;
+  return n;
+}
+
+void form_start(const char* target = "") {
+  pr("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST%s>\n", JOB_EXE, target);
+  hidden_skey();
+}
+
+void back_form(int32_t folder, int page, int order) {
+  form_start();
+  hidden("JOB", "ROOM");
+  hidden("FOLDER_NO", static_cast<long>(folder));
+  hidden("DISP_PAGE", static_cast<long>(page));
+  hidden("USER_DISP_DEF", static_cast<long>(order));
+  pr("<INPUT TYPE=\"submit\" VALUE=\"%s\">\n</FORM>\n", msg(4));
+}
+
+void step_form(int32_t folder, int order, const INDEX_DATA* to, int label, int alert) {
+  form_start();
+  hidden("JOB", "DETAILS");
+  hidden("FOLDER_NO", static_cast<long>(folder));
+  hidden("USER_DISP_DEF", static_cast<long>(order));
+  if (to) {
+    hidden("SEL_NO", static_cast<long>(to->MSG_NO));
+    pr("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\">\n", msg(label));
+  } else {
+    pr("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"alert('%s')\">\n", msg(label), msg(alert));
+  }
+  pr("</FORM>\n");
+}
+
+}  // namespace
+
+void j_DETAILS() {
+  const int32_t folder = form_int("FOLDER_NO");
+  const int32_t sel = form_int("SEL_NO");
+  int order = form_int("USER_DISP_DEF");
+  if (order == 0) order = G_MST_USER.USER_DISP_DEF;
+
+  const int r = chk_ACL(folder);
+  header_printf();
+  if (r <= 0) {
+    refusal_page();
+    return;
+  }
+  const B_TITLE2 conf = read_folder(folder);
+  folder_body(folder, conf.BACKPIC);
+  pr("<TABLE><TR><TD BGCOLOR=\"#FFFFFF\"><FONT SIZE=\"5\"><B>[%d]%s</B></FONT></TD></TR></TABLE>\n",
+     static_cast<int>(folder), sB_TITLE.NAME);
+  pr("<HR>\n");
+
+  std::vector<INDEX_DATA> idx;
+  load_index(folder, idx);
+  const INDEX_DATA* found = sel >= 1 ? find_message(idx, sel) : nullptr;
+  if (!found) {
+    // Removed since the list was shown: nothing of it is left to show or
+    // to mark read.
+    deleted_notice();
+    back_form(folder, 0, order);
+    pr("</BODY>\n</HTML>\n");
+    return;
+  }
+  const INDEX_DATA m = *found;
+
+  if (ReadREAD_POINT(folder, sel) == -1) {
+    std::memset(&sREAD_POINT, 0, sizeof sREAD_POINT);
+    sREAD_POINT.MSG_NO = sel;
+    set_field(sREAD_POINT.USER_ID, field(G_MST_USER.USER_ID));
+    WriteREAD_POINT(folder);
+  }
+
+  const bool font = conf.FONTCOLOR[0] != 0;
+  if (m.DEL_FLG == 1) {
+    deleted_notice();
+  } else {
+    std::string body = shown_body(m, conf);
+    header_table(folder, m, false);
+    pr("<HR>\n");
+    if (font) pr("<FONT COLOR=\"#%s\">\n", esc(field(conf.FONTCOLOR)).c_str());
+    pr("%s\n", body.c_str());
+    pr("<HR>\n<P>\n");
+    attachments(folder, m, conf);
+    if (font) pr("</FONT>\n");
+  }
+  thread_table(folder, idx, m, order);
+
+  const Neighbours n = neighbours(idx, sel, order);
+  pr("<TABLE><TR>\n<TD>\n");
+  back_form(folder, n.page, order);
+  pr("</TD>\n<TD>\n");
+  step_form(folder, order, n.prev, 301, 302);
+  pr("</TD>\n<TD>\n");
+  step_form(folder, order, n.next, 303, 304);
+  pr("</TD>\n</TR></TABLE>\n");
+
+  if (r >= 2) {
+    const char* target = G_MST_USER.WRITE_MODE == 2 ? " TARGET=\"WBORDWRITE\"" : "";
+    const bool own = field(m.USER_ID) == field(G_MST_USER.USER_ID);
+    pr("<TABLE><TR>\n");
+
+    pr("<TD>\n");
+    form_start(target);
+    hidden("JOB", "BORDWRITE");
+    hidden("FOLDER_NO", static_cast<long>(folder));
+    hidden("USER_DISP_DEF", static_cast<long>(order));
+    pr("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\">\n</FORM>\n</TD>\n", msg(270));
+
+    pr("<TD>\n");
+    form_start(target);
+    hidden("JOB", "BORDWRITE");
+    hidden("FOLDER_NO", static_cast<long>(folder));
+    hidden("SEL_NO", static_cast<long>(sel));
+    hidden("USER_DISP_DEF", static_cast<long>(order));
+    pr("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\">\n</FORM>\n</TD>\n", msg(271));
+
+    if (conf.REWRITE_FLG == 2 && own && G_MST_USER.MODE == 1) {
+      pr("<TD>\n");
+      form_start(target);
+      hidden("JOB", "EDITMSG");
+      hidden("FOLDER_NO", static_cast<long>(folder));
+      hidden("SEL_NO", static_cast<long>(sel));
+      hidden("USER_DISP_DEF", static_cast<long>(order));
+      pr("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\">\n</FORM>\n</TD>\n", msg(330));
+    }
+
+    if (G_MST_USER.MODE == 1 && (r == 3 || own)) {
+      pr("<TD>\n");
+      form_start(target);
+      hidden("JOB", "DELMSG");
+      hidden("SEL_NO", static_cast<long>(sel));
+      hidden("FOLDER_NO", static_cast<long>(folder));
+      hidden("USER_DISP_DEF", static_cast<long>(order));
+      pr("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\" onClick=\"return confirm('%s')\">\n"
+         "</FORM>\n</TD>\n",
+         msg(289), msg(290));
+    }
+    pr("</TR></TABLE>\n");
+  }
+  pr("</BODY>\n</HTML>\n");
+}
+
+void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag) {
+  std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
+  ReadB_TITLE2(folder);
+  const B_TITLE2 conf = sB_TITLE2;
+  const std::vector<INDEX_DATA>& idx = index_for_compact(folder);
+  const INDEX_DATA* found = msgno >= 1 ? find_message(idx, msgno) : nullptr;
+  if (!found) return;
+  const INDEX_DATA m = *found;
+  const int order = G_MST_USER.USER_DISP_DEF;
+
+  if (flag == 1)
+    pr("<INPUT TYPE=\"checkbox\" NAME=\"FOLSEL\" VALUE=\"%d,%d\"%s>SEL:%d<BR>\n",
+       static_cast<int>(folder), static_cast<int>(msgno),
+       form_int("CHK_ALL") == 1 ? " checked " : "", static_cast<int>(msgno));
+
+  const bool font = conf.FONTCOLOR[0] != 0 && m.DEL_FLG != 1;
+  if (m.DEL_FLG == 1) {
+    pr("<BR>\n");
+    deleted_notice();
+  } else {
+    std::string body = shown_body(m, conf);
+    header_table(folder, m, true);
+    if (font) pr("<FONT COLOR=\"#%s\">\n", esc(field(conf.FONTCOLOR)).c_str());
+    pr("%s\n<P>\n", body.c_str());
+    attachments(folder, m, conf);
+  }
+  if (font) pr("</FONT>\n");
+  thread_table(folder, idx, m, order);
+  pr("<HR>\n");
+}
+
+void j_DELMSG() {
+  if (G_MST_USER.MODE == 2) return;
+  const int32_t folder = form_int("FOLDER_NO");
+  const int32_t sel = form_int("SEL_NO");
+  const int r = chk_ACL(folder);
+  {
+    // Checked and changed under the board's lock: a reply stored meanwhile
+    // would otherwise lose its parent.
+    DirLock lock(msg_index_path(folder).c_str());
+    std::vector<INDEX_DATA> idx;
+    if (sel < 1 || !load_index(folder, idx)) return;
+    const INDEX_DATA* found = find_message(idx, sel);
+    if (!found) return;
+    INDEX_DATA m = *found;
+    if (field(m.USER_ID) != field(G_MST_USER.USER_ID) && r < 3) return;
+
+    bool met = false, followers = false;
+    for (const INDEX_DATA& t : idx) {
+      if (t.THREAD_NO != m.THREAD_NO) continue;
+      if (met && t.RES_DEPTH > m.RES_DEPTH) {
+        followers = true;
+        break;
+      }
+      if (t.MSG_NO == sel) met = true;
+    }
+    if (followers) {
+      // Kept as a deleted entry so that its replies keep their place.
+      m.DEL_FLG = 1;
+      sINDEX_DATA = m;
+      ReWriteINDEX_DATA();
+      return;
+    }
+    DeleteINDEX_DATA(folder, sel);
+    DeleteREAD_POINT(folder, sel);
+    DeleteADD_FILE(folder, sel);
+  }
+  DelDIR(msg_attach_dir_path(folder, sel).c_str());
+}
+
+void j_BORDALLFLG() {
+  const int32_t folder = form_int("FOLDER_NO");
+  if (chk_ACL(folder) < 1) return;
+  std::vector<INDEX_DATA> idx;
+  if (!load_index(folder, idx)) return;
+  for (const INDEX_DATA& r : idx) {
+    if (ReadREAD_POINT(folder, r.MSG_NO) != -1) continue;
+    std::memset(&sREAD_POINT, 0, sizeof sREAD_POINT);
+    sREAD_POINT.MSG_NO = r.MSG_NO;
+    set_field(sREAD_POINT.USER_ID, field(G_MST_USER.USER_ID));
+    WriteREAD_POINT(folder);
+  }
+}

@@ -1,0 +1,20 @@
+// Message details: the page of one message with its readers, attachments,
+// thread and navigation; the compact view of a message used by the unread
+// list and the search results; deleting a message; marking a whole board
+// read.
+#pragma once
+#include <cstdint>
+
+// JOB=DETAILS: the message SEL_NO of FOLDER_NO. Marks it read for the user.
+void j_DETAILS();
+// The compact view of message `msg` of `folder`, with a tick box FOLSEL
+// "folder,msg" when `flag` is 1 (ticked when the request's CHK_ALL is 1).
+// The caller has checked the read right; no read mark is written. A number
+// without message prints nothing.
+void j_DETAILS_sub1(int32_t folder, int32_t msg, int flag);
+// JOB=DELMSG: deletes SEL_NO when the user wrote it or administers the
+// folder. A message with followers in its thread is only marked deleted.
+void j_DELMSG();
+// JOB=BORDALLFLG: marks every message of FOLDER_NO read for the user, when
+// the user may read the folder.
+void j_BORDALLFLG();

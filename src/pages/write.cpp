@@ -1,0 +1,366 @@
+// Posting and editing: the posting form (new thread, reply, edit), the
+// handler that stores what the form sends, and the page that closes a
+// separate posting window.
+//
+// Which messages a user may edit is decided once, here in the store step,
+// with the same rule the details page uses for its edit button, so that a
+// form sent by hand cannot overwrite another user's message.
+#include "pages/write.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/frame.h"
+#include "app/globals.h"
+#include "app/html.h"
+#include "cgi/cgilib.h"
+#include "cgi/sjis.h"
+#include "pages/common.h"
+#include "settings/strdef.h"
+#include "settings/sysinfo.h"
+#include "store/acl.h"
+#include "store/fileio.h"
+#include "store/folder.h"
+#include "store/message.h"
+#include "store/records.h"
+#include "store/syslog.h"
+#include "text/convert.h"
+#include "text/datetime.h"
+
+namespace {
+
+// Scratch for a stored body read back as the form's default text.
+char g_body[CONV_BUFF_SIZE];
+
+void row_start(int slot) {
+  pr("<TR><TD BGCOLOR=\"#E0FFFF\">%s</TD><TD BGCOLOR=\"#FFFFFF\">", msg(slot));
+}
+void row_end() { pr("</TD></TR>\n"); }
+
+// The folder's line into sB_TITLE and its settings into sB_TITLE2; both
+// read as empty for a folder that has none.
+B_TITLE2 read_folder(int32_t folder) {
+  std::memset(&sB_TITLE, 0, sizeof sB_TITLE);
+  ReadB_TITLE(folder, 1);
+  std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
+  ReadB_TITLE2(folder);
+  return sB_TITLE2;
+}
+
+bool same_user(const char (&a)[sizeof(INDEX_DATA::USER_ID)], const MST_USER& u) {
+  return field(a) == field(u.USER_ID);
+}
+
+// Longest attachment name kept: FILE_NAME holds 251 bytes, but the move
+// into place writes through the name followed by ".part", and a file name
+// on disk has at most 255 bytes.
+constexpr size_t kAttachmentNameMax = 250;
+static_assert(kAttachmentNameMax < sizeof(ADD_FILE::FILE_NAME));
+
+// One attachment slot of the posted form.
+struct Slot {
+  bool usable = false;  // an upload of ours under a name fit for the disk
+  std::string name;     // the file's own name, cut to kAttachmentNameMax
+  std::string tmp;      // its temporary copy in the working directory
+  bool keep = false;    // ADD_FILE<n> was not empty: the existing file stays
+};
+
+// The form decoder names its temporary copies "CGI" and a number, in the
+// working directory. Anything else in the value (a text field sent under a
+// file field's name, say) names a file that is not ours to move or remove.
+bool own_temp_file(const std::string& tmp) {
+  if (tmp.size() < 4 || tmp.compare(0, 3, "CGI") != 0) return false;
+  for (size_t i = 3; i < tmp.size(); i++)
+    if (tmp[i] < '0' || tmp[i] > '9') return false;
+  struct stat st;
+  return lstat(tmp.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The browser's name for the file as a single path component under the
+// attachment directory, cut to kAttachmentNameMax; empty when unusable.
+std::string attachment_name(std::string_view name) {
+  name = name.substr(0, sjis_fit(name, kAttachmentNameMax));
+  if (name.empty() || name == "." || name == "..") return "";
+  if (name.find('/') != std::string_view::npos) return "";
+  return std::string(name);
+}
+
+Slot read_slot(int i) {
+  Slot s;
+  char fname[16];
+  snprintf(fname, sizeof fname, "FILE%d", i);
+  std::string value = form_str(fname);
+  snprintf(fname, sizeof fname, "ADD_FILE%d", i);
+  s.keep = !form_str(fname).empty();
+  if (value.empty()) return s;
+  char name[PATH_SIZE], tmp[PATH_SIZE];
+  cut_filename(value.data(), name, sizeof name, tmp, sizeof tmp);
+  s.tmp = tmp;
+  if (!own_temp_file(s.tmp)) {
+    s.tmp.clear();
+    return s;
+  }
+  s.name = attachment_name(name);
+  s.usable = !s.name.empty();
+  return s;
+}
+
+// Puts the upload of slot `i` in place for message `m` and records it.
+void store_attachment(int32_t folder, int32_t m, int i, const Slot& s) {
+  make_dir(folder_dir_path(SYSINFO.ADD_FILE_PATH, folder).c_str());
+  make_dir(msg_attach_dir_path(folder, m).c_str());
+  make_dir(msg_attach_slot_path(folder, m, i).c_str());
+  std::string target = msg_attach_file_path(folder, m, i, s.name.c_str());
+  unlink(target.c_str());
+  if (filemove(s.tmp.c_str(), target.c_str()) != 0) return;
+  std::memset(&sADD_FILE, 0, sizeof sADD_FILE);
+  sADD_FILE.MSG_NO = m;
+  sADD_FILE.ADD_NO = i;
+  set_field(sADD_FILE.FILE_NAME, s.name);
+  WriteADD_FILE(folder);
+}
+
+void print_option(int value, const char* label) {
+  pr("<OPTION VALUE=\"%d\">%s\n", value, label);
+}
+
+}  // namespace
+
+void j_BORDWRITE() {
+  const int32_t folder = form_int("FOLDER_NO");
+  const int32_t sel = form_int("SEL_NO");
+  const bool edit = std::strcmp(g_JOB, "EDITMSG") == 0;
+  const bool reply = !edit && sel > 0;
+
+  int r = chk_ACL(folder);
+  header_printf();
+  pr("<SCRIPT Language=\"JavaScript\">\n<!--\n");
+  pr("function title_chk(){\n");
+  pr("if ( document.INPUT.WRITE_TITLE.value==\"\" ) {\n");
+  pr("window.alert( \"%s\" );\n", msg(295));
+  pr("return false }\n");
+  pr("}\n");
+  if (G_MST_USER.WRITE_MODE == 2) pr("window.focus();\n");
+  pr("// -->\n</SCRIPT>\n");
+  if (r < 2) {
+    refusal_page();
+    return;
+  }
+
+  const B_TITLE2 conf = read_folder(folder);
+  folder_body(folder, conf.BACKPIC);
+  pr("<FONT SIZE=\"5\"><B>%s %s</B></FONT>\n<HR>\n", sB_TITLE.NAME,
+     msg(edit ? 330 : reply ? 271 : 270));
+
+  pr("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST "
+     "TARGET=\"FRM22\" >\n",
+     JOB_EXE);
+  hidden_skey();
+  hidden("JOB", "BORDWRITEWR");
+  hidden("FJOB", edit ? "EDITMSG" : "BORDWRITE");
+  hidden("FOLDER_NO", static_cast<long>(folder));
+  hidden("SEL_NO", static_cast<long>(sel));
+  hidden("USER_DISP_DEF", static_cast<long>(form_int("USER_DISP_DEF")));
+
+  const int cols = text_cols();
+
+  // Defaults: the quoted message for a reply, the message itself for an
+  // edit, the folder's default text for a new thread.
+  std::memset(&sINDEX_DATA, 0, sizeof sINDEX_DATA);
+  std::string title, body;
+  if (sel >= 1) {
+    if (ReadINDEX_DATA(folder, sel, 1) == 0 && (edit || sINDEX_DATA.DEL_FLG != 1)) {
+      ReadContentsDATA(g_body);
+      title = field(sINDEX_DATA.WRITE_TITLE);
+      body = edit ? std::string(g_body) : Add_Res(std::string_view(g_body));
+    }
+  } else {
+    body = field(conf.DEFO);
+  }
+  const INDEX_DATA shown = sINDEX_DATA;
+
+  pr("<TABLE BORDER>\n");
+  row_start(266);
+  pr("%s [%s]", esc(field(G_MST_USER.USER_NAME)).c_str(), esc(field(G_MST_USER.USER_ID)).c_str());
+  row_end();
+
+  char now[20];
+  set_date(now);
+  row_start(267);
+  pr("%s", now);
+  row_end();
+
+  row_start(265);
+  if (reply) pr("Re:^%d ", shown.RES_DEPTH + 1);
+  pr("<INPUT TYPE=\"text\" NAME=\"WRITE_TITLE\" SIZE=\"%d\" MAXLENGTH=\"80\" VALUE=\"%s\">", cols,
+     esc(title).c_str());
+  row_end();
+
+  row_start(264);
+  pr("<SELECT NAME=\"WRITE_PRIORITY\" >\n");
+  print_option(0, "");
+  print_option(2, msg(269));
+  print_option(1, msg(268));
+  pr("</SELECT>");
+  row_end();
+
+  row_start(272);
+  pr("<TEXTAREA NAME=\"WRITE_DATA\" COLS=\"%d\" ROWS=\"%d\">%s</TEXTAREA>", cols, SYSINFO.ROWS,
+     esc(body).c_str());
+  row_end();
+
+  if (conf.ADD_MAX > 0) {
+    row_start(273);
+    pr("\n");
+    for (int i = 1; i <= conf.ADD_MAX; i++) {
+      if (edit) {
+        std::memset(&sADD_FILE, 0, sizeof sADD_FILE);
+        sADD_FILE.MSG_NO = sel;
+        sADD_FILE.ADD_NO = i;
+        if (ReadADD_FILE(folder) == 0 && sADD_FILE.FILE_NAME[0]) {
+          pr(" No.%d %s", i, esc(field(sADD_FILE.FILE_NAME)).c_str());
+          pr("<INPUT TYPE=\"checkbox\" NAME=\"ADD_FILE%d\" VALUE=\"ON\" checked >%s<BR>\n", i,
+             msg(331));
+        }
+      }
+      pr(" No.%d <INPUT TYPE=\"FILE\" NAME=\"FILE%d\"><BR>\n", i, i);
+    }
+    row_end();
+  }
+
+  row_start(274);
+  pr("<SELECT NAME=\"READ_CHK\">\n");
+  if (conf.READ_CHK == 2) {
+    print_option(2, msg(276));
+    print_option(1, msg(275));
+  } else {
+    print_option(1, msg(275));
+    print_option(2, msg(276));
+  }
+  pr("</SELECT>");
+  row_end();
+
+  row_start(357);
+  pr("<SELECT NAME=\"HTML_MODE\">\n");
+  const int first = shown.HTML_MODE >= 0 && shown.HTML_MODE <= 2 ? shown.HTML_MODE : 0;
+  print_option(first, msg(358 + first));
+  for (int mode = 0; mode <= 2; mode++)
+    if (mode != first) print_option(mode, msg(358 + mode));
+  pr("</SELECT>");
+  row_end();
+  pr("</TABLE>\n");
+
+  pr("<P>\n");
+  pr("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\" onClick=\"return title_chk()\">\n", msg(277));
+  if (G_MST_USER.WRITE_MODE == 1)
+    pr("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"history.back()\">\n", msg(4));
+  pr("</FORM>\n</BODY>\n</HTML>\n");
+}
+
+int j_BORDWRITEWR() {
+  const int32_t folder = form_int("FOLDER_NO");
+  const int32_t sel = form_int("SEL_NO");
+  const std::string fjob = form_str("FJOB");
+  const std::string title = form_str("WRITE_TITLE");
+
+  const int r = chk_ACL(folder);
+  if (r < 2) return -1;
+  const bool edit = fjob == "EDITMSG";
+  if (!edit && fjob != "BORDWRITE") return -1;
+  if (title.empty()) return -2;
+
+  const B_TITLE2 conf = read_folder(folder);
+
+  // An edit is checked and stored under the board's lock, so that the
+  // message cannot change hands or disappear in between.
+  std::optional<DirLock> lock;
+  if (edit) lock.emplace(msg_index_path(folder).c_str());
+
+  INDEX_DATA rec{};
+  if (edit) {
+    if (sel < 1 || ReadINDEX_DATA(folder, sel, 1) != 0) return -1;
+    const bool own = same_user(sINDEX_DATA.USER_ID, G_MST_USER) && conf.REWRITE_FLG == 2 &&
+                     G_MST_USER.MODE == 1;
+    if (r != 3 && !own) return -1;
+    rec = sINDEX_DATA;  // keeps the thread and the depth
+  }
+
+  std::vector<Slot> slots;
+  int add_count = 0;
+  for (int i = 1; i <= conf.ADD_MAX; i++) {
+    slots.push_back(read_slot(i));
+    if (slots.back().usable || slots.back().keep) add_count++;
+  }
+
+  rec.FOLDER_NO = folder;
+  rec.MSG_NO = sel;
+  rec.HTML_MODE = form_int("HTML_MODE");
+  rec.WRITE_PRIORITY = form_int("WRITE_PRIORITY");
+  char now[20];
+  set_date(now);
+  set_field(rec.WRITE_DATE, now);
+  set_field(rec.USER_ID, field(G_MST_USER.USER_ID));
+  set_field(rec.WRITE_TITLE, title);
+  rec.DEL_FLG = 0;
+  rec.READ_CHK = form_int("READ_CHK");
+  rec.ADD_COUNT = add_count;
+
+  const std::string body = form_str("WRITE_DATA");
+  if (static_cast<long long>(body.size()) > SYSINFO.MAX_CONTENTS) return -5;
+  const std::string stored = CrLf_to_Cr(body);
+
+  sINDEX_DATA = rec;
+  if (!edit) {
+    // Without its index record the message has no number of its own; its
+    // body would land on the number answered.
+    if (WriteINDEX_DATA() != 0) return -1;
+    WriteContentsDATA(stored.c_str());
+  } else {
+    if (ReWriteINDEX_DATA() != 0) return -1;
+    WriteContentsDATA(stored.c_str());
+    DeleteREAD_POINT(folder, sel);
+    std::memset(&sREAD_POINT, 0, sizeof sREAD_POINT);
+    sREAD_POINT.MSG_NO = sel;
+    set_field(sREAD_POINT.USER_ID, field(G_MST_USER.USER_ID));
+    WriteREAD_POINT(folder);
+  }
+  lock.reset();
+  const int32_t m = sINDEX_DATA.MSG_NO;
+
+  for (int i = 1; i <= conf.ADD_MAX; i++) {
+    const Slot& s = slots[static_cast<size_t>(i - 1)];
+    if (s.usable) {
+      // An upload into a slot whose existing file stays is dropped.
+      if (!s.keep) store_attachment(folder, m, i, s);
+      unlink(s.tmp.c_str());
+      continue;
+    }
+    // An upload under an unusable name is dropped and counts as none.
+    if (!s.tmp.empty()) unlink(s.tmp.c_str());
+    if (edit && !s.keep) DeleteADD_FILE2(folder, m, i);
+  }
+
+  if (log_enabled()) {
+    std::memset(&sSYSTEM_LOG, 0, sizeof sSYSTEM_LOG);
+    set_field(sSYSTEM_LOG.USER_ID, field(G_MST_USER.USER_ID));
+    set_date(sSYSTEM_LOG.LOG_TIME);
+    sSYSTEM_LOG.LOG_KIND = LOG_KIND_WRITE;
+    sSYSTEM_LOG.FOLDER_NO = folder;
+    WriteSYSTEM_LOG(&sSYSTEM_LOG);
+  }
+  return 0;
+}
+
+void j_BORDWRITEFIN() {
+  header_printf();
+  pr("<SCRIPT Language=\"JavaScript\">\n<!--\nself.close()\n// -->\n</SCRIPT>\n");
+  pr("\t\t<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n", SYSINFO.CG_FILE_WEB_PATH,
+     SYSINFO.BACK_GIF);
+  pr("<FONT SIZE=\"5\"><B>%s</B></FONT>\n<P>\n</BODY>\n</HTML>\n", msg(294));
+}
