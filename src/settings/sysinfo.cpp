@@ -12,6 +12,7 @@
 #include "cgi/sjis.h"
 #include "settings/strdef.h"
 #include "store/records.h"
+#include "store/textrec.h"
 
 SYSINFO_REC SYSINFO;
 
@@ -21,33 +22,7 @@ namespace {
 // piece read as a line of its own.
 constexpr size_t kPiece = 999;
 
-// Leading decimal number as atoi reads it: blanks, a sign, digits; anything
-// else gives 0. Stops growing instead of overflowing.
-int32_t to_int(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) i++;
-  bool neg = false;
-  if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
-  int64_t v = 0;
-  while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
-    if (v < 0x7fffffff) v = v * 10 + (s[i] - '0');
-    i++;
-  }
-  if (v > 0x7fffffff) v = 0x7fffffff;
-  return static_cast<int32_t>(neg ? -v : v);
-}
 
-// Next field of a line: separators are ',' and '\n', and runs of them are
-// skipped, so a field is never empty. False when the line has no more.
-bool next_field(std::string_view& rest, std::string_view& out) {
-  size_t b = rest.find_first_not_of(",\n");
-  if (b == std::string_view::npos) return false;
-  size_t e = rest.find_first_of(",\n", b);
-  if (e == std::string_view::npos) e = rest.size();
-  out = rest.substr(b, e - b);
-  rest.remove_prefix(e);
-  return true;
-}
 
 void set_defaults() {
   memset(&SYSINFO, 0, sizeof SYSINFO);
@@ -113,25 +88,19 @@ void apply_setting(std::string_view key, std::string_view value) {
   };
   for (const Number& n : numbers) {
     if (key == n.key) {
-      *n.dst = to_int(value);
+      *n.dst = parse_num(value);
       return;
     }
   }
 }
 
 void apply_file(std::string_view bytes) {
-  while (!bytes.empty()) {
-    // One piece: up to and including a line feed, at most kPiece bytes.
-    size_t n = bytes.find('\n');
-    n = n == std::string_view::npos ? bytes.size() : n + 1;
-    if (n > kPiece) n = kPiece;
-    std::string_view line = bytes.substr(0, n);
-    bytes.remove_prefix(n);
+  for (std::string_view line : line_pieces(bytes, kPiece)) {
     // A NUL ends the text of a piece.
     line = line.substr(0, line.find('\0'));
     if (line.size() <= 1) continue;
     std::string_view key, value;
-    if (!next_field(line, key) || !next_field(line, value)) continue;
+    if (!next_token(line, key) || !next_token(line, value)) continue;
     apply_setting(key, value);
   }
 }

@@ -17,6 +17,7 @@
 #include "settings/sysinfo.h"
 #include "store/fileio.h"
 #include "store/records.h"
+#include "store/textrec.h"
 
 B_TITLE sB_TITLE;
 B_TITLE2 sB_TITLE2;
@@ -28,10 +29,6 @@ constexpr size_t LINE_MAX_BYTES = 999;  // one line read
 std::string tree_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "b_title.mst"; }
 std::string settings_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "b_title2.mst"; }
 
-long to_long(std::string_view s) {
-  std::string t(s);
-  return strtol(t.c_str(), nullptr, 10);
-}
 
 // Parses one folder line: "<spaces><name>,<number>,<kind word>,". False
 // when one of the three commas is missing.
@@ -53,7 +50,7 @@ bool parse_folder_line(std::string_view line, B_TITLE& out) {
   while (depth < name.size() && name[depth] == ' ') depth++;
   out.DEPTH = static_cast<int32_t>(depth);
   set_field(out.NAME, name.substr(depth));
-  out.FOLDER_NO = static_cast<int32_t>(to_long(number));
+  out.FOLDER_NO = static_cast<int32_t>(parse_num(number));
   if (!kind.empty()) {
     switch (kind[0]) {
       case 'D': case 'd': out.KIND = KIND_DIR; break;
@@ -65,17 +62,6 @@ bool parse_folder_line(std::string_view line, B_TITLE& out) {
   return true;
 }
 
-// The text without a lone lead byte at its end, which would take the comma
-// that follows it for its second byte.
-std::string_view whole_chars(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    size_t step = sjis_lead(static_cast<unsigned char>(s[i])) ? 2 : 1;
-    if (i + step > s.size()) break;
-    i += step;
-  }
-  return s.substr(0, i);
-}
 
 // The stored line for a folder record, or false when the record cannot be
 // written as one: a kind without a word, or a line too long to read back.
@@ -104,12 +90,6 @@ bool build_folder_line(const B_TITLE& r, std::string& out) {
   return out.size() <= LINE_MAX_BYTES;
 }
 
-// Appends a line so that it starts a line of its own, even after a last
-// line that lacked its line feed.
-void put_line(std::string& out, std::string_view line) {
-  if (!out.empty() && out.back() != '\n') out += '\n';
-  out += line;
-}
 
 // Cuts a text field at `max` bytes on a character boundary and zeroes the
 // rest of the field after its terminator.

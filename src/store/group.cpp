@@ -13,6 +13,7 @@
 #include "cgi/sjis.h"
 #include "settings/sysinfo.h"
 #include "store/records.h"
+#include "store/textrec.h"
 
 MST_GROUP sMST_GROUP;
 GROUP_USER sGROUP_USER;
@@ -25,34 +26,8 @@ constexpr size_t MEMBER_ID_MAX = sizeof(GROUP_USER::USER_ID) - 1;
 
 std::string data_file(const char* name) { return std::string(SYSINFO.DATA_FILE_PATH) + name; }
 
-long to_long(std::string_view s) {
-  std::string t(s);
-  return strtol(t.c_str(), nullptr, 10);
-}
 
-void put_line(std::string& out, std::string_view line) {
-  if (!out.empty() && out.back() != '\n') out += '\n';
-  out += line;
-}
 
-// The next field of a "group.mst" line, fields being split at any comma or
-// line feed with empty fields skipped. False when there is none.
-bool next_token(std::string_view& rest, std::string_view& tok) {
-  size_t b = rest.find_first_not_of(",\n");
-  if (b == std::string_view::npos) {
-    rest = {};
-    return false;
-  }
-  size_t e = rest.find_first_of(",\n", b);
-  if (e == std::string_view::npos) {
-    tok = rest.substr(b);
-    rest = {};
-  } else {
-    tok = rest.substr(b, e - b);
-    rest.remove_prefix(e + 1);
-  }
-  return true;
-}
 
 std::string group_line(const MST_GROUP& g) {
   // A line feed would split the line; the name ends before it.
@@ -74,7 +49,7 @@ bool parse_member(std::string_view line, int32_t& group, std::string_view& id) {
   std::string_view rest = line.substr(static_cast<size_t>(c1) + 1);
   int c2 = StrFind(rest, ",");
   if (c2 < 0) return false;
-  group = static_cast<int32_t>(to_long(line.substr(0, static_cast<size_t>(c1))));
+  group = static_cast<int32_t>(parse_num(line.substr(0, static_cast<size_t>(c1))));
   id = rest.substr(0, static_cast<size_t>(c2));
   return true;
 }
@@ -87,17 +62,6 @@ void put_member(std::string& out, int32_t group, std::string_view id) {
   put_line(out, line);
 }
 
-// The text without a lone lead byte at its end, which would take the comma
-// that follows it for its second byte.
-std::string_view whole_chars(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    size_t step = sjis_lead(static_cast<unsigned char>(s[i])) ? 2 : 1;
-    if (i + step > s.size()) break;
-    i += step;
-  }
-  return s.substr(0, i);
-}
 
 // The user ID as a membership line can hold it: it ends before a comma or
 // line feed and is cut to the field's width.
@@ -139,7 +103,7 @@ int ReadGROUP_MST(int32_t group) {
   for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES)) {
     std::string_view rest = piece, number, name;
     if (!next_token(rest, number) || !next_token(rest, name)) continue;
-    if (to_long(number) != group) continue;
+    if (parse_num(number) != group) continue;
     std::memset(&sMST_GROUP, 0, sizeof sMST_GROUP);
     sMST_GROUP.T02_GROUP_ID = group;
     set_field(sMST_GROUP.T02_GROUP_NAME, name);
@@ -161,7 +125,7 @@ int ReWriteMST_GROUP() {
   for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES)) {
     std::string_view rest = piece, number;
     if (!next_token(rest, number)) continue;
-    long n = to_long(number);
+    long n = parse_num(number);
     if (!written && id <= n) {
       put_line(out, line);
       written = true;
@@ -183,7 +147,7 @@ int DeleteMST_GROUP() {
   out.reserve(text.size());
   for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES)) {
     std::string_view rest = piece, number;
-    if (!next_token(rest, number) || to_long(number) == id) continue;
+    if (!next_token(rest, number) || parse_num(number) == id) continue;
     put_line(out, piece);
   }
   return store_if_changed(path, tmp, text, out);

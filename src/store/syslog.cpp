@@ -15,6 +15,7 @@
 #include "cgi/sjis.h"
 #include "settings/sysinfo.h"
 #include "store/records.h"
+#include "store/textrec.h"
 
 SYSTEM_LOG sSYSTEM_LOG;
 
@@ -22,15 +23,6 @@ namespace {
 
 std::string log_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "system.log"; }
 
-// The text of a line up to (not including) its next comma; false when there
-// is none.
-bool next_field(std::string_view& rest, std::string_view& out) {
-  int pos = StrFind(rest, ",");
-  if (pos < 0) return false;
-  out = rest.substr(0, static_cast<size_t>(pos));
-  rest.remove_prefix(static_cast<size_t>(pos) + 1);
-  return true;
-}
 
 // The first 10 bytes of the cut-off against the line's, as unsigned bytes,
 // stopping at a terminator (the end of the line counts as one).

@@ -18,6 +18,7 @@
 #include "cgi/sjis.h"
 #include "settings/sysinfo.h"
 #include "store/records.h"
+#include "store/textrec.h"
 
 MST_USER sMST_USER;
 
@@ -25,32 +26,7 @@ namespace {
 
 std::string data_path(const char* name) { return std::string(SYSINFO.DATA_FILE_PATH) + name; }
 
-// A decimal number as the C library reads one: leading blanks, an optional
-// sign, then digits up to the first other byte. Out-of-range values stop at
-// the nearest 32-bit limit instead of wrapping.
-int32_t parse_num(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) i++;
-  bool neg = false;
-  if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
-  int64_t v = 0;
-  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; i++) {
-    v = v * 10 + (s[i] - '0');
-    if (v > INT32_MAX + int64_t{1}) v = INT32_MAX + int64_t{1};
-  }
-  if (neg) v = -v;
-  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
 
-// Takes the next comma-terminated field off the front of `rest`. False when
-// no comma is left (Shift_JIS aware: a second byte is never a comma).
-bool next_field(std::string_view& rest, std::string_view& out) {
-  int pos = StrFind(rest, ",");
-  if (pos < 0) return false;
-  out = rest.substr(0, static_cast<size_t>(pos));
-  rest.remove_prefix(static_cast<size_t>(pos) + 1);
-  return true;
-}
 
 // Reads one line of the master into `u`. The first eleven fields must each
 // end in a comma; the twelfth counts only when it does too (else 0). Texts

@@ -1,0 +1,29 @@
+// Field-level helpers for the comma-separated text stores and the settings
+// and language files: numbers as the C library reads them, comma fields
+// found Shift_JIS-aware, tokens split at commas and line feeds, and lines
+// appended so that each starts on a line of its own.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// A decimal number as atol reads one: leading blanks, an optional sign,
+// digits up to the first other byte; anything else gives 0. Values beyond
+// 32 bits stop at the nearest limit instead of wrapping.
+int32_t parse_num(std::string_view s);
+
+// Takes the next comma-ended field off the front of `rest`; false when no
+// comma is left. A Shift_JIS second byte is never taken for the comma.
+bool next_field(std::string_view& rest, std::string_view& out);
+
+// The next token of `rest` split at commas and line feeds, runs of them
+// skipped (so a token is never empty); false when none is left.
+bool next_token(std::string_view& rest, std::string_view& out);
+
+// The text without a lone lead byte at its end, which would otherwise take
+// the comma written after it for its second byte.
+std::string_view whole_chars(std::string_view s);
+
+// Appends `line` to `out`, first ending an unterminated last line, so that
+// a line written after a hand-edited file's last line never joins it.
+void put_line(std::string& out, std::string_view line);
