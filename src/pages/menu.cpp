@@ -59,44 +59,6 @@ struct Menu {
 // tree and its caches; outside the menu they read the tree afresh.
 Menu* g_menu = nullptr;
 
-// Reads the folder lines as ReadB_TITLE does (lines of at most 999 bytes;
-// a line lacking one of its three commas is no folder and takes no
-// position), all in one read of the file.
-void load_tree(std::vector<B_TITLE>& out) {
-  out.clear();
-  std::string text;
-  if (!read_file((std::string(SYSINFO.DATA_FILE_PATH) + "b_title.mst").c_str(), text)) return;
-  for (std::string_view line : line_pieces(text, 999)) {
-    int c1 = StrFind(line, ",");
-    if (c1 < 0) continue;
-    std::string_view rest = line.substr(static_cast<size_t>(c1) + 1);
-    int c2 = StrFind(rest, ",");
-    if (c2 < 0) continue;
-    std::string number(rest.substr(0, static_cast<size_t>(c2)));
-    rest.remove_prefix(static_cast<size_t>(c2) + 1);
-    int c3 = StrFind(rest, ",");
-    if (c3 < 0) continue;
-    std::string_view name = line.substr(0, static_cast<size_t>(c1));
-
-    B_TITLE r;
-    std::memset(&r, 0, sizeof r);
-    size_t depth = 0;
-    while (depth < name.size() && name[depth] == ' ') depth++;
-    r.DEPTH = static_cast<int32_t>(depth);
-    set_field(r.NAME, name.substr(depth));
-    r.FOLDER_NO = static_cast<int32_t>(strtol(number.c_str(), nullptr, 10));
-    if (c3 > 0) {
-      switch (rest[0]) {
-        case 'D': case 'd': r.KIND = KIND_DIR; break;
-        case 'B': case 'b': r.KIND = KIND_BOARD; break;
-        case 'C': case 'c': r.KIND = KIND_CHAT; break;
-        default: break;
-      }
-    }
-    out.push_back(r);
-  }
-}
-
 int32_t upper_folder(Menu& m, int32_t position) {
   if (position < 1 || position > m.size()) return -1;
   sB_TITLE = m.at(position);
@@ -128,7 +90,7 @@ template <class Fn>
 auto with_menu(Fn fn) {
   if (g_menu) return fn(*g_menu);
   Menu m;
-  load_tree(m.folders);
+  load_folders(m.folders);
   return fn(m);
 }
 
@@ -229,7 +191,7 @@ int get_noread(int32_t position) {
 
 void j_FRM21() {
   Menu m;
-  load_tree(m.folders);
+  load_folders(m.folders);
   MenuScope scope(m);
 
   std::vector<long> open;

@@ -137,6 +137,16 @@ int ReadB_TITLE(int32_t key, int mode) {
   return -1;
 }
 
+bool load_folders(std::vector<B_TITLE>& out) {
+  out.clear();
+  std::string text;
+  if (!read_file(tree_path().c_str(), text)) return false;
+  B_TITLE r;
+  for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES))
+    if (parse_folder_line(piece, r)) out.push_back(r);
+  return true;
+}
+
 int InsertB_TITLE(int32_t position) {
   if (position < 1) return -1;
   std::string line;

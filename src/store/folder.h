@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 static_assert(std::endian::native == std::endian::little,
               "record files hold little-endian integers");
@@ -76,6 +77,9 @@ int ReadB_TITLE(int32_t key, int mode);
 // Writes sB_TITLE as a new line after physical line `position` (at the end
 // when the file is shorter). -1 for a position below 1, a KIND outside 1-3
 // or a file that cannot be written.
+// Every folder line in position order (entry p - 1 is position p), read at
+// once; false when the file cannot be read (the list is then empty).
+bool load_folders(std::vector<B_TITLE>& out);
 int InsertB_TITLE(int32_t position);
 // Removes physical line `position`; -1 when there is no such line.
 int DeleteB_TITLE(int32_t position);
