@@ -2,10 +2,12 @@
 #include "pages/common.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "app/globals.h"
 #include "app/html.h"
 #include "cgi/cgilib.h"
+#include "cgi/sjis.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
 
@@ -48,3 +50,28 @@ bool is_msie() {
 }
 
 int text_cols() { return is_msie() ? SYSINFO.IECOLS : SYSINFO.NSCOLS; }
+
+B_TITLE2 read_folder(int32_t folder) {
+  std::memset(&sB_TITLE, 0, sizeof sB_TITLE);
+  ReadB_TITLE(folder, 1);
+  std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
+  ReadB_TITLE2(folder);
+  return sB_TITLE2;
+}
+
+const MST_USER* UserCache::find(std::string_view id) {
+  if (auto it = found_.find(id); it != found_.end()) return &it->second;
+  if (missing_.count(id)) return nullptr;
+  char buf[sizeof(MST_USER::USER_ID) + 64];
+  copy_text(buf, sizeof buf, id);
+  if (id.empty() || ReadMST_USER(buf) != 0) {
+    missing_.emplace(std::string(id), true);
+    return nullptr;
+  }
+  return &found_.emplace(std::string(id), sMST_USER).first->second;
+}
+
+std::string UserCache::name(std::string_view id) {
+  const MST_USER* u = find(id);
+  return u ? std::string(field(u->USER_NAME)) : std::string(id);
+}

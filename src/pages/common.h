@@ -2,8 +2,12 @@
 // hidden fields, numeric form fields and browser detection.
 #pragma once
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
+
+#include "store/folder.h"
+#include "store/user.h"
 
 // The body of a page the user may not use: system background, message slot
 // 3 and a button (slot 4) that goes back. Ends the page.
@@ -25,3 +29,22 @@ std::string form_str(const char* name, int n = 0);
 bool is_msie();
 // Width of text inputs for this browser.
 int text_cols();
+
+// The folder's line into sB_TITLE and its settings into sB_TITLE2, both
+// cleared first so that a folder without them reads as empty; returns the
+// settings.
+B_TITLE2 read_folder(int32_t folder);
+
+// User records looked up during one page, by the ID as stored in messages
+// and read marks; each ID is read from the user master once per request,
+// and a user who no longer exists is remembered as missing.
+class UserCache {
+ public:
+  const MST_USER* find(std::string_view id);
+  // USER_NAME, or the ID itself when the user no longer exists.
+  std::string name(std::string_view id);
+
+ private:
+  std::map<std::string, MST_USER, std::less<>> found_;
+  std::map<std::string, bool, std::less<>> missing_;
+};

@@ -39,39 +39,8 @@ constexpr int kPerPage = 20;  // rows of a room list page
 // Scratch for a body as read from its file.
 char g_body[CONV_BUFF_SIZE];
 
-B_TITLE2 read_folder(int32_t folder) {
-  std::memset(&sB_TITLE, 0, sizeof sB_TITLE);
-  ReadB_TITLE(folder, 1);
-  std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
-  ReadB_TITLE2(folder);
-  return sB_TITLE2;
-}
 
-// User records looked up during one page, by the ID as stored in messages
-// and read marks; a user who no longer exists is remembered as missing.
-struct Users {
-  std::map<std::string, MST_USER, std::less<>> found;
-  std::map<std::string, bool, std::less<>> missing;
-
-  const MST_USER* find(std::string_view id) {
-    if (auto it = found.find(id); it != found.end()) return &it->second;
-    if (missing.count(id)) return nullptr;
-    char buf[sizeof(MST_USER::USER_ID) + 64];
-    copy_text(buf, sizeof buf, id);
-    if (id.empty() || ReadMST_USER(buf) != 0) {
-      missing.emplace(std::string(id), true);
-      return nullptr;
-    }
-    return &found.emplace(std::string(id), sMST_USER).first->second;
-  }
-  // USER_NAME, or the ID itself when the user no longer exists.
-  std::string name(std::string_view id) {
-    const MST_USER* u = find(id);
-    return u ? std::string(field(u->USER_NAME)) : std::string(id);
-  }
-};
-
-Users g_users;
+UserCache g_users;
 
 const INDEX_DATA* find_message(const std::vector<INDEX_DATA>& idx, int32_t msg) {
   for (const INDEX_DATA& r : idx)

@@ -70,24 +70,6 @@ std::vector<const INDEX_DATA*> page_rows(const std::vector<INDEX_DATA>& index, i
   return rows;
 }
 
-// The author's name from the user master, or the stored ID when the user no
-// longer exists; each ID is looked up once per request.
-class Authors {
- public:
-  const std::string& name(std::string_view id) {
-    std::string key(id);
-    auto it = names_.find(key);
-    if (it != names_.end()) return it->second;
-    char buf[sizeof(MST_USER::USER_ID) + 2];
-    copy_text(buf, sizeof buf, id);
-    std::string shown = ReadMST_USER(buf) == 0 ? std::string(field(sMST_USER.USER_NAME)) : key;
-    return names_[key] = shown;
-  }
-
- private:
-  std::map<std::string, std::string> names_;
-};
-
 void script_block() {
   pr("<SCRIPT Language=\"JavaScript\">\n");
   pr("<!--\n");
@@ -207,7 +189,7 @@ void paging_form(const View& v, bool selector) {
   pr("</FORM></TD>\n");
 }
 
-void message_row(const View& v, const INDEX_DATA& r, Authors& authors) {
+void message_row(const View& v, const INDEX_DATA& r, UserCache& authors) {
   pr("<TR>\n");
   pr("<TD BGCOLOR=\"#FFFFFF\" ALIGN=CENTER>");
   if (G_MST_USER.MODE == 1 && ReadREAD_POINT(v.folder, r.MSG_NO) == -1)
@@ -279,10 +261,7 @@ void j_ROOM() {
   if (v.order == 0) v.order = G_MST_USER.USER_DISP_DEF;
   if (v.order < 1 || v.order > 3) v.order = 1;
 
-  std::memset(&sB_TITLE, 0, sizeof sB_TITLE);
-  ReadB_TITLE(v.folder, 1);
-  std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
-  ReadB_TITLE2(v.folder);
+  read_folder(v.folder);
 
   std::vector<INDEX_DATA> index;
   load_index(v.folder, index);
@@ -318,7 +297,7 @@ void j_ROOM() {
   for (const char* head : {msg(263), msg(264), "SEL", msg(265), msg(266), msg(267)})
     pr("<TD BGCOLOR=\"#E0FFFF\" ALIGN=CENTER>%s</TD>\n", head);
   pr("</TR>\n");
-  Authors authors;
+  UserCache authors;
   for (const INDEX_DATA* r : page_rows(index, v.order, v.page)) message_row(v, *r, authors);
   pr("</TABLE>\n<P>\n");
 

@@ -43,16 +43,6 @@ void row_start(int slot) {
 }
 void row_end() { pr("</TD></TR>\n"); }
 
-// The folder's line into sB_TITLE and its settings into sB_TITLE2; both
-// read as empty for a folder that has none.
-B_TITLE2 read_folder(int32_t folder) {
-  std::memset(&sB_TITLE, 0, sizeof sB_TITLE);
-  ReadB_TITLE(folder, 1);
-  std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
-  ReadB_TITLE2(folder);
-  return sB_TITLE2;
-}
-
 bool same_user(const char (&a)[sizeof(INDEX_DATA::USER_ID)], const MST_USER& u) {
   return field(a) == field(u.USER_ID);
 }
