@@ -69,8 +69,10 @@ void add_num(std::string& out, int32_t n) {
   out += ',';
 }
 
-// "%s,%s,%ld,%s,%s,%ld,%ld,%ld,%ld,%s,%s,%ld,\n"
-std::string format_master(const MST_USER& u) {
+// The master's 12-field line "%s,%s,%ld,%s,%s,%ld,%ld,%ld,%ld,%s,%s,%ld,\n",
+// or the sorted copies' 10-field line, which leaves out WRITE_MODE and
+// PICFILE: "%s,%s,%ld,%s,%s,%ld,%ld,%ld,%s,%ld,\n".
+std::string format_user(const MST_USER& u, bool master) {
   std::string s;
   add_text(s, field(u.USER_ID));
   add_text(s, field(u.USER_NAME));
@@ -80,27 +82,9 @@ std::string format_master(const MST_USER& u) {
   add_num(s, u.P_GROUP);
   add_num(s, u.USER_DISP_DEF);
   add_num(s, u.MODE);
-  add_num(s, u.WRITE_MODE);
+  if (master) add_num(s, u.WRITE_MODE);
   add_text(s, field(u.LANGUAGE));
-  add_text(s, field(u.PICFILE));
-  add_num(s, u.NO_READ_MODE);
-  s += '\n';
-  return s;
-}
-
-// "%s,%s,%ld,%s,%s,%ld,%ld,%ld,%s,%ld,\n": the sorted copies leave out
-// WRITE_MODE and PICFILE.
-std::string format_sorted(const MST_USER& u) {
-  std::string s;
-  add_text(s, field(u.USER_ID));
-  add_text(s, field(u.USER_NAME));
-  add_num(s, u.USER_LEVEL);
-  add_text(s, field(u.E_MAIL_ADDR));
-  add_text(s, field(u.USER_PASS));
-  add_num(s, u.P_GROUP);
-  add_num(s, u.USER_DISP_DEF);
-  add_num(s, u.MODE);
-  add_text(s, field(u.LANGUAGE));
+  if (master) add_text(s, field(u.PICFILE));
   add_num(s, u.NO_READ_MODE);
   s += '\n';
   return s;
@@ -204,7 +188,7 @@ void write_sorted(const char* target, const std::vector<SortEntry>& entries,
     const MST_USER* u = find_user(users, id);
     if (!u) continue;
     sMST_USER = *u;
-    out += format_sorted(*u);
+    out += format_user(*u, false);
   }
   std::string tmp = std::string(target) + ".tmp";
   replace_file(target, tmp.c_str(), out);
@@ -276,7 +260,7 @@ int ReadMST_USERcount(int n) {
 }
 
 int ReWriteMST_USER() {
-  std::string line = format_master(sMST_USER);
+  std::string line = format_user(sMST_USER, true);
   return rewrite_master(field(sMST_USER.USER_ID), &line);
 }
 
@@ -287,7 +271,7 @@ int InsertMST_USER() {
   DirLock lock(path.c_str());
   std::string text;
   if (!load_text_store(path.c_str(), text)) return -1;
-  std::string line = format_master(sMST_USER);
+  std::string line = format_user(sMST_USER, true);
   // A hand-edited master may lack the final line feed; without one the new
   // line would run on from the last one and the new user would be lost.
   if (!text.empty() && text.back() != '\n') line.insert(line.begin(), '\n');
