@@ -83,9 +83,9 @@ DirLock::~DirLock() {
 }
 
 bool read_fd(int fd, std::string& out) {
+  // A regular file returns fewer bytes than asked only at its end, so a
+  // short read ends the loop: a small file costs one read call.
   out.clear();
-  struct stat st;
-  if (fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size) + 1);
   char buf[65536];
   off_t off = 0;
   for (;;) {
@@ -94,9 +94,9 @@ bool read_fd(int fd, std::string& out) {
       if (errno == EINTR) continue;
       return false;
     }
-    if (n == 0) break;
     out.append(buf, static_cast<size_t>(n));
     off += n;
+    if (n < static_cast<ssize_t>(sizeof buf)) break;
   }
   return true;
 }
