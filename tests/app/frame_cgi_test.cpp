@@ -1,12 +1,10 @@
-// The request entry through the real program: the log-in page and page
-// frame byte for byte, the invalid-key page, unknown pages, the settings
-// file a first request creates, and the derivation of the settings path
-// and program name.
+// The request entry: the log-in page and page frame byte for byte, the
+// invalid-key and error pages, the settings file a first request creates,
+// and the derivation of the settings path and program name.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstring>
+#include <utility>
 
 #include "app/entry.h"
 #include "app/frame.h"
@@ -67,13 +65,6 @@ TEST(Entry, UnknownKeyGetsInvalidKeyPage) {
                        "</FORM>\n</CENTER>\n</BODY>\n</HTML>\n");
 }
 
-TEST(Entry, WrongPasswordShowsLoginPageAgain) {
-  Site site;
-  site.add_user("Taro", "secret");
-  EXPECT_EQ(site.post({{"uid", "Taro"}, {"upw", "wrong"}}).out, login_page(site.pic_web));
-  EXPECT_EQ(site.post({{"uid", "Nobody"}, {"upw", "secret"}}).out, login_page(site.pic_web));
-}
-
 TEST(Entry, FirstRequestWritesDefaultSettingsFile) {
   Site site(false);
   Response r = site.get({});
@@ -100,53 +91,21 @@ TEST(Entry, FirstRequestWritesDefaultSettingsFile) {
   EXPECT_NE(r.out.find("<TR><TD></TD><TD><INPUT TYPE=\"text\""), std::string::npos);
 }
 
-TEST(Entry, ProgramNameAndSettingsPathFollowTheProgramPath) {
-  Site site;
-  // Another name for the program reads another settings file.
-  std::string other = site.cgi_dir + "/board.v2.cgi";
-  write_file_bytes(other, read_file_bytes(site.program));
-  chmod(other.c_str(), 0755);
-  write_file_bytes(site.cgi_dir + "/board.v2.ini",
-                   "LANGUAGE,test.lng,\nCG_FILE_WEB_PATH,http://other/,\nBACK_GIF,b2.gif,\n");
-  Site& s = site;
-  std::string saved = s.program;
-  s.program = other;
-  Response r = s.get({});
-  s.program = saved;
-  EXPECT_NE(r.out.find("<FORM ACTION=\"board.v2.cgi\" METHOD=POST>"), std::string::npos);
-  EXPECT_NE(r.out.find("BACKGROUND=\"http://other/b2.gif\""), std::string::npos);
-}
-
-TEST(Entry, IniPathDerivation) {
-  char out[300];
-  make_ini_path("/usr/local/www/cgi-bin/bbs.cgi", out, sizeof out);
-  EXPECT_STREQ(out, "/usr/local/www/cgi-bin/bbs.ini");
-  make_ini_path("/cgi-bin/bbs", out, sizeof out);
-  EXPECT_STREQ(out, "/cgi-bin/bbs.ini");
-  make_ini_path("/a.b/bbs", out, sizeof out);  // a dot in a directory counts
-  EXPECT_STREQ(out, "/a.ini");
-  make_ini_path("x.y", out, sizeof out);  // too short to examine
-  EXPECT_STREQ(out, "x.y.ini");
-  std::string longpath = "/" + std::string(400, 'd') + "/bbs.cgi";
-  make_ini_path(longpath.c_str(), out, sizeof out);
-  EXPECT_EQ(strlen(out), 299u);
-  EXPECT_STREQ(out + 295, ".ini");
-}
-
-TEST(Entry, CutNameKeepsTwoByteCharacters) {
-  char a[] = "C:\\web\\bbs.exe";
-  cut_name(a, '\\');
-  EXPECT_STREQ(a, "bbs.exe");
-  char b[] = "/a/public_html/x.cgi";
-  cut_name(b, '/');
-  EXPECT_STREQ(b, "x.cgi");
-  // 0x95 0x5C is one character whose second byte is a backslash.
-  char c[] = "dir\\\x95\x5C.cgi";
-  cut_name(c, '\\');
-  EXPECT_STREQ(c, "\x95\x5C.cgi");
-  char d[] = "plain";
-  cut_name(d, '/');
-  EXPECT_STREQ(d, "plain");
+TEST(Entry, SettingsPathAndProgramName) {
+  // The extension is replaced; a long path is cut before ".ini" is added.
+  const std::pair<std::string, std::string> paths[] = {
+      {"/usr/local/www/cgi-bin/bbs.cgi", "/usr/local/www/cgi-bin/bbs.ini"},
+      {"/a.b/bbs", "/a.ini"},  // a dot in a directory counts
+      {"/" + std::string(400, 'd') + "/bbs.cgi", "/" + std::string(294, 'd') + ".ini"}};
+  for (const auto& [program, ini] : paths) {
+    char out[300];
+    make_ini_path(program.c_str(), out, sizeof out);
+    EXPECT_EQ(out, ini);
+  }
+  // A two-byte character whose second byte is "\" stays in the name.
+  char name[] = "dir\\\x95\x5C.cgi";
+  cut_name(name, '\\');
+  EXPECT_STREQ(name, "\x95\x5C.cgi");
 }
 
 TEST(Frame, ErrorPageByteForByte) {
@@ -166,27 +125,6 @@ TEST(Frame, ErrorPageByteForByte) {
             "<FORM ACTION=\"bbs.cgi\" METHOD=POST>\n"
             "<INPUT TYPE=\"button\" VALUE=\" OK \" onClick=\"history.back()\">\n"
             "</FORM>\n</CENTER>\n</BODY>\n</HTML>\n");
-}
-
-TEST(Frame, TopFramesetAndLogoffRedirect) {
-  strcpy(SYSINFO.CG_FILE_WEB_PATH, "http://p/");
-  strcpy(JOB_EXE, "bbs.cgi");
-  strcpy(STRDEF[1], "H");
-  strcpy(STRDEF[2], "C");
-  SYSINFO.FRAME_DIVIDE = 25;
-  const std::string head = "Content-type: text/html\n\n<HTML>\n<HEAD>\nH</HEAD>\n<!--C-->\n";
-  G_MST_USER.MODE = 1;
-  EXPECT_EQ(capture_stdout([] { j_TOP("42"); }),
-            head + "<FRAMESET COLS=\"25%,*\" >\n"
-                   "<FRAME SRC = \"bbs.cgi?SKEY=42&JOB=FRM21\" NAME=\"FRM21\">\n"
-                   "<FRAME SRC = \"http://p/info.html\" NAME=\"FRM22\">\n"
-                   "</FRAMESET>\n</HTML>\n");
-  G_MST_USER.MODE = 2;
-  EXPECT_NE(capture_stdout([] { j_TOP("42"); }).find("\"http://p/ginfo.html\" NAME=\"FRM22\""),
-            std::string::npos);
-  strcpy(SYSINFO.LOGOFF_URL, "http://bye/");
-  EXPECT_EQ(capture_stdout([] { j_LOGOFF(); }),
-            head + "<META HTTP-EQUIV=\"Refresh\" CONTENT=\"0;URL=http://bye/\">\n</HTML>\n");
 }
 
 }  // namespace
