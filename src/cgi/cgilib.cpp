@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "cgi/sjis.h"
 
@@ -31,6 +32,7 @@ constexpr size_t MAX_BOUNDARY = 97;
 constexpr size_t MAX_HEADER_LINE = 8192;
 
 CGI_ENTRY* last = nullptr;  // the empty entry that ends the list
+std::vector<std::string> g_uploads;  // temporary files this request created
 
 void reset_list() {
   list = cur = last = new CGI_ENTRY;
@@ -248,7 +250,10 @@ int claim_temp(std::string& name) {
   for (int i = 0; i < 1000000; i++) {
     name = "CGI" + std::to_string(i);
     int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) return fd;
+    if (fd >= 0) {
+      g_uploads.push_back(name);
+      return fd;
+    }
     if (errno != EEXIST) return -1;
   }
   return -1;
@@ -376,6 +381,24 @@ void cgi_getvalue(const char* name, int n, char* out, size_t size) {
   copy_text(out, size, cgi_value(name, n));
 }
 
+bool cgi_own_upload(std::string_view tmp) {
+  for (const std::string& u : g_uploads)
+    if (u == tmp) return true;
+  return false;
+}
+
+namespace {
+// Names the decoder gives its upload files: "CGI" and decimal digits, the
+// three letters in any case. Other files of the working directory (the
+// program itself, say) are never swept.
+bool upload_name(const char* name) {
+  if (strncasecmp(name, "CGI", 3) != 0 || !name[3]) return false;
+  for (const char* p = name + 3; *p; p++)
+    if (*p < '0' || *p > '9') return false;
+  return true;
+}
+}  // namespace
+
 void cgi_free() {
   while (list) {
     CGI_ENTRY* next = list->next;
@@ -383,12 +406,14 @@ void cgi_free() {
     list = next;
   }
   cur = last = nullptr;
-  // Sweep upload files nobody has touched for an hour.
+  g_uploads.clear();
+  // Sweep upload files nobody has touched for an hour: uploads no handler
+  // moved into place are left for this sweep.
   time_t now = time(nullptr);
   DIR* d = opendir(".");
   if (!d) return;
   while (struct dirent* e = readdir(d)) {
-    if (strncasecmp(e->d_name, "CGI", 3) != 0) continue;
+    if (!upload_name(e->d_name)) continue;
     struct stat st;
     if (stat(e->d_name, &st) != 0) continue;
     if (!S_ISREG(st.st_mode)) continue;

@@ -31,6 +31,13 @@ inline void cgi_getvalue(const char* name, int n, char (&out)[N]) {
 }
 // The whole n-th value, without a width limit.
 std::string cgi_value(const char* name, int n = 0);
+// True when `tmp` names a temporary file that this request's decoding
+// created. A file field's value is plain text that a client can forge (a
+// text part sent under a file field's name), so handlers move or remove
+// only uploads this check confirms.
+bool cgi_own_upload(std::string_view tmp);
+// Releases the list and sweeps upload files ("CGI<digits>") that nobody has
+// touched for an hour.
 void cgi_free();
 
 int StrFind(std::string_view text, std::string_view pattern);
