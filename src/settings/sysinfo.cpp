@@ -111,7 +111,7 @@ std::string settings_text() {
   auto text = [&](const char* key, std::string_view v) {
     out += key;
     out += ',';
-    out += v;
+    out += field_text(v, true);
     out += ",\n";
   };
   auto number = [&](const char* key, int32_t v) {

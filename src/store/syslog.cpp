@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -51,15 +52,20 @@ int WriteSYSTEM_LOG(const SYSTEM_LOG* rec) {
   std::string line;
   line += field(rec->LOG_TIME);
   line += ',';
-  line += field(rec->USER_ID);
+  line += field_text(field(rec->USER_ID));
   line += ',';
   line += kind;
   line += ',';
   line += std::to_string(rec->FOLDER_NO);
   line += ',';
-  line += field(rec->REMOTE_ADDR);
+  // The client's texts may hold commas (readers use only the first three
+  // fields) but never a line end, which would forge a line of its own.
+  auto one_line = [](std::string_view v) {
+    return v.substr(0, std::min(v.size(), v.find_first_of("\r\n")));
+  };
+  line += one_line(field(rec->REMOTE_ADDR));
   line += ',';
-  line += field(rec->HTTP_USER_AGENT);
+  line += one_line(field(rec->HTTP_USER_AGENT));
   line += '\n';
   std::string path = log_path();
   DirLock lock(path.c_str());

@@ -51,6 +51,13 @@ std::string_view whole_chars(std::string_view s) {
   return s.substr(0, i);
 }
 
+std::string_view field_text(std::string_view s, bool keep_cr) {
+  s = s.substr(0, std::min(s.size(), s.find_first_of(keep_cr ? "\n" : "\r\n")));
+  int comma = StrFind(s, ",");
+  if (comma >= 0) s = s.substr(0, static_cast<size_t>(comma));
+  return whole_chars(s);
+}
+
 void put_line(std::string& out, std::string_view line) {
   if (!out.empty() && out.back() != '\n') out += '\n';
   out += line;

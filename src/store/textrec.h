@@ -24,6 +24,12 @@ bool next_token(std::string_view& rest, std::string_view& out);
 // the comma written after it for its second byte.
 std::string_view whole_chars(std::string_view s);
 
+// The part of a text that a comma-separated line can hold as one field:
+// it ends before the first line feed (and carriage return, unless
+// `keep_cr`) and before the first comma, and loses a lone lead byte at its
+// end. Anything more would split the line or shift the fields after it.
+std::string_view field_text(std::string_view s, bool keep_cr = false);
+
 // Appends `line` to `out`, first ending an unterminated last line, so that
 // a line written after a hand-edited file's last line never joins it.
 void put_line(std::string& out, std::string_view line);

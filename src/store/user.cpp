@@ -61,7 +61,7 @@ std::vector<MST_USER> parse_users(std::string_view text) {
 }
 
 void add_text(std::string& out, std::string_view s) {
-  out += s;
+  out += field_text(s);
   out += ',';
 }
 void add_num(std::string& out, int32_t n) {
@@ -171,6 +171,11 @@ bool numeric_key(std::string_view line, int index, int digits, SortEntry& e) {
     if (!next_field(line, f)) return false;
   std::memset(e.id, 0, sizeof e.id);
   copy_text(e.id, sizeof e.id, first);
+  if (f.empty()) {
+    // An empty field gives a key of zero bytes, below every number.
+    e.key.assign(static_cast<size_t>(digits), '\0');
+    return true;
+  }
   char buf[32];
   snprintf(buf, sizeof buf, "%0*d", digits, static_cast<int>(parse_num(f)));
   e.key.assign(buf, static_cast<size_t>(digits));
