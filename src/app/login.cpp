@@ -82,11 +82,11 @@ bool random_bytes(unsigned char* buf, size_t len) {
   return got == len;
 }
 
-// A number 0 to 2^31 - 1, uniform (31 of 32 random bits).
+// A number 0 to 2^31 - 1, uniform (31 of 32 random bits); -1 without a
+// random source, when a key could be guessed and none is issued.
 int32_t draw_key() {
   unsigned char b[4];
-  // Without a random source a key could be guessed; stop rather than issue one.
-  if (!random_bytes(b, sizeof b)) abort();
+  if (!random_bytes(b, sizeof b)) return -1;
   uint32_t v = uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
   return static_cast<int32_t>(v & 0x7FFFFFFFu);
 }
@@ -128,6 +128,7 @@ int32_t G_LoginChk(char* uid, const char* upw) {
     for (const MST_SKEY& r : recs) taken.insert(r.SKEY);
     do {
       key = draw_key();
+      if (key < 0) return -1;  // refused: the log-in page shows again
     } while (taken.count(key));
 
     std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
@@ -154,7 +155,8 @@ int G_SkeyChk(const char* skey) {
   if (!key_number(skey, key) || ReadMST_SKEY(key, user_id) != 0) return 0;
   // The user's record is in sMST_USER; a language of his own replaces the
   // system's message table.
-  if (sMST_USER.LANGUAGE[0] && field(sMST_USER.LANGUAGE) != field(SYSINFO.LANGUAGE))
+  if (sMST_USER.LANGUAGE[0] && field(sMST_USER.LANGUAGE) != field(SYSINFO.LANGUAGE) &&
+      language_file_name(sMST_USER.LANGUAGE))
     StrdefFileOpen(sMST_USER.LANGUAGE);
   return 1;
 }

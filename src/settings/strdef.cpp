@@ -3,6 +3,7 @@
 #include "settings/strdef.h"
 
 #include <cstring>
+#include <strings.h>
 #include <string>
 #include <string_view>
 
@@ -35,4 +36,10 @@ void StrdefFileOpen(const char* path) {
 const char* msg(int n) {
   if (n < 0 || n >= STRDEF_SLOTS) return "";
   return STRDEF[n];
+}
+
+bool language_file_name(const char* name) {
+  size_t n = strlen(name);
+  if (n < 5 || name[0] == '.' || strchr(name, '/') || strchr(name, '\\')) return false;
+  return strcasecmp(name + n - 4, ".lng") == 0;
 }

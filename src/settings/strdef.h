@@ -10,3 +10,7 @@ extern char STRDEF[STRDEF_SLOTS][STRDEF_WIDTH];
 void StrdefFileOpen(const char* path);
 // Slot n's text, or "" for a slot outside the table.
 const char* msg(int n);
+// True for a name a user may choose as his language file: a plain file
+// name of the working directory ending in ".lng" (no directory part, not
+// hidden), so a stored setting can never load another file as messages.
+bool language_file_name(const char* name);
