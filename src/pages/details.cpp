@@ -157,15 +157,17 @@ void header_table(int32_t folder, const INDEX_DATA& m, bool compact) {
   if (m.READ_CHK == 2) readers_cell(folder, m, compact);
   if (author && author->PICFILE[0])
     pr("<TD BGCOLOR=\"#FFFFFF\" ROWSPAN=3><IMG SRC=\"%suserpic/%s/%s\"></TD>\n",
-       SYSINFO.CG_FILE_WEB_PATH, esc(field(author->USER_ID)).c_str(),
-       esc(field(author->PICFILE)).c_str());
+       SYSINFO.CG_FILE_WEB_PATH, url_esc(field(author->USER_ID)).c_str(),
+       url_esc(field(author->PICFILE)).c_str());
   pr("</TR>\n");
 
   pr("<TR><TD BGCOLOR=\"#FFFFFF\">%s</TD><TD BGCOLOR=\"#FFFFFF\">", msg(280));
   const bool mail = author && author->E_MAIL_ADDR[0];
   if (mail)
+    // The title is URL-encoded: an "&" or "#" in it must not add mail
+    // headers or cut the subject.
     pr("<A HREF=\"mailto:%s?subject=Re:%s\">", esc(field(author->E_MAIL_ADDR)).c_str(),
-       esc(field(m.WRITE_TITLE)).c_str());
+       url_esc(field(m.WRITE_TITLE)).c_str());
   std::string name = author ? std::string(field(author->USER_NAME)) : std::string(field(m.USER_ID));
   pr("%s  [%s]", esc(name).c_str(), esc(field(m.USER_ID)).c_str());
   if (mail) pr("</A>");
@@ -477,6 +479,8 @@ void j_DELMSG() {
 
 void j_BORDALLFLG() {
   const int32_t folder = form_int("FOLDER_NO");
+  // Read marks only where the user may read: the request can name any
+  // folder, not only the one whose button it came from.
   if (chk_ACL(folder) < 1) return;
   std::vector<INDEX_DATA> idx;
   if (!load_index(folder, idx)) return;

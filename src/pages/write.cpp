@@ -61,22 +61,21 @@ struct Slot {
   bool keep = false;    // ADD_FILE<n> was not empty: the existing file stays
 };
 
-// The form decoder names its temporary copies "CGI" and a number, in the
-// working directory. Anything else in the value (a text field sent under a
-// file field's name, say) names a file that is not ours to move or remove.
+// Only an upload that this request's decoding created may be moved or
+// removed: a text field sent under a file field's name could otherwise name
+// another request's upload, or any file.
 bool own_temp_file(const std::string& tmp) {
-  if (tmp.size() < 4 || tmp.compare(0, 3, "CGI") != 0) return false;
-  for (size_t i = 3; i < tmp.size(); i++)
-    if (tmp[i] < '0' || tmp[i] > '9') return false;
   struct stat st;
-  return lstat(tmp.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return cgi_own_upload(tmp) && lstat(tmp.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // The browser's name for the file as a single path component under the
 // attachment directory, cut to kAttachmentNameMax; empty when unusable.
 std::string attachment_name(std::string_view name) {
   name = name.substr(0, sjis_fit(name, kAttachmentNameMax));
-  if (name.empty() || name == "." || name == "..") return "";
+  // A leading dot would make a hidden file (".htaccess") in the directory
+  // the web server serves.
+  if (name.empty() || name[0] == '.') return "";
   if (name.find('/') != std::string_view::npos) return "";
   return std::string(name);
 }
@@ -266,6 +265,9 @@ int j_BORDWRITEWR() {
   if (title.empty()) return -2;
 
   const B_TITLE2 conf = read_folder(folder);
+  // Messages go only into a board that exists: stored under any other
+  // number they would turn up in a folder created later with it.
+  if (sB_TITLE.FOLDER_NO != folder || sB_TITLE.KIND != KIND_BOARD) return -1;
 
   // An edit is checked and stored under the board's lock, so that the
   // message cannot change hands or disappear in between.
@@ -350,7 +352,6 @@ int j_BORDWRITEWR() {
 void j_BORDWRITEFIN() {
   header_printf();
   pr("<SCRIPT Language=\"JavaScript\">\n<!--\nself.close()\n// -->\n</SCRIPT>\n");
-  pr("\t\t<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n", SYSINFO.CG_FILE_WEB_PATH,
-     SYSINFO.BACK_GIF);
+  body_tag();
   pr("<FONT SIZE=\"5\"><B>%s</B></FONT>\n<P>\n</BODY>\n</HTML>\n", msg(294));
 }
