@@ -1,229 +1,109 @@
 // Groups ("group.mst") and memberships ("g_user.mst").
-#include <gtest/gtest.h>
-
-#include <cstdio>
 #include <cstring>
 #include <random>
-#include <string>
 #include <utility>
 #include <vector>
 
-#include "cgi/sjis.h"
-#include "settings/sysinfo.h"
-#include "site.h"
+#include "data_dir.h"
 #include "store/group.h"
 
 namespace {
 
-class GroupStore : public ::testing::Test {
+class GroupStore : public DataDir {
  protected:
-  void SetUp() override {
-    copy_text(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, dir.path() + "/");
+  static void set_member(int32_t group, const std::string& id) {
+    sGROUP_USER = GROUP_USER{group, {}};
+    set_field(sGROUP_USER.USER_ID, id);
   }
   std::string groups() const { return dir / "group.mst"; }
   std::string members() const { return dir / "g_user.mst"; }
-  TempDir dir;
 };
 
-void set_group(int32_t id, const std::string& name) {
-  std::memset(&sMST_GROUP, 0, sizeof sMST_GROUP);
-  sMST_GROUP.T02_GROUP_ID = id;
-  set_field(sMST_GROUP.T02_GROUP_NAME, name);
-}
-
-void set_member(int32_t group, const std::string& id) {
-  std::memset(&sGROUP_USER, 0, sizeof sGROUP_USER);
-  sGROUP_USER.T02_GROUP_ID = group;
-  set_field(sGROUP_USER.USER_ID, id);
-}
-
-std::vector<int32_t> groups_of(const char* id, int* rc) {
-  std::vector<int32_t> list(GROUP_LIST_SIZE, 0);
-  *rc = ReadGROUP_USER1(id, list.data());
-  std::vector<int32_t> out;
-  for (int32_t g : list) {
-    if (g == 0) break;
-    out.push_back(g);
-  }
-  return out;
-}
-
 TEST_F(GroupStore, GroupsStandInOrderAndRenameInPlace) {
-  for (auto [id, name] : {std::pair{5, "five"}, {2, "two"}, {9, "nine"}}) {
-    set_group(id, name);
+  write_file_bytes(groups(), ",,3,,three,\n\n7,a,b,\n");
+  for (auto [id, name] : {std::pair{5, "five\n6,forged"}, {2, "two"}, {9, "nine"}, {5, "FIVE"}}) {
+    sMST_GROUP = MST_GROUP{id, {}};
+    set_field(sMST_GROUP.T02_GROUP_NAME, name);
     ASSERT_EQ(ReWriteMST_GROUP(), 0);
   }
-  EXPECT_EQ(read_file_bytes(groups()), "2,two,\n5,five,\n9,nine,\n");
-  set_group(5, "FIVE");
-  ASSERT_EQ(ReWriteMST_GROUP(), 0);
-  EXPECT_EQ(read_file_bytes(groups()), "2,two,\n5,FIVE,\n9,nine,\n");
-  EXPECT_FALSE(file_exists(dir / "F_GROUP_MST.tmp"));
-
-  ASSERT_EQ(ReadGROUP_MST(5), 0);
-  EXPECT_EQ(sMST_GROUP.T02_GROUP_ID, 5);
-  EXPECT_STREQ(sMST_GROUP.T02_GROUP_NAME, "FIVE");
-  EXPECT_EQ(ReadGROUP_MST(4), -1);
-  EXPECT_STREQ(sMST_GROUP.T02_GROUP_NAME, "FIVE");  // unchanged by a miss
-
-  set_group(9, "");
-  ASSERT_EQ(DeleteMST_GROUP(), 0);
-  EXPECT_EQ(read_file_bytes(groups()), "2,two,\n5,FIVE,\n");
-  EXPECT_FALSE(file_exists(dir / "TEMP"));
-}
-
-TEST_F(GroupStore, GroupLinesAreReadByTheirNonEmptyFieldsAndNamesStayOnOneLine) {
-  EXPECT_EQ(ReadGROUP_MST(1), -1);
-  EXPECT_TRUE(file_exists(groups()));  // created empty
-
-  write_file_bytes(groups(), ",,3,,three,\n4,\n\n7,a,b,\n");
-  ASSERT_EQ(ReadGROUP_MST(3), 0);
-  EXPECT_STREQ(sMST_GROUP.T02_GROUP_NAME, "three");
-  EXPECT_EQ(ReadGROUP_MST(4), -1);  // no name: no group
-  ASSERT_EQ(ReadGROUP_MST(7), 0);
-  EXPECT_STREQ(sMST_GROUP.T02_GROUP_NAME, "a");  // a comma ends the name
-
-  // The insert drops lines without any field and keeps the others. A name
-  // is cut at a line feed (which would forge another line) and to its field.
-  set_group(5, "five\n6,forged");
-  ASSERT_EQ(ReWriteMST_GROUP(), 0);
-  set_group(8, "");
+  sMST_GROUP = MST_GROUP{8, {}};  // a full field, cut before a character it would split
   std::memcpy(sMST_GROUP.T02_GROUP_NAME, (std::string(82, 'g') + "\x82\xa0").data(), 84);
   ASSERT_EQ(ReWriteMST_GROUP(), 0);
-  EXPECT_EQ(read_file_bytes(groups()),
-            ",,3,,three,\n4,\n5,five,\n7,a,b,\n8," + std::string(82, 'g') + ",\n");
+  // The line without any field goes; a line feed in a name would forge
+  // another line, so the name ends before it.
+  EXPECT_EQ(read_file_bytes(groups()), "2,two,\n,,3,,three,\n5,FIVE,\n7,a,b,\n8," +
+                                           std::string(82, 'g') + ",\n9,nine,\n");
+  ASSERT_EQ(ReadGROUP_MST(3), 0);  // fields are the non-empty ones
+  EXPECT_STREQ(sMST_GROUP.T02_GROUP_NAME, "three");
+  EXPECT_EQ(ReadGROUP_MST(4), -1);
+  sMST_GROUP.T02_GROUP_ID = 8;
+  ASSERT_EQ(DeleteMST_GROUP(), 0);
+  EXPECT_EQ(read_file_bytes(groups()), "2,two,\n,,3,,three,\n5,FIVE,\n7,a,b,\n9,nine,\n");
 }
 
-TEST_F(GroupStore, MembershipsAreAddedOnceAndReadPerUser) {
-  int rc = 0;
-  std::vector<int32_t> none = groups_of("amy", &rc);
-  EXPECT_EQ(rc, -1);
-  EXPECT_TRUE(none.empty());
+TEST_F(GroupStore, MembershipsAreAddedOnceOnLinesOfTheirOwn) {
+  std::vector<int32_t> list(GROUP_LIST_SIZE, 0);
+  EXPECT_EQ(ReadGROUP_USER1("amy", list.data()), -1);
   EXPECT_FALSE(file_exists(members()));  // not created by reading
+  write_file_bytes(members(), "3,amy,");  // the last line lacks its line feed
+  for (auto [group, id] : {std::pair{3, "amy"}, {1, "bob"}, {7, "amy"}, {7, "AMY"},
+                           {5, "x,y"}, {6, "z\x81"}}) {  // cut where the line would break
+    set_member(group, id);
+    ASSERT_EQ(WriteGROUP_USER(), 0);
+  }
+  EXPECT_EQ(read_file_bytes(members()), "3,amy,\n1,bob,\n7,amy,\n7,AMY,\n5,x,\n6,z,\n");
+  EXPECT_EQ(ReadGROUP_USER1("amy", list.data()), 1);
+  EXPECT_EQ(std::vector<int32_t>(list.begin(), list.begin() + 3), (std::vector<int32_t>{3, 7, 0}));
 
-  set_member(3, "amy");
-  ASSERT_EQ(WriteGROUP_USER(), 0);
-  ASSERT_EQ(WriteGROUP_USER(), 0);
-  set_member(1, "bob");
-  ASSERT_EQ(WriteGROUP_USER(), 0);
-  set_member(7, "amy");
-  ASSERT_EQ(WriteGROUP_USER(), 0);
-  set_member(7, "AMY");
-  ASSERT_EQ(WriteGROUP_USER(), 0);
-  EXPECT_EQ(read_file_bytes(members()), "3,amy,\n1,bob,\n7,amy,\n7,AMY,\n");
-
-  EXPECT_EQ(groups_of("amy", &rc), (std::vector<int32_t>{3, 7}));
-  EXPECT_EQ(rc, 1);
-  groups_of("carl", &rc);
-  EXPECT_EQ(rc, -1);
-}
-
-TEST_F(GroupStore, AdditionStartsOnALineOfItsOwn) {
-  write_file_bytes(members(), "3,amy,");
-  set_member(4, "bob");
-  ASSERT_EQ(WriteGROUP_USER(), 0);
-  EXPECT_EQ(read_file_bytes(members()), "3,amy,\n4,bob,\n");
-  // An ID that would break the line is cut where it would break it.
-  set_member(5, "x,y");
-  ASSERT_EQ(WriteGROUP_USER(), 0);
-  set_member(6, "z\x81");
-  ASSERT_EQ(WriteGROUP_USER(), 0);
-  EXPECT_EQ(read_file_bytes(members()), "3,amy,\n4,bob,\n5,x,\n6,z,\n");
+  std::string many;  // more groups than the caller's list holds
+  for (int g = 1; g <= 10001; g++) many += std::to_string(g) + ",amy,\n";
+  write_file_bytes(members(), many);
+  list.assign(GROUP_LIST_SIZE + 1, -1);
+  EXPECT_EQ(ReadGROUP_USER1("amy", list.data()), 9998);
+  EXPECT_EQ(list[GROUP_LIST_SIZE - 1], 0);
+  EXPECT_EQ(list[GROUP_LIST_SIZE], -1);  // nothing written past it
 }
 
 TEST_F(GroupStore, RemovalsByMembershipGroupAndUser) {
-  std::string start = "3,a,\n1,b,\nbroken\n3,c,\n2,a,\n3,a,\n";
-  write_file_bytes(members(), start);
-  set_member(3, "a");
-  EXPECT_EQ(DeleteGROUP_USER(4), -1);
-  EXPECT_EQ(read_file_bytes(members()), start);
-
-  ASSERT_EQ(DeleteGROUP_USER(1), 0);
-  EXPECT_EQ(read_file_bytes(members()), "1,b,\n3,c,\n2,a,\n");
-  EXPECT_FALSE(file_exists(members() + ".tmp"));
-
-  write_file_bytes(members(), start);
-  ASSERT_EQ(DeleteGROUP_USER(2), 0);
-  EXPECT_EQ(read_file_bytes(members()), "1,b,\n2,a,\n");
-
-  write_file_bytes(members(), start);
-  ASSERT_EQ(DeleteGROUP_USER2("a"), 0);
-  EXPECT_EQ(read_file_bytes(members()), "1,b,\n3,c,\n");
-  EXPECT_FALSE(file_exists(members() + ".TMP"));
-
-  std::remove(members().c_str());
-  DeleteGROUP_USER2("a");
-  EXPECT_FALSE(file_exists(members()));
-}
-
-// The membership sort as a pass-by-pass bubble sort over the file's lines,
-// exactly as the store has to order them.
-std::vector<std::pair<int32_t, std::string>> bubble_passes(
-    std::vector<std::pair<int32_t, std::string>> m) {
-  size_t n = m.size();
-  while (n >= 2) {
-    std::vector<std::pair<int32_t, std::string>> out;
-    auto held = m[0];
-    size_t i = 1;
-    for (; i < n && i < m.size(); i++) {
-      if (m[i].first > held.first) {
-        out.push_back(held);
-        held = m[i];
-      } else {
-        out.push_back(m[i]);
-      }
-    }
-    out.push_back(held);
-    for (; i < m.size(); i++) out.push_back(m[i]);
-    m = out;
-    n--;
+  struct {
+    int mode;  // 3: every membership of the user
+    const char* left;
+  } cases[] = {{1, "1,b,\n3,c,\n2,a,\n"}, {2, "1,b,\n2,a,\n"}, {3, "1,b,\n3,c,\n"}};
+  for (const auto& c : cases) {
+    write_file_bytes(members(), "3,a,\n1,b,\nbroken\n3,c,\n2,a,\n3,a,\n");
+    set_member(3, "a");
+    ASSERT_EQ(c.mode == 3 ? DeleteGROUP_USER2("a") : DeleteGROUP_USER(c.mode), 0);
+    EXPECT_EQ(read_file_bytes(members()), c.left) << c.mode;
   }
-  return m;
 }
 
-std::string lines_of(const std::vector<std::pair<int32_t, std::string>>& m) {
+// The membership sort, pass by pass as a bubble sort that carries the
+// earlier of two equal numbers past the later one.
+std::string bubble_sorted(std::vector<std::pair<int32_t, std::string>> m) {
+  for (size_t n = m.size(); n >= 2; n--)
+    for (size_t i = 0; i + 1 < n; i++)
+      if (m[i].first >= m[i + 1].first) std::swap(m[i], m[i + 1]);
   std::string s;
   for (auto& [g, id] : m) s += std::to_string(g) + "," + id + ",\n";
   return s;
 }
 
 TEST_F(GroupStore, SortGivesTheOrderOfThePassByPassBubbleSort) {
-  write_file_bytes(members(), "3,a,\n1,b,\n3,c,\n2,d,\n");
+  write_file_bytes(members(), "junk\n3,a,\n1,b,\n3,c,\n2,d,\n");
   ASSERT_EQ(SortGROUP_USER(), 0);
   EXPECT_EQ(read_file_bytes(members()), "1,b,\n2,d,\n3,c,\n3,a,\n");
-  EXPECT_FALSE(file_exists(members() + ".tmp"));
-
   std::mt19937 rng(7);
-  std::vector<std::vector<std::pair<int32_t, std::string>>> inputs = {
-      {{1, "a"}, {1, "b"}},
-      {{2, "a"}, {1, "b"}, {2, "c"}, {1, "d"}, {2, "e"}},
-      {{5, "a"}, {5, "b"}, {5, "c"}, {5, "d"}},
-      {{9, "a"}, {8, "b"}, {7, "c"}, {6, "d"}},
-      {{2, "a"}, {1, "b"}, {3, "c"}, {4, "d"}},
-  };
   for (int k = 0; k < 20; k++) {
     std::vector<std::pair<int32_t, std::string>> m;
-    int n = 2 + static_cast<int>(rng() % 30);
-    for (int i = 0; i < n; i++)
+    std::string lines;
+    for (int i = 0, n = 2 + static_cast<int>(rng() % 30); i < n; i++) {
       m.emplace_back(static_cast<int32_t>(rng() % 4), "u" + std::to_string(i));
-    inputs.push_back(m);
-  }
-  for (const auto& m : inputs) {
-    write_file_bytes(members(), lines_of(m));
+      lines += std::to_string(m.back().first) + "," + m.back().second + ",\n";
+    }
+    write_file_bytes(members(), lines);
     ASSERT_EQ(SortGROUP_USER(), 0);
-    EXPECT_EQ(read_file_bytes(members()), lines_of(bubble_passes(m))) << lines_of(m);
+    EXPECT_EQ(read_file_bytes(members()), bubble_sorted(m)) << lines;
   }
-}
-
-TEST_F(GroupStore, SortDropsBrokenLinesOnlyWhenItSorts) {
-  write_file_bytes(members(), "junk\n4,a,\n");
-  ASSERT_EQ(SortGROUP_USER(), 0);
-  EXPECT_EQ(read_file_bytes(members()), "junk\n4,a,\n");  // one membership: untouched
-  write_file_bytes(members(), "junk\n4,a,\n 2,b,\n");
-  ASSERT_EQ(SortGROUP_USER(), 0);
-  EXPECT_EQ(read_file_bytes(members()), "2,b,\n4,a,\n");
-  std::remove(members().c_str());
-  SortGROUP_USER();
-  EXPECT_FALSE(file_exists(members()));
 }
 
 }  // namespace
