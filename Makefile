@@ -16,10 +16,10 @@ build: $(BUILD)/CMakeCache.txt
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-serve: build
-	@if [ -x tools/serve.sh ]; then tools/serve.sh $(BUILD); else \
-	  echo "Built $(BUILD)/morvel.cgi. Run it under a CGI-capable web server;"; \
-	  echo "it reads morvel.ini next to itself (created with defaults on first run)."; fi
+# Builds only the program and the set-up tool, then runs the local site.
+serve: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target morvel morvel-setup
+	tools/serve.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -51,7 +51,7 @@ void create_admin() {
   }
   printf("First administrator created.\n");
   printf("  user ID:  admin\n");
-  printf("  password: %s   (shown only this once; change it under Personal settings)\n",
+  printf("  password: %s   (shown only this once)\n",
          password.c_str());
 }
 
