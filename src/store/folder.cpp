@@ -154,7 +154,7 @@ int InsertB_TITLE(int32_t position) {
   std::string path = tree_path(), tmp = path + ".TMP";
   DirLock lock(path.c_str());
   std::string text;
-  if (!load_text_store(path.c_str(), text)) return -1;
+  if (!load_text_store(path.c_str(), text, true)) return -1;
   std::string out;
   out.reserve(text.size() + line.size() + 1);
   int32_t n = 0;
@@ -174,7 +174,7 @@ int DeleteB_TITLE(int32_t position) {
   std::string path = tree_path(), tmp = path + ".tmp";
   DirLock lock(path.c_str());
   std::string text;
-  if (!load_text_store(path.c_str(), text)) return -1;
+  if (!load_text_store(path.c_str(), text, true)) return -1;
   std::vector<std::string_view> pieces = line_pieces(text, LINE_MAX_BYTES);
   if (position < 1 || static_cast<size_t>(position) > pieces.size()) return -1;
   std::string out;
@@ -190,7 +190,7 @@ int ReWriteB_TITLE(int32_t folder) {
   std::string path = tree_path(), tmp = path + ".tmp";
   DirLock lock(path.c_str());
   std::string text;
-  if (!load_text_store(path.c_str(), text)) return -1;
+  if (!load_text_store(path.c_str(), text, true)) return -1;
   std::string out;
   out.reserve(text.size() + line.size());
   bool replaced = false;

@@ -118,7 +118,7 @@ int ReWriteMST_GROUP() {
   long id = sMST_GROUP.T02_GROUP_ID;
   DirLock lock(path.c_str());
   std::string text;
-  if (!load_text_store(path.c_str(), text)) return -1;
+  if (!load_text_store(path.c_str(), text, true)) return -1;
   std::string out;
   out.reserve(text.size() + line.size() + 1);
   bool written = false;
@@ -142,7 +142,7 @@ int DeleteMST_GROUP() {
   long id = sMST_GROUP.T02_GROUP_ID;
   DirLock lock(path.c_str());
   std::string text;
-  if (!load_text_store(path.c_str(), text)) return -1;
+  if (!load_text_store(path.c_str(), text, true)) return -1;
   std::string out;
   out.reserve(text.size());
   for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES)) {
@@ -175,7 +175,7 @@ int WriteGROUP_USER() {
   int32_t group = sGROUP_USER.T02_GROUP_ID;
   DirLock lock(path.c_str());
   std::string text;
-  if (!load_text_store(path.c_str(), text)) return -1;
+  if (!load_text_store(path.c_str(), text, true)) return -1;
   for (const Member& m : parse_members(text))
     if (m.group == group && m.id == id) return 0;
   std::string line;
@@ -193,7 +193,7 @@ int DeleteGROUP_USER(int mode) {
   int32_t group = sGROUP_USER.T02_GROUP_ID;
   DirLock lock(path.c_str());
   std::string text;
-  if (!load_text_store(path.c_str(), text)) return -1;
+  if (!load_text_store(path.c_str(), text, true)) return -1;
   std::string out;
   out.reserve(text.size());
   for (const Member& m : parse_members(text)) {

@@ -203,13 +203,13 @@ std::vector<std::string_view> line_pieces(std::string_view text, size_t max) {
   return out;
 }
 
-bool load_text_store(const char* path, std::string& out) {
+bool load_text_store(const char* path, std::string& out, bool writing) {
   out.clear();
   Fd fd(open(path, O_RDWR | O_CLOEXEC));
   if (!fd.ok()) {
     // "r+" failed: create it empty, as "w+" would (an existing file that
     // merely refuses writing is left alone).
-    if (access(path, F_OK) == 0) return read_file(path, out);
+    if (access(path, F_OK) == 0) return !writing && read_file(path, out);
     fd.reset(open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666));
     if (!fd.ok()) return false;
     return true;

@@ -111,5 +111,8 @@ int put_record(const char* path, size_t index, const void* rec, size_t size);
 std::vector<std::string_view> line_pieces(std::string_view text, size_t max = 999);
 
 // Opens a text store as "r+" and, failing that, creates it empty ("w+"),
-// then reads it whole. False when neither works.
-bool load_text_store(const char* path, std::string& out);
+// then reads it whole. False when neither works. A file that exists but
+// refuses writing is read all the same, unless the caller is about to
+// rewrite it (`writing`): then false, so it is never replaced behind its
+// permissions.
+bool load_text_store(const char* path, std::string& out, bool writing = false);

@@ -115,7 +115,7 @@ int rewrite_master(std::string_view id, const std::string* replacement) {
   std::string path = data_path("user.mst");
   DirLock lock(path.c_str());
   std::string text;
-  if (!load_text_store(path.c_str(), text)) return -1;
+  if (!load_text_store(path.c_str(), text, true)) return -1;
   std::string out;
   out.reserve(text.size() + 1000);
   bool matched = false;
@@ -275,7 +275,7 @@ int InsertMST_USER() {
   std::string path = data_path("user.mst");
   DirLock lock(path.c_str());
   std::string text;
-  if (!load_text_store(path.c_str(), text)) return -1;
+  if (!load_text_store(path.c_str(), text, true)) return -1;
   std::string line = format_user(sMST_USER, true);
   // A hand-edited master may lack the final line feed; without one the new
   // line would run on from the last one and the new user would be lost.
