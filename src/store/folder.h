@@ -74,12 +74,12 @@ std::string folder_dir_path(const char* base, int32_t folder);
 // line at position key. Into sB_TITLE; -1 when there is none or the file is
 // missing (which reading never creates), sB_TITLE then unchanged.
 int ReadB_TITLE(int32_t key, int mode);
-// Writes sB_TITLE as a new line after physical line `position` (at the end
-// when the file is shorter). -1 for a position below 1, a KIND outside 1-3
-// or a file that cannot be written.
 // Every folder line in position order (entry p - 1 is position p), read at
 // once; false when the file cannot be read (the list is then empty).
 bool load_folders(std::vector<B_TITLE>& out);
+// Writes sB_TITLE as a new line after physical line `position` (at the end
+// when the file is shorter). -1 for a position below 1, a KIND outside 1-3
+// or a file that cannot be written.
 int InsertB_TITLE(int32_t position);
 // Removes physical line `position`; -1 when there is no such line.
 int DeleteB_TITLE(int32_t position);
