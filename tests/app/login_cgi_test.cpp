@@ -2,8 +2,6 @@
 // and log line, browser binding, the guest account, keys that cannot be
 // worked out from the clock, and a dozen members logging in at once.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -33,13 +31,14 @@ bool is_frameset(const Response& r, const std::string& key) {
          std::string::npos;
 }
 bool is_invalid_key_page(const Response& r) { return r.out.find("<B>S6</B>") != std::string::npos; }
+bool is_login_page(const Response& r) { return r.out.find("NAME=\"uid\"") != std::string::npos; }
 
 TEST(LoginCgi, LoginThenLaterRequestsInTheUsersLanguage) {
   Site s;
   s.add_user("Taro", "pw");
   std::ofstream(s.data_file("user.mst"), std::ios::app) << "Hana,Hana,1,,pw,0,1,1,1,own.lng,,0,\n";
   write_file_bytes(s.cgi_dir + "/own.lng", "1,OWN-HEAD\n2,OWN-COMMENT\n");
-  EXPECT_NE(s.post({{"uid", "Taro"}, {"upw", "PW"}}).out.find("NAME=\"uid\""), std::string::npos);
+  EXPECT_TRUE(is_login_page(s.post({{"uid", "Taro"}, {"upw", "PW"}})));
   EXPECT_TRUE(key_records(s).empty());  // a refused log-in stores no key
   // JOB=ROOM is overridden: a log-in always opens the top frameset.
   Response r = s.post({{"uid", "taro"}, {"upw", "pw"}, {"JOB", "ROOM"}});
@@ -59,10 +58,10 @@ TEST(LoginCgi, LoginThenLaterRequestsInTheUsersLanguage) {
   Response none = s.get({{"SKEY", taro}, {"JOB", "NOSUCH"}});  // names no page: nothing
   EXPECT_EQ(none.out, "");
   EXPECT_EQ(none.status, 0);
-
-  std::string hana = s.login("hana", "pw");
-  EXPECT_NE(s.get({{"SKEY", hana}}).out.find("<HEAD>\nOWN-HEAD</HEAD>\n<!--OWN-COMMENT-->"),
+  EXPECT_NE(s.get({{"SKEY", s.login("hana", "pw")}}).out.find(
+                "<HEAD>\nOWN-HEAD</HEAD>\n<!--OWN-COMMENT-->"),
             std::string::npos);
+
   // The key works only in its own browser, and a log-in elsewhere replaces it.
   EXPECT_TRUE(is_invalid_key_page(
       s.run("GET", "SKEY=" + taro, "", "", {{"HTTP_USER_AGENT", "OtherBrowser/2.0"}})));
@@ -78,10 +77,8 @@ TEST(LoginCgi, LogoffRemovesTheKeyButNotAGuests) {
   Site s;
   s.add_user("Taro", "pw");
   s.add_user("Guest", "g", 1, 2);
-  std::string guest = s.login("Guest", "g");
-  std::string taro = s.login("Taro", "pw");
-  EXPECT_NE(s.get({{"SKEY", taro}, {"JOB", "LOGOFF"}}).out.find("NAME=\"uid\""),
-            std::string::npos);  // the log-in page
+  std::string guest = s.login("Guest", "g"), taro = s.login("Taro", "pw");
+  EXPECT_TRUE(is_login_page(s.get({{"SKEY", taro}, {"JOB", "LOGOFF"}})));
   auto recs = key_records(s);
   ASSERT_EQ(recs.size(), 1u);
   EXPECT_STREQ(recs[0].USER_ID, "Guest");
@@ -130,37 +127,20 @@ TEST(LoginCgi, LongBrowserIdentificationAndSilentLogDate) {
 }
 
 TEST(LoginCgi, ADozenSimultaneousLoginsKeepEveryKeyAndLogLine) {
-  constexpr int kUsers = 12;
+  constexpr size_t kUsers = 12;
   Site s;
-  for (int i = 0; i < kUsers; i++) s.add_user("user" + std::to_string(i), "pw");
-  int go[2];
-  ASSERT_EQ(pipe(go), 0);
+  for (size_t i = 0; i < kUsers; i++) s.add_user("user" + std::to_string(i), "pw");
   time_t start = time(nullptr);
-  for (int i = 0; i < kUsers; i++) {
-    if (fork() == 0) {
-      close(go[1]);
-      char c;
-      (void)!read(go[0], &c, 1);  // wait until every child is ready
-      _exit(s.login("USER" + std::to_string(i), "pw").empty() ? 1 : 0);
-    }
-  }
-  close(go[0]);
-  close(go[1]);  // releases them all at once
-  for (int i = 0; i < kUsers; i++) {
-    int status = -1;
-    wait(&status);
-    EXPECT_EQ(status, 0);
-  }
+  EXPECT_TRUE(run_together(kUsers, [&](int i) {
+    return s.login("USER" + std::to_string(i), "pw").empty() ? 1 : 0;
+  }));
 
   std::set<std::string> ids;
   std::set<int32_t> keys;
-  for (const MST_SKEY& r : key_records(s)) {
-    ids.insert(r.USER_ID);
-    keys.insert(r.SKEY);
-  }
+  for (const MST_SKEY& r : key_records(s)) ids.insert(r.USER_ID), keys.insert(r.SKEY);
   EXPECT_EQ(read_file_bytes(s.data_file("skey.mst")).size(), kUsers * sizeof(MST_SKEY));
-  EXPECT_EQ(ids.size(), static_cast<size_t>(kUsers));
-  EXPECT_EQ(keys.size(), static_cast<size_t>(kUsers));
+  EXPECT_EQ(ids.size(), kUsers);
+  EXPECT_EQ(keys.size(), kUsers);
   // None is the first number of the C generator seeded with the time.
   for (time_t t = start - 1; t <= time(nullptr) + 1; t++) {
     srand(static_cast<unsigned>(t));
@@ -173,7 +153,7 @@ TEST(LoginCgi, ADozenSimultaneousLoginsKeepEveryKeyAndLogLine) {
   std::set<std::string> logged;
   for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it)
     logged.insert((*it)[1]);
-  EXPECT_EQ(logged.size(), static_cast<size_t>(kUsers));
+  EXPECT_EQ(logged.size(), kUsers);
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), kUsers);
 }
 

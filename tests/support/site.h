@@ -3,6 +3,7 @@
 // picture and attachment directories, and a language file whose slot n
 // reads "S<n>" so that a test sees which message printed where.
 #pragma once
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -11,9 +12,7 @@
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
 struct Upload {
-  std::string field;     // form field name
-  std::string filename;  // file name as the browser sends it
-  std::string content;
+  std::string field, filename, content;  // form field, name the browser sends, bytes
 };
 
 struct Response {
@@ -30,7 +29,6 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
-  // path() + "/" + rel
   std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
 
  private:
@@ -42,48 +40,42 @@ void write_file_bytes(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
 int file_mode(const std::string& path);  // permission bits, -1 when missing
 std::string url_encode(const std::string& s);
+// The multipart body a browser would send, with the boundary `boundary`.
+std::string multipart_body(const std::string& boundary, const Fields& fields,
+                           const std::vector<Upload>& files);
+// Runs fn(i) for each i below n in child processes released at the same
+// moment; true when every child exits with status 0.
+bool run_together(int n, const std::function<int(int)>& fn);
 
 class Site {
  public:
-  // With write_ini false no settings file is laid out, as on a first run.
-  explicit Site(bool write_ini = true);
+  explicit Site(bool write_ini = true);  // false: no settings file, as on a first run
 
   TempDir dir;
-  std::string cgi_dir;   // working directory of the program
-  std::string program;   // its path (the first argument it gets)
-  std::string ini;       // its settings file
-  std::string data;      // DATA_FILE_PATH, ending in "/"
-  std::string pic;       // CG_FILE_PATH
-  std::string add;       // ADD_FILE_PATH
+  std::string cgi_dir;  // working directory of the program
+  std::string program;  // its path (the first argument it gets)
+  std::string ini;      // its settings file
+  std::string data;     // DATA_FILE_PATH, ending in "/"
+  std::string pic;      // CG_FILE_PATH
+  std::string add;      // ADD_FILE_PATH
   std::string pic_web = "http://test/pic/";
-  std::string add_web = "http://test/add/";
-
   // Environment given to every request; tests may change it.
-  std::map<std::string, std::string> env = {
-      {"REMOTE_ADDR", "127.0.0.1"},
-      {"HTTP_USER_AGENT", "TestBrowser/1.0"},
-  };
+  std::map<std::string, std::string> env = {{"REMOTE_ADDR", "127.0.0.1"},
+                                            {"HTTP_USER_AGENT", "TestBrowser/1.0"}};
 
   // Writes the settings file; `extra` lines are appended (later lines win).
   void write_settings(const std::string& extra = "");
   // Appends a user line to "user.mst" in the master's 12-field format.
-  void add_user(const std::string& id, const std::string& pass, int level = 1,
-                int mode = 1, const std::string& name = "");
+  void add_user(const std::string& id, const std::string& pass, int level = 1, int mode = 1,
+                const std::string& name = "");
+  std::string data_file(const std::string& name) const { return data + name; }
 
   Response get(const Fields& fields) const;
   Response post(const Fields& fields) const;  // URL-encoded body
   Response multipart(const Fields& fields, const std::vector<Upload>& files = {}) const;
-  // Runs the program with the given method, query, content type and body.
   Response run(const std::string& method, const std::string& query,
                const std::string& content_type, const std::string& body,
                const std::map<std::string, std::string>& extra_env = {}) const;
-
   // Logs in by POST and returns the session key from the frameset ("" on failure).
   std::string login(const std::string& id, const std::string& pass) const;
-
-  std::string data_file(const std::string& name) const { return data + name; }
 };
-
-// The multipart body a browser would send, with the boundary `boundary`.
-std::string multipart_body(const std::string& boundary, const Fields& fields,
-                           const std::vector<Upload>& files);

@@ -47,8 +47,7 @@ TEST(Convert, Cases) {
     const Conv& conv;
     std::string in, want;
   } cases[] = {
-      {kCr, "a\r\nb\r\n\r\nc", "a\rb\r\rc"},
-      {kBr, "a\rb\r", "a<BR>\nb<BR>\n"},
+      {kCr, "a\r\nb\r\n\r\nc", "a\rb\r\rc"}, {kBr, "a\rb\r", "a<BR>\nb<BR>\n"},
       {kBrCr, "a<BR>b<br>", "a\rb<br>"},
       // Quoted lines and the empty lines between them share one colour.
       {kBlue, "> a\r> b\r\r> c\rplain", OPEN + "> a\r> b\r\r> c\r</FONT>plain"},
@@ -73,8 +72,7 @@ TEST(Convert, Cases) {
       {kRes, "a\r\rb", ">a\r>\r>b"}, {kRes, "a\r\n\r\nb\nc", ">a\r>\r>b\r>c"},
       {kTrim, "a\t  ", "a\t"}, {kBold, "abcab", "<B>ab</B>c<B>ab</B>"}, {kQuart, "it's", "it''s"},
       {kGroup, "999", "999"}, {kGroup, "-1234567", "-1,234,567"}, {kGroup, " 0012345", "12,345"},
-      {kGroup, "2147483647", "2,147,483,647"},
-  };
+      {kGroup, "2147483647", "2,147,483,647"}};
   for (const auto& c : cases) EXPECT_EQ(run(c.conv, c.in), c.want) << c.conv.name << ": " << c.in;
 }
 
@@ -106,7 +104,7 @@ std::string cut(const std::function<void(char*, size_t)>& f, sv text, size_t siz
 
 std::string repeat(sv piece, size_t times) {
   std::string r;
-  for (size_t i = 0; i < times; i++) r += piece;
+  while (times--) r += piece;
   return r;
 }
 
