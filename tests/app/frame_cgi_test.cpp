@@ -54,7 +54,8 @@ TEST(Entry, RequestWithoutUserGetsLoginPageByteForByte) {
 TEST(Entry, UnknownKeyGetsInvalidKeyPage) {
   Site site;
   std::string out = site.get({{"SKEY", "12345"}, {"JOB", "ROOM"}}).out;
-  EXPECT_EQ(out.rfind(kFrame, 0), 0u);  // the button leaves the frames for a fresh log-in:
+  EXPECT_EQ(out.rfind(kFrame, 0), 0u);
+  // The button leaves the frames for a fresh log-in.
   EXPECT_NE(out.find("<B>S6</B></FONT>\n<P><BR><HR><P><BR>\n<FORM ENCTYPE=\"multipart/form-data\" "
                      "ACTION=\"bbs.cgi\" METHOD=POST TARGET=\"_parent\">\n"
                      "<INPUT TYPE=\"submit\" VALUE=\"S4\">\n</FORM>"),

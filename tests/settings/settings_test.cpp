@@ -1,10 +1,10 @@
 // The settings file (reading, rewriting, a file that cannot be read) and
 // the language file loaded into the message table.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <utility>
 
@@ -77,10 +77,9 @@ TEST_F(Settings, WriteRoundTrips) {
 }
 
 TEST_F(Settings, UnreadableFileIsNotOverwritten) {
-  ASSERT_EQ(mkdir(ini_.c_str(), 0700), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(ini_));
   SysFileOpen(ini_.c_str());
-  struct stat st;
-  EXPECT_TRUE(stat(ini_.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+  EXPECT_TRUE(std::filesystem::is_directory(ini_));
 }
 
 TEST_F(Settings, LanguageFile) {
