@@ -1,10 +1,11 @@
-// A throw-away site with users, folders, messages and read marks laid out
-// through the store code in this process, for tests that then request the
-// board pages through the program.
+// A throw-away board site laid out through the store code in this process
+// (users, folders, messages, read marks), for tests that then request the
+// board pages through the program and read back what it stored.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <regex>
 
 #include "app/globals.h"
@@ -13,19 +14,22 @@
 #include "site.h"
 #include "store/folder.h"
 #include "store/message.h"
+#include "store/records.h"
 
+// Users with the password "pw": Admin administers; Guest is a guest
+// account; Window writes in a separate window; Reader has level 0; NoOrder,
+// Numbers and Newest display in order 0, 2 and 3; Quiet tracks no unread.
 struct BoardSite : Site {
   BoardSite() {
     copy_text(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, data);
     copy_text(SYSINFO.ADD_FILE_PATH, sizeof SYSINFO.ADD_FILE_PATH, add);
-  }
-
-  // A user line with the password "pw" and every field the pages look at.
-  void user(const std::string& id, int level, int mode, const std::string& name = "",
-            int disp = 1, int write_mode = 1, int no_read = 0) {
-    std::ofstream(data + "user.mst", std::ios::app)
-        << id << "," << (name.empty() ? id : name) << "," << level << ",,pw,0," << disp << ","
-        << mode << "," << write_mode << ",,," << no_read << ",\n";
+    std::ofstream(data + "user.mst", std::ios::app) <<
+        "Admin,Admin,100,,pw,0,1,1,1,,,0,\nTaro,Taro Y,1,,pw,0,1,1,1,,,0,\n"
+        "Hanako,Hanako S,1,,pw,0,1,1,1,,,0,\nJiro,Jiro,1,,pw,0,1,1,1,,,0,\nGuest,Guest,1,,pw,0,1,2,1,,,0,\n"
+        "Window,Window,1,,pw,0,1,1,2,,,0,\nReader,Reader,0,,pw,0,1,1,1,,,0,\n"
+        "NoOrder,NoOrder,1,,pw,0,0,1,1,,,0,\nQuiet,Quiet,1,,pw,0,1,1,1,,,1,\n"
+        "Numbers,Numbers,1,,pw,0,2,1,1,,,0,\nNewest,Newest,1,,pw,0,3,1,1,,,0,\n"
+        "Bad,<B>Bad</B>,1,,pw,0,1,1,1,,,0,\nMail,Mail Name,1,m@x.test,pw,0,1,1,1,,me.png,0,\n";
   }
 
   // Appends a folder line and its settings record.
@@ -44,6 +48,11 @@ struct BoardSite : Site {
     sB_TITLE2.READ_CHK = sB_TITLE2.REWRITE_FLG = 1;
     ASSERT_EQ(InsertB_TITLE2(), 0);
   }
+  void configure(int32_t folder_no, const std::function<void(B_TITLE2&)>& change) {
+    ASSERT_EQ(ReadB_TITLE2(folder_no), 0);
+    change(sB_TITLE2);
+    ASSERT_EQ(ReWriteB_TITLE2(folder_no), 0);
+  }
 
   // Posts a message as `author` (parent 0: a new thread); its number.
   int32_t post(int32_t folder, int32_t parent, const std::string& title,
@@ -59,7 +68,11 @@ struct BoardSite : Site {
     EXPECT_EQ(WriteINDEX_DATA(), 0);
     return sINDEX_DATA.MSG_NO;
   }
-
+  void mark_deleted(int32_t folder, int32_t no) {
+    ASSERT_EQ(ReadINDEX_DATA(folder, no, 1), 0);
+    sINDEX_DATA.DEL_FLG = 1;
+    ASSERT_EQ(ReWriteINDEX_DATA(), 0);
+  }
   void mark_read(int32_t folder, int32_t msg, const std::string& user) {
     sREAD_POINT = {};
     sREAD_POINT.MSG_NO = msg;
@@ -67,24 +80,59 @@ struct BoardSite : Site {
     ASSERT_EQ(WriteREAD_POINT(folder), 0);
   }
 
-  std::string key(const std::string& id) {
-    std::string k = login(id, "pw");
-    EXPECT_NE(k, "") << id;
-    return k;
-  }
+  std::string key(const std::string& id) const { return login(id, "pw"); }
   std::string page(const std::string& skey, Fields f) const {
     f.insert(f.begin(), {"SKEY", skey});
     Response r = get(f);
     EXPECT_EQ(r.status, 0);
     return r.out;
   }
+
+  // Sends the posting form's store step into board 1. The program reads a
+  // field's first value, so the fields in `f` win over the defaults.
+  Response send(const std::string& skey, Fields f, const std::vector<Upload>& files = {}) const {
+    f.insert(f.begin(), {"SKEY", skey});
+    f.insert(f.end(), {{"JOB", "BORDWRITEWR"}, {"FJOB", "BORDWRITE"}, {"FOLDER_NO", "1"}, {"SEL_NO", "0"},
+                       {"WRITE_TITLE", "Title"}, {"WRITE_PRIORITY", "0"}, {"READ_CHK", "1"},
+                       {"HTML_MODE", "0"}, {"WRITE_DATA", "Body"}});
+    return multipart(f, files);
+  }
+
+  // What board 1 holds.
+  template <class T>
+  std::vector<T> records(const std::string& path) const {
+    std::vector<T> out;
+    split_records(read_file_bytes(data + path), out);
+    return out;
+  }
+  std::vector<INDEX_DATA> index() const { return records<INDEX_DATA>("1/index.dat"); }
+  std::vector<ADD_FILE> attachments() const { return records<ADD_FILE>("1/add_file.dat"); }
+  // The record of message `no`; a zero record when there is none.
+  INDEX_DATA message(int32_t no) const {
+    for (const INDEX_DATA& r : index())
+      if (r.MSG_NO == no) return r;
+    return INDEX_DATA{};
+  }
+  std::string body(int32_t no) const { return read_file_bytes(data + "1/x" + std::to_string(no) + ".dat"); }
+  // Reader IDs of a message in file order.
+  std::vector<std::string> readers(int32_t no, int32_t folder_no = 1) const {
+    std::vector<std::string> out;
+    for (const READ_POINT& r :
+         records<READ_POINT>(std::to_string(folder_no) + "/r" + std::to_string(no) + ".dat"))
+      out.emplace_back(field(r.USER_ID));
+    return out;
+  }
+};
+
+struct PostingSite : BoardSite {
+  PostingSite() { folder(1, KIND_BOARD, 0, "Board"); }
 };
 
 inline bool has(const std::string& page, const std::string& piece) {
   return page.find(piece) != std::string::npos;
 }
 
-// The first group of every match of `re`.
+// The first group of every match of `re`, or all of them joined by spaces.
 inline std::vector<std::string> all_matches(const std::string& text, const std::string& re) {
   std::vector<std::string> out;
   std::regex r(re);
@@ -92,10 +140,22 @@ inline std::vector<std::string> all_matches(const std::string& text, const std::
     out.push_back((*it)[1].str());
   return out;
 }
-
-// The same, joined by spaces.
 inline std::string joined(const std::string& text, const std::string& re) {
   std::string s;
   for (const std::string& m : all_matches(text, re)) s += (s.empty() ? "" : " ") + m;
   return s;
+}
+
+// The error page of a refused posting, with the message in slot `message`.
+inline bool error_page(const std::string& out, int message) {
+  return has(out, "<FONT SIZE=\"5\"><B>S278</B></FONT>") &&
+         has(out, "<FONT COLOR=\"RED\"><B>S" + std::to_string(message) + "</B></FONT>");
+}
+// The list of board 1 that follows a stored message.
+inline bool room_list(const std::string& out) {
+  return has(out, "<FONT SIZE=\"5\"><B>[1]Board</B></FONT>") && has(out, " Page[");
+}
+// The refusal of a folder the user may not read or write.
+inline bool refused(const std::string& out) {
+  return has(out, "S3\n<FORM>\n<INPUT TYPE=\"button\" VALUE=\"S4\" onClick=\"history.back()\">");
 }

@@ -1,12 +1,9 @@
-// Message details through the program: the page of a message with its
-// readers, body and thread, read rights, the HTML modes, previous/next and
-// the back button's page in each order, numbers without a message, the
-// buttons each kind of user gets, deleting with and without followers and
-// marking a board read; and the compact view.
+// Message details through the program: the message page, HTML modes and
+// rights, previous/next and the back button's page in each order, numbers
+// without a message, deleting, marking a board read; and the compact view.
+#include "board_site.h"
 #include "capture.h"
-#include "cgi/cgilib.h"
 #include "pages/details.h"
-#include "posting_site.h"
 #include "settings/strdef.h"
 
 namespace {
@@ -30,16 +27,13 @@ std::vector<int> nav(const std::string& page) {
 }
 
 const char kGone[] = "S285<BR>\nS286<BR>\nS287<BR>\nS288<P>\n";
+using Names = std::vector<std::string>;
 
 // Mail's message with an attachment and readers' list, read by a user who
 // no longer exists and, twice, by Taro; Hanako's reply.
 TEST(DetailsCgi, PageOfAMessage) {
   PostingSite s;
-  std::ofstream(s.data + "user.mst", std::ios::app) << "Mail,Mail Name,1,m@x.test,pw,0,1,1,1,,me.png,0,\n";
-  s.configure(1, [](B_TITLE2& b) {
-    b.ADD_MAX = 1;
-    set_field(b.FONTCOLOR, "336699");
-  });
+  s.configure(1, [](B_TITLE2& b) { b.ADD_MAX = 1, set_field(b.FONTCOLOR, "336699"); });
   std::string mail = s.key("Mail"), taro = s.key("Taro");
   s.send(mail, {{"WRITE_TITLE", "Hi & #1"}, {"READ_CHK", "2"},
                 {"WRITE_DATA", "> quoted\r\nsee http://x.test/a,b\r\nend <TABLE>"}},
@@ -47,9 +41,9 @@ TEST(DetailsCgi, PageOfAMessage) {
   s.send(s.key("Hanako"), {{"SEL_NO", "1"}, {"WRITE_TITLE", "Answer <i>"}});
   s.mark_read(1, 1, "Ghost");
   details(s, taro, 1);
-  std::string p = normalized(details(s, taro, 1), taro);
+  std::string p = std::regex_replace(details(s, taro, 1), std::regex(R"(\d{4}/\d\d/\d\d \d\d:\d\d)"), "DATE");
   const std::string cell = "<TD BGCOLOR=\"#FFFFFF\">", row = "<TR>" + cell;
-  for (const std::string& piece : std::vector<std::string>{
+  for (const std::string& piece : Names{
            "<HR>\n<TABLE BORDER=0>\n" + row + "SEL:</TD>" + cell + "1</TD></TR>\n" + row + "S279</TD>" +
                cell + "Hi & #1</TD>\n<TD BGCOLOR=\"#E0FFFF\" ALIGN=\"CENTER\" ROWSPAN=3>S282<BR>\n<FORM>\n"
                "<SELECT>\n<OPTION>3 S283\n<OPTION VALUE=\"0\">Mail Name\n<OPTION VALUE=\"0\">Ghost\n"
@@ -61,17 +55,18 @@ TEST(DetailsCgi, PageOfAMessage) {
                "</TABLE>\n<HR>\n<FONT COLOR=\"#336699\">\n<FONT COLOR=\"#0000FF\">> quoted<BR>\n"
                "</FONT>see <A HREF=\"http://x.test/a\">http://x.test/a</A>,b<BR>\nend &lt;TABLE>\n<HR>\n<P>\n"
                "S273 1:<A HREF=\"http://test/add/1/x1/1/f.txt\">f.txt (1,234 byte)</A><P>\n</FONT>\n",
-           "<TR><TD BGCOLOR=\"#FFB6C1\">NowDisp</TD>" + cell + "<A HREF=\"bbs.cgi?SKEY=KEY&JOB=DETAILS&"
-               "FOLDER_NO=1&SEL_NO=1&USER_DISP_DEF=1\">Hi & #1</A></TD>" + cell + "Mail Name</TD>" + cell +
-               "DATE</TD></TR>\n" + row + "</TD>" + cell + "&nbsp;&nbsp;<A HREF=\"bbs.cgi?SKEY=KEY&"
-               "JOB=DETAILS&FOLDER_NO=1&SEL_NO=2&USER_DISP_DEF=1\">Re:^1:Answer <i></A></TD>" + cell +
-               "Hanako S</TD>" + cell + "DATE</TD></TR>\n</TABLE>\n",
+           "<TR><TD BGCOLOR=\"#FFB6C1\">NowDisp</TD>" + cell + "<A HREF=\"bbs.cgi?SKEY=" + taro +
+               "&JOB=DETAILS&FOLDER_NO=1&SEL_NO=1&USER_DISP_DEF=1\">Hi & #1</A></TD>" + cell +
+               "Mail Name</TD>" + cell + "DATE</TD></TR>\n" + row + "</TD>" + cell +
+               "&nbsp;&nbsp;<A HREF=\"bbs.cgi?SKEY=" + taro + "&JOB=DETAILS&FOLDER_NO=1&SEL_NO=2&"
+               "USER_DISP_DEF=1\">Re:^1:Answer <i></A></TD>" + cell + "Hanako S</TD>" + cell +
+               "DATE</TD></TR>\n</TABLE>\n",
            "<INPUT TYPE=\"button\" VALUE=\"S301\" onClick=\"alert('S302')\">\n</FORM>\n</TD>\n"})
     EXPECT_TRUE(has(p, piece)) << piece << "\n" << p;
-  EXPECT_EQ(s.readers(1), (std::vector<std::string>{"Mail", "Ghost", "Taro"}));
+  EXPECT_EQ(s.readers(1), (Names{"Mail", "Ghost", "Taro"}));
 }
 
-TEST(DetailsCgi, ReadRightReadConfirmationAndHtmlModes) {
+TEST(DetailsCgi, HtmlModesAndRights) {
   PostingSite s;
   std::string k = s.key("Taro");
   s.send(k, {{"HTML_MODE", "1"}, {"WRITE_DATA", "a\r\nb <TABLE> http://x.test/"}});
@@ -81,23 +76,24 @@ TEST(DetailsCgi, ReadRightReadConfirmationAndHtmlModes) {
   std::string p = details(s, k, 1);
   EXPECT_TRUE(has(p, "<HR>\n<PRE>a\rb &lt;TABLE> http://x.test/</PRE>\n<HR>"));
   EXPECT_TRUE(has(details(s, k, 2), "<HR>\n<b>x</b>\r&lt;TABLE BORDER=1><tr>\n<HR>"));
-  EXPECT_FALSE(has(p, "S282"));
-  EXPECT_TRUE(has(p, "\"BORDWRITE\""));
+  EXPECT_TRUE(!has(p, "S282") && has(p, "\"BORDWRITE\""));
   s.configure(1, [](B_TITLE2& b) { b.WRITE_LEVEL = 5; });
   EXPECT_FALSE(has(details(s, k, 1), "\"BORDWRITE\""));
 
-  // Without read right: the refusal, and no mark.
-  s.folder(2, KIND_BOARD, 0, "Closed", 5, 5);
-  int32_t closed = s.post(2, 0, "Secret", "Sysop");
-  p = details(s, k, closed, 1, 2);
-  EXPECT_TRUE(has(p, "S3\n<FORM>\n<INPUT TYPE=\"button\" VALUE=\"S4\" onClick=\"history.back()\">"));
-  EXPECT_FALSE(has(p, "Secret"));
-  EXPECT_EQ(s.readers(closed, 2), std::vector<std::string>{"Sysop"});
+  // Taro edits and deletes his own message where the board allows editing;
+  // the administrator only deletes it; a guest does neither with its own.
+  s.configure(1, [](B_TITLE2& b) { b.REWRITE_FLG = 2, b.WRITE_LEVEL = 0; });
+  s.post(1, 0, "m", "Guest");
+  auto buttons = [&](const char* who, int no) {
+    std::string p = details(s, s.key(who), no);
+    return std::string(has(p, "\"EDITMSG\"") ? "edit " : "") + (has(p, "\"DELMSG\"") ? "delete" : "");
+  };
+  EXPECT_EQ(buttons("Taro", 1) + "|" + buttons("Hanako", 1) + "|" + buttons("Admin", 1) + "|" +
+                buttons("Guest", 3), "edit delete||delete|");
 }
 
 TEST(DetailsCgi, PreviousNextAndPageFollowTheDisplayOrder) {
   PostingSite s;
-  s.user("Numbers", 1, 1, "", 2);  // displays in number order by default
   s.post(1, 0, "A");
   s.post(1, 0, "B");
   s.post(1, 1, "C");  // 3, stored between 1 and 2
@@ -117,11 +113,10 @@ TEST(DetailsCgi, PreviousNextAndPageFollowTheDisplayOrder) {
   for (int i = 4; i <= 47; i++) s.post(1, 0, "T");
   for (int gone = 10; gone <= 14; gone++) ASSERT_EQ(DeleteINDEX_DATA(1, gone), 0);
   ASSERT_EQ(s.post(1, 1, "Late"), 48);
-  EXPECT_EQ(nav(details(s, k, 48, 1)), (V{3, 2, 1}));
-  EXPECT_EQ(nav(details(s, k, 25, 2))[2], 1);  // the 20th existing number
-  EXPECT_EQ(nav(details(s, k, 26, 3))[2], 2);
-  EXPECT_EQ(nav(details(s, k, 15, 2)), (V{9, 16, 1}));
-  EXPECT_EQ(nav(details(s, k, 47, 2)), (V{46, 48, 3}));
+  // {message, order, previous, next, page}; 25 is the 20th existing number.
+  for (const V& c : {V{48, 1, 3, 2, 1}, V{25, 2, 24, 26, 1}, V{26, 3, 25, 27, 2}, V{15, 2, 9, 16, 1},
+                     V{47, 2, 46, 48, 3}})
+    EXPECT_EQ(nav(details(s, k, c[0], c[1])), (V{c[2], c[3], c[4]})) << c[0] << " " << c[1];
 }
 
 TEST(DetailsCgi, NumberWithoutMessageShowsAndStoresNothing) {
@@ -131,29 +126,10 @@ TEST(DetailsCgi, NumberWithoutMessageShowsAndStoresNothing) {
   const std::string index = read_file_bytes(s.data + "1/index.dat");
   for (int sel : {0, 7, -1}) {
     std::string p = details(s, k, sel);
-    EXPECT_TRUE(has(p, kGone)) << sel;
-    EXPECT_FALSE(has(p, "Existing title")) << sel;
-    EXPECT_FALSE(has(p, "VALUE=\"BORDWRITE\"")) << sel;
+    EXPECT_TRUE(has(p, kGone) && !has(p, "Existing title") && !has(p, "VALUE=\"BORDWRITE\"")) << sel;
   }
   EXPECT_EQ(read_file_bytes(s.data + "1/index.dat"), index);
   EXPECT_FALSE(file_exists(s.data + "1/r7.dat"));
-}
-
-// Taro edits and deletes his own message where the board allows editing;
-// the system administrator only deletes it; a guest account does neither,
-// not even with its own.
-TEST(DetailsCgi, EditAndDeleteButtonsByKindOfUser) {
-  PostingSite s;
-  s.configure(1, [](B_TITLE2& b) { b.REWRITE_FLG = 2; });
-  for (const char* author : {"Taro", "Guest"}) s.post(1, 0, "m", author);
-  auto buttons = [&](const char* who, int no) {
-    std::string p = details(s, s.key(who), no);
-    return std::string(has(p, "\"EDITMSG\"") ? "edit " : "") + (has(p, "\"DELMSG\"") ? "delete" : "");
-  };
-  EXPECT_EQ(buttons("Taro", 1) + "|" + buttons("Hanako", 1) + "|" + buttons("Sysop", 1) + "|" +
-                buttons("Guest", 2), "edit delete||delete|");
-  s.configure(1, [](B_TITLE2& b) { b.REWRITE_FLG = 1; });
-  EXPECT_EQ(buttons("Taro", 1), "delete");
 }
 
 // 1 (Taro) > 2 (Hanako) > 3 (Taro); 4 (Taro, with an attachment).
@@ -175,14 +151,11 @@ TEST(DetailsCgi, DeletingWithAndWithoutFollowers) {
     return out;
   };
   using V = std::vector<int32_t>;
-
   EXPECT_EQ(del(hanako, 1), (V{1, 2, 3, 4}));  // someone else's message
   // No followers: record, read marks, attachment records and files go.
   EXPECT_EQ(del(taro, 4), (V{1, 2, 3}));
-  EXPECT_TRUE(s.readers(4).empty());
-  EXPECT_TRUE(s.attachments().empty());
+  EXPECT_TRUE(s.readers(4).empty() && s.attachments().empty());
   EXPECT_FALSE(file_exists(s.add + "1/x4/1"));
-
   // A deeper reply follows 2: it stays, marked deleted, and shows nothing.
   EXPECT_EQ(del(hanako, 2), (V{1, 2, 3}));
   EXPECT_EQ(s.message(2).DEL_FLG, 1);
@@ -192,29 +165,27 @@ TEST(DetailsCgi, DeletingWithAndWithoutFollowers) {
   // Once its follower is gone it can be removed.
   del(taro, 3);
   EXPECT_EQ(del(hanako, 2), (V{1}));
-
   // Guests never delete; administrators delete anybody's message.
   s.send(s.key("Guest"), {});
   EXPECT_EQ(del(s.key("Guest"), 2), (V{1, 2}));
-  EXPECT_EQ(del(s.key("Sysop"), 1), (V{2}));
+  EXPECT_EQ(del(s.key("Admin"), 1), (V{2}));
 }
 
-TEST(DetailsCgi, MarkingABoardReadNeedsReadRight) {
+// Without read right a board's messages are neither shown nor marked read.
+TEST(DetailsCgi, ReadRightGuardsPageAndMarks) {
   PostingSite s;
   s.folder(2, KIND_BOARD, 0, "Closed", 5, 5);
-  for (int i = 0; i < 3; i++) {
-    s.post(1, 0, "Open", "Sysop");
-    s.post(2, 0, "Closed", "Sysop");
-  }
+  for (int i = 0; i < 3; i++) s.post(1, 0, "Open"), s.post(2, 0, "Secret");
   s.mark_read(1, 2, "Taro");
-  std::string k = s.key("Taro");
+  std::string k = s.key("Taro"), p = details(s, k, 1, 1, 2);
+  EXPECT_TRUE(refused(p) && !has(p, "Secret")) << p;
   auto all_read = [&](const char* f) { return s.page(k, {{"JOB", "BORDALLFLG"}, {"FOLDER_NO", f}}); };
   EXPECT_TRUE(room_list(all_read("1")));
   all_read("1");  // a second time adds nothing
   all_read("2");
   for (int m = 1; m <= 3; m++) {
-    EXPECT_EQ(s.readers(m), (std::vector<std::string>{"Sysop", "Taro"})) << m;
-    EXPECT_EQ(s.readers(m, 2), std::vector<std::string>{"Sysop"}) << m;
+    EXPECT_EQ(s.readers(m), (Names{"Admin", "Taro"})) << m;
+    EXPECT_EQ(s.readers(m, 2), Names{"Admin"}) << m;
   }
 }
 
@@ -222,34 +193,20 @@ TEST(DetailsCgi, MarkingABoardReadNeedsReadRight) {
 // search call it.
 TEST(DetailsCgi, CompactView) {
   PostingSite s;
-  s.user("Orders", 1, 1, "", 3);
-  s.post(1, 0, "Head", "Sysop");
-  int32_t m = s.post(1, 1, "Reply", "Taro");
-  int32_t gone = s.post(1, 0, "Gone", "Sysop");
-  sINDEX_DATA = s.message(gone);
-  sINDEX_DATA.DEL_FLG = 1;
-  ASSERT_EQ(ReWriteINDEX_DATA(), 0);
+  s.post(1, 0, "Head");
+  int32_t m = s.post(1, 1, "Reply", "Taro"), gone = s.post(1, 0, "Gone");
+  s.mark_deleted(1, gone);
   StrdefFileOpen((s.cgi_dir + "/test.lng").c_str());
   copy_text(JOB_EXE, sizeof JOB_EXE, "bbs.cgi");
   copy_text(g_SKEY, sizeof g_SKEY, "42");
-  char id[] = "Orders";
-  ASSERT_EQ(ReadMST_USER(id), 0);
-  G_MST_USER = sMST_USER;
-  setenv("REQUEST_METHOD", "GET", 1);
-  setenv("QUERY_STRING", "CHK_ALL=1", 1);
-  cgi_get();
-
+  G_MST_USER.USER_DISP_DEF = 3;
   std::string p = capture_stdout([&] { j_DETAILS_sub1(1, m, 1); });
-  EXPECT_EQ(p.rfind("<INPUT TYPE=\"checkbox\" NAME=\"FOLSEL\" VALUE=\"1,2\" checked >SEL:2<BR>\n", 0), 0u)
-      << p;
+  EXPECT_EQ(p.rfind("<INPUT TYPE=\"checkbox\" NAME=\"FOLSEL\" VALUE=\"1,2\">SEL:2<BR>\n", 0), 0u) << p;
   EXPECT_TRUE(has(p, "bbs.cgi?SKEY=42&JOB=DETAILS&FOLDER_NO=1&SEL_NO=2&USER_DISP_DEF=3\">Re:^1:Reply</A>"));
-  EXPECT_EQ(s.readers(m), std::vector<std::string>{"Taro"});  // no mark for the viewer
+  EXPECT_EQ(s.readers(m), Names{"Taro"});  // no mark for the viewer
   // A deleted message shows the notice only; a missing one nothing.
   EXPECT_EQ(capture_stdout([&] { j_DETAILS_sub1(1, gone, 0); }), std::string("<BR>\n") + kGone + "<HR>\n");
   EXPECT_EQ(capture_stdout([&] { j_DETAILS_sub1(1, 99, 1); }), "");
-  cgi_free();
-  unsetenv("QUERY_STRING");
-  unsetenv("REQUEST_METHOD");
 }
 
 }  // namespace
