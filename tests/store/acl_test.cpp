@@ -7,7 +7,6 @@
 #include "data_dir.h"
 #include "store/acl.h"
 #include "store/folder.h"
-#include "store/group.h"
 
 namespace {
 
@@ -25,17 +24,12 @@ std::string urec(int32_t no, const std::string& id, int32_t mode) {
   return bytes_of(r);
 }
 
-std::string grec(int32_t no, int32_t group, int32_t mode) {
-  return bytes_of(B_G_ACL{no, group, mode});
-}
+std::string grec(int32_t no, int32_t g, int32_t mode) { return bytes_of(B_G_ACL{no, g, mode}); }
 
 TEST_F(AclStore, LevelsUserEntriesAndGroupEntriesCombine) {
   // amy is in groups 6 and 9, not in 8. Each case has a folder of its own,
   // so entries of the cases before it must not count.
-  for (int32_t g : {6, 9}) {
-    sGROUP_USER = GROUP_USER{g, "amy"};
-    ASSERT_EQ(WriteGROUP_USER(), 0);
-  }
+  put("g_user.mst", "6,amy,\n9,amy,\n");
   struct Case {
     int32_t level, primary, read_level, write_level;  // levels -1: no settings
     std::vector<std::pair<std::string, int32_t>> users;
@@ -63,31 +57,22 @@ TEST_F(AclStore, LevelsUserEntriesAndGroupEntriesCombine) {
       {5, 4, 10, 10, {}, {{9, 9}}, 3},
       {5, 4, -1, -1, {{"amy", -4}}, {}, 0},
   };
-  int32_t no = 0;
-  for (const Case& c : cases) {
-    ++no;
-    if (c.read_level >= 0) {
-      sB_TITLE2 = B_TITLE2{};
-      sB_TITLE2.READ_LEVEL = c.read_level;
-      sB_TITLE2.WRITE_LEVEL = c.write_level;
-      ASSERT_EQ(ReWriteB_TITLE2(no), 0);
-    }
+  G_MST_USER = MST_USER{};
+  set_field(G_MST_USER.USER_ID, "amy");
+  for (int32_t no = 1; const Case& c : cases) {
+    sB_TITLE2 = B_TITLE2{};
+    sB_TITLE2.READ_LEVEL = c.read_level, sB_TITLE2.WRITE_LEVEL = c.write_level;
+    ASSERT_EQ(c.read_level < 0 ? 0 : ReWriteB_TITLE2(no), 0);
     for (const auto& [id, mode] : c.users) user_entry(no, id, mode);
-    for (const auto& [group, mode] : c.groups) {
-      sB_G_ACL = B_G_ACL{no, group, mode};
-      WriteB_G_ACL();
-    }
-    G_MST_USER = MST_USER{};
-    set_field(G_MST_USER.USER_ID, "amy");
-    G_MST_USER.USER_LEVEL = c.level;
-    G_MST_USER.P_GROUP = c.primary;
+    for (const auto& [group, mode] : c.groups) sB_G_ACL = B_G_ACL{no, group, mode}, WriteB_G_ACL();
+    G_MST_USER.USER_LEVEL = c.level, G_MST_USER.P_GROUP = c.primary;
     EXPECT_EQ(chk_ACL(no), c.want) << "case " << no;
+    no++;
   }
 }
 
 TEST_F(AclStore, EntriesAreReplacedInPlaceAndRemoved) {
-  std::string ufile = dir / "b_u_acl.mst", gfile = dir / "b_g_acl.mst";
-  write_file_bytes(ufile, urec(1, "amy", 1) + urec(2, "bob", 2) + "junk");
+  put("b_u_acl.mst", urec(1, "amy", 1) + urec(2, "bob", 2) + "junk");
   EXPECT_EQ(user_entry(1, "amy", 3), 0);  // replaced in place
   // An ID is cut to the field, never through a character, and a partial
   // record at the end never misaligns an addition.
@@ -95,22 +80,22 @@ TEST_F(AclStore, EntriesAreReplacedInPlaceAndRemoved) {
   std::memcpy(sB_U_ACL.USER_ID, (std::string(22, 'x') + "\x82\xa0").data(), 24);
   EXPECT_EQ(WriteB_U_ACL(), -1);  // added
   std::string x = urec(3, std::string(22, 'x'), 2);
-  EXPECT_EQ(read_file_bytes(ufile), urec(1, "amy", 3) + urec(2, "bob", 2) + x);
+  EXPECT_EQ(get("b_u_acl.mst"), urec(1, "amy", 3) + urec(2, "bob", 2) + x);
   EXPECT_EQ(DeleteB_U_ACL(1, "carl"), -1);
   EXPECT_EQ(DeleteB_U_ACL(1, "amy"), 0);
-  EXPECT_EQ(read_file_bytes(ufile), urec(2, "bob", 2) + x);
+  EXPECT_EQ(get("b_u_acl.mst"), urec(2, "bob", 2) + x);
 
   std::string all = grec(4, 7, 2) + grec(5, 7, 2) + grec(4, 8, 1);
-  write_file_bytes(gfile, all + "junk");
+  put("b_g_acl.mst", all + "junk");
   EXPECT_EQ(DeleteB_G_ACL(9, 9), -1);  // nothing removed, but the tail goes
-  EXPECT_EQ(read_file_bytes(gfile), all);
+  EXPECT_EQ(get("b_g_acl.mst"), all);
   ASSERT_EQ(ReadB_G_ACL(4, 1), 0);  // the folder's second entry
   EXPECT_EQ(sB_G_ACL.T02_GROUP_ID, 8);
   EXPECT_EQ(DeleteB_G_ACL(4, 7), 0);
-  EXPECT_EQ(read_file_bytes(gfile), grec(5, 7, 2) + grec(4, 8, 1));
-  write_file_bytes(gfile, all);
+  EXPECT_EQ(get("b_g_acl.mst"), grec(5, 7, 2) + grec(4, 8, 1));
+  put("b_g_acl.mst", all);
   EXPECT_EQ(DeleteB_G_ACL(0, 7), 0);  // folder 0: in every folder
-  EXPECT_EQ(read_file_bytes(gfile), grec(4, 8, 1));
+  EXPECT_EQ(get("b_g_acl.mst"), grec(4, 8, 1));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Shared by the store tests: a throw-away data directory (with the
-// attachment directory "add/" under it) set up for each test, and the bytes
-// of a fixed-size record.
+// attachment directory "add/" under it) set up for each test, its files by
+// name, and the bytes of a fixed-size record.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -16,6 +16,8 @@ class DataDir : public ::testing::Test {
     copy_text(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, dir.path() + "/");
     copy_text(SYSINFO.ADD_FILE_PATH, sizeof SYSINFO.ADD_FILE_PATH, dir.path() + "/add/");
   }
+  std::string get(const std::string& name) const { return read_file_bytes(dir / name); }
+  void put(const std::string& name, const std::string& b) { write_file_bytes(dir / name, b); }
   TempDir dir;
 };
 

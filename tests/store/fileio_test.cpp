@@ -6,34 +6,25 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <climits>
 #include <filesystem>
 
 #include "capture.h"
-#include "site.h"
+#include "data_dir.h"
 #include "store/records.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using FileHelpers = DataDir;
 
-bool exited_ok(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-TEST(FileHelpers, OpenAndMove) {
-  TempDir d;
-  std::string src = d / "CGI1", dst = d / "dst.bin";
+TEST_F(FileHelpers, OpenAndMove) {
+  std::string src = dir / "CGI1", dst = dir / "dst.bin";
   close(b_open(src.c_str()));
   EXPECT_EQ(file_mode(src), 0600);
-  EXPECT_EQ(b_open((d / "missing/x.dat").c_str()), -1);
+  EXPECT_EQ(b_open((dir / "missing/x.dat").c_str()), -1);
   unlink(src.c_str());
   EXPECT_EQ(filemove(src.c_str(), dst.c_str()), 0);  // a missing upload: empty file
   EXPECT_EQ(read_file_bytes(dst), "");
@@ -45,38 +36,33 @@ TEST(FileHelpers, OpenAndMove) {
   write_file_bytes(src, data);
   EXPECT_EQ(filemove(src.c_str(), dst.c_str()), 0);
   EXPECT_TRUE(read_file_bytes(dst) == data);  // nothing left of the longer old file
-  EXPECT_EQ(std::distance(fs::directory_iterator(d.path()), {}), 1);  // nor of the source
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);  // nor of the source
 
   write_file_bytes(src, "upload");
-  EXPECT_EQ(filemove(src.c_str(), (d / "nodir/x").c_str()), -1);
+  EXPECT_EQ(filemove(src.c_str(), (dir / "nodir/x").c_str()), -1);
   EXPECT_EQ(read_file_bytes(src), "upload");
 }
 
-TEST(FileHelpers, DownloadAndDelDir) {
-  TempDir d;
-  std::string dir = d.path() + "/", text = "one,\n" + std::string(2500, 'x') + "\nlast";
-  write_file_bytes(dir + "system.log", text);
-  EXPECT_EQ(capture_stdout([&] { file_DL(dir.c_str(), "missing.log"); }),
+TEST_F(FileHelpers, DownloadAndDelDir) {
+  std::string base = dir.path() + "/", text = "one,\n" + std::string(2500, 'x') + "\nlast";
+  put("system.log", text);
+  EXPECT_EQ(capture_stdout([&] { file_DL(base.c_str(), "missing.log"); }),
             "Content-Disposition: attachment; filename=missing.log\n\n");
-  EXPECT_EQ(capture_stdout([&] { file_DL(dir.c_str(), "system.log"); }),
+  EXPECT_EQ(capture_stdout([&] { file_DL(base.c_str(), "system.log"); }),
             "Content-Disposition: attachment; filename=system.log\n\n" + text);
 
   // The tree is emptied; a link to a directory outside is removed, not followed.
-  fs::create_directories(d / "12/a/b");
-  write_file_bytes(d / "12/a/b/2.txt", "x");
-  fs::create_directory_symlink(d.path(), d / "12/link");
-  DelDIR((d / "12").c_str());
-  EXPECT_TRUE(fs::is_directory(d / "12"));
-  EXPECT_TRUE(fs::is_empty(d / "12"));
-  EXPECT_TRUE(file_exists(dir + "system.log"));
+  fs::create_directories(dir / "12/a/b");
+  put("12/a/b/2.txt", "x");
+  fs::create_directory_symlink(dir.path(), dir / "12/link");
+  DelDIR((dir / "12").c_str());
+  EXPECT_TRUE(fs::is_directory(dir / "12"));
+  EXPECT_TRUE(fs::is_empty(dir / "12"));
+  EXPECT_TRUE(file_exists(dir / "system.log"));
 }
 
-TEST(FileHelpers, NamePatternsUpperCaseAndListing) {
-  struct Case {
-    const char* pattern;
-    const char* name;
-    int result;
-  } cases[] = {
+TEST_F(FileHelpers, NamePatternsUpperCaseAndListing) {
+  struct Case { const char* pattern; const char* name; int result; } cases[] = {
       {"japan.lng", "japan.lng", 0}, {"japan.lng", "japan.lngx", -1}, {"*.LNG", "A.LNG", 0},
       {"*.LNG", ".LNG", -1},         {"*.LNG", "A.LNGX", -1},         {"JAP*", "JAP", 0},
       {"JAP*", "XJAPAN", -1},        {"*PAN*", "PAN", 0},             {"*PAN*", "JAPN", -1},
@@ -88,12 +74,10 @@ TEST(FileHelpers, NamePatternsUpperCaseAndListing) {
   EXPECT_EQ(strupr(s.data()), s.data());
   EXPECT_EQ(s, std::string(1025, 'A') + std::string(975, 'a'));
 
-  TempDir d;
-  for (const char* f : {"japan.lng", "ENGLISH.LNG", "a.lngx", ".lng", "b.txt"})
-    write_file_bytes(d / f, "");
+  for (const char* f : {"japan.lng", "ENGLISH.LNG", "a.lngx", ".lng", "b.txt"}) put(f, "");
   char old[PATH_MAX], buf[PATH_SIZE] = "*.lng", none[PATH_SIZE] = "*.zzz";
   ASSERT_NE(getcwd(old, sizeof old), nullptr);
-  ASSERT_EQ(chdir(d.path().c_str()), 0);
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
   filefind(buf);
   filefind(none);
   ASSERT_EQ(chdir(old), 0);
@@ -104,53 +88,47 @@ TEST(FileHelpers, NamePatternsUpperCaseAndListing) {
 
 // True when another process could take the lock on `dir` right now.
 bool free_for_others(const std::string& dir) {
-  pid_t pid = fork();
-  if (pid == 0) {
+  return run_together(1, [&](int) {
     int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    _exit(fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : 1);
-  }
-  return exited_ok(pid);
+    return fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : 1;
+  });
 }
 
-TEST(DirLockTest, ReentrantWithinProcessExclusiveAcrossProcesses) {
-  TempDir d;
-  std::string dir = d / "1";
-  fs::create_directories(dir);
-  fs::create_directory_symlink(dir, d / "alias");
+TEST_F(FileHelpers, DirLockReentrantWithinProcessExclusiveAcrossProcesses) {
+  std::string one = dir / "1";
+  fs::create_directories(one);
+  fs::create_directory_symlink(one, dir / "alias");
   {
-    DirLock outer((dir + "/index.dat").c_str());
+    DirLock outer((one + "/index.dat").c_str());
     ASSERT_TRUE(outer.held());
     {
-      DirLock inner((d / "alias/./add_file.dat").c_str());  // the same directory
+      DirLock inner((dir / "alias/./add_file.dat").c_str());  // the same directory
       EXPECT_TRUE(inner.held());
     }
-    EXPECT_FALSE(free_for_others(dir));  // the outer lock outlives the inner
+    EXPECT_FALSE(free_for_others(one));  // the outer lock outlives the inner
   }
-  EXPECT_TRUE(free_for_others(dir));
+  EXPECT_TRUE(free_for_others(one));
 }
 
-TEST(ReplaceFile, NeverLeavesTheTargetMissingOrPartial) {
-  TempDir d;
-  std::string path = d / "index.dat", tmp = path + ".tmp", stop = d / "stop";
+TEST_F(FileHelpers, ReplaceFileNeverLeavesTheTargetMissingOrPartial) {
+  std::string path = dir / "index.dat", tmp = path + ".tmp", stop = dir / "stop";
   const std::string a(60000, 'a'), b(40000, 'b');
   write_file_bytes(path, a);
   write_file_bytes(tmp, std::string(5000, 'J'));  // leftover of an earlier crash
   chmod(path.c_str(), 0640);
-  EXPECT_EQ(replace_file(path.c_str(), (d / "nodir/x.tmp").c_str(), b), -1);
+  EXPECT_EQ(replace_file(path.c_str(), (dir / "nodir/x.tmp").c_str(), b), -1);
   EXPECT_EQ(read_file_bytes(path), a);
 
   // A reader meets the old or the new file, whole, during every replacement.
-  pid_t reader = fork();
-  if (reader == 0) {
+  EXPECT_TRUE(run_together(2, [&](int writer) {
+    int bad = 0;
     std::string s;
-    while (!file_exists(stop))
-      if (!read_file(path.c_str(), s) || (s != a && s != b)) _exit(1);
-    _exit(0);
-  }
-  for (int i = 0; i < 200; i++)
-    EXPECT_EQ(replace_file(path.c_str(), tmp.c_str(), i % 2 ? a : b), 0);
-  write_file_bytes(stop, "");
-  EXPECT_TRUE(exited_ok(reader));
+    for (int i = 0; writer && i < 200; i++)
+      bad |= replace_file(path.c_str(), tmp.c_str(), i % 2 ? a : b);
+    if (writer) write_file_bytes(stop, "");
+    while (!writer && !file_exists(stop)) bad |= !read_file(path.c_str(), s) || (s != a && s != b);
+    return bad;
+  }));
   EXPECT_EQ(file_mode(path), 0640);
   EXPECT_FALSE(file_exists(tmp));
 }

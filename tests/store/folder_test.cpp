@@ -1,17 +1,15 @@
 // The folder tree store: folder lines in "b_title.mst" and settings records
 // in "b_title2.mst".
+#include <array>
 #include <cstring>
+#include <tuple>
 
 #include "data_dir.h"
 #include "store/folder.h"
 
 namespace {
 
-class FolderStore : public DataDir {
- protected:
-  std::string tree() const { return dir / "b_title.mst"; }
-  std::string settings() const { return dir / "b_title2.mst"; }
-};
+using FolderStore = DataDir;
 
 int insert(int32_t position, int32_t no, int32_t kind, const std::string& name, int32_t depth = 0) {
   sB_TITLE = B_TITLE{no, kind, {}, depth};
@@ -21,31 +19,24 @@ int insert(int32_t position, int32_t no, int32_t kind, const std::string& name, 
 
 B_TITLE2 settings_of(int32_t no, int32_t add_max) {
   B_TITLE2 r{};
-  r.FOLDER_NO = no;
-  r.ADD_MAX = add_max;
+  r.FOLDER_NO = no, r.ADD_MAX = add_max;
   return r;
 }
-
 std::string rec(int32_t no, int32_t add_max) { return bytes_of(settings_of(no, add_max)); }
 
 TEST_F(FolderStore, LinesParseIntoDepthNameNumberAndKind) {
   EXPECT_EQ(ReadB_TITLE(1, 2), -1);
-  EXPECT_FALSE(file_exists(tree()));  // reading never creates the tree
+  EXPECT_FALSE(file_exists(dir / "b_title.mst"));  // reading never creates the tree
   EXPECT_EQ(NextFOLDER_NO(), 1);
-  write_file_bytes(tree(),
-                   "  Sub,7,Board,\n"
-                   "a,1,Dir,\nb,2,board,\nc,3,chat,\nd,4,Xyz,\ne,5,,\n"
-                   "no third comma,9,Board\n"
-                   "\x81,x,8,Dir,\n");  // the comma after 0x81 is its second byte
+  put("b_title.mst",
+      "  Sub,7,Board,\na,1,Dir,\nb,2,board,\nc,3,chat,\nd,4,Xyz,\ne,5,,\n"
+      "no third comma,9,Board\n"
+      "\x81,x,8,Dir,\n");  // the comma after 0x81 is its second byte
   ASSERT_EQ(ReadB_TITLE(1, 2), 0);
-  EXPECT_EQ(sB_TITLE.FOLDER_NO, 7);
-  EXPECT_STREQ(sB_TITLE.NAME, "Sub");
-  EXPECT_EQ(sB_TITLE.DEPTH, 2);
-  int kinds[] = {1, 2, 3, 0, 0};
-  for (int no = 1; no <= 5; no++) {
-    ASSERT_EQ(ReadB_TITLE(no, 1), 0) << no;
-    EXPECT_EQ(sB_TITLE.KIND, kinds[no - 1]) << no;
-  }
+  EXPECT_EQ(std::tuple(sB_TITLE.FOLDER_NO, field(sB_TITLE.NAME), sB_TITLE.DEPTH),
+            std::tuple(7, "Sub", 2));
+  for (int no = 1; no <= 5; no++)
+    EXPECT_EQ(ReadB_TITLE(no, 1) ? -1 : sB_TITLE.KIND, (std::array{1, 2, 3, 0, 0}[no - 1])) << no;
   // The line without its third comma has neither a number nor a position.
   EXPECT_EQ(ReadB_TITLE(9, 1), -1);
   ASSERT_EQ(ReadB_TITLE(7, 2), 0);
@@ -59,19 +50,18 @@ TEST_F(FolderStore, InsertAndDeleteCountPhysicalLines) {
   EXPECT_EQ(insert(0, 1, KIND_DIR, "Top"), -1);
   EXPECT_EQ(insert(1, 1, 4, "Top"), -1);  // no kind word
   EXPECT_EQ(insert(1, 1, KIND_DIR, "Top", 990), -1);  // a line too long to read back
-  EXPECT_FALSE(file_exists(tree()));
-  write_file_bytes(tree(), "a,1,Dir,\nnot a folder\n b,2,Board,\nd,4,Dir,");
+  EXPECT_FALSE(file_exists(dir / "b_title.mst"));
+  put("b_title.mst", "a,1,Dir,\nnot a folder\n b,2,Board,\nd,4,Dir,");
   ASSERT_EQ(insert(2, 5, KIND_BOARD, "Notices", 1), 0);
   ASSERT_EQ(insert(10, 6, KIND_CHAT, "e"), 0);  // past the end, after a line without its line feed
-  EXPECT_EQ(read_file_bytes(tree()),
+  EXPECT_EQ(get("b_title.mst"),
             "a,1,Dir,\nnot a folder\n Notices,5,Board,\n b,2,Board,\nd,4,Dir,\ne,6,Chat,\n");
   EXPECT_EQ(DeleteB_TITLE(7), -1);
   EXPECT_EQ(DeleteB_TITLE(0), -1);
   EXPECT_EQ(DeleteB_TITLE(2), 0);
   sB_TITLE = B_TITLE{5, KIND_DIR, "Renamed", 0};
   EXPECT_EQ(ReWriteB_TITLE(5), 0);
-  EXPECT_EQ(read_file_bytes(tree()),
-            "a,1,Dir,\nRenamed,5,Dir,\n b,2,Board,\nd,4,Dir,\ne,6,Chat,\n");
+  EXPECT_EQ(get("b_title.mst"), "a,1,Dir,\nRenamed,5,Dir,\n b,2,Board,\nd,4,Dir,\ne,6,Chat,\n");
 }
 
 TEST_F(FolderStore, NamesAreCutToFitTheirLine) {
@@ -84,46 +74,46 @@ TEST_F(FolderStore, NamesAreCutToFitTheirLine) {
   sB_TITLE = B_TITLE{1, KIND_BOARD, {}, 0};
   std::memcpy(sB_TITLE.NAME, (std::string(82, 'n') + "\x82\xa0").data(), 84);
   ASSERT_EQ(InsertB_TITLE(3), 0);
-  EXPECT_EQ(read_file_bytes(tree()),
+  EXPECT_EQ(get("b_title.mst"),
             "one,2,Board,\nthree,3,Dir,\nfour,4,Dir,\n" + std::string(82, 'n') + ",1,Board,\n");
 }
 
 TEST_F(FolderStore, SettingsRecordsAreCutToTheirFields) {
   EXPECT_EQ(ReadB_TITLE2(1), -1);
-  EXPECT_TRUE(file_exists(settings()));  // created empty by the access
+  EXPECT_TRUE(file_exists(dir / "b_title2.mst"));  // created empty by the access
   sB_TITLE2 = settings_of(3, 0);
   std::memcpy(sB_TITLE2.FONTCOLOR, "FF00001X", 8);  // no room for a terminator
   std::string info = std::string(3999, 'i') + "\x82\xa0";  // one byte over 4000
   std::memcpy(sB_TITLE2.INFO, info.data(), info.size());
   ASSERT_EQ(InsertB_TITLE2(), 0);
-  std::string bytes = read_file_bytes(settings());
+  std::string bytes = get("b_title2.mst");
   ASSERT_EQ(bytes.size(), 8800u);
   EXPECT_EQ(bytes.substr(780, 4002), std::string(3999, 'i') + std::string(3, '\0'));
   EXPECT_EQ(bytes.substr(8784, 8), std::string("FF00001\0", 8));
 }
 
 TEST_F(FolderStore, SettingsRewriteReplacesEveryCopyOrAppends) {
-  write_file_bytes(settings(), rec(1, 1) + rec(2, 2) + rec(1, 3));
+  put("b_title2.mst", rec(1, 1) + rec(2, 2) + rec(1, 3));
   sB_TITLE2 = settings_of(0, 9);
   ASSERT_EQ(ReWriteB_TITLE2(1), 0);  // stored under the number asked for
   ASSERT_EQ(ReWriteB_TITLE2(7), 0);
-  EXPECT_EQ(read_file_bytes(settings()), rec(1, 9) + rec(2, 2) + rec(1, 9) + rec(7, 9));
+  EXPECT_EQ(get("b_title2.mst"), rec(1, 9) + rec(2, 2) + rec(1, 9) + rec(7, 9));
   EXPECT_EQ(DeleteB_TITLE2(1), 0);
-  EXPECT_EQ(read_file_bytes(settings()), rec(2, 2) + rec(7, 9));
+  EXPECT_EQ(get("b_title2.mst"), rec(2, 2) + rec(7, 9));
 
   // A partial record at the end is never read and goes with the next write.
   std::string disk;
   for (int no = 1; no <= 40; no++) disk += rec(no, no * 10);
-  write_file_bytes(settings(), disk + rec(41, 1).substr(0, 100));
+  put("b_title2.mst", disk + rec(41, 1).substr(0, 100));
   ASSERT_EQ(ReadB_TITLE2(40), 0);  // beyond the first chunk read
   EXPECT_EQ(sB_TITLE2.ADD_MAX, 400);
   EXPECT_EQ(ReadB_TITLE2(41), -1);
   sB_TITLE2 = settings_of(41, 5);
   ASSERT_EQ(InsertB_TITLE2(), 0);  // on a record boundary
-  EXPECT_EQ(read_file_bytes(settings()), disk + rec(41, 5));
-  write_file_bytes(settings(), disk + "junk");
+  EXPECT_EQ(get("b_title2.mst"), disk + rec(41, 5));
+  put("b_title2.mst", disk + "junk");
   EXPECT_EQ(DeleteB_TITLE2(99), -1);
-  EXPECT_EQ(read_file_bytes(settings()), disk);
+  EXPECT_EQ(get("b_title2.mst"), disk);
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 
 #include "app/globals.h"
 #include "data_dir.h"
-#include "store/fileio.h"
 #include "store/message.h"
 #include "store/unread.h"
 
@@ -21,20 +20,13 @@ constexpr int32_t F = 7;
 
 INDEX_DATA rec(int32_t no, int32_t thread = 0, int32_t depth = 0) {
   INDEX_DATA r{};
-  r.FOLDER_NO = F;
-  r.MSG_NO = no;
-  r.THREAD_NO = thread;
-  r.RES_DEPTH = depth;
+  r.FOLDER_NO = F, r.MSG_NO = no, r.THREAD_NO = thread, r.RES_DEPTH = depth;
   return r;
 }
 
 class MessageStore : public DataDir {
  protected:
-  std::string board = dir / "7";
-  void SetUp() override {
-    DataDir::SetUp();
-    as_user("alice");
-  }
+  void SetUp() override { DataDir::SetUp(); as_user("alice"); }
   static void as_user(const char* id) { set_field(G_MST_USER.USER_ID, id); }
   // Posts a message (parent 0: a new thread) and returns its number.
   static int32_t post(int32_t parent) {
@@ -46,8 +38,7 @@ class MessageStore : public DataDir {
   std::string shape() const {
     std::vector<INDEX_DATA> v;
     load_index(F, v);
-    size_t size = static_cast<size_t>(get_filelength((board + "/index.dat").c_str()));
-    EXPECT_EQ(size, v.size() * sizeof(INDEX_DATA));  // no partial record left
+    EXPECT_EQ(get("7/index.dat").size(), v.size() * sizeof(INDEX_DATA));  // no partial tail
     std::string s;
     for (const INDEX_DATA& r : v)
       s += (s.empty() ? "" : " ") + std::to_string(r.MSG_NO) + "/" + std::to_string(r.THREAD_NO) +
@@ -61,26 +52,28 @@ class MessageStore : public DataDir {
       s += (s.empty() ? "" : " ") + std::string(field(sREAD_POINT.USER_ID));
     return s;
   }
+  static int mark(int32_t msg, const std::string& id) {
+    sREAD_POINT = READ_POINT{msg, {}, 0};
+    set_field(sREAD_POINT.USER_ID, id);
+    return WriteREAD_POINT(F);
+  }
   // Lays out an index of (number, thread, depth) records and trailing bytes.
-  void write_index(std::vector<std::array<int32_t, 3>> recs, const std::string& tail = "") {
+  void write_index(std::vector<std::array<int32_t, 3>> recs, const std::string& tail = "junk") {
     std::string bytes;
     for (auto [no, thread, depth] : recs) bytes += bytes_of(rec(no, thread, depth));
-    mkdir(board.c_str(), 0700);
-    write_file_bytes(board + "/index.dat", bytes + tail);
+    mkdir((dir / "7").c_str(), 0700);
+    put("7/index.dat", bytes + tail);
   }
 };
 
 TEST_F(MessageStore, RepliesGoAfterTheirParentsSubtreeInWritingOrder) {
-  // Number, thread and deletion flag are the store's to set.
-  sINDEX_DATA = rec(0, 9);
+  sINDEX_DATA = rec(0, 9);  // number, thread and deletion flag are the store's to set
   sINDEX_DATA.DEL_FLG = 1;
   ASSERT_EQ(WriteINDEX_DATA(), 0);
   EXPECT_EQ(sINDEX_DATA.DEL_FLG, 0);
-  EXPECT_EQ(file_mode(board), 0700);
-
+  EXPECT_EQ(file_mode(dir / "7"), 0700);
   for (int32_t parent : {1, 0, 1, 2, 5, 1, 3}) post(parent);
   EXPECT_EQ(shape(), "1/1/0 2/1/1 5/1/2 6/1/3 4/1/1 7/1/1 3/3/0 8/3/1");
-  EXPECT_EQ(marks(8), "alice");
   // A reply to a number not in the index heads a thread of its own.
   EXPECT_EQ(post(42), 9);
   EXPECT_EQ(sINDEX_DATA.THREAD_NO, 42);
@@ -88,7 +81,7 @@ TEST_F(MessageStore, RepliesGoAfterTheirParentsSubtreeInWritingOrder) {
   sINDEX_DATA.MSG_NO = -1;
   EXPECT_EQ(WriteINDEX_DATA(), -1);
   EXPECT_EQ(CountINDEX_DATA(F), 9);
-  write_index({{INT32_MAX, INT32_MAX, 0}});
+  write_index({{INT32_MAX, INT32_MAX, 0}}, "");
   sINDEX_DATA = rec(0);
   EXPECT_EQ(WriteINDEX_DATA(), -1);  // no number left, rather than a negative one
 }
@@ -97,8 +90,7 @@ TEST_F(MessageStore, HighestNumberIsReusedWithFreshBodyAndMarks) {
   post(0);
   post(0);
   ASSERT_EQ(WriteContentsDATA("old body"), 0);
-  sREAD_POINT = READ_POINT{2, "bob", 0};
-  ASSERT_EQ(WriteREAD_POINT(F), 0);
+  ASSERT_EQ(mark(2, "bob"), 0);
   // Removed without its body and marks: the next message must not inherit them.
   EXPECT_EQ(DeleteINDEX_DATA(F, 2), 0);
   as_user("carol");
@@ -107,8 +99,7 @@ TEST_F(MessageStore, HighestNumberIsReusedWithFreshBodyAndMarks) {
   char buf[CONTENTS_MAX + 1];
   EXPECT_EQ(ReadContentsDATA(buf), 0);
   EXPECT_STREQ(buf, "");
-  // A lower number removed is not reused.
-  EXPECT_EQ(DeleteINDEX_DATA(F, 1), 0);
+  EXPECT_EQ(DeleteINDEX_DATA(F, 1), 0);  // a lower number is not reused
   EXPECT_EQ(post(0), 3);
 }
 
@@ -119,13 +110,13 @@ TEST_F(MessageStore, PartialTrailingRecordIsIgnoredAndDropped) {
   EXPECT_EQ(sINDEX_DATA.MSG_NO, 2);
   EXPECT_EQ(post(0), 3);  // lands after the last whole record, over the tail
   EXPECT_EQ(shape(), "1/1/0 2/2/0 3/3/0");
-  write_index({{1, 1, 0}, {2, 2, 0}}, "junk");
+  write_index({{1, 1, 0}, {2, 2, 0}});
   EXPECT_EQ(post(1), 3);
   EXPECT_EQ(shape(), "1/1/0 3/1/1 2/2/0");
-  write_index({{1, 1, 0}, {2, 2, 0}}, "junk");
+  write_index({{1, 1, 0}, {2, 2, 0}});
   EXPECT_EQ(DeleteINDEX_DATA(F, 9), -1);
   EXPECT_EQ(shape(), "1/1/0 2/2/0");
-  write_index({}, "junk");
+  write_index({});
   EXPECT_EQ(ReadINDEX_DATA_MAX(F, 1), -1);
   EXPECT_EQ(sINDEX_DATA.MSG_NO, 0);  // cleared when there is none
 }
@@ -150,11 +141,9 @@ TEST_F(MessageStore, OverlongTextsAreCutOnCharacterBoundaries) {
 
 TEST_F(MessageStore, BodiesRoundTripAndAreCutAtTheReadLimit) {
   post(0);
-  std::string big(CONTENTS_MAX + 500, 'b');
-  big[0] = '\r';
-  big[CONTENTS_MAX - 1] = 'e';
+  std::string big = "\r" + std::string(CONTENTS_MAX - 2, 'b') + "e" + std::string(500, 'b');
   ASSERT_EQ(WriteContentsDATA(big.c_str()), 0);
-  EXPECT_EQ(read_file_bytes(board + "/x1.dat"), big);  // no terminator stored
+  EXPECT_EQ(get("7/x1.dat"), big);  // no terminator stored
   std::vector<char> buf(CONTENTS_MAX + 1, 'Q');
   ASSERT_EQ(ReadContentsDATA(buf.data()), 0);
   EXPECT_EQ(std::string(buf.data()), big.substr(0, CONTENTS_MAX));
@@ -165,22 +154,18 @@ TEST_F(MessageStore, ReadMarksAndUnreadCount) {
   as_user("bob");
   post(1);  // 2
   post(0);  // 3
-  for (const char* id : {"carl", "alice", "carl"}) {  // one mark per user
-    sREAD_POINT = READ_POINT{2, {}, 0};
-    set_field(sREAD_POINT.USER_ID, id);
-    ASSERT_EQ(WriteREAD_POINT(F), 0);
-  }
-  EXPECT_EQ(marks(2), "bob carl alice");
+  for (const char* id : {"carl", "alice", "carl"}) ASSERT_EQ(mark(2, id), 0);
+  EXPECT_EQ(marks(2), "bob carl alice");  // one mark per user
   sINDEX_DATA = rec(2, 1, 1);
   sINDEX_DATA.DEL_FLG = 1;
   ASSERT_EQ(ReWriteINDEX_DATA(), 0);  // deleted messages still count
-  std::remove((board + "/r3.dat").c_str());
+  std::remove((dir / "7/r3.dat").c_str());
   as_user("alice");
   EXPECT_EQ(CountREAD_POINT(F), 1);
   EXPECT_EQ(sINDEX_DATA.MSG_NO, 3);  // the board's last record
-  EXPECT_FALSE(file_exists(board + "/r3.dat"));
+  EXPECT_FALSE(file_exists(dir / "7/r3.dat"));
   EXPECT_EQ(DeleteREAD_POINT(F, 2), 0);
-  EXPECT_EQ(read_file_bytes(board + "/r2.dat"), "");  // the file stays, empty
+  EXPECT_EQ(get("7/r2.dat"), "");  // the file stays, empty
   EXPECT_EQ(CountREAD_POINT(F), 2);
   ASSERT_EQ(WriteUNREAD(F, "alice"), 0);  // excluded from unread tracking
   EXPECT_EQ(CountREAD_POINT(F), 0);
@@ -193,14 +178,13 @@ TEST_F(MessageStore, AttachmentListByMessageAndSlot) {
     set_field(sADD_FILE.FILE_NAME, name);
     ASSERT_EQ(WriteADD_FILE(F), 0);
   }
-  std::string list = board + "/add_file.dat";
-  EXPECT_EQ(get_filelength(list.c_str()), 3 * 260);  // b2 replaced b
+  EXPECT_EQ(get("7/add_file.dat").size(), 3 * sizeof(ADD_FILE));  // b2 replaced b
   sADD_FILE = ADD_FILE{1, 2, {}};
   ASSERT_EQ(ReadADD_FILE(F), 0);
   EXPECT_EQ(field(sADD_FILE.FILE_NAME), "b2");
   EXPECT_EQ(DeleteADD_FILE2(F, 1, 1), 0);
   EXPECT_EQ(DeleteADD_FILE(F, 1), 0);  // the rest of message 1
-  EXPECT_EQ(get_filelength(list.c_str()), 260);
+  EXPECT_EQ(get("7/add_file.dat").size(), sizeof(ADD_FILE));
   EXPECT_EQ(msg_attach_file_path(F, 4, 2, "p.gif"), dir.path() + "/add/7/x4/2/p.gif");
 }
 

@@ -2,16 +2,23 @@
 // statistic and pruning by date.
 #include "store/syslog.h"
 
+#include <tuple>
+
 #include "data_dir.h"
 
 namespace {
 
 using SysLog = DataDir;
 
+// Log-ins, writings and the time of the latest log-in found for `id`.
+std::tuple<int, int, std::string> statistic(const char* id) {
+  ReadSYSTEM_LOG(id);
+  return {sSYSTEM_LOG.LOG_KIND, sSYSTEM_LOG.FOLDER_NO, sSYSTEM_LOG.LOG_TIME};
+}
+
 TEST_F(SysLog, LineFormatsAndPerUserStatistic) {
   sSYSTEM_LOG.LOG_KIND = 42;
-  ReadSYSTEM_LOG("Taro");  // a missing log leaves the buffer alone
-  EXPECT_EQ(sSYSTEM_LOG.LOG_KIND, 42);
+  EXPECT_EQ(std::get<0>(statistic("Taro")), 42);  // a missing log leaves the buffer alone
   SYSTEM_LOG e{"Taro", "2001/03/03 09:07", LOG_KIND_LOGIN, 0, "10.0.0.1", "Br, with comma"};
   EXPECT_EQ(WriteSYSTEM_LOG(&e), 0);
   e = SYSTEM_LOG{"Taro", "2001/03/04 09:08", LOG_KIND_WRITE, 17, {}, {}};
@@ -21,35 +28,27 @@ TEST_F(SysLog, LineFormatsAndPerUserStatistic) {
   // Neither a comma in the ID nor a line end anywhere shifts or forges a line.
   e = SYSTEM_LOG{"Ji,ro", "2001/03/04 09:09", LOG_KIND_LOGIN, 0, "1.2\nforged", "Br\r\n"};
   EXPECT_EQ(WriteSYSTEM_LOG(&e), 0);
-  std::string text = read_file_bytes(dir / "system.log");
+  std::string text = get("system.log");
   EXPECT_EQ(text,
             "2001/03/03 09:07,Taro,login,0,10.0.0.1,Br, with comma\n"
             "2001/03/04 09:08,Taro,write,17,,\n"
             "2001/03/04 09:09,Ji,login,0,1.2,Br\n");
 
-  text = "2001/03/01 10:00,Taro,login,0,a,b\n" + text + text +
-         "2001/03/09 12:00,TARO,login,0,a,b\n"  // another user by case
-         "no comma at all\n2001/03/09 12:00,Taro\n2001/03/09 12:00,Taro,login\n";
-  write_file_bytes(dir / "system.log", text);
-  ReadSYSTEM_LOG("Taro");
-  EXPECT_EQ(sSYSTEM_LOG.LOG_KIND, 3);
-  EXPECT_EQ(sSYSTEM_LOG.FOLDER_NO, 2);
-  EXPECT_STREQ(sSYSTEM_LOG.LOG_TIME, "2001/03/03 09:07");  // the latest log-in
-  ReadSYSTEM_LOG("Hana");
-  EXPECT_EQ(sSYSTEM_LOG.LOG_KIND, 0);
-  EXPECT_STREQ(sSYSTEM_LOG.LOG_TIME, "");
+  put("system.log", "2001/03/01 10:00,Taro,login,0,a,b\n" + text + text +
+                        "2001/03/09 12:00,TARO,login,0,a,b\n"  // another user by case
+                        "no comma at all\n2001/03/09 12:00,Taro\n2001/03/09 12:00,Taro,login\n");
+  EXPECT_EQ(statistic("Taro"), std::tuple(3, 2, "2001/03/03 09:07"));
+  EXPECT_EQ(statistic("Hana"), std::tuple(0, 0, ""));
 }
 
 TEST_F(SysLog, PruneRemovesCutoffDayAndBefore) {
   DeleteSYSTEM_LOG("2001/03/05");
   EXPECT_FALSE(file_exists(dir / "system.log"));  // nothing to prune, nothing created
-  write_file_bytes(dir / "system.log",
-                   "2000/12/31 23:59,A,login,0,,\n"
-                   "2001/03/05 00:00,B,login,0,,\n"
-                   "2001/03/05 23:59,C,write,1,,\n"
-                   "2001/03/06 00:00,D,login,0,,\n");
+  put("system.log",
+      "2000/12/31 23:59,A,login,0,,\n2001/03/05 00:00,B,login,0,,\n"
+      "2001/03/05 23:59,C,write,1,,\n2001/03/06 00:00,D,login,0,,\n");
   DeleteSYSTEM_LOG("2001/03/05 12:00");
-  EXPECT_EQ(read_file_bytes(dir / "system.log"), "2001/03/06 00:00,D,login,0,,\n");
+  EXPECT_EQ(get("system.log"), "2001/03/06 00:00,D,login,0,,\n");
 }
 
 }  // namespace

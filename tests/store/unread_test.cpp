@@ -9,7 +9,6 @@ namespace {
 using UnreadStore = DataDir;
 
 TEST_F(UnreadStore, EntriesAreAddedOnceAndRemoved) {
-  std::string list = dir / "12/unread.dat";
   EXPECT_EQ(ChkUNREAD(12, "amy"), -1);
   EXPECT_FALSE(file_exists(dir / "12"));
   for (const char* id : {"amy", "bob", "Amy"}) EXPECT_EQ(WriteUNREAD(12, id), 0);
@@ -18,26 +17,26 @@ TEST_F(UnreadStore, EntriesAreAddedOnceAndRemoved) {
   EXPECT_EQ(ChkUNREAD(12, "bob"), 2);
   EXPECT_EQ(DeleteUNREAD(12, "dave"), -1);
   EXPECT_EQ(DeleteUNREAD(12, "amy"), 0);
-  EXPECT_EQ(read_file_bytes(list), "bob\nAmy\n");
+  EXPECT_EQ(get("12/unread.dat"), "bob\nAmy\n");
   EXPECT_EQ(DeleteUNREAD(13, "amy"), -1);
   EXPECT_FALSE(file_exists(dir / "13"));
 
   // Lines may end in CR LF. Every copy of an ID goes; the rest are written
   // back with plain LF.
-  write_file_bytes(list, "amy\r\nbob\r\nbob\ncarl");
+  put("12/unread.dat", "amy\r\nbob\r\nbob\ncarl");
   EXPECT_EQ(ChkUNREAD(12, "amy"), 1);
   EXPECT_EQ(WriteUNREAD(12, "amy"), -2);
   char line[300];
   ASSERT_EQ(ReadUNREAD(12, 1, line), 0);
   EXPECT_STREQ(line, "amy\r\n");  // as stored
   EXPECT_EQ(DeleteUNREAD(12, "bob"), 0);
-  EXPECT_EQ(read_file_bytes(list), "amy\ncarl\n");
+  EXPECT_EQ(get("12/unread.dat"), "amy\ncarl\n");
 
   // A new entry never runs into an unterminated last one, and an ID holding
   // a line end is cut there rather than making two entries.
-  write_file_bytes(list, "amy");
+  put("12/unread.dat", "amy");
   EXPECT_EQ(WriteUNREAD(12, "eve\ncarl"), 0);
-  EXPECT_EQ(read_file_bytes(list), "amy\neve\n");
+  EXPECT_EQ(get("12/unread.dat"), "amy\neve\n");
 }
 
 }  // namespace

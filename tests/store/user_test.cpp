@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstring>
+#include <tuple>
 
 #include "data_dir.h"
 
@@ -11,9 +12,7 @@ namespace {
 
 class UserStore : public DataDir {
  protected:
-  void master(const std::string& text) { write_file_bytes(dir / "user.mst", text); }
-  std::string file(const char* name) { return read_file_bytes(dir / name); }
-  // Master line for a user with the given level and group.
+  void master(const std::string& text) { put("user.mst", text); }
   static std::string line(const std::string& id, int level = 1, int group = 0,
                           const std::string& name = "") {
     return id + "," + (name.empty() ? id : name) + "," + std::to_string(level) + ",m@x,pw," +
@@ -21,7 +20,7 @@ class UserStore : public DataDir {
   }
   // The IDs of a sorted copy, in order, separated by spaces.
   std::string ids(const char* name) {
-    std::string out, text = file(name);
+    std::string out, text = get(name);
     for (size_t pos = 0; pos < text.size(); pos = text.find('\n', pos) + 1)
       out += (out.empty() ? "" : " ") + text.substr(pos, text.find(',', pos) - pos);
     return out;
@@ -47,18 +46,14 @@ TEST_F(UserStore, LineReadingRulesAndFieldWidths) {
          std::string(30, 'i') + "," + std::string(80, 'a') + "\x82\xa0zz,1," +
          std::string(400, 'e') + "," + std::string(40, 'p') + ",0,1,1,1," +
          std::string(300, 'l') + ",,1,\n");
-  ASSERT_EQ(ReadMST_USERcount(0), 0);
-  EXPECT_STREQ(sMST_USER.USER_ID, "Eleven");
-  EXPECT_EQ(sMST_USER.USER_LEVEL, INT32_MAX);  // not wrapped
-  EXPECT_EQ(sMST_USER.P_GROUP, 4);
-  EXPECT_EQ(sMST_USER.NO_READ_MODE, 0);
-  ASSERT_EQ(ReadMST_USERcount(1), 0);
-  EXPECT_EQ(std::string(sMST_USER.USER_ID), std::string(21, 'i'));
-  EXPECT_EQ(std::string(sMST_USER.USER_NAME), std::string(80, 'a'));  // no half character
-  EXPECT_EQ(strlen(sMST_USER.E_MAIL_ADDR), 251u);
-  EXPECT_EQ(strlen(sMST_USER.USER_PASS), 23u);
-  EXPECT_EQ(strlen(sMST_USER.LANGUAGE), 255u);
-  EXPECT_EQ(sMST_USER.NO_READ_MODE, 1);
+  const MST_USER& u = sMST_USER;
+  ASSERT_EQ(ReadMST_USERcount(0), 0);  // the level is not wrapped
+  EXPECT_EQ(std::tuple(field(u.USER_ID), u.USER_LEVEL, u.P_GROUP, u.NO_READ_MODE),
+            std::tuple("Eleven", INT32_MAX, 4, 0));
+  ASSERT_EQ(ReadMST_USERcount(1), 0);  // cut to the fields, the name without half a character
+  EXPECT_EQ(std::tuple(field(u.USER_ID), field(u.USER_NAME), strlen(u.E_MAIL_ADDR),
+                       strlen(u.USER_PASS), strlen(u.LANGUAGE), u.NO_READ_MODE),
+            std::tuple(std::string(21, 'i'), std::string(80, 'a'), 251u, 23u, 255u, 1));
   EXPECT_EQ(ReadMST_USERcount(2), -1);
 }
 
@@ -71,7 +66,7 @@ TEST_F(UserStore, InsertAppendsEvenAfterMissingFinalLineFeed) {
   strcpy(sMST_USER.USER_NAME, "Nu,1\nforged");  // would shift fields and forge a line
   sMST_USER.USER_LEVEL = 1;
   ASSERT_EQ(InsertMST_USER(), 0);
-  EXPECT_EQ(file("user.mst"), first + "\nNew,Nu,1,,,0,0,0,0,,,0,\n");
+  EXPECT_EQ(get("user.mst"), first + "\nNew,Nu,1,,,0,0,0,0,,,0,\n");
 }
 
 TEST_F(UserStore, SortedCopiesOrderAndFormat) {
@@ -81,7 +76,7 @@ TEST_F(UserStore, SortedCopiesOrderAndFormat) {
   MakeOderID();
   EXPECT_EQ(ids("user2.mst"), "alice Bob carol dave erin frank");
   // Ten fields, WRITE_MODE and PICFILE left out.
-  EXPECT_EQ(file("user2.mst").substr(0, 35), "alice,alice,20,m@x,pw,1,1,1,lng,0,\n");
+  EXPECT_EQ(get("user2.mst").substr(0, 35), "alice,alice,20,m@x,pw,1,1,1,lng,0,\n");
   MakeOderLevel();
   // Levels compare as four-digit texts: 10000 counts as 1000, below 1001.
   EXPECT_EQ(ids("user3.mst"), "frank dave erin Bob alice carol");
@@ -99,10 +94,10 @@ TEST_F(UserStore, SortedCopiesOrderAndFormat) {
   // Each line comes from the master: not an old name from a stale copy,
   // nor a user since deleted. An empty level there sorts below level 0.
   master(line("Alice", 1, 0, "Fresh") + line("Bob", 0));
-  write_file_bytes(dir / "user2.mst", "Alice,Stale,,m@x,pw,0,1,1,lng,0,\n"
-                                      "Gone,Gone,1,,,0,1,1,,0,\nBob,Bob,0,,,0,1,1,,0,\n");
+  put("user2.mst",
+      "Alice,Stale,,m@x,pw,0,1,1,lng,0,\nGone,Gone,1,,,0,1,1,,0,\nBob,Bob,0,,,0,1,1,,0,\n");
   MakeOderLevel();
-  EXPECT_EQ(file("user3.mst"),
+  EXPECT_EQ(get("user3.mst"),
             "Bob,Bob,0,m@x,pw,0,1,1,lng,0,\nAlice,Fresh,1,m@x,pw,0,1,1,lng,0,\n");
 }
 
