@@ -15,6 +15,9 @@ build: $(BUILD)/CMakeCache.txt
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@{ command -v lighttpd >/dev/null || [ -x /usr/sbin/lighttpd ]; } && [ -x /usr/bin/chromium ] && \
+	  command -v node >/dev/null || \
+	  echo "NOTE: the browser test was skipped: it needs lighttpd, chromium and node (apt-get install lighttpd chromium nodejs npm)."
 
 # Builds only the program and the set-up tool, then runs the local site.
 serve: $(BUILD)/CMakeCache.txt
