@@ -7,11 +7,9 @@
 // message, its thread and its previous and next neighbours from that copy.
 #include "pages/details.h"
 
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <map>
 #include <string>
 #include <string_view>
@@ -39,7 +37,6 @@ constexpr int kPerPage = 20;  // rows of a room list page
 // Scratch for a body as read from its file.
 char g_body[CONV_BUFF_SIZE];
 
-
 UserCache g_users;
 
 const INDEX_DATA* find_message(const std::vector<INDEX_DATA>& idx, int32_t msg) {
@@ -49,30 +46,17 @@ const INDEX_DATA* find_message(const std::vector<INDEX_DATA>& idx, int32_t msg) 
 }
 
 // The board's index for the compact view. The unread list and the search
-// print many messages of one board in a row, so a copy is reused while the
-// file is the same one, of the same size and modification time, and had
-// not been touched for a second when it was read (a change within the same
-// clock tick as the read would otherwise go unnoticed).
+// print many messages of one board in a row: each board's index is read
+// once per request (keyed by path, so a changed data directory reads anew).
 const std::vector<INDEX_DATA>& index_for_compact(int32_t folder) {
-  static std::vector<INDEX_DATA> idx;
-  static int32_t cached_folder = -1;
-  static struct stat cached {};
-  static time_t read_at = 0;
-  struct stat st {};
-  const std::string path = msg_index_path(folder);
-  const bool have = stat(path.c_str(), &st) == 0;
-  const bool same = have && folder == cached_folder && st.st_ino == cached.st_ino &&
-                    st.st_dev == cached.st_dev && st.st_size == cached.st_size &&
-                    st.st_mtim.tv_sec == cached.st_mtim.tv_sec &&
-                    st.st_mtim.tv_nsec == cached.st_mtim.tv_nsec &&
-                    cached.st_mtim.tv_sec + 1 < read_at;
-  if (!same) {
-    read_at = time(nullptr);
-    load_index(folder, idx);
-    cached_folder = have ? folder : -1;
-    cached = st;
+  static std::map<std::string, std::vector<INDEX_DATA>> cache;
+  std::string path = msg_index_path(folder);
+  auto it = cache.find(path);
+  if (it == cache.end()) {
+    it = cache.emplace(path, std::vector<INDEX_DATA>()).first;
+    load_index(folder, it->second);
   }
-  return idx;
+  return it->second;
 }
 
 // The body as the pages show it: quoted runs coloured, then by HTML mode
