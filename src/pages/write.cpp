@@ -2,9 +2,10 @@
 // handler that stores what the form sends, and the page that closes a
 // separate posting window.
 //
-// Which messages a user may edit is decided once, here in the store step,
-// with the same rule the details page uses for its edit button, so that a
-// form sent by hand cannot overwrite another user's message.
+// Which messages a user may edit is decided here in the store step, so that
+// a form sent by hand cannot overwrite another user's message: the folder's
+// administrators may edit any message, others only what the details page
+// offers them an edit button for (their own, where the board allows it).
 #include "pages/write.h"
 
 #include <sys/stat.h>
