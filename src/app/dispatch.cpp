@@ -3,7 +3,6 @@
 // leads to. Rows stand in the fixed order in which page names are compared.
 #include "app/dispatch.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <span>
 
@@ -43,8 +42,8 @@ void run_TOP() { j_TOP(g_SKEY); }
 
 void run_LOGOFF() {
   if (G_MST_USER.MODE != 1 || !g_SKEY[0]) return;
-  char user_id[24] = "";
-  if (ReadMST_SKEY(static_cast<int32_t>(atol(g_SKEY)), user_id) == 0) DeleteMST_SKEY(user_id);
+  // The key was accepted for this user when the request began.
+  DeleteMST_SKEY(G_MST_USER.USER_ID);
   if (SYSINFO.LOGOFF_URL[0])
     j_LOGOFF();
   else

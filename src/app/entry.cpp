@@ -53,13 +53,10 @@ int morvel_main(int argc, char** argv) {
 
   // The program's own name: what follows the last backslash, then the last
   // slash. Cut on the whole path first so a long directory never leaks in.
-  std::string name(program);
-  std::string work = name;
+  std::string work(program);
   cut_name(work.data(), '\\');
-  work.resize(strlen(work.c_str()));
   cut_name(work.data(), '/');
-  work.resize(strlen(work.c_str()));
-  copy_text(JOB_EXE, sizeof JOB_EXE, work);
+  copy_text(JOB_EXE, sizeof JOB_EXE, work.c_str());
 
   cgi_get();
   cgi_getvalue("uid", 0, g_uid);
@@ -67,8 +64,7 @@ int morvel_main(int argc, char** argv) {
   cgi_getvalue("JOB", 0, g_JOB);
   cgi_getvalue("SKEY", 0, g_SKEY);
 
-  if (strcmp(g_JOB, "BORDWRITEFIN") == 0) {
-    dispatch_without_login();
+  if (dispatch_without_login()) {
     finish();
     return 0;
   }
