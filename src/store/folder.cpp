@@ -29,21 +29,12 @@ constexpr size_t LINE_MAX_BYTES = 999;  // one line read
 std::string tree_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "b_title.mst"; }
 std::string settings_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "b_title2.mst"; }
 
-
 // Parses one folder line: "<spaces><name>,<number>,<kind word>,". False
 // when one of the three commas is missing.
 bool parse_folder_line(std::string_view line, B_TITLE& out) {
-  int c1 = StrFind(line, ",");
-  if (c1 < 0) return false;
-  std::string_view rest = line.substr(static_cast<size_t>(c1) + 1);
-  int c2 = StrFind(rest, ",");
-  if (c2 < 0) return false;
-  std::string_view number = rest.substr(0, static_cast<size_t>(c2));
-  rest.remove_prefix(static_cast<size_t>(c2) + 1);
-  int c3 = StrFind(rest, ",");
-  if (c3 < 0) return false;
-  std::string_view kind = rest.substr(0, static_cast<size_t>(c3));
-  std::string_view name = line.substr(0, static_cast<size_t>(c1));
+  std::string_view name, number, kind;
+  if (!next_field(line, name) || !next_field(line, number) || !next_field(line, kind))
+    return false;
 
   std::memset(&out, 0, sizeof out);
   size_t depth = 0;
@@ -62,7 +53,6 @@ bool parse_folder_line(std::string_view line, B_TITLE& out) {
   return true;
 }
 
-
 // The stored line for a folder record, or false when the record cannot be
 // written as one: a kind without a word, or a line too long to read back.
 // The name ends before any line feed or comma and loses a lone lead byte at
@@ -75,11 +65,7 @@ bool build_folder_line(const B_TITLE& r, std::string& out) {
     case KIND_CHAT: word = "Chat,\n"; break;
     default: return false;
   }
-  std::string_view name = field(r.NAME);
-  name = name.substr(0, std::min(name.find('\n'), name.size()));
-  int comma = StrFind(name, ",");
-  if (comma >= 0) name = name.substr(0, static_cast<size_t>(comma));
-  name = whole_chars(name);
+  std::string_view name = field_text(field(r.NAME), true);
   name = name.substr(0, sjis_fit(name, FOLDER_NAME_MAX));
   out.assign(static_cast<size_t>(std::max<int32_t>(r.DEPTH, 0)), ' ');
   out += name;
@@ -89,7 +75,6 @@ bool build_folder_line(const B_TITLE& r, std::string& out) {
   out += word;
   return out.size() <= LINE_MAX_BYTES;
 }
-
 
 // Cuts a text field at `max` bytes on a character boundary and zeroes the
 // rest of the field after its terminator.
@@ -122,15 +107,12 @@ std::string folder_dir_path(const char* base, int32_t folder) {
 
 int ReadB_TITLE(int32_t key, int mode) {
   if (mode != 1 && mode != 2) return -1;
-  std::string text;
-  if (!read_file(tree_path().c_str(), text)) return -1;
-  int32_t position = 0;
-  B_TITLE r;
-  for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES)) {
-    if (!parse_folder_line(piece, r)) continue;
-    ++position;
-    if ((mode == 1 && r.FOLDER_NO == key) || (mode == 2 && position == key)) {
-      sB_TITLE = r;
+  std::vector<B_TITLE> all;
+  if (!load_folders(all)) return -1;
+  for (size_t i = 0; i < all.size(); i++) {
+    if ((mode == 1 && all[i].FOLDER_NO == key) ||
+        (mode == 2 && static_cast<int64_t>(i) + 1 == key)) {
+      sB_TITLE = all[i];
       return 0;
     }
   }
@@ -209,12 +191,10 @@ int ReWriteB_TITLE(int32_t folder) {
 }
 
 int32_t NextFOLDER_NO() {
-  std::string text;
-  read_file(tree_path().c_str(), text);
+  std::vector<B_TITLE> all;
+  load_folders(all);
   int32_t highest = 0;
-  B_TITLE r;
-  for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES))
-    if (parse_folder_line(piece, r)) highest = std::max(highest, r.FOLDER_NO);
+  for (const B_TITLE& r : all) highest = std::max(highest, r.FOLDER_NO);
   return highest + 1;
 }
 

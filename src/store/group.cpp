@@ -26,9 +26,6 @@ constexpr size_t MEMBER_ID_MAX = sizeof(GROUP_USER::USER_ID) - 1;
 
 std::string data_file(const char* name) { return std::string(SYSINFO.DATA_FILE_PATH) + name; }
 
-
-
-
 std::string group_line(const MST_GROUP& g) {
   // A line feed would split the line; the name ends before it.
   std::string_view name = field(g.T02_GROUP_NAME);
@@ -44,13 +41,9 @@ std::string group_line(const MST_GROUP& g) {
 // Splits a membership line into its number and user ID. False when the
 // line lacks one of its two commas.
 bool parse_member(std::string_view line, int32_t& group, std::string_view& id) {
-  int c1 = StrFind(line, ",");
-  if (c1 < 0) return false;
-  std::string_view rest = line.substr(static_cast<size_t>(c1) + 1);
-  int c2 = StrFind(rest, ",");
-  if (c2 < 0) return false;
-  group = static_cast<int32_t>(parse_num(line.substr(0, static_cast<size_t>(c1))));
-  id = rest.substr(0, static_cast<size_t>(c2));
+  std::string_view number;
+  if (!next_field(line, number) || !next_field(line, id)) return false;
+  group = parse_num(number);
   return true;
 }
 
@@ -62,14 +55,10 @@ void put_member(std::string& out, int32_t group, std::string_view id) {
   put_line(out, line);
 }
 
-
 // The user ID as a membership line can hold it: it ends before a comma or
 // line feed and is cut to the field's width.
 std::string member_id(std::string_view id) {
-  id = id.substr(0, std::min(id.find('\n'), id.size()));
-  int comma = StrFind(id, ",");
-  if (comma >= 0) id = id.substr(0, static_cast<size_t>(comma));
-  id = whole_chars(id);
+  id = field_text(id, true);
   return std::string(id.substr(0, sjis_fit(id, MEMBER_ID_MAX)));
 }
 
