@@ -22,8 +22,6 @@ namespace {
 // piece read as a line of its own.
 constexpr size_t kPiece = 999;
 
-
-
 void set_defaults() {
   memset(&SYSINFO, 0, sizeof SYSINFO);
   set_field(SYSINFO.LANGUAGE, "japan.lng");

@@ -24,7 +24,6 @@ namespace {
 
 std::string log_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "system.log"; }
 
-
 // The first 10 bytes of the cut-off against the line's, as unsigned bytes,
 // stopping at a terminator (the end of the line counts as one).
 int compare_date(const char* cutoff, std::string_view line) {

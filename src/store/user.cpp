@@ -26,8 +26,6 @@ namespace {
 
 std::string data_path(const char* name) { return std::string(SYSINFO.DATA_FILE_PATH) + name; }
 
-
-
 // Reads one line of the master into `u`. The first eleven fields must each
 // end in a comma; the twelfth counts only when it does too (else 0). Texts
 // longer than their fields are cut at the width.
