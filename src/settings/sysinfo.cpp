@@ -47,48 +47,45 @@ void set_install_defaults() {
   set_field(SYSINFO.LOG_DATE, "365");
 }
 
+// Every setting in the order the settings file lists them: the key, and the
+// text field or the number it fills.
+struct Setting {
+  const char* key;
+  char* text;      // a text field, or nullptr for a number
+  size_t size;
+  int32_t* number;
+};
+
+const Setting kSettings[] = {
+    {"LANGUAGE", SYSINFO.LANGUAGE, sizeof SYSINFO.LANGUAGE, nullptr},
+    {"CG_FILE_PATH", SYSINFO.CG_FILE_PATH, sizeof SYSINFO.CG_FILE_PATH, nullptr},
+    {"CG_FILE_WEB_PATH", SYSINFO.CG_FILE_WEB_PATH, sizeof SYSINFO.CG_FILE_WEB_PATH, nullptr},
+    {"DATA_FILE_PATH", SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, nullptr},
+    {"ADD_FILE_PATH", SYSINFO.ADD_FILE_PATH, sizeof SYSINFO.ADD_FILE_PATH, nullptr},
+    {"ADD_FILE_WEB_PATH", SYSINFO.ADD_FILE_WEB_PATH, sizeof SYSINFO.ADD_FILE_WEB_PATH, nullptr},
+    {"LOGIN_GIF", SYSINFO.LOGIN_GIF, sizeof SYSINFO.LOGIN_GIF, nullptr},
+    {"BACK_GIF", SYSINFO.BACK_GIF, sizeof SYSINFO.BACK_GIF, nullptr},
+    {"LOG_DATE", SYSINFO.LOG_DATE, sizeof SYSINFO.LOG_DATE, nullptr},
+    {"DATETIME", nullptr, 0, &SYSINFO.DATETIME},
+    {"IECOLS", nullptr, 0, &SYSINFO.IECOLS},
+    {"NSCOLS", nullptr, 0, &SYSINFO.NSCOLS},
+    {"ROWS", nullptr, 0, &SYSINFO.ROWS},
+    {"MYDATA", nullptr, 0, &SYSINFO.MYDATA},
+    {"MAX_CONTENTS", nullptr, 0, &SYSINFO.MAX_CONTENTS},
+    {"LOGOFF_URL", SYSINFO.LOGOFF_URL, sizeof SYSINFO.LOGOFF_URL, nullptr},
+    {"FRAME_DIVIDE", nullptr, 0, &SYSINFO.FRAME_DIVIDE},
+};
+
 void apply_setting(std::string_view key, std::string_view value) {
-  struct Text {
-    const char* key;
-    char* dst;
-    size_t size;
-  };
-  const Text texts[] = {
-      {"LANGUAGE", SYSINFO.LANGUAGE, sizeof SYSINFO.LANGUAGE},
-      {"CG_FILE_PATH", SYSINFO.CG_FILE_PATH, sizeof SYSINFO.CG_FILE_PATH},
-      {"CG_FILE_WEB_PATH", SYSINFO.CG_FILE_WEB_PATH,
-       sizeof SYSINFO.CG_FILE_WEB_PATH},
-      {"DATA_FILE_PATH", SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH},
-      {"ADD_FILE_PATH", SYSINFO.ADD_FILE_PATH, sizeof SYSINFO.ADD_FILE_PATH},
-      {"ADD_FILE_WEB_PATH", SYSINFO.ADD_FILE_WEB_PATH,
-       sizeof SYSINFO.ADD_FILE_WEB_PATH},
-      {"LOGIN_GIF", SYSINFO.LOGIN_GIF, sizeof SYSINFO.LOGIN_GIF},
-      {"BACK_GIF", SYSINFO.BACK_GIF, sizeof SYSINFO.BACK_GIF},
-      {"LOG_DATE", SYSINFO.LOG_DATE, sizeof SYSINFO.LOG_DATE},
-      {"LOGOFF_URL", SYSINFO.LOGOFF_URL, sizeof SYSINFO.LOGOFF_URL},
-  };
-  for (const Text& t : texts) {
-    if (key == t.key) {
-      memset(t.dst, 0, t.size);
-      copy_text(t.dst, t.size, value);
-      return;
+  for (const Setting& t : kSettings) {
+    if (key != t.key) continue;
+    if (t.text) {
+      memset(t.text, 0, t.size);
+      copy_text(t.text, t.size, value);
+    } else {
+      *t.number = parse_num(value);
     }
-  }
-  struct Number {
-    const char* key;
-    int32_t* dst;
-  };
-  const Number numbers[] = {
-      {"DATETIME", &SYSINFO.DATETIME},   {"IECOLS", &SYSINFO.IECOLS},
-      {"NSCOLS", &SYSINFO.NSCOLS},       {"ROWS", &SYSINFO.ROWS},
-      {"MYDATA", &SYSINFO.MYDATA},       {"MAX_CONTENTS", &SYSINFO.MAX_CONTENTS},
-      {"FRAME_DIVIDE", &SYSINFO.FRAME_DIVIDE},
-  };
-  for (const Number& n : numbers) {
-    if (key == n.key) {
-      *n.dst = parse_num(value);
-      return;
-    }
+    return;
   }
 }
 
@@ -105,34 +102,21 @@ void apply_file(std::string_view bytes) {
 
 std::string settings_text() {
   std::string out;
-  char line[1100];
-  auto text = [&](const char* key, std::string_view v) {
-    out += key;
+  for (const Setting& t : kSettings) {
+    std::string value;
+    if (t.text) {
+      // The log-off address is written only when there is one; a value
+      // never holds a line feed or comma, which would break the line.
+      if (t.text == SYSINFO.LOGOFF_URL && !t.text[0]) continue;
+      value = field_text(std::string_view(t.text, strnlen(t.text, t.size)), true);
+    } else {
+      value = std::to_string(*t.number);
+    }
+    out += t.key;
     out += ',';
-    out += field_text(v, true);
+    out += value;
     out += ",\n";
-  };
-  auto number = [&](const char* key, int32_t v) {
-    snprintf(line, sizeof line, "%s,%d,\n", key, v);
-    out += line;
-  };
-  text("LANGUAGE", field(SYSINFO.LANGUAGE));
-  text("CG_FILE_PATH", field(SYSINFO.CG_FILE_PATH));
-  text("CG_FILE_WEB_PATH", field(SYSINFO.CG_FILE_WEB_PATH));
-  text("DATA_FILE_PATH", field(SYSINFO.DATA_FILE_PATH));
-  text("ADD_FILE_PATH", field(SYSINFO.ADD_FILE_PATH));
-  text("ADD_FILE_WEB_PATH", field(SYSINFO.ADD_FILE_WEB_PATH));
-  text("LOGIN_GIF", field(SYSINFO.LOGIN_GIF));
-  text("BACK_GIF", field(SYSINFO.BACK_GIF));
-  text("LOG_DATE", field(SYSINFO.LOG_DATE));
-  number("DATETIME", SYSINFO.DATETIME);
-  number("IECOLS", SYSINFO.IECOLS);
-  number("NSCOLS", SYSINFO.NSCOLS);
-  number("ROWS", SYSINFO.ROWS);
-  number("MYDATA", SYSINFO.MYDATA);
-  number("MAX_CONTENTS", SYSINFO.MAX_CONTENTS);
-  if (SYSINFO.LOGOFF_URL[0] != '\0') text("LOGOFF_URL", field(SYSINFO.LOGOFF_URL));
-  number("FRAME_DIVIDE", SYSINFO.FRAME_DIVIDE);
+  }
   return out;
 }
 
