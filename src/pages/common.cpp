@@ -64,11 +64,16 @@ const MST_USER* UserCache::find(std::string_view id) {
   if (missing_.count(id)) return nullptr;
   char buf[sizeof(MST_USER::USER_ID) + 64];
   copy_text(buf, sizeof buf, id);
-  if (id.empty() || ReadMST_USER(buf) != 0) {
+  if (!loaded_) {
+    load_users(users_);
+    loaded_ = true;
+  }
+  const MST_USER* u = id.empty() ? nullptr : find_user(users_, buf);
+  if (!u) {
     missing_.emplace(std::string(id), true);
     return nullptr;
   }
-  return &found_.emplace(std::string(id), sMST_USER).first->second;
+  return &found_.emplace(std::string(id), *u).first->second;
 }
 
 std::string UserCache::name(std::string_view id) {

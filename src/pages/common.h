@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "store/folder.h"
 #include "store/user.h"
@@ -36,8 +37,9 @@ int text_cols();
 B_TITLE2 read_folder(int32_t folder);
 
 // User records looked up during one page, by the ID as stored in messages
-// and read marks; each ID is read from the user master once per request,
-// and a user who no longer exists is remembered as missing.
+// and read marks. The user master is read once, on the first look-up; each
+// ID is then matched as ReadMST_USER matches it, and a user who no longer
+// exists is remembered as missing.
 class UserCache {
  public:
   const MST_USER* find(std::string_view id);
@@ -47,4 +49,6 @@ class UserCache {
  private:
   std::map<std::string, MST_USER, std::less<>> found_;
   std::map<std::string, bool, std::less<>> missing_;
+  std::vector<MST_USER> users_;
+  bool loaded_ = false;
 };

@@ -88,23 +88,6 @@ std::string format_user(const MST_USER& u, bool master) {
   return s;
 }
 
-// The first record whose ID matches `user_id` without regard to ASCII case.
-// `user_id` is upper-cased first and, on a match, receives the stored ID.
-const MST_USER* find_user(const std::vector<MST_USER>& users, char* user_id) {
-  ToUppers(user_id);
-  for (const MST_USER& u : users) {
-    char upper[sizeof u.USER_ID];
-    std::memcpy(upper, u.USER_ID, sizeof upper);
-    ToUppers(upper);
-    if (std::strcmp(upper, user_id) == 0) {
-      // Equal after folding means equal length, so this fits the buffer.
-      std::strcpy(user_id, u.USER_ID);
-      return &u;
-    }
-  }
-  return nullptr;
-}
-
 // Rewrites the master line by line: lines without a comma are dropped, a
 // line whose first field equals `id` exactly is replaced by `replacement`
 // (or dropped when it is null), every other line is copied unchanged.
@@ -233,13 +216,35 @@ void ToUppers(char* text) {
   }
 }
 
-int ReadMST_USER(char* user_id) {
+bool load_users(std::vector<MST_USER>& out) {
   std::string text;
-  if (!load_text_store(data_path("user.mst").c_str(), text)) {
+  out.clear();
+  if (!load_text_store(data_path("user.mst").c_str(), text)) return false;
+  out = parse_users(text);
+  return true;
+}
+
+const MST_USER* find_user(const std::vector<MST_USER>& users, char* user_id) {
+  ToUppers(user_id);
+  for (const MST_USER& u : users) {
+    char upper[sizeof u.USER_ID];
+    std::memcpy(upper, u.USER_ID, sizeof upper);
+    ToUppers(upper);
+    if (std::strcmp(upper, user_id) == 0) {
+      // Equal after folding means equal length, so this fits the buffer.
+      std::strcpy(user_id, u.USER_ID);
+      return &u;
+    }
+  }
+  return nullptr;
+}
+
+int ReadMST_USER(char* user_id) {
+  std::vector<MST_USER> users;
+  if (!load_users(users)) {
     ToUppers(user_id);
     return -1;
   }
-  std::vector<MST_USER> users = parse_users(text);
   const MST_USER* u = find_user(users, user_id);
   if (!u) return -1;
   sMST_USER = *u;

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 struct MST_USER {
   char USER_ID[22];
@@ -41,6 +42,13 @@ extern MST_USER sMST_USER;
 // length, so the caller's buffer always suffices) and the record is in
 // sMST_USER. 0, or -1 when there is no such user (sMST_USER unchanged).
 int ReadMST_USER(char* user_id);
+// Every well-formed line of "user.mst" in file order; false (with `out`
+// empty) when the master can be neither read nor created.
+bool load_users(std::vector<MST_USER>& out);
+// The first of `users` whose ID matches `user_id` without regard to ASCII
+// case, as ReadMST_USER matches: `user_id` is upper-cased in place and, on a
+// match, receives the stored ID. Null when there is none.
+const MST_USER* find_user(const std::vector<MST_USER>& users, char* user_id);
 // The n-th user line (from 0; 0 or less gives the first) into sMST_USER.
 // 0, or -1 when there are not so many.
 int ReadMST_USERcount(int n);
