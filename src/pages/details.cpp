@@ -314,12 +314,7 @@ void j_DETAILS() {
   }
   const INDEX_DATA m = *found;
 
-  if (ReadREAD_POINT(folder, sel) == -1) {
-    std::memset(&sREAD_POINT, 0, sizeof sREAD_POINT);
-    sREAD_POINT.MSG_NO = sel;
-    set_field(sREAD_POINT.USER_ID, field(G_MST_USER.USER_ID));
-    WriteREAD_POINT(folder);
-  }
+  MarkREAD_POINT(folder, sel);
 
   const bool font = conf.FONTCOLOR[0] != 0;
   if (m.DEL_FLG == 1) {
@@ -468,11 +463,5 @@ void j_BORDALLFLG() {
   if (chk_ACL(folder) < 1) return;
   std::vector<INDEX_DATA> idx;
   if (!load_index(folder, idx)) return;
-  for (const INDEX_DATA& r : idx) {
-    if (ReadREAD_POINT(folder, r.MSG_NO) != -1) continue;
-    std::memset(&sREAD_POINT, 0, sizeof sREAD_POINT);
-    sREAD_POINT.MSG_NO = r.MSG_NO;
-    set_field(sREAD_POINT.USER_ID, field(G_MST_USER.USER_ID));
-    WriteREAD_POINT(folder);
-  }
+  for (const INDEX_DATA& r : idx) MarkREAD_POINT(folder, r.MSG_NO);
 }

@@ -317,11 +317,9 @@ int j_BORDWRITEWR() {
   } else {
     if (ReWriteINDEX_DATA() != 0) return -1;
     WriteContentsDATA(stored.c_str());
-    DeleteREAD_POINT(folder, sel);
-    std::memset(&sREAD_POINT, 0, sizeof sREAD_POINT);
-    sREAD_POINT.MSG_NO = sel;
-    set_field(sREAD_POINT.USER_ID, field(G_MST_USER.USER_ID));
-    WriteREAD_POINT(folder);
+    // The edited message counts as unread again for everybody but its
+    // editor, replaced in one step.
+    ResetREAD_POINT(folder, sel);
   }
   lock.reset();
   const int32_t m = sINDEX_DATA.MSG_NO;

@@ -72,6 +72,14 @@ std::string current_user() {
   return id;
 }
 
+// The current user's mark on message `msg`.
+READ_POINT own_mark(int32_t msg) {
+  READ_POINT mark{};
+  mark.MSG_NO = msg;
+  set_field(mark.USER_ID, current_user());
+  return mark;
+}
+
 // Reads `len` bytes at `off`; false when fewer are there.
 bool read_at(int fd, void* buf, size_t len, off_t off) {
   char* p = static_cast<char*>(buf);
@@ -331,12 +339,7 @@ int WriteINDEX_DATA() {
   // The number may have been used by a removed message: its body must not
   // show through, and its readers start afresh with the author alone.
   unlink(msg_body_path(folder, n).c_str());
-  READ_POINT mark{};
-  mark.MSG_NO = n;
-  set_field(mark.USER_ID, current_user());
-  sREAD_POINT = mark;
-  replace_file(msg_mark_path(folder, n).c_str(), msg_mark_tmp_path(folder, n).c_str(),
-               std::string_view(reinterpret_cast<const char*>(&mark), sizeof mark));
+  ResetREAD_POINT(folder, n);
   return 0;
 }
 
@@ -422,6 +425,36 @@ int WriteREAD_POINT(int32_t folder) {
   std::string id(field(rec.USER_ID));
   return upsert(msg_mark_path(folder, rec.MSG_NO).c_str(), rec,
                 [&id](const READ_POINT& r) { return field(r.USER_ID) == id; });
+}
+
+int MarkREAD_POINT(int32_t folder, int32_t msg) {
+  READ_POINT mark = own_mark(msg);
+  std::string path = msg_mark_path(folder, msg);
+  DirLock lock(path.c_str());
+  Fd fd;
+  std::vector<READ_POINT> recs;
+  if (!open_records(path.c_str(), fd, recs)) return -1;
+  std::string me(field(mark.USER_ID));
+  for (const READ_POINT& r : recs) {
+    if (field(r.USER_ID) == me) {
+      sREAD_POINT = r;
+      return 0;
+    }
+  }
+  // After the last whole record, over any partial tail.
+  if (!pwrite_all(fd.get(), &mark, sizeof mark, static_cast<long>(recs.size() * sizeof mark)))
+    return -1;
+  sREAD_POINT = mark;
+  return 0;
+}
+
+int ResetREAD_POINT(int32_t folder, int32_t msg) {
+  READ_POINT mark = own_mark(msg);
+  sREAD_POINT = mark;
+  std::string path = msg_mark_path(folder, msg);
+  DirLock lock(path.c_str());
+  return replace_file(path.c_str(), msg_mark_tmp_path(folder, msg).c_str(),
+                      std::string_view(reinterpret_cast<const char*>(&mark), sizeof mark));
 }
 
 int DeleteREAD_POINT(int32_t folder, int32_t msg) {

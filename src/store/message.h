@@ -130,6 +130,13 @@ int ReadREAD_POINT(int32_t folder, int32_t msg);
 int ReadREAD_POINT2(int32_t folder, int32_t msg, int n);
 // Stores sREAD_POINT, replacing the same user's mark on that message.
 int WriteREAD_POINT(int32_t folder);
+// Marks the message read by the current user unless the user already has a
+// mark on it; checked and appended in one step under the lock. The user's
+// mark ends up in sREAD_POINT. 0, or -1 when the file cannot be written.
+int MarkREAD_POINT(int32_t folder, int32_t msg);
+// Replaces the message's marks at once by the current user's mark alone
+// (into sREAD_POINT too), so that no reader sees the file empty. 0 or -1.
+int ResetREAD_POINT(int32_t folder, int32_t msg);
 // Clears the message's marks; the file stays, empty.
 int DeleteREAD_POINT(int32_t folder, int32_t msg);
 // The current user's unread messages in the folder (0 when the user has

@@ -156,6 +156,9 @@ TEST_F(MessageStore, ReadMarksAndUnreadCount) {
   post(0);  // 3
   for (const char* id : {"carl", "alice", "carl"}) ASSERT_EQ(mark(2, id), 0);
   EXPECT_EQ(marks(2), "bob carl alice");  // one mark per user
+  as_user("dave");
+  for (int i = 0; i < 2; i++) ASSERT_EQ(MarkREAD_POINT(F, 2), 0);
+  EXPECT_EQ(marks(2), "bob carl alice dave");  // marked once, existing marks kept
   sINDEX_DATA = rec(2, 1, 1);
   sINDEX_DATA.DEL_FLG = 1;
   ASSERT_EQ(ReWriteINDEX_DATA(), 0);  // deleted messages still count
@@ -169,6 +172,10 @@ TEST_F(MessageStore, ReadMarksAndUnreadCount) {
   EXPECT_EQ(CountREAD_POINT(F), 2);
   ASSERT_EQ(WriteUNREAD(F, "alice"), 0);  // excluded from unread tracking
   EXPECT_EQ(CountREAD_POINT(F), 0);
+  for (const char* id : {"carl", "alice"}) ASSERT_EQ(mark(2, id), 0);
+  ASSERT_EQ(ResetREAD_POINT(F, 2), 0);
+  EXPECT_EQ(marks(2), "alice");  // the current user's mark alone
+  EXPECT_EQ(get("7/r2.dat").size(), sizeof(READ_POINT));
 }
 
 TEST_F(MessageStore, AttachmentListByMessageAndSlot) {
