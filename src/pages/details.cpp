@@ -34,9 +34,6 @@ namespace {
 
 constexpr int kPerPage = 20;  // rows of a room list page
 
-// Scratch for a body as read from its file.
-char g_body[CONV_BUFF_SIZE];
-
 UserCache g_users;
 
 const INDEX_DATA* find_message(const std::vector<INDEX_DATA>& idx, int32_t msg) {
@@ -63,10 +60,10 @@ const std::vector<INDEX_DATA>& index_for_compact(int32_t folder) {
 // links and line breaks (0), preformatted (1) or the user's own HTML (2),
 // with the tags that could break the page neutralised.
 std::string shown_body(const INDEX_DATA& m, const B_TITLE2& conf) {
-  sINDEX_DATA = m;
-  ReadContentsDATA(g_body);
+  std::string text;
+  read_body(m.FOLDER_NO, m.MSG_NO, text);
   std::string color = conf.RESFONTCOLOR[0] ? std::string(field(conf.RESFONTCOLOR)) : "0000FF";
-  std::string b = Add_Blue(std::string_view(g_body), color);
+  std::string b = Add_Blue(text, color);
   if (m.HTML_MODE == 0)
     b = CrLf_to_BR(Add_a_href(b));
   else if (m.HTML_MODE == 1)

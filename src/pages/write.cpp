@@ -36,9 +36,6 @@
 
 namespace {
 
-// Scratch for a stored body read back as the form's default text.
-char g_body[CONV_BUFF_SIZE];
-
 void row_start(int slot) {
   pr("<TR><TD BGCOLOR=\"#E0FFFF\">%s</TD><TD BGCOLOR=\"#FFFFFF\">", msg(slot));
 }
@@ -166,9 +163,10 @@ void j_BORDWRITE() {
   std::string title, body;
   if (sel >= 1) {
     if (ReadINDEX_DATA(folder, sel, 1) == 0 && (edit || sINDEX_DATA.DEL_FLG != 1)) {
-      ReadContentsDATA(g_body);
+      std::string stored;
+      read_body(sINDEX_DATA.FOLDER_NO, sINDEX_DATA.MSG_NO, stored);
       title = field(sINDEX_DATA.WRITE_TITLE);
-      body = edit ? std::string(g_body) : Add_Res(std::string_view(g_body));
+      body = edit ? stored : Add_Res(stored);
     }
   } else {
     body = field(conf.DEFO);

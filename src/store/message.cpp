@@ -377,22 +377,33 @@ int WriteContentsDATA(const char* text) {
   return replace_file(path.c_str(), tmp.c_str(), text ? std::string_view(text) : std::string_view());
 }
 
-int ReadContentsDATA(char* buf) {
-  buf[0] = '\0';
-  Fd fd(b_open(msg_body_path(sINDEX_DATA.FOLDER_NO, sINDEX_DATA.MSG_NO).c_str()));
-  if (!fd.ok()) return -1;
+bool read_body(int32_t folder, int32_t msg, std::string& text) {
+  text.clear();
+  Fd fd(b_open(msg_body_path(folder, msg).c_str()));
+  if (!fd.ok()) return false;
   struct stat st;
-  if (fstat(fd.get(), &st) != 0) return -1;
+  if (fstat(fd.get(), &st) != 0) return false;
   size_t want = st.st_size < CONTENTS_MAX ? static_cast<size_t>(st.st_size) : CONTENTS_MAX;
+  text.resize(want);
   size_t got = 0;
   while (got < want) {
-    ssize_t n = pread(fd.get(), buf + got, want - got, static_cast<off_t>(got));
+    ssize_t n = pread(fd.get(), text.data() + got, want - got, static_cast<off_t>(got));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     got += static_cast<size_t>(n);
   }
-  buf[got] = '\0';
-  return got == want ? 0 : -1;
+  text.resize(got);
+  // The body is a C string to every reader: a NUL byte ends it.
+  if (size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+  return got == want;
+}
+
+int ReadContentsDATA(char* buf) {
+  std::string text;
+  bool whole = read_body(sINDEX_DATA.FOLDER_NO, sINDEX_DATA.MSG_NO, text);
+  std::memcpy(buf, text.data(), text.size());
+  buf[text.size()] = '\0';
+  return whole ? 0 : -1;
 }
 
 // ---- Read marks ----------------------------------------------------------

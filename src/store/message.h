@@ -121,6 +121,10 @@ int WriteContentsDATA(const char* text);
 // Reads that body, at most CONTENTS_MAX bytes, NUL-terminated, into `buf`
 // (which holds CONTENTS_MAX + 1 bytes). A missing body reads as empty.
 int ReadContentsDATA(char* buf);
+// The body of message `msg` as ReadContentsDATA reads it: at most
+// CONTENTS_MAX bytes, ending before the first NUL byte. False when the file
+// cannot be opened or read whole (`text` then holds what was read).
+bool read_body(int32_t folder, int32_t msg, std::string& text);
 
 // ---- Read marks ----------------------------------------------------------
 
