@@ -160,13 +160,13 @@ void header_table(int32_t folder, const INDEX_DATA& m, bool compact) {
 }
 
 void attachments(int32_t folder, const INDEX_DATA& m, const B_TITLE2& conf) {
-  if (m.ADD_COUNT <= 0) return;
+  if (m.ADD_COUNT <= 0 || conf.ADD_MAX < 1) return;
+  std::vector<ADD_FILE> list;
+  load_add_files(folder, list);
   for (int i = 1; i <= conf.ADD_MAX; i++) {
-    std::memset(&sADD_FILE, 0, sizeof sADD_FILE);
-    sADD_FILE.MSG_NO = m.MSG_NO;
-    sADD_FILE.ADD_NO = i;
-    if (ReadADD_FILE(folder) != 0 || !sADD_FILE.FILE_NAME[0]) continue;
-    std::string name(field(sADD_FILE.FILE_NAME));
+    const ADD_FILE* a = find_add_file(list, m.MSG_NO, i);
+    if (!a || !a->FILE_NAME[0]) continue;
+    std::string name(field(a->FILE_NAME));
     char size[32];
     snprintf(size, sizeof size, "%d",
              static_cast<int>(get_filelength(msg_attach_file_path(folder, m.MSG_NO, i, name.c_str()).c_str())));

@@ -206,13 +206,13 @@ void j_BORDWRITE() {
   if (conf.ADD_MAX > 0) {
     row_start(273);
     pr("\n");
+    std::vector<ADD_FILE> list;
+    if (edit) load_add_files(folder, list);
     for (int i = 1; i <= conf.ADD_MAX; i++) {
       if (edit) {
-        std::memset(&sADD_FILE, 0, sizeof sADD_FILE);
-        sADD_FILE.MSG_NO = sel;
-        sADD_FILE.ADD_NO = i;
-        if (ReadADD_FILE(folder) == 0 && sADD_FILE.FILE_NAME[0]) {
-          pr(" No.%d %s", i, esc(field(sADD_FILE.FILE_NAME)).c_str());
+        const ADD_FILE* a = find_add_file(list, sel, i);
+        if (a && a->FILE_NAME[0]) {
+          pr(" No.%d %s", i, esc(field(a->FILE_NAME)).c_str());
           pr("<INPUT TYPE=\"checkbox\" NAME=\"ADD_FILE%d\" VALUE=\"ON\" checked >%s<BR>\n", i,
              msg(331));
         }

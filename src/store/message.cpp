@@ -504,16 +504,24 @@ int CountREAD_POINT(int32_t folder) {
 
 // ---- Attachment list -----------------------------------------------------
 
+bool load_add_files(int32_t folder, std::vector<ADD_FILE>& out) {
+  out.clear();
+  return load_records(msg_add_list_path(folder).c_str(), out);
+}
+
+const ADD_FILE* find_add_file(const std::vector<ADD_FILE>& list, int32_t msg, int32_t slot) {
+  for (const ADD_FILE& r : list)
+    if (r.MSG_NO == msg && r.ADD_NO == slot) return &r;
+  return nullptr;
+}
+
 int ReadADD_FILE(int32_t folder) {
   std::vector<ADD_FILE> recs;
-  if (!load_records(msg_add_list_path(folder).c_str(), recs)) return -1;
-  for (const ADD_FILE& r : recs) {
-    if (r.MSG_NO == sADD_FILE.MSG_NO && r.ADD_NO == sADD_FILE.ADD_NO) {
-      sADD_FILE = r;
-      return 0;
-    }
-  }
-  return -1;
+  if (!load_add_files(folder, recs)) return -1;
+  const ADD_FILE* r = find_add_file(recs, sADD_FILE.MSG_NO, sADD_FILE.ADD_NO);
+  if (!r) return -1;
+  sADD_FILE = *r;
+  return 0;
 }
 
 int WriteADD_FILE(int32_t folder) {

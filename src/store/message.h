@@ -152,6 +152,12 @@ int CountREAD_POINT(int32_t folder);
 
 // The record with sADD_FILE's MSG_NO and ADD_NO, into sADD_FILE.
 int ReadADD_FILE(int32_t folder);
+// The whole list in file order, read at once (created empty where the
+// board's directory exists); false when it cannot be opened.
+bool load_add_files(int32_t folder, std::vector<ADD_FILE>& out);
+// The first record of `list` for that message and slot, as ReadADD_FILE
+// finds it; null when there is none.
+const ADD_FILE* find_add_file(const std::vector<ADD_FILE>& list, int32_t msg, int32_t slot);
 // Stores sADD_FILE, replacing the record with the same key.
 int WriteADD_FILE(int32_t folder);
 // Removes every record of the message; 0 if at least one was removed.
