@@ -4,8 +4,9 @@
 //
 // The menu is printed on every click in the left frame, and for members it
 // counts unread messages of every visible board and of every board below a
-// visible directory. So one request reads "b_title.mst" once into memory,
-// and asks each folder's access level and unread count at most once.
+// visible directory. So one request reads "b_title.mst" and the files the
+// access decisions use once into memory, and asks each folder's access
+// level and unread count at most once.
 #include "pages/menu.h"
 
 #include <cstdint>
@@ -35,6 +36,7 @@ namespace {
 // One request's view of the folder tree. Positions count from 1.
 struct Menu {
   std::vector<B_TITLE> folders;
+  AclTables tables{true};
   std::map<int32_t, int> acl;     // folder number -> chk_ACL
   std::map<int32_t, int> unread;  // folder number -> CountREAD_POINT
 
@@ -44,7 +46,7 @@ struct Menu {
   int access(int32_t folder) {
     auto it = acl.find(folder);
     if (it != acl.end()) return it->second;
-    return acl[folder] = chk_ACL(folder);
+    return acl[folder] = chk_ACL(folder, tables);
   }
   // A count that cannot be made (an unreadable read-mark file) adds nothing.
   int unread_count(int32_t folder) {
@@ -118,7 +120,7 @@ std::string dir_params(Menu& m, int32_t position, bool open) {
 void folder_entry(Menu& m, int32_t position, const std::vector<long>& open, bool counts) {
   const B_TITLE& f = m.at(position);
   std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
-  ReadB_TITLE2(f.FOLDER_NO);
+  m.tables.read_settings(f.FOLDER_NO);
 
   std::string icon;
   if (sB_TITLE2.DIRPIC[0]) {

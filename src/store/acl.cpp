@@ -25,6 +25,7 @@ constexpr size_t ACL_ID_MAX = sizeof(B_U_ACL::USER_ID) - 1;
 
 std::string group_acl_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "b_g_acl.mst"; }
 std::string user_acl_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "b_u_acl.mst"; }
+std::string settings_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "b_title2.mst"; }
 
 // A user ID as the entry's field holds it.
 std::string_view acl_id(std::string_view id) { return id.substr(0, sjis_fit(id, ACL_ID_MAX)); }
@@ -121,16 +122,51 @@ int DeleteB_U_ACL(int32_t folder, const char* user_id) {
   });
 }
 
+const std::vector<B_U_ACL>& AclTables::user_entries() {
+  if (!uacl_) load_records(user_acl_path().c_str(), uacl_.emplace());
+  return *uacl_;
+}
+
+const std::vector<B_G_ACL>& AclTables::group_entries() {
+  if (!gacl_) load_records(group_acl_path().c_str(), gacl_.emplace());
+  return *gacl_;
+}
+
+const std::vector<int32_t>& AclTables::my_groups() {
+  if (!groups_) {
+    std::vector<int32_t> list(GROUP_LIST_SIZE, 0);
+    std::string id(field(G_MST_USER.USER_ID));
+    ReadGROUP_USER1(id.c_str(), list.data());
+    list.erase(std::find(list.begin(), list.end(), 0), list.end());
+    groups_ = std::move(list);
+  }
+  return *groups_;
+}
+
+int AclTables::read_settings(int32_t folder) {
+  if (!keep_settings_) return ReadB_TITLE2(folder);
+  if (!settings_) load_records(settings_path().c_str(), settings_.emplace());
+  for (const B_TITLE2& r : *settings_) {
+    if (r.FOLDER_NO != folder) continue;
+    sB_TITLE2 = r;
+    return 0;
+  }
+  return -1;
+}
+
 int chk_ACL(int32_t folder) {
+  AclTables tables;
+  return chk_ACL(folder, tables);
+}
+
+int chk_ACL(int32_t folder, AclTables& tables) {
   const MST_USER& user = G_MST_USER;
   if (user.USER_LEVEL > 99) return ACL_ADMIN;
   std::string_view uid = field(user.USER_ID);
   int r = 0;
 
   // User entries: the (last) entry naming the user sets the level.
-  std::vector<B_U_ACL> uacl;
-  load_records(user_acl_path().c_str(), uacl);
-  for (const B_U_ACL& e : uacl) {
+  for (const B_U_ACL& e : tables.user_entries()) {
     if (e.FOLDER_NO != folder) continue;
     sB_U_ACL = e;
     if (field(e.USER_ID) == uid) r = e.USERMODE;
@@ -139,31 +175,22 @@ int chk_ACL(int32_t folder) {
   if (r == 2) return ACL_WRITE;
 
   // The folder's own minimum levels.
-  if (ReadB_TITLE2(folder) == 0) {
+  if (tables.read_settings(folder) == 0) {
     if (sB_TITLE2.READ_LEVEL <= user.USER_LEVEL && r <= 0) r = ACL_READ;
     if (sB_TITLE2.WRITE_LEVEL <= user.USER_LEVEL && r <= 1) r = ACL_WRITE;
   }
   if (r == 2) return ACL_WRITE;
 
   // Group entries, for the primary group and then for each membership. The
-  // memberships are read once, when the first entry needs them.
-  std::vector<B_G_ACL> gacl;
-  load_records(group_acl_path().c_str(), gacl);
-  std::vector<int32_t> groups;
-  for (const B_G_ACL& e : gacl) {
+  // memberships are read when the first entry needs them.
+  for (const B_G_ACL& e : tables.group_entries()) {
     if (e.FOLDER_NO != folder) continue;
     sB_G_ACL = e;
     if (e.T02_GROUP_ID == user.P_GROUP && e.GROUPMODE > r) {
       r = e.GROUPMODE;
       if (r == 2) return ACL_WRITE;
     }
-    if (groups.empty()) {
-      groups.assign(GROUP_LIST_SIZE, 0);
-      std::string id(uid);
-      ReadGROUP_USER1(id.c_str(), groups.data());
-    }
-    for (int32_t g : groups) {
-      if (g == 0) break;
+    for (int32_t g : tables.my_groups()) {
       if (g == e.T02_GROUP_ID && e.GROUPMODE > r) {
         r = e.GROUPMODE;
         if (r == 2) return ACL_WRITE;

@@ -5,6 +5,10 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "store/folder.h"
 
 static_assert(std::endian::native == std::endian::little,
               "record files hold little-endian integers");
@@ -38,8 +42,39 @@ static_assert(offsetof(B_U_ACL, USERMODE) == 28);
 extern B_G_ACL sB_G_ACL;
 extern B_U_ACL sB_U_ACL;
 
+// The files chk_ACL decides from, each read the first time a decision
+// needs it and then kept, so that deciding for many folders reads each
+// file once. A decision opens only the files it gets to, as reading them
+// afresh would (opening a missing entry or settings file creates it empty).
+class AclTables {
+ public:
+  // keep_settings: hold "b_title2.mst" in memory once read, for callers
+  // that look up many folders. Otherwise each lookup scans the file with
+  // ReadB_TITLE2, which stops reading at the folder.
+  explicit AclTables(bool keep_settings = false) : keep_settings_(keep_settings) {}
+
+  const std::vector<B_U_ACL>& user_entries();
+  const std::vector<B_G_ACL>& group_entries();
+  // The groups G_MST_USER belongs to, in file order.
+  const std::vector<int32_t>& my_groups();
+  // As ReadB_TITLE2: the folder's first settings record into sB_TITLE2; 0,
+  // or -1 when there is none (sB_TITLE2 then unchanged).
+  int read_settings(int32_t folder);
+
+ private:
+  bool keep_settings_;
+  std::optional<std::vector<B_U_ACL>> uacl_;
+  std::optional<std::vector<B_G_ACL>> gacl_;
+  std::optional<std::vector<int32_t>> groups_;
+  std::optional<std::vector<B_TITLE2>> settings_;
+};
+
 // The access level 0-3 of G_MST_USER in the folder. Leaves the folder's
-// settings in sB_TITLE2 when it got as far as reading them.
+// settings in sB_TITLE2 when it got as far as reading them, and the last
+// user and group entries of the folder it looked at in sB_U_ACL and
+// sB_G_ACL.
+int chk_ACL(int32_t folder, AclTables& tables);
+// The same over the files as they are now.
 int chk_ACL(int32_t folder);
 
 // The folder's group entry number `index` (from 0, in the order added) into
