@@ -1,4 +1,6 @@
-// Shared page pieces.
+// Shared page pieces: refusal page, folder backgrounds, hidden and numeric
+// form fields, message titles and dates as the lists show them, the edit
+// right of authors, and the page's user look-ups.
 #include "pages/common.h"
 
 #include <cstdlib>
@@ -57,6 +59,31 @@ B_TITLE2 read_folder(int32_t folder) {
   std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
   ReadB_TITLE2(folder);
   return sB_TITLE2;
+}
+
+namespace {
+std::string reply_prefix(const INDEX_DATA& m) {
+  return m.RES_DEPTH > 0 ? "Re:^" + std::to_string(m.RES_DEPTH) + ":" : std::string();
+}
+}  // namespace
+
+std::string reply_title(const INDEX_DATA& m) {
+  return reply_prefix(m) + std::string(field(m.WRITE_TITLE));
+}
+
+std::string list_title(const INDEX_DATA& m) {
+  return m.DEL_FLG ? reply_prefix(m) + "--Delete--" : reply_title(m);
+}
+
+std::string_view shown_date(const INDEX_DATA& m) {
+  std::string_view d = field(m.WRITE_DATE);
+  if (SYSINFO.DATETIME == 2 && d.size() > 10) d = d.substr(0, 10);
+  return d;
+}
+
+bool may_edit_own(const B_TITLE2& conf, const INDEX_DATA& m) {
+  return conf.REWRITE_FLG == 2 && field(m.USER_ID) == field(G_MST_USER.USER_ID) &&
+         G_MST_USER.MODE == 1;
 }
 
 const MST_USER* UserCache::find(std::string_view id) {

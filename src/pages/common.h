@@ -1,5 +1,6 @@
 // Pieces shared by the page families: refusal page, folder backgrounds,
-// hidden fields, numeric form fields and browser detection.
+// hidden and numeric form fields, browser detection, message titles and
+// dates as the lists show them, the edit right of authors, user look-ups.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "store/folder.h"
+#include "store/message.h"
 #include "store/user.h"
 
 // The body of a page the user may not use: system background, message slot
@@ -35,6 +37,22 @@ int text_cols();
 // cleared first so that a folder without them reads as empty; returns the
 // settings.
 B_TITLE2 read_folder(int32_t folder);
+
+// Messages a page of the room list shows; the details page finds the page
+// that holds a message with it.
+constexpr int32_t kRoomRows = 20;
+
+// A message's title as the lists show it: "Re:^<depth>:" before a reply's
+// title, and "--Delete--" in place of a deleted message's title.
+std::string list_title(const INDEX_DATA& m);
+// The title with the reply prefix alone, as the message's own page heads it.
+std::string reply_title(const INDEX_DATA& m);
+// WRITE_DATE as the pages show it: the day alone when DATETIME is 2.
+std::string_view shown_date(const INDEX_DATA& m);
+// Whether the current user may edit message `m` as its author: the board
+// allows authors to rewrite, the user wrote it, and the user may write. The
+// store step and the details page's edit button both ask this.
+bool may_edit_own(const B_TITLE2& conf, const INDEX_DATA& m);
 
 // User records looked up during one page, by the ID as stored in messages
 // and read marks. The user master is read once, on the first look-up; each

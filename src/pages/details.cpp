@@ -32,8 +32,6 @@
 
 namespace {
 
-constexpr int kPerPage = 20;  // rows of a room list page
-
 UserCache g_users;
 
 const INDEX_DATA* find_message(const std::vector<INDEX_DATA>& idx, int32_t msg) {
@@ -69,19 +67,6 @@ std::string shown_body(const INDEX_DATA& m, const B_TITLE2& conf) {
   else if (m.HTML_MODE == 1)
     b = "<PRE>" + b + "</PRE>";
   return HtmlConvert(b);
-}
-
-std::string shown_date(const INDEX_DATA& m) {
-  std::string d(field(m.WRITE_DATE));
-  if (SYSINFO.DATETIME == 2 && d.size() > 10) d.resize(10);
-  return d;
-}
-
-std::string shown_title(const INDEX_DATA& m) {
-  std::string t;
-  if (m.RES_DEPTH > 0) t = "Re:^" + std::to_string(m.RES_DEPTH) + ":";
-  t += field(m.WRITE_TITLE);
-  return t;
 }
 
 void details_link(int32_t folder, int32_t msg, int order) {
@@ -130,9 +115,9 @@ void header_table(int32_t folder, const INDEX_DATA& m, bool compact) {
   pr("<TR><TD BGCOLOR=\"#FFFFFF\">%s</TD><TD BGCOLOR=\"#FFFFFF\">", msg(279));
   if (compact) {
     details_link(folder, m.MSG_NO, G_MST_USER.USER_DISP_DEF);
-    pr("%s</A>", shown_title(m).c_str());
+    pr("%s</A>", reply_title(m).c_str());
   } else {
-    pr("%s", Add_a_href(shown_title(m)).c_str());
+    pr("%s", Add_a_href(reply_title(m)).c_str());
   }
   pr("</TD>\n");
   if (m.READ_CHK == 2) readers_cell(folder, m, compact);
@@ -155,7 +140,7 @@ void header_table(int32_t folder, const INDEX_DATA& m, bool compact) {
   pr("</TD></TR>\n");
 
   pr("<TR><TD BGCOLOR=\"#FFFFFF\">%s</TD><TD BGCOLOR=\"#FFFFFF\">%s</TD></TR>\n", msg(281),
-     shown_date(m).c_str());
+     std::string(shown_date(m)).c_str());
   pr("</TABLE>\n");
 }
 
@@ -203,11 +188,10 @@ void thread_table(int32_t folder, const std::vector<INDEX_DATA>& idx, const INDE
     pr("<TD BGCOLOR=\"#FFFFFF\">");
     for (int d = 0; d < t->RES_DEPTH; d++) pr("&nbsp;&nbsp;");
     details_link(folder, t->MSG_NO, order);
-    if (t->RES_DEPTH > 0) pr("Re:^%d:", static_cast<int>(t->RES_DEPTH));
-    pr("%s</A></TD>", t->DEL_FLG ? "--Delete--" : std::string(field(t->WRITE_TITLE)).c_str());
+    pr("%s</A></TD>", list_title(*t).c_str());
     pr("<TD BGCOLOR=\"#FFFFFF\">%s</TD>",
        t->DEL_FLG ? "" : esc(g_users.name(field(t->USER_ID))).c_str());
-    pr("<TD BGCOLOR=\"#FFFFFF\">%s</TD></TR>\n", shown_date(*t).c_str());
+    pr("<TD BGCOLOR=\"#FFFFFF\">%s</TD></TR>\n", std::string(shown_date(*t)).c_str());
   }
   pr("</TABLE>\n");
 }
@@ -246,7 +230,7 @@ Neighbours neighbours(const std::vector<INDEX_DATA>& idx, int32_t sel, int order
     else
       n.prev = r;
   }
-  n.page = count > 0 ? (count - 1) / kPerPage + 1 : 0;
+  n.page = count > 0 ? (count - 1) / kRoomRows + 1 : 0;
   return n;
 }
 
@@ -357,7 +341,7 @@ void j_DETAILS() {
     hidden("USER_DISP_DEF", static_cast<long>(order));
     pr("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\">\n</FORM>\n</TD>\n", msg(271));
 
-    if (conf.REWRITE_FLG == 2 && own && G_MST_USER.MODE == 1) {
+    if (may_edit_own(conf, m)) {
       pr("<TD>\n");
       form_start(target);
       hidden("JOB", "EDITMSG");

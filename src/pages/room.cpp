@@ -28,8 +28,6 @@
 
 namespace {
 
-constexpr int32_t kPageRows = 20;
-
 // "unread" in Shift_JIS, the ALT text of the new-message mark.
 constexpr char kUnreadAlt[] = "\x96\xA2\x93\xC7";
 
@@ -62,9 +60,9 @@ std::vector<const INDEX_DATA*> page_rows(const std::vector<INDEX_DATA>& index, i
                list.end());
   }
   std::vector<const INDEX_DATA*> rows;
-  int64_t first = (static_cast<int64_t>(page) - 1) * kPageRows;
+  int64_t first = (static_cast<int64_t>(page) - 1) * kRoomRows;
   if (first < 0 || first >= static_cast<int64_t>(list.size())) return rows;
-  size_t end = std::min(list.size(), static_cast<size_t>(first) + kPageRows);
+  size_t end = std::min(list.size(), static_cast<size_t>(first) + kRoomRows);
   rows.assign(list.begin() + first, list.begin() + static_cast<std::ptrdiff_t>(end));
   if (order == 3) std::reverse(rows.begin(), rows.end());
   return rows;
@@ -209,23 +207,14 @@ void message_row(const View& v, const INDEX_DATA& r, UserCache& authors) {
   pr("<A HREF=\"%s?SKEY=%s&JOB=DETAILS&FOLDER_NO=%d&SEL_NO=%d&USER_DISP_DEF=%d\">", JOB_EXE,
      url_esc(g_SKEY).c_str(), static_cast<int>(v.folder), static_cast<int>(r.MSG_NO),
      static_cast<int>(v.order));
-  if (r.RES_DEPTH > 0) pr("Re:^%d:", static_cast<int>(r.RES_DEPTH));
-  if (r.DEL_FLG) {
-    pr("--Delete--");
-  } else {
-    std::string_view title = field(r.WRITE_TITLE);
-    pr("%.*s", static_cast<int>(title.size()), title.data());
-  }
-  pr("</A></TD>\n");
+  pr("%s</A></TD>\n", list_title(r).c_str());
 
   // Names are chosen by their users on the personal settings page, so they
   // are shown as text, never as mark-up.
   pr("<TD BGCOLOR=\"#FFFFFF\" ALIGN=LEFT>%s</TD>\n",
      esc(authors.name(field(r.USER_ID))).c_str());
 
-  std::string_view date = field(r.WRITE_DATE);
-  if (SYSINFO.DATETIME == 2) date = date.substr(0, std::min<size_t>(date.size(), 10));
-  pr("<TD BGCOLOR=\"#FFFFFF\" ALIGN=CENTER>%s</TD>\n", esc(date).c_str());
+  pr("<TD BGCOLOR=\"#FFFFFF\" ALIGN=CENTER>%s</TD>\n", esc(shown_date(r)).c_str());
   pr("</TR>\n");
 }
 
@@ -266,7 +255,7 @@ void j_ROOM() {
   std::vector<INDEX_DATA> index;
   load_index(v.folder, index);
   const int64_t count = static_cast<int64_t>(index.size());
-  v.pages = static_cast<int32_t>((count - 1) / kPageRows + 1);
+  v.pages = static_cast<int32_t>((count - 1) / kRoomRows + 1);
   v.page = form_int("DISP_PAGE");
   if (v.page < 1) v.page = v.pages;
   if (!form_str("MOVE_REW").empty() && v.page >= 2) v.page--;

@@ -5,7 +5,8 @@
 // Which messages a user may edit is decided here in the store step, so that
 // a form sent by hand cannot overwrite another user's message: the folder's
 // administrators may edit any message, others only what the details page
-// offers them an edit button for (their own, where the board allows it).
+// offers them an edit button for (may_edit_own: their own, where the board
+// allows it).
 #include "pages/write.h"
 
 #include <sys/stat.h>
@@ -40,10 +41,6 @@ void row_start(int slot) {
   pr("<TR><TD BGCOLOR=\"#E0FFFF\">%s</TD><TD BGCOLOR=\"#FFFFFF\">", msg(slot));
 }
 void row_end() { pr("</TD></TR>\n"); }
-
-bool same_user(const char (&a)[sizeof(INDEX_DATA::USER_ID)], const MST_USER& u) {
-  return field(a) == field(u.USER_ID);
-}
 
 // Longest attachment name kept: FILE_NAME holds 251 bytes, but the move
 // into place writes through the name followed by ".part", and a file name
@@ -276,9 +273,7 @@ int j_BORDWRITEWR() {
   INDEX_DATA rec{};
   if (edit) {
     if (sel < 1 || ReadINDEX_DATA(folder, sel, 1) != 0) return -1;
-    const bool own = same_user(sINDEX_DATA.USER_ID, G_MST_USER) && conf.REWRITE_FLG == 2 &&
-                     G_MST_USER.MODE == 1;
-    if (r != 3 && !own) return -1;
+    if (r != 3 && !may_edit_own(conf, sINDEX_DATA)) return -1;
     rec = sINDEX_DATA;  // keeps the thread and the depth
   }
 
