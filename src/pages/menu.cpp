@@ -57,10 +57,6 @@ struct Menu {
   }
 };
 
-// The menu being printed, so that the tree functions share its copy of the
-// tree and its caches; outside the menu they read the tree afresh.
-Menu* g_menu = nullptr;
-
 int32_t upper_folder(Menu& m, int32_t position) {
   if (position < 1 || position > m.size()) return -1;
   sB_TITLE = m.at(position);
@@ -87,15 +83,6 @@ int noread(Menu& m, int32_t position) {
   return sum > INT32_MAX ? INT32_MAX : static_cast<int>(sum);
 }
 
-// Runs `fn` with the menu being printed, or with a fresh copy of the tree.
-template <class Fn>
-auto with_menu(Fn fn) {
-  if (g_menu) return fn(*g_menu);
-  Menu m;
-  load_folders(m.folders);
-  return fn(m);
-}
-
 std::string skey_url() { return url_esc(g_SKEY); }
 
 // The query that the directory's link carries: the set of open directories
@@ -109,7 +96,6 @@ std::string dir_params(Menu& m, int32_t position, bool open) {
     snprintf(buf, sizeof buf, "&DISP_NO=%d", static_cast<int>(position));
     q += buf;
   }
-  if (m.at(position).DEPTH == 0) return q;
   for (int32_t p = upper_folder(m, position); p != -1; p = upper_folder(m, p)) {
     snprintf(buf, sizeof buf, "&DISP_NO=%d", static_cast<int>(p));
     q += buf;
@@ -175,26 +161,23 @@ void button(const char* job, int label, bool named) {
   pr("</FORM>\n");
 }
 
-// Resets the menu pointer when the page is done, whatever happened.
-struct MenuScope {
-  explicit MenuScope(Menu& m) { g_menu = &m; }
-  ~MenuScope() { g_menu = nullptr; }
-};
-
 }  // namespace
 
 int32_t get_upper_folder(int32_t position) {
-  return with_menu([&](Menu& m) { return upper_folder(m, position); });
+  Menu m;
+  load_folders(m.folders);
+  return upper_folder(m, position);
 }
 
 int get_noread(int32_t position) {
-  return with_menu([&](Menu& m) { return noread(m, position); });
+  Menu m;
+  load_folders(m.folders);
+  return noread(m, position);
 }
 
 void j_FRM21() {
   Menu m;
   load_folders(m.folders);
-  MenuScope scope(m);
 
   std::vector<long> open;
   for (int i = 0;; i++) {
@@ -206,8 +189,7 @@ void j_FRM21() {
   const bool counts = member && G_MST_USER.NO_READ_MODE == 0;
 
   header_printf();
-  pr("<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n", SYSINFO.CG_FILE_WEB_PATH,
-     SYSINFO.BACK_GIF);
+  body_tag();
   print_link_html();
 
   pr("<TABLE>\n");
