@@ -69,6 +69,13 @@ TEST_F(AclStore, LevelsUserEntriesAndGroupEntriesCombine) {
     EXPECT_EQ(chk_ACL(no), c.want) << "case " << no;
     no++;
   }
+  // The menu decides every folder over one load of the files: same answers.
+  AclTables shared(true);
+  for (int32_t no = 1; const Case& c : cases) {
+    G_MST_USER.USER_LEVEL = c.level, G_MST_USER.P_GROUP = c.primary;
+    EXPECT_EQ(chk_ACL(no, shared), c.want) << "shared tables, case " << no;
+    no++;
+  }
 }
 
 TEST_F(AclStore, EntriesAreReplacedInPlaceAndRemoved) {
