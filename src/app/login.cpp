@@ -209,12 +209,9 @@ int32_t ReadMST_SKEY2(const char* user_id) {
 }
 
 int DeleteMST_SKEY(const char* user_id) {
-  std::string path = skey_path();
-  DirLock lock(path.c_str());
-  std::vector<MST_SKEY> recs, keep;
-  if (!load_records(path.c_str(), recs)) return -1;
-  for (const MST_SKEY& r : recs)
-    if (!same_id(r.USER_ID, user_id)) keep.push_back(r);
-  std::string tmp = path + ".TMP";
-  return save_records(path.c_str(), tmp.c_str(), keep);
+  // The file is rewritten even when the user held no key.
+  std::string path = skey_path(), tmp = path + ".TMP";
+  auto drop = [user_id](const MST_SKEY& r) { return same_id(r.USER_ID, user_id); };
+  int removed = remove_records<MST_SKEY>(path.c_str(), tmp.c_str(), drop, true);
+  return removed < 0 ? -1 : 0;
 }

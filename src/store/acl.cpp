@@ -39,26 +39,6 @@ const R* nth_of_folder(const std::vector<R>& recs, int32_t folder, int index) {
   return nullptr;
 }
 
-// Removes the records `drop` selects and rewrites the file when that
-// changed it (a partial record at the end is dropped as well). 0 when a
-// record was removed, else -1.
-template <class R, class Pred>
-int delete_records(const std::string& path, Pred drop) {
-  std::string tmp = path + ".tmp";
-  DirLock lock(path.c_str());
-  std::string bytes;
-  if (!load_bytes_b_open(path.c_str(), bytes)) return -1;
-  std::vector<R> recs;
-  split_records(bytes, recs);
-  size_t before = recs.size();
-  std::erase_if(recs, drop);
-  bool removed = recs.size() != before;
-  if (removed || bytes.size() % sizeof(R) != 0) {
-    if (save_records(path.c_str(), tmp.c_str(), recs) != 0) return -1;
-  }
-  return removed ? 0 : -1;
-}
-
 // Writes `rec` over the first record `same` selects, or after the last
 // whole record when there is none. 0 when replaced, -1 when added or when
 // the file cannot be written.
@@ -92,9 +72,12 @@ int WriteB_G_ACL() {
 }
 
 int DeleteB_G_ACL(int32_t folder, int32_t group) {
-  return delete_records<B_G_ACL>(group_acl_path(), [folder, group](const B_G_ACL& r) {
+  std::string path = group_acl_path(), tmp = path + ".tmp";
+  auto drop = [folder, group](const B_G_ACL& r) {
     return r.T02_GROUP_ID == group && (folder == 0 || r.FOLDER_NO == folder);
-  });
+  };
+  int removed = remove_records<B_G_ACL>(path.c_str(), tmp.c_str(), drop);
+  return removed > 0 ? 0 : -1;
 }
 
 int ReadB_U_ACL(int32_t folder, int index) {
@@ -117,9 +100,12 @@ int WriteB_U_ACL() {
 
 int DeleteB_U_ACL(int32_t folder, const char* user_id) {
   std::string_view id = acl_id(user_id);
-  return delete_records<B_U_ACL>(user_acl_path(), [folder, id](const B_U_ACL& r) {
+  std::string path = user_acl_path(), tmp = path + ".tmp";
+  auto drop = [folder, id](const B_U_ACL& r) {
     return r.FOLDER_NO == folder && field(r.USER_ID) == id;
-  });
+  };
+  int removed = remove_records<B_U_ACL>(path.c_str(), tmp.c_str(), drop);
+  return removed > 0 ? 0 : -1;
 }
 
 const std::vector<B_U_ACL>& AclTables::user_entries() {

@@ -243,19 +243,9 @@ int InsertB_TITLE2() {
 
 int DeleteB_TITLE2(int32_t folder) {
   std::string path = settings_path(), tmp = path + ".tmp";
-  DirLock lock(path.c_str());
-  std::string bytes;
-  if (!load_bytes_b_open(path.c_str(), bytes)) return -1;
-  std::vector<B_TITLE2> recs;
-  split_records(bytes, recs);
-  size_t before = recs.size();
-  std::erase_if(recs, [folder](const B_TITLE2& r) { return r.FOLDER_NO == folder; });
-  bool removed = recs.size() != before;
-  // A rewrite also drops a partial record at the end.
-  if (removed || bytes.size() % sizeof(B_TITLE2) != 0) {
-    if (save_records(path.c_str(), tmp.c_str(), recs) != 0) return -1;
-  }
-  return removed ? 0 : -1;
+  auto drop = [folder](const B_TITLE2& r) { return r.FOLDER_NO == folder; };
+  int removed = remove_records<B_TITLE2>(path.c_str(), tmp.c_str(), drop);
+  return removed > 0 ? 0 : -1;
 }
 
 int ReWriteB_TITLE2(int32_t folder) {

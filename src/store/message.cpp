@@ -96,16 +96,14 @@ bool read_at(int fd, void* buf, size_t len, off_t off) {
 
 // Opens a record file (creating it empty where its directory exists) and
 // reads all its whole records, keeping the descriptor for writes in place.
-// `size` receives the file's length in bytes.
 template <class R>
-bool open_records(const char* path, Fd& fd, std::vector<R>& out, size_t* size = nullptr) {
+bool open_records(const char* path, Fd& fd, std::vector<R>& out) {
   out.clear();
   fd.reset(b_open(path));
   if (!fd.ok()) return false;
   std::string bytes;
   if (!read_fd(fd.get(), bytes)) return false;
   split_records(bytes, out);
-  if (size) *size = bytes.size();
   return true;
 }
 
@@ -120,28 +118,6 @@ int upsert(const char* path, const R& rec, Same same) {
   size_t i = 0;
   while (i < recs.size() && !same(recs[i])) i++;
   return pwrite_all(fd.get(), &rec, sizeof rec, static_cast<long>(i * sizeof(R))) ? 0 : -1;
-}
-
-// Drops every record that `drop` accepts, rewriting the file through `tmp`
-// (a partial trailing record goes with it). With `always`, the file is
-// rewritten even when nothing changed. Returns the number of records
-// removed, or -1 when the file cannot be opened or replaced.
-template <class R, class Drop>
-int remove_records(const char* path, const char* tmp, Drop drop, bool always = false) {
-  DirLock lock(path);
-  Fd fd;
-  std::vector<R> recs;
-  size_t size = 0;
-  if (!open_records(path, fd, recs, &size)) return -1;
-  fd.reset();
-  std::vector<R> keep;
-  keep.reserve(recs.size());
-  for (const R& r : recs)
-    if (!drop(r)) keep.push_back(r);
-  int removed = static_cast<int>(recs.size() - keep.size());
-  if (!always && removed == 0 && size % sizeof(R) == 0) return 0;
-  if (save_records(path, tmp, keep) != 0) return -1;
-  return removed;
 }
 
 // Inserts `rec` (MSG_NO: the message answered) into the index in thread

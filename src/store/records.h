@@ -98,6 +98,26 @@ bool load_records(const char* path, std::vector<R>& out) {
   return true;
 }
 
+// Drops every record `drop` selects, rewriting the file through `tmp` when
+// that removed something or a partial record sits at the end (it goes with
+// the rewrite). With `always`, the file is rewritten even when nothing
+// changed. The number of records removed, or -1 when the file cannot be
+// opened or replaced.
+template <class R, class Drop>
+int remove_records(const char* path, const char* tmp, Drop drop, bool always = false) {
+  DirLock lock(path);
+  std::string bytes;
+  if (!load_bytes_b_open(path, bytes)) return -1;
+  std::vector<R> recs;
+  split_records(bytes, recs);
+  size_t before = recs.size();
+  std::erase_if(recs, drop);
+  int removed = static_cast<int>(before - recs.size());
+  if (!always && removed == 0 && bytes.size() % sizeof(R) == 0) return 0;
+  if (save_records(path, tmp, recs) != 0) return -1;
+  return removed;
+}
+
 // Writes record `index` (from 0) of `path` in place, or appends it when
 // index equals the number of whole records (the write then lands right after
 // the last whole record, dropping a partial tail). 0 or -1.
