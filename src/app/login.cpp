@@ -162,16 +162,11 @@ int G_SkeyChk(const char* skey) {
 }
 
 void WriteMST_SKEY() {
-  std::string path = skey_path();
-  DirLock lock(path.c_str());
   env_field(sMST_SKEY.REMOTE_ADDR, "REMOTE_ADDR", kKeyEnvMax);
   env_field(sMST_SKEY.HTTP_USER_AGENT, "HTTP_USER_AGENT", kKeyEnvMax);
   std::memset(sMST_SKEY.reserved, 0, sizeof sMST_SKEY.reserved);
-  std::vector<MST_SKEY> recs;
-  if (!load_records(path.c_str(), recs)) return;
-  size_t at = 0;
-  while (at < recs.size() && !same_id(recs[at].USER_ID, sMST_SKEY.USER_ID)) at++;
-  put_record(path.c_str(), at, &sMST_SKEY, sizeof sMST_SKEY);
+  upsert_record(skey_path().c_str(), sMST_SKEY,
+                [](const MST_SKEY& r) { return same_id(r.USER_ID, sMST_SKEY.USER_ID); });
 }
 
 int ReadMST_SKEY(int32_t key, char* user_id) {

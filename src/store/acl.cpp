@@ -39,20 +39,6 @@ const R* nth_of_folder(const std::vector<R>& recs, int32_t folder, int index) {
   return nullptr;
 }
 
-// Writes `rec` over the first record `same` selects, or after the last
-// whole record when there is none. 0 when replaced, -1 when added or when
-// the file cannot be written.
-template <class R, class Same>
-int write_record(const std::string& path, const R& rec, Same same) {
-  DirLock lock(path.c_str());
-  std::vector<R> recs;
-  if (!load_records(path.c_str(), recs)) return -1;
-  for (size_t i = 0; i < recs.size(); i++)
-    if (same(recs[i])) return put_record(path.c_str(), i, &rec, sizeof rec);
-  put_record(path.c_str(), recs.size(), &rec, sizeof rec);
-  return -1;
-}
-
 }  // namespace
 
 int ReadB_G_ACL(int32_t folder, int index) {
@@ -66,9 +52,13 @@ int ReadB_G_ACL(int32_t folder, int index) {
 
 int WriteB_G_ACL() {
   B_G_ACL rec = sB_G_ACL;
-  return write_record(group_acl_path(), rec, [&rec](const B_G_ACL& r) {
+  auto same = [&rec](const B_G_ACL& r) {
     return r.FOLDER_NO == rec.FOLDER_NO && r.T02_GROUP_ID == rec.T02_GROUP_ID;
-  });
+  };
+  // 0 only when an entry was written over; an added entry gives -1.
+  bool replaced;
+  int done = upsert_record(group_acl_path().c_str(), rec, same, &replaced);
+  return replaced ? done : -1;
 }
 
 int DeleteB_G_ACL(int32_t folder, int32_t group) {
@@ -93,9 +83,12 @@ int WriteB_U_ACL() {
   B_U_ACL rec = sB_U_ACL;
   std::string id(acl_id(field(sB_U_ACL.USER_ID)));
   set_field(rec.USER_ID, id);
-  return write_record(user_acl_path(), rec, [&rec, &id](const B_U_ACL& r) {
+  auto same = [&rec, &id](const B_U_ACL& r) {
     return r.FOLDER_NO == rec.FOLDER_NO && field(r.USER_ID) == id;
-  });
+  };
+  bool replaced;
+  int done = upsert_record(user_acl_path().c_str(), rec, same, &replaced);
+  return replaced ? done : -1;
 }
 
 int DeleteB_U_ACL(int32_t folder, const char* user_id) {

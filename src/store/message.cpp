@@ -99,25 +99,10 @@ bool read_at(int fd, void* buf, size_t len, off_t off) {
 template <class R>
 bool open_records(const char* path, Fd& fd, std::vector<R>& out) {
   out.clear();
-  fd.reset(b_open(path));
-  if (!fd.ok()) return false;
   std::string bytes;
-  if (!read_fd(fd.get(), bytes)) return false;
+  if (!load_bytes_b_open(path, bytes, fd)) return false;
   split_records(bytes, out);
   return true;
-}
-
-// Stores `rec` over the first record that `same` accepts, or after the last
-// whole record. 0, or -1 when the file cannot be opened or written.
-template <class R, class Same>
-int upsert(const char* path, const R& rec, Same same) {
-  DirLock lock(path);
-  Fd fd;
-  std::vector<R> recs;
-  if (!open_records(path, fd, recs)) return -1;
-  size_t i = 0;
-  while (i < recs.size() && !same(recs[i])) i++;
-  return pwrite_all(fd.get(), &rec, sizeof rec, static_cast<long>(i * sizeof(R))) ? 0 : -1;
 }
 
 // Inserts `rec` (MSG_NO: the message answered) into the index in thread
@@ -410,7 +395,7 @@ int WriteREAD_POINT(int32_t folder) {
   READ_POINT rec = sREAD_POINT;
   clean(rec);
   std::string id(field(rec.USER_ID));
-  return upsert(msg_mark_path(folder, rec.MSG_NO).c_str(), rec,
+  return upsert_record(msg_mark_path(folder, rec.MSG_NO).c_str(), rec,
                 [&id](const READ_POINT& r) { return field(r.USER_ID) == id; });
 }
 
@@ -503,7 +488,7 @@ int ReadADD_FILE(int32_t folder) {
 int WriteADD_FILE(int32_t folder) {
   ADD_FILE rec = sADD_FILE;
   clean(rec);
-  return upsert(msg_add_list_path(folder).c_str(), rec, [&rec](const ADD_FILE& r) {
+  return upsert_record(msg_add_list_path(folder).c_str(), rec, [&rec](const ADD_FILE& r) {
     return r.MSG_NO == rec.MSG_NO && r.ADD_NO == rec.ADD_NO;
   });
 }

@@ -111,7 +111,12 @@ bool read_file(const char* path, std::string& out) {
 }
 
 bool load_bytes_b_open(const char* path, std::string& out) {
-  Fd fd(b_open(path));
+  Fd fd;
+  return load_bytes_b_open(path, out, fd);
+}
+
+bool load_bytes_b_open(const char* path, std::string& out, Fd& fd) {
+  fd.reset(b_open(path));
   if (!fd.ok()) {
     out.clear();
     return false;

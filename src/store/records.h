@@ -90,6 +90,8 @@ int save_records(const char* path, const char* tmp, const std::vector<R>& v) {
 }
 
 bool load_bytes_b_open(const char* path, std::string& out);
+// The same, keeping the descriptor open in `fd` for writes in place.
+bool load_bytes_b_open(const char* path, std::string& out, Fd& fd);
 template <class R>
 bool load_records(const char* path, std::vector<R>& out) {
   std::string bytes;
@@ -116,6 +118,25 @@ int remove_records(const char* path, const char* tmp, Drop drop, bool always = f
   if (!always && removed == 0 && bytes.size() % sizeof(R) == 0) return 0;
   if (save_records(path, tmp, recs) != 0) return -1;
   return removed;
+}
+
+// Writes `rec` over the first record `same` selects, or after the last
+// whole record (over any partial tail) when none does. 0, or -1 when the
+// file cannot be opened or written. `replaced`, when given, tells whether a
+// record was written over.
+template <class R, class Same>
+int upsert_record(const char* path, const R& rec, Same same, bool* replaced = nullptr) {
+  if (replaced) *replaced = false;
+  DirLock lock(path);
+  Fd fd;
+  std::string bytes;
+  if (!load_bytes_b_open(path, bytes, fd)) return -1;
+  std::vector<R> recs;
+  split_records(bytes, recs);
+  size_t i = 0;
+  while (i < recs.size() && !same(recs[i])) i++;
+  if (replaced) *replaced = i < recs.size();
+  return pwrite_all(fd.get(), &rec, sizeof rec, static_cast<long>(i * sizeof(R))) ? 0 : -1;
 }
 
 // Writes record `index` (from 0) of `path` in place, or appends it when
