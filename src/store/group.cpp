@@ -168,11 +168,8 @@ int WriteGROUP_USER() {
   for (const Member& m : parse_members(text))
     if (m.group == group && m.id == id) return 0;
   std::string line;
-  // After a last line without its line feed the new line starts a line of
-  // its own instead of running into it.
-  if (!text.empty() && text.back() != '\n') line += '\n';
   put_member(line, group, id);
-  return append_file(path.c_str(), line);
+  return append_line(path.c_str(), text, line);
 }
 
 int DeleteGROUP_USER(int mode) {

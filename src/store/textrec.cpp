@@ -5,6 +5,7 @@
 
 #include "cgi/cgilib.h"
 #include "cgi/sjis.h"
+#include "store/records.h"
 
 int32_t parse_num(std::string_view s) {
   size_t i = 0;
@@ -61,4 +62,11 @@ std::string_view field_text(std::string_view s, bool keep_cr) {
 void put_line(std::string& out, std::string_view line) {
   if (!out.empty() && out.back() != '\n') out += '\n';
   out += line;
+}
+
+int append_line(const char* path, std::string_view text, std::string_view line) {
+  std::string out;
+  if (!text.empty() && text.back() != '\n') out += '\n';
+  out += line;
+  return append_file(path, out);
 }

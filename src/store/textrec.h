@@ -33,3 +33,8 @@ std::string_view field_text(std::string_view s, bool keep_cr = false);
 // Appends `line` to `out`, first ending an unterminated last line, so that
 // a line written after a hand-edited file's last line never joins it.
 void put_line(std::string& out, std::string_view line);
+
+// Appends `line` (ending in its own line feed) to the file at `path`, whose
+// contents were read as `text`, in one write. An unterminated last line is
+// ended first, so that the new line never runs on from it. 0 or -1.
+int append_line(const char* path, std::string_view text, std::string_view line);

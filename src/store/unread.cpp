@@ -12,6 +12,7 @@
 #include "settings/sysinfo.h"
 #include "store/folder.h"
 #include "store/records.h"
+#include "store/textrec.h"
 
 namespace {
 
@@ -62,13 +63,9 @@ int WriteUNREAD(int32_t folder, const char* user_id) {
     for (std::string_view line : line_pieces(text, LINE_MAX_BYTES))
       if (entry_of(line) == id) return -2;
   }
-  std::string line;
-  // After a last line without its line feed the new entry starts a line of
-  // its own instead of running into that entry.
-  if (!text.empty() && text.back() != '\n') line += '\n';
-  line += id;
+  std::string line(id);
   line += '\n';
-  return append_file(path.c_str(), line);
+  return append_line(path.c_str(), text, line);
 }
 
 int DeleteUNREAD(int32_t folder, const char* user_id) {

@@ -279,11 +279,9 @@ int InsertMST_USER() {
   DirLock lock(path.c_str());
   std::string text;
   if (!load_text_store(path.c_str(), text, true)) return -1;
-  std::string line = format_user(sMST_USER, true);
-  // A hand-edited master may lack the final line feed; without one the new
-  // line would run on from the last one and the new user would be lost.
-  if (!text.empty() && text.back() != '\n') line.insert(line.begin(), '\n');
-  return append_file(path.c_str(), line);
+  // A hand-edited master may lack the final line feed; the new user's line
+  // still starts a line of its own.
+  return append_line(path.c_str(), text, format_user(sMST_USER, true));
 }
 
 void MakeOderID() {
