@@ -43,7 +43,7 @@ namespace {
 constexpr size_t kKeyEnvMax = 250;
 constexpr size_t kLogEnvMax = 251;
 
-std::string skey_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "skey.mst"; }
+std::string skey_path() { return data_file("skey.mst"); }
 
 // The first `max` bytes of a CGI variable (absent counts as empty), into a
 // field cleared first.

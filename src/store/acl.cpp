@@ -11,7 +11,6 @@
 
 #include "app/globals.h"
 #include "cgi/sjis.h"
-#include "settings/sysinfo.h"
 #include "store/folder.h"
 #include "store/group.h"
 #include "store/records.h"
@@ -23,9 +22,9 @@ namespace {
 
 constexpr size_t ACL_ID_MAX = sizeof(B_U_ACL::USER_ID) - 1;
 
-std::string group_acl_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "b_g_acl.mst"; }
-std::string user_acl_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "b_u_acl.mst"; }
-std::string settings_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "b_title2.mst"; }
+std::string group_acl_path() { return data_file("b_g_acl.mst"); }
+std::string user_acl_path() { return data_file("b_u_acl.mst"); }
+std::string settings_path() { return data_file("b_title2.mst"); }
 
 // A user ID as the entry's field holds it.
 std::string_view acl_id(std::string_view id) { return id.substr(0, sjis_fit(id, ACL_ID_MAX)); }

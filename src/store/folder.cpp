@@ -14,7 +14,6 @@
 
 #include "cgi/cgilib.h"
 #include "cgi/sjis.h"
-#include "settings/sysinfo.h"
 #include "store/fileio.h"
 #include "store/records.h"
 #include "store/textrec.h"
@@ -26,8 +25,8 @@ namespace {
 
 constexpr size_t LINE_MAX_BYTES = 999;  // one line read
 
-std::string tree_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "b_title.mst"; }
-std::string settings_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "b_title2.mst"; }
+std::string tree_path() { return data_file("b_title.mst"); }
+std::string settings_path() { return data_file("b_title2.mst"); }
 
 // Parses one folder line: "<spaces><name>,<number>,<kind word>,". False
 // when one of the three commas is missing.

@@ -11,7 +11,6 @@
 
 #include "cgi/cgilib.h"
 #include "cgi/sjis.h"
-#include "settings/sysinfo.h"
 #include "store/records.h"
 #include "store/textrec.h"
 
@@ -23,8 +22,6 @@ namespace {
 constexpr size_t LINE_MAX_BYTES = 999;
 constexpr size_t GROUP_NAME_MAX = sizeof(MST_GROUP::T02_GROUP_NAME) - 1;
 constexpr size_t MEMBER_ID_MAX = sizeof(GROUP_USER::USER_ID) - 1;
-
-std::string data_file(const char* name) { return std::string(SYSINFO.DATA_FILE_PATH) + name; }
 
 std::string group_line(const MST_GROUP& g) {
   // A line feed would split the line; the name ends before it.

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <map>
 
+#include "settings/sysinfo.h"
 #include "store/fileio.h"
 
 namespace {
@@ -179,6 +180,8 @@ int append_file(const char* path, std::string_view bytes) {
   ssize_t n = write(fd.get(), bytes.data(), bytes.size());
   return n == static_cast<ssize_t>(bytes.size()) ? 0 : -1;
 }
+
+std::string data_file(const char* name) { return std::string(SYSINFO.DATA_FILE_PATH) + name; }
 
 void make_dir(const char* path) { mkdir(path, 0700); }
 

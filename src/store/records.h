@@ -63,6 +63,9 @@ int replace_file(const char* path, const char* tmp, std::string_view bytes);
 // Creates the file (0600) when it is missing. 0 or -1.
 int append_file(const char* path, std::string_view bytes);
 
+// The path of the file `name` in the data directory.
+std::string data_file(const char* name);
+
 // mkdir with mode 0700; an existing directory is fine.
 void make_dir(const char* path);
 

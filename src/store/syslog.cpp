@@ -22,7 +22,7 @@ SYSTEM_LOG sSYSTEM_LOG;
 
 namespace {
 
-std::string log_path() { return std::string(SYSINFO.DATA_FILE_PATH) + "system.log"; }
+std::string log_path() { return data_file("system.log"); }
 
 // The first 10 bytes of the cut-off against the line's, as unsigned bytes,
 // stopping at a terminator (the end of the line counts as one).

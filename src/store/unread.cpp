@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "cgi/sjis.h"
-#include "settings/sysinfo.h"
-#include "store/folder.h"
+#include "store/message.h"
 #include "store/records.h"
 #include "store/textrec.h"
 
@@ -19,9 +18,7 @@ namespace {
 constexpr size_t LINE_MAX_BYTES = 299;  // a line and its line feed
 constexpr size_t ID_MAX = LINE_MAX_BYTES - 1;
 
-std::string list_path(int32_t folder) {
-  return folder_dir_path(SYSINFO.DATA_FILE_PATH, folder) + "/unread.dat";
-}
+std::string list_path(int32_t folder) { return msg_dir_path(folder) + "/unread.dat"; }
 
 // A stored line as it is compared: without its line feed and then without
 // a carriage return before it.
@@ -54,7 +51,7 @@ int ChkUNREAD(int32_t folder, const char* user_id) {
 }
 
 int WriteUNREAD(int32_t folder, const char* user_id) {
-  make_dir(folder_dir_path(SYSINFO.DATA_FILE_PATH, folder).c_str());
+  make_dir(msg_dir_path(folder).c_str());
   std::string path = list_path(folder);
   std::string_view id = key_of(user_id);
   DirLock lock(path.c_str());

@@ -16,15 +16,12 @@
 
 #include "cgi/cgilib.h"
 #include "cgi/sjis.h"
-#include "settings/sysinfo.h"
 #include "store/records.h"
 #include "store/textrec.h"
 
 MST_USER sMST_USER;
 
 namespace {
-
-std::string data_path(const char* name) { return std::string(SYSINFO.DATA_FILE_PATH) + name; }
 
 // Reads one line of the master into `u`. The first eleven fields must each
 // end in a comma; the twelfth counts only when it does too (else 0). Texts
@@ -93,7 +90,7 @@ std::string format_user(const MST_USER& u, bool master) {
 // (or dropped when it is null), every other line is copied unchanged.
 // 0 when a line matched, -1 otherwise or when the file cannot be rewritten.
 int rewrite_master(std::string_view id, const std::string* replacement) {
-  std::string path = data_path("user.mst");
+  std::string path = data_file("user.mst");
   DirLock lock(path.c_str());
   std::string text;
   if (!load_text_store(path.c_str(), text, true)) return -1;
@@ -184,8 +181,8 @@ void write_sorted(const char* target, const std::vector<SortEntry>& entries,
 // then written from the master into `target`.
 template <class MakeEntry, class After>
 void make_sorted(const char* source, const char* target, MakeEntry make, After after) {
-  std::string src_path = data_path(source), dst_path = data_path(target);
-  std::string master_path = data_path("user.mst");
+  std::string src_path = data_file(source), dst_path = data_file(target);
+  std::string master_path = data_file("user.mst");
   DirLock lock(dst_path.c_str());
   std::string src, master;
   if (!load_text_store(src_path.c_str(), src)) return;
@@ -219,7 +216,7 @@ void ToUppers(char* text) {
 bool load_users(std::vector<MST_USER>& out) {
   std::string text;
   out.clear();
-  if (!load_text_store(data_path("user.mst").c_str(), text)) return false;
+  if (!load_text_store(data_file("user.mst").c_str(), text)) return false;
   out = parse_users(text);
   return true;
 }
@@ -253,7 +250,7 @@ int ReadMST_USER(char* user_id) {
 
 int ReadMST_USERcount(int n) {
   std::string text;
-  if (!load_text_store(data_path("user.mst").c_str(), text)) return -1;
+  if (!load_text_store(data_file("user.mst").c_str(), text)) return -1;
   size_t want = n <= 0 ? 0 : static_cast<size_t>(n);
   size_t count = 0;
   MST_USER u;
@@ -275,7 +272,7 @@ int ReWriteMST_USER() {
 int DeleteMST_USER(const char* user_id) { return rewrite_master(user_id, nullptr); }
 
 int InsertMST_USER() {
-  std::string path = data_path("user.mst");
+  std::string path = data_file("user.mst");
   DirLock lock(path.c_str());
   std::string text;
   if (!load_text_store(path.c_str(), text, true)) return -1;
