@@ -11,10 +11,9 @@ inline bool sjis_lead(unsigned char c) {
   return (c >= 0x7F && c <= 0xA0) || c >= 0xE0;
 }
 
-// Length of the longest prefix of `s` that is at most `max` bytes and does
-// not end inside a two-byte character.
-inline size_t sjis_fit(std::string_view s, size_t max) {
-  if (s.size() <= max) return s.size();
+// Length of the longest prefix of `s` (at most `max` bytes, `max` no more
+// than its size) made of whole characters.
+inline size_t sjis_whole(std::string_view s, size_t max) {
   size_t i = 0;
   while (i < max) {
     size_t step = sjis_lead(static_cast<unsigned char>(s[i])) ? 2 : 1;
@@ -22,6 +21,18 @@ inline size_t sjis_fit(std::string_view s, size_t max) {
     i += step;
   }
   return i;
+}
+
+// Length of the longest prefix of `s` that is at most `max` bytes and does
+// not end inside a two-byte character. A text that fits is kept whole.
+inline size_t sjis_fit(std::string_view s, size_t max) {
+  return s.size() <= max ? s.size() : sjis_whole(s, max);
+}
+
+// The text without a lone lead byte at its end, which would otherwise take
+// the byte written after it for its second byte.
+inline std::string_view whole_chars(std::string_view s) {
+  return s.substr(0, sjis_whole(s, s.size()));
 }
 
 // Copies `src` into a buffer of `size` bytes, NUL-terminated, cut at a
@@ -40,6 +51,17 @@ template <size_t N>
 inline void set_field(char (&dst)[N], std::string_view src) {
   std::memset(dst, 0, N);
   copy_text(dst, N, src);
+}
+
+// Cuts the text in a fixed-width field to `max` bytes (and to the width
+// less its terminator) on a character boundary and zeroes everything after
+// it, whatever the caller left there.
+template <size_t N>
+inline void refit(char (&f)[N], size_t max = N - 1) {
+  static_assert(N > 0);
+  std::string_view v(f, strnlen(f, N));
+  size_t n = sjis_fit(v, max < N ? max : N - 1);
+  std::memset(f + n, 0, N - n);
 }
 
 // The text held in a fixed-width field (stops at the first NUL or the width).

@@ -75,24 +75,15 @@ bool build_folder_line(const B_TITLE& r, std::string& out) {
   return out.size() <= LINE_MAX_BYTES;
 }
 
-// Cuts a text field at `max` bytes on a character boundary and zeroes the
-// rest of the field after its terminator.
-template <size_t N>
-void tidy(char (&f)[N], size_t max = N - 1) {
-  std::string s(field(f));
-  s.resize(sjis_fit(s, max));
-  set_field(f, s);
-}
-
 B_TITLE2 tidy_settings(const B_TITLE2& in) {
   B_TITLE2 r = in;
-  tidy(r.TITLEPIC);
-  tidy(r.BACKPIC);
-  tidy(r.DIRPIC);
-  tidy(r.INFO, FOLDER_TEXT_MAX);
-  tidy(r.DEFO, FOLDER_TEXT_MAX);
-  tidy(r.FONTCOLOR);
-  tidy(r.RESFONTCOLOR);
+  refit(r.TITLEPIC);
+  refit(r.BACKPIC);
+  refit(r.DIRPIC);
+  refit(r.INFO, FOLDER_TEXT_MAX);
+  refit(r.DEFO, FOLDER_TEXT_MAX);
+  refit(r.FONTCOLOR);
+  refit(r.RESFONTCOLOR);
   return r;
 }
 

@@ -42,28 +42,18 @@ __attribute__((format(printf, 1, 2))) std::string path_fmt(const char* fmt, ...)
 
 const char* data_path() { return SYSINFO.DATA_FILE_PATH; }
 
-// Cuts the text in a field to `max` bytes on a character boundary and zeroes
-// everything after it, whatever the caller left in the field.
-template <size_t N>
-void fit(char (&f)[N], size_t max) {
-  static_assert(N > 0);
-  std::string v(field(f));
-  std::memset(f, 0, N);
-  std::memcpy(f, v.data(), sjis_fit(v, max < N ? max : N - 1));
-}
-
 void clean(INDEX_DATA& r) {
-  fit(r.WRITE_DATE, sizeof r.WRITE_DATE - 1);
-  fit(r.USER_ID, USER_ID_MAX);
-  fit(r.WRITE_TITLE, TITLE_MAX);
+  refit(r.WRITE_DATE);
+  refit(r.USER_ID, USER_ID_MAX);
+  refit(r.WRITE_TITLE, TITLE_MAX);
 }
 
 void clean(READ_POINT& r) {
-  fit(r.USER_ID, USER_ID_MAX);
+  refit(r.USER_ID, USER_ID_MAX);
   r.RESERVED = 0;
 }
 
-void clean(ADD_FILE& r) { fit(r.FILE_NAME, sizeof r.FILE_NAME - 1); }
+void clean(ADD_FILE& r) { refit(r.FILE_NAME); }
 
 // The current user's ID as the read marks compare it.
 std::string current_user() {

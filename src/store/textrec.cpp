@@ -42,16 +42,6 @@ bool next_token(std::string_view& rest, std::string_view& out) {
   return true;
 }
 
-std::string_view whole_chars(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    size_t step = sjis_lead(static_cast<unsigned char>(s[i])) ? 2 : 1;
-    if (i + step > s.size()) break;
-    i += step;
-  }
-  return s.substr(0, i);
-}
-
 std::string_view field_text(std::string_view s, bool keep_cr) {
   s = s.substr(0, std::min(s.size(), s.find_first_of(keep_cr ? "\n" : "\r\n")));
   int comma = StrFind(s, ",");

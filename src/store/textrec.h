@@ -20,10 +20,6 @@ bool next_field(std::string_view& rest, std::string_view& out);
 // skipped (so a token is never empty); false when none is left.
 bool next_token(std::string_view& rest, std::string_view& out);
 
-// The text without a lone lead byte at its end, which would otherwise take
-// the comma written after it for its second byte.
-std::string_view whole_chars(std::string_view s);
-
 // The part of a text that a comma-separated line can hold as one field:
 // it ends before the first line feed (and carriage return, unless
 // `keep_cr`) and before the first comma, and loses a lone lead byte at its
