@@ -86,15 +86,7 @@ void j_LOGOFF() {
 }
 
 void cut_name(char* text, char sep) {
-  size_t len = strlen(text), start = 0;
-  bool found = false;
-  for (size_t i = 0; i < len;) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == static_cast<unsigned char>(sep)) {
-      start = i + 1;
-      found = true;
-    }
-    i += sjis_lead(c) ? 2 : 1;
-  }
-  if (found) memmove(text, text + start, len - start + 1);
+  size_t len = strlen(text);
+  size_t at = sjis_rfind(std::string_view(text, len), std::string_view(&sep, 1));
+  if (at != std::string_view::npos) memmove(text, text + at + 1, len - at);
 }

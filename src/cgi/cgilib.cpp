@@ -441,22 +441,13 @@ int StrFind(std::string_view text, std::string_view pattern) {
 char* cut_filename(char* value, char* name_out, size_t name_size, char* tmp_out,
                    size_t tmp_size) {
   // Drop the directory part the browser may send (Windows or Unix style).
-  size_t len = strlen(value), start = 0;
-  for (size_t i = 0; i < len;) {
-    unsigned char c = static_cast<unsigned char>(value[i]);
-    if (c == '\\' || c == '/') start = i + 1;
-    i += sjis_lead(c) ? 2 : 1;
-  }
-  memmove(value, value + start, len - start + 1);
+  size_t len = strlen(value);
+  size_t slash = sjis_rfind(std::string_view(value, len), "\\/");
+  if (slash != std::string_view::npos) memmove(value, value + slash + 1, len - slash);
   // The temporary name is after the last comma: it never holds one, while
   // the user's file name may.
   std::string_view v(value);
-  size_t comma = std::string_view::npos;
-  for (size_t i = 0; i < v.size();) {
-    unsigned char c = static_cast<unsigned char>(v[i]);
-    if (c == ',') comma = i;
-    i += sjis_lead(c) ? 2 : 1;
-  }
+  size_t comma = sjis_rfind(v, ",");
   if (comma == std::string_view::npos) {
     copy_text(name_out, name_size, v);
     copy_text(tmp_out, tmp_size, "");

@@ -35,6 +35,19 @@ inline std::string_view whole_chars(std::string_view s) {
   return s.substr(0, sjis_whole(s, s.size()));
 }
 
+// Position of the last byte of `s` that is one of `chars`, found stepping
+// one character at a time so that a second byte is never taken for one;
+// npos when there is none.
+inline size_t sjis_rfind(std::string_view s, std::string_view chars) {
+  size_t found = std::string_view::npos;
+  for (size_t i = 0; i < s.size();) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (chars.find(static_cast<char>(c)) != std::string_view::npos) found = i;
+    i += sjis_lead(c) ? 2 : 1;
+  }
+  return found;
+}
+
 // Copies `src` into a buffer of `size` bytes, NUL-terminated, cut at a
 // character boundary when it does not fit. The rest of the buffer is left
 // as it was (records are cleared before they are filled).
