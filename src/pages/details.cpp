@@ -29,6 +29,7 @@
 #include "store/records.h"
 #include "store/user.h"
 #include "text/convert.h"
+#include "text/filter.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ std::string shown_body(const INDEX_DATA& m, const B_TITLE2& conf) {
     b = CrLf_to_BR(Add_a_href(b));
   else if (m.HTML_MODE == 1)
     b = "<PRE>" + b + "</PRE>";
-  return HtmlConvert(b);
+  return safe_html(b);
 }
 
 void details_link(int32_t folder, int32_t msg, int order) {

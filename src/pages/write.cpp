@@ -23,6 +23,7 @@
 #include "app/html.h"
 #include "cgi/cgilib.h"
 #include "cgi/sjis.h"
+#include "cgi/upload.h"
 #include "pages/common.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
@@ -42,56 +43,20 @@ void row_start(int slot) {
 }
 void row_end() { pr("</TD></TR>\n"); }
 
-// Longest attachment name kept: FILE_NAME holds 251 bytes, but the move
-// into place writes through the name followed by ".part", and a file name
-// on disk has at most 255 bytes.
-constexpr size_t kAttachmentNameMax = 250;
-static_assert(kAttachmentNameMax < sizeof(ADD_FILE::FILE_NAME));
-
 // One attachment slot of the posted form.
 struct Slot {
   bool usable = false;  // an upload of ours under a name fit for the disk
-  std::string name;     // the file's own name, cut to kAttachmentNameMax
-  std::string tmp;      // its temporary copy in the working directory
+  TakenUpload up;       // its name and temporary copy
   bool keep = false;    // ADD_FILE<n> was not empty: the existing file stays
 };
-
-// Only an upload that this request's decoding created may be moved or
-// removed: a text field sent under a file field's name could otherwise name
-// another request's upload, or any file.
-bool own_temp_file(const std::string& tmp) {
-  struct stat st;
-  return cgi_own_upload(tmp) && lstat(tmp.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// The browser's name for the file as a single path component under the
-// attachment directory, cut to kAttachmentNameMax; empty when unusable.
-std::string attachment_name(std::string_view name) {
-  name = name.substr(0, sjis_fit(name, kAttachmentNameMax));
-  // A leading dot would make a hidden file (".htaccess") in the directory
-  // the web server serves.
-  if (name.empty() || name[0] == '.') return "";
-  if (name.find('/') != std::string_view::npos) return "";
-  return std::string(name);
-}
 
 Slot read_slot(int i) {
   Slot s;
   char fname[16];
-  snprintf(fname, sizeof fname, "FILE%d", i);
-  std::string value = form_str(fname);
   snprintf(fname, sizeof fname, "ADD_FILE%d", i);
   s.keep = !form_str(fname).empty();
-  if (value.empty()) return s;
-  char name[PATH_SIZE], tmp[PATH_SIZE];
-  cut_filename(value.data(), name, sizeof name, tmp, sizeof tmp);
-  s.tmp = tmp;
-  if (!own_temp_file(s.tmp)) {
-    s.tmp.clear();
-    return s;
-  }
-  s.name = attachment_name(name);
-  s.usable = !s.name.empty();
+  snprintf(fname, sizeof fname, "FILE%d", i);
+  s.usable = take_upload(fname, 0, s.up);
   return s;
 }
 
@@ -100,13 +65,13 @@ void store_attachment(int32_t folder, int32_t m, int i, const Slot& s) {
   make_dir(folder_dir_path(SYSINFO.ADD_FILE_PATH, folder).c_str());
   make_dir(msg_attach_dir_path(folder, m).c_str());
   make_dir(msg_attach_slot_path(folder, m, i).c_str());
-  std::string target = msg_attach_file_path(folder, m, i, s.name.c_str());
+  std::string target = msg_attach_file_path(folder, m, i, s.up.name.c_str());
   unlink(target.c_str());
-  if (filemove(s.tmp.c_str(), target.c_str()) != 0) return;
+  if (place_upload(s.up, target) != 0) return;
   std::memset(&sADD_FILE, 0, sizeof sADD_FILE);
   sADD_FILE.MSG_NO = m;
   sADD_FILE.ADD_NO = i;
-  set_field(sADD_FILE.FILE_NAME, s.name);
+  set_field(sADD_FILE.FILE_NAME, s.up.name);
   WriteADD_FILE(folder);
 }
 
@@ -322,11 +287,11 @@ int j_BORDWRITEWR() {
     if (s.usable) {
       // An upload into a slot whose existing file stays is dropped.
       if (!s.keep) store_attachment(folder, m, i, s);
-      unlink(s.tmp.c_str());
+      discard_upload(s.up.tmp);
       continue;
     }
     // An upload under an unusable name is dropped and counts as none.
-    if (!s.tmp.empty()) unlink(s.tmp.c_str());
+    discard_upload(s.up.tmp);
     if (edit && !s.keep) DeleteADD_FILE2(folder, m, i);
   }
 
