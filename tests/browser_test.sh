@@ -41,4 +41,10 @@ done
 
 artifacts="$here/artifacts"
 rm -rf "$artifacts"
-timeout 120 node "$here/journey.mjs" "http://127.0.0.1:$port" "$password" "$artifacts"
+# The main journey first (it posts the messages later journeys look for),
+# then each page family's own journey on the same site, in name order.
+for j in "$here/journey.mjs" "$here"/journey-*.mjs; do
+  [ -f "$j" ] || continue
+  echo "journey: $(basename "$j")"
+  timeout 120 node "$j" "http://127.0.0.1:$port" "$password" "$artifacts/$(basename "$j" .mjs)" || exit 1
+done
