@@ -8,10 +8,13 @@
 
 #include "app/globals.h"
 #include "app/html.h"
+#include "app/login.h"
 #include "cgi/cgilib.h"
 #include "cgi/sjis.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
+#include "store/acl.h"
+#include "store/group.h"
 
 void refusal_page() {
   pr("\t\t<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n", SYSINFO.CG_FILE_WEB_PATH,
@@ -106,4 +109,11 @@ const MST_USER* UserCache::find(std::string_view id) {
 std::string UserCache::name(std::string_view id) {
   const MST_USER* u = find(id);
   return u ? std::string(field(u->USER_NAME)) : std::string(id);
+}
+
+void remove_user(const char* user_id) {
+  DeleteMST_USER(user_id);
+  DeleteMST_SKEY(user_id);
+  DeleteGROUP_USER2(user_id);
+  DeleteB_U_ACL2(user_id);
 }

@@ -54,6 +54,12 @@ std::string_view shown_date(const INDEX_DATA& m);
 // store step and the details page's edit button both ask this.
 bool may_edit_own(const B_TITLE2& conf, const INDEX_DATA& m);
 
+// Deletes a user everywhere a later user of the same ID could inherit
+// something: his line of the user master, his session keys, his group
+// memberships and his access entries in every folder. His messages and
+// picture stay.
+void remove_user(const char* user_id);
+
 // User records looked up during one page, by the ID as stored in messages
 // and read marks. The user master is read once, on the first look-up; each
 // ID is then matched as ReadMST_USER matches it, and a user who no longer

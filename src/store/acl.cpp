@@ -100,6 +100,14 @@ int DeleteB_U_ACL(int32_t folder, const char* user_id) {
   return removed > 0 ? 0 : -1;
 }
 
+int DeleteB_U_ACL2(const char* user_id) {
+  std::string_view id = acl_id(user_id);
+  std::string path = user_acl_path(), tmp = path + ".tmp";
+  auto drop = [id](const B_U_ACL& r) { return field(r.USER_ID) == id; };
+  int removed = remove_records<B_U_ACL>(path.c_str(), tmp.c_str(), drop);
+  return removed > 0 ? 0 : -1;
+}
+
 const std::vector<B_U_ACL>& AclTables::user_entries() {
   if (!uacl_) load_records(user_acl_path().c_str(), uacl_.emplace());
   return *uacl_;

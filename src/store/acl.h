@@ -91,3 +91,6 @@ int DeleteB_G_ACL(int32_t folder, int32_t group);
 int ReadB_U_ACL(int32_t folder, int index);
 int WriteB_U_ACL();
 int DeleteB_U_ACL(int32_t folder, const char* user_id);
+// Removes the entries of that user in every folder, so that a later user
+// given the same ID inherits no rights. 0 when at least one was removed.
+int DeleteB_U_ACL2(const char* user_id);

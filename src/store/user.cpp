@@ -308,3 +308,16 @@ void MakeOderPgroup() {
       [](std::string_view line, SortEntry& e) { return numeric_key(line, 5, 8, e); },
       [](const SortEntry& a, const SortEntry& b) { return a.key > b.key; });
 }
+
+bool safe_user_id(std::string_view id) {
+  if (id.empty() || id[0] == '.') return false;
+  for (size_t i = 0; i < id.size(); i++) {
+    unsigned char c = static_cast<unsigned char>(id[i]);
+    if (sjis_lead(c) && i + 1 < id.size()) {
+      i++;
+      continue;
+    }
+    if (c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == ',') return false;
+  }
+  return true;
+}

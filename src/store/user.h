@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 struct MST_USER {
@@ -67,5 +68,10 @@ int InsertMST_USER();
 void MakeOderID();
 void MakeOderLevel();
 void MakeOderPgroup();
+// Whether `id` may become a user ID: it is a path component of the user's
+// picture directory and the first field of a comma-separated line, so it
+// must not be empty, start with ".", or hold "/", "\", a comma or a control
+// byte.
+bool safe_user_id(std::string_view id);
 // Turns ASCII a-z into A-Z in place, passing over two-byte characters.
 void ToUppers(char* text);
