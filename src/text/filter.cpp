@@ -190,10 +190,16 @@ bool attr_allowed(sv tag, const Attr& a) {
   return false;
 }
 
-// Appends an allowed tag: its name and kept attributes byte for byte. Where
+// Whether one of the page-structure openings starts at t[i].
+bool structural_at(sv t, size_t i) {
+  return std::any_of(STRUCTURAL.begin(), STRUCTURAL.end(),
+                     [&](sv s) { return t.substr(i, s.size()) == s; });
+}
+
+// Builds an allowed tag: its name and kept attributes byte for byte. Where
 // an attribute was dropped, a blank keeps the next one (or a "/") from
 // running into what came before it.
-void put_tag(sv t, size_t i, const Tag& tag, std::string& out) {
+void build_tag(sv t, size_t i, const Tag& tag, std::string& out) {
   if (tag.closing) {
     // Attributes of an end tag do nothing; the tag is copied whole.
     out.append(t.substr(i, tag.end - i));
@@ -215,6 +221,19 @@ void put_tag(sv t, size_t i, const Tag& tag, std::string& out) {
   put_piece(tag.close_fill, tag.end);
 }
 
+// The page-structure openings are neutralised inside a tag too (in an
+// attribute value), as everywhere else.
+void put_tag(sv t, size_t i, const Tag& tag, std::string& out) {
+  std::string built;
+  build_tag(t, i, tag, built);
+  for (size_t k = 0; k < built.size(); k++) {
+    if (built[k] == '<' && structural_at(built, k))
+      out += "&lt;";
+    else
+      out += built[k];
+  }
+}
+
 }  // namespace
 
 std::string safe_html(std::string_view html) {
@@ -230,8 +249,7 @@ std::string safe_html(std::string_view html) {
     out.append(t.substr(i, lt - i));
     i = lt;
     if (i >= t.size()) break;
-    bool structural = std::any_of(STRUCTURAL.begin(), STRUCTURAL.end(),
-                                  [&](sv s) { return t.substr(i, s.size()) == s; });
+    bool structural = structural_at(t, i);
     char next = i + 1 < t.size() ? t[i + 1] : '\0';
     bool markup = is_alpha(next) || next == '/' || next == '!' || next == '?';
     if (!structural && !markup) {

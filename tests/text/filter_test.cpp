@@ -70,6 +70,7 @@ TEST(SafeHtml, SafeTextAndMarkupPrintAsHtmlConvertPrintsThem) {
       "<TH>capital cells other than the nine</TH><TBODY><Table><tR>",
       "<font face=\"MS Gothic\" size=+1 color=red>f</font><FONT\tCOLOR = red >g</FONT >",
       "Re:^1:<B>title</B>",
+      "<b title=\"a<TABLE>b\">x</b>",
   };
   for (const char* in : kept) EXPECT_EQ(safe_html(in), HtmlConvert(std::string_view(in))) << in;
   // A first byte standing last is dropped, as by every conversion.
