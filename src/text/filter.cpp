@@ -234,6 +234,16 @@ void put_tag(sv t, size_t i, const Tag& tag, std::string& out) {
   }
 }
 
+// Appends `text` with every "<" written as "&lt;".
+void put_as_text(sv text, std::string& out) {
+  for (char c : text) {
+    if (c == '<')
+      out += "&lt;";
+    else
+      out += c;
+  }
+}
+
 }  // namespace
 
 std::string safe_html(std::string_view html) {
@@ -259,14 +269,23 @@ std::string safe_html(std::string_view html) {
       continue;
     }
     Tag tag;
-    if (!structural && (is_alpha(next) || (next == '/' && i + 2 < t.size() && is_alpha(t[i + 2]))) &&
-        read_tag(t, i, tag) && listed(tag.name, TAGS)) {
-      put_tag(t, i, tag, out);
+    if (!structural && (is_alpha(next) || (next == '/' && i + 2 < t.size() && is_alpha(t[i + 2])))) {
+      // Each tag is read once. One that is not allowed becomes text with
+      // every "<" in it, so nothing inside it is read again; one that runs
+      // to the end of the text takes the rest of the text with it.
+      if (!read_tag(t, i, tag)) {
+        put_as_text(t.substr(i), out);
+        break;
+      }
+      if (listed(tag.name, TAGS))
+        put_tag(t, i, tag, out);
+      else
+        put_as_text(t.substr(i, tag.end - i), out);
       i = tag.end;
       continue;
     }
-    // Any other tag, a comment, a declaration or a processing instruction
-    // becomes text; what follows its "<" is read as text again.
+    // A structural opening, a comment, a declaration or a processing
+    // instruction becomes text; what follows its "<" is read as text again.
     out += "&lt;";
     i++;
   }

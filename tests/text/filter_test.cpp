@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <utility>
 
@@ -43,6 +44,10 @@ TEST(SafeHtml, NeutralisesScriptInEverySpelling) {
        "&lt;TABLE BORDER=1>&lt;TR>&lt;TD>x&lt;/TD>&lt;/TR>&lt;/TABLE>"},
       {"<META http-equiv=refresh><HTML>", "&lt;META http-equiv=refresh>&lt;HTML>"},
       {"<TR onclick=x>", "&lt;TR onclick=x>"},
+      // A tag that is not allowed is text as a whole, one left open takes
+      // the rest of the text with it.
+      {"<x <b>y</b>", "&lt;x &lt;b>y</b>"},
+      {"<b>a</b><i title=\"x <b>y</b>", "<b>a</b>&lt;i title=\"x &lt;b>y&lt;/b>"},
   };
   for (auto [in, want] : cases) {
     EXPECT_EQ(safe_html(in), want) << in;
@@ -75,6 +80,17 @@ TEST(SafeHtml, SafeTextAndMarkupPrintAsHtmlConvertPrintsThem) {
   for (const char* in : kept) EXPECT_EQ(safe_html(in), HtmlConvert(std::string_view(in))) << in;
   // A first byte standing last is dropped, as by every conversion.
   EXPECT_EQ(safe_html("ab\x82"), "ab");
+}
+
+// Every tag is read once: open or unknown tags by the thousand cost no
+// more than the text's length.
+TEST(SafeHtml, ManyOpenTagsTakeLinearTime) {
+  std::string open, unknown = "<x";
+  for (int i = 0; i < 40000; i++) open += "<b ", unknown += " <x";
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(safe_html(open).size(), open.size() + 3 * 40000);
+  EXPECT_EQ(safe_html(unknown + ">").size(), unknown.size() + 1 + 3 * 40001);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 // A quote in an address ends the link's HREF no more: the whole address
