@@ -2,6 +2,10 @@
 // and the forms and store steps that create, delete and move folders.
 #include "pages/folders.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -13,6 +17,7 @@
 #include "pages/common.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
+#include "store/fileio.h"
 #include "store/folder.h"
 #include "store/records.h"
 
@@ -36,17 +41,20 @@ void back_button() {
 
 void title(int slot) { pr("<FONT SIZE=\"5\"><B>%s</B></FONT><BR>\n", msg(slot)); }
 
-// The icons folders chose for themselves, from one read of "b_title2.mst"
-// (the first record of a folder counts, as for every lookup).
+// The icons folders chose for themselves (the first record of a folder
+// counts, as for every lookup). Only the head of each settings record is
+// read: the texts behind it make up most of the file.
 std::unordered_map<int32_t, std::string> folder_icons() {
   std::unordered_map<int32_t, std::string> icons;
-  std::string bytes;
-  load_bytes_b_open(data_file("b_title2.mst").c_str(), bytes);
-  constexpr size_t REC = sizeof(B_TITLE2);
-  for (size_t off = 0; off + REC <= bytes.size(); off += REC) {
-    const auto* r = reinterpret_cast<const B_TITLE2*>(bytes.data() + off);
-    auto [it, fresh] = icons.try_emplace(r->FOLDER_NO);
-    if (fresh) it->second = field(r->DIRPIC);
+  Fd fd(b_open(data_file("b_title2.mst").c_str()));
+  struct stat st;
+  if (!fd.ok() || fstat(fd.get(), &st) != 0) return icons;
+  constexpr size_t REC = sizeof(B_TITLE2), HEAD = offsetof(B_TITLE2, INFO);
+  B_TITLE2 r;
+  for (off_t off = 0; off + static_cast<off_t>(REC) <= st.st_size; off += REC) {
+    if (pread(fd.get(), &r, HEAD, off) != static_cast<ssize_t>(HEAD)) break;
+    auto [it, fresh] = icons.try_emplace(r.FOLDER_NO);
+    if (fresh) it->second = field(r.DIRPIC);
   }
   return icons;
 }

@@ -2,6 +2,8 @@
 // and the fixed settings records of "b_title2.mst".
 #include "store/folder.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -241,13 +243,58 @@ int DeleteB_TITLE2(int32_t folder) {
 }
 
 int DeleteB_TITLE2(const std::vector<int32_t>& folders) {
+  // Streams the records through one reused buffer into the temporary file:
+  // the file holds every folder's texts, and a whole copy in memory would
+  // cost more than the copy on disk.
   std::vector<int32_t> sorted(folders);
   std::sort(sorted.begin(), sorted.end());
+  constexpr size_t REC = sizeof(B_TITLE2), CHUNK = 16 * REC;
   std::string path = settings_path(), tmp = path + ".tmp";
-  auto drop = [&sorted](const B_TITLE2& r) {
-    return std::binary_search(sorted.begin(), sorted.end(), r.FOLDER_NO);
-  };
-  int removed = remove_records<B_TITLE2>(path.c_str(), tmp.c_str(), drop);
+  DirLock lock(path.c_str());
+  Fd in(b_open(path.c_str()));
+  if (!in.ok()) return -1;
+  unlink(tmp.c_str());
+  Fd out(open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (!out.ok()) return -1;
+  std::unique_ptr<char[]> buf(new char[CHUNK]);
+  off_t off = 0;
+  int removed = 0;
+  bool ok = true, tail = false;
+  for (;;) {
+    ssize_t n = pread(in.get(), buf.get(), CHUNK, off);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    size_t whole = static_cast<size_t>(n) / REC * REC, kept = 0;
+    for (size_t i = 0; i < whole; i += REC) {
+      int32_t no;
+      std::memcpy(&no, buf.get() + i, sizeof no);
+      if (std::binary_search(sorted.begin(), sorted.end(), no)) {
+        removed++;
+        continue;
+      }
+      if (kept != i) std::memmove(buf.get() + kept, buf.get() + i, REC);
+      kept += REC;
+    }
+    if (!write_all(out.get(), buf.get(), kept)) {
+      ok = false;
+      break;
+    }
+    off += static_cast<off_t>(whole);
+    if (whole < static_cast<size_t>(n)) {
+      tail = true;  // a partial record at the end goes with the rewrite
+      break;
+    }
+  }
+  struct stat st;
+  if (ok && fstat(in.get(), &st) == 0) fchmod(out.get(), st.st_mode & 07777);
+  out.reset();
+  if (!ok || (removed == 0 && !tail) || rename(tmp.c_str(), path.c_str()) != 0) {
+    unlink(tmp.c_str());
+    return -1;
+  }
   return removed > 0 ? 0 : -1;
 }
 
@@ -380,11 +427,22 @@ int CreateFOLDER(int32_t position, int cls, int kind, std::string_view name, int
   // no folder with another folder's rights.
   std::vector<int32_t> no{line.rec.FOLDER_NO};
   DeleteFOLDER_ACL(no);
+  // The settings file is only rewritten when a leftover record is there;
+  // looking for one reads the records' numbers alone, not their texts.
+  bool leftover = false;
+  {
+    Fd fd(b_open(settings_path().c_str()));
+    int32_t no;
+    for (off_t off = 0; fd.ok() && !leftover; off += sizeof(B_TITLE2)) {
+      if (pread(fd.get(), &no, sizeof no, off) != static_cast<ssize_t>(sizeof no)) break;
+      leftover = no == line.rec.FOLDER_NO;
+    }
+  }
   std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
   sB_TITLE2.FOLDER_NO = line.rec.FOLDER_NO;
   sB_TITLE2.READ_CHK = 1;
   sB_TITLE2.REWRITE_FLG = 1;
-  if (ReWriteB_TITLE2(line.rec.FOLDER_NO) != 0) return -1;
+  if ((leftover ? ReWriteB_TITLE2(line.rec.FOLDER_NO) : InsertB_TITLE2()) != 0) return -1;
   if (save_tree(tree) != 0) return -1;
   made = line.rec.FOLDER_NO;
   return 0;
