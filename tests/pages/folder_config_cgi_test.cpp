@@ -34,10 +34,6 @@ struct ConfigSite : BoardSite {
   }
 };
 
-bool error(const std::string& out, int title, int message) {
-  return has(out, "<FONT SIZE=\"5\"><B>S" + std::to_string(title) + "</B></FONT>") &&
-         has(out, "<FONT COLOR=\"RED\"><B>S" + std::to_string(message) + "</B></FONT>");
-}
 
 TEST(FolderConfigCgi, FolderAdministratorOnlyForOwnFolder) {
   ConfigSite s;
@@ -50,9 +46,9 @@ TEST(FolderConfigCgi, FolderAdministratorOnlyForOwnFolder) {
     EXPECT_TRUE(refused(s.page(s.key("Admin"), {{"JOB", job}, {"FOLDER_NO", "9"}}))) << job;
   }
   std::string before = read_file_bytes(s.data + "b_title2.mst");
-  EXPECT_TRUE(error(s.save(reader, "2", {}), 109, 3));
-  EXPECT_TRUE(error(s.save(s.key("Admin"), "9", {}), 109, 3));  // no record for a missing folder
-  EXPECT_TRUE(error(s.store(reader, {{"JOB", "BORDACCESSWR"}, {"FOLDER_NO", "9"}, {"SUB1", "x"},
+  EXPECT_TRUE(error_page(s.save(reader, "2", {}), 109, 3));
+  EXPECT_TRUE(error_page(s.save(s.key("Admin"), "9", {}), 109, 3));  // no record for a missing folder
+  EXPECT_TRUE(error_page(s.store(reader, {{"JOB", "BORDACCESSWR"}, {"FOLDER_NO", "9"}, {"SUB1", "x"},
                                      {"READ_LEVEL", "5"}}),
                     109, 3));
   EXPECT_EQ(read_file_bytes(s.data + "b_title2.mst"), before);
@@ -70,8 +66,8 @@ TEST(FolderConfigCgi, SettingsStoredAndShownEscaped) {
   std::string k = s.key("Admin");
   std::string before = read_file_bytes(s.data + "b_title.mst") + read_file_bytes(s.data + "b_title2.mst");
   Upload pic{"FILE1", "t.png", "PNG"};
-  EXPECT_TRUE(error(s.store(k, {{"JOB", "BORDCONFIGWR"}, {"FOLDER_NO", "1"}, {"NAME", "  "}}, {pic}), 190, 206));
-  EXPECT_TRUE(error(s.save(k, "1", {{"NAME", "a,b"}}), 190, 362));
+  EXPECT_TRUE(error_page(s.store(k, {{"JOB", "BORDCONFIGWR"}, {"FOLDER_NO", "1"}, {"NAME", "  "}}, {pic}), 190, 206));
+  EXPECT_TRUE(error_page(s.save(k, "1", {{"NAME", "a,b"}}), 190, 362));
   EXPECT_EQ(read_file_bytes(s.data + "b_title.mst") + read_file_bytes(s.data + "b_title2.mst"), before);
   EXPECT_FALSE(file_exists(s.pic + "1/t.png"));
 
@@ -125,8 +121,8 @@ TEST(FolderConfigCgi, AccessEntries) {
   send({{"GROUP_ADD", "x"}, {"GROUPLIST", "4"}, {"GROUPLIST", "7"}, {"GROUPMODE", "1"}});
   send({{"GROUP_ADD", "x"}, {"GROUPLIST", "4"}, {"GROUPLIST", "5"}, {"GROUPMODE", "2"}});  // 5: no such group
   EXPECT_EQ(groups(), "2:4=2 2:7=1 ");
-  EXPECT_TRUE(error(send({{"GROUP_ADD", "x"}, {"GROUPLIST", "7"}, {"GROUPMODE", "3"}}), 109, 3));
-  EXPECT_TRUE(error(send({{"USER_ADD", "x"}, {"USERLIST", "taro"}, {"USERMODE", "4"}}), 109, 3));
+  EXPECT_TRUE(error_page(send({{"GROUP_ADD", "x"}, {"GROUPLIST", "7"}, {"GROUPMODE", "3"}}), 109, 3));
+  EXPECT_TRUE(error_page(send({{"USER_ADD", "x"}, {"USERLIST", "taro"}, {"USERMODE", "4"}}), 109, 3));
   send({{"USER_ADD", "x"}, {"USERLIST", "taro"}, {"USERLIST", "Nobody"}, {"USERMODE", "3"}});
   EXPECT_EQ(users(), "1:Reader=3 2:Taro=3 ");
   EXPECT_EQ(groups(), "2:4=2 2:7=1 ");
