@@ -329,8 +329,7 @@ void j_CHAT_DOWN() {
   std::string_view text_color = field(room.conf.FONTCOLOR);
   if (text_color.empty()) text_color = "000000";
   std::vector<CHAT_DATA> lines;
-  load_chat_lines(room.folder, lines);
-  for (size_t i = 0; i < lines.size() && i < static_cast<size_t>(c.lines); i++)
-    print_line(lines[i], text_color);
+  load_chat_lines(room.folder, lines, static_cast<size_t>(c.lines));
+  for (const CHAT_DATA& d : lines) print_line(d, text_color);
   pr("</BODY>\n</HTML>\n");
 }

@@ -3,12 +3,19 @@
 // their write, so that simultaneous lines and first entries are all kept.
 #include "store/chat.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "cgi/sjis.h"
 #include "settings/sysinfo.h"
+#include "store/fileio.h"
 #include "store/folder.h"
 #include "store/records.h"
 
@@ -43,6 +50,28 @@ void clean(CHAT_IDX& r) {
 std::string id_key(const char* user_id) {
   std::string_view id(user_id ? user_id : "");
   return std::string(id.substr(0, sjis_fit(id, sizeof(CHAT_IDX::USER_ID) - 1)));
+}
+
+// Reads the first `max` whole lines of "chat.dat" (opened with b_open)
+// straight into `out` after `front` slots left for the caller. The display
+// frame is the most frequent request there is, so nothing is read or copied
+// twice.
+bool read_lines(const std::string& path, std::vector<CHAT_DATA>& out, size_t front, size_t max) {
+  out.assign(front, CHAT_DATA{});
+  Fd fd(b_open(path.c_str()));
+  struct stat st;
+  if (!fd.ok() || fstat(fd.get(), &st) != 0) return false;
+  out.resize(front + std::min(static_cast<size_t>(st.st_size) / sizeof(CHAT_DATA), max));
+  size_t got = 0, want = (out.size() - front) * sizeof(CHAT_DATA);
+  char* dst = reinterpret_cast<char*>(out.data() + front);
+  while (got < want) {
+    ssize_t n = pread(fd.get(), dst + got, want - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  out.resize(front + got / sizeof(CHAT_DATA));
+  return true;
 }
 
 }  // namespace
@@ -92,17 +121,18 @@ int MarkCHAT_IDX(int32_t folder, const char* user_id, const char* date, bool pre
   return -1;
 }
 
-bool load_chat_lines(int32_t folder, std::vector<CHAT_DATA>& out) {
+bool load_chat_lines(int32_t folder, std::vector<CHAT_DATA>& out, size_t max) {
   make_dir(room_dir(folder).c_str());
-  return load_records(dat_path(folder).c_str(), out);
+  return read_lines(dat_path(folder), out, 0, max);
 }
 
 int ReadCHAT_DATA(int32_t folder, int n) {
   std::memset(&sCHAT_DATA, 0, sizeof sCHAT_DATA);
   std::vector<CHAT_DATA> lines;
-  if (!load_chat_lines(folder, lines) || n < 0 || static_cast<size_t>(n) >= lines.size())
+  if (n < 0 || !load_chat_lines(folder, lines, static_cast<size_t>(n) + 1) ||
+      static_cast<size_t>(n) >= lines.size())
     return -1;
-  sCHAT_DATA = lines[static_cast<size_t>(n)];
+  sCHAT_DATA = lines.back();
   return 0;
 }
 
@@ -112,14 +142,10 @@ int WriteCHAT_DATA(int32_t folder) {
   make_dir(room_dir(folder).c_str());
   std::string path = dat_path(folder), tmp = path + ".tmp";
   DirLock lock(path.c_str());
-  std::vector<CHAT_DATA> old;
-  if (!load_records(path.c_str(), old)) return -1;
   // The new line first, then the newest of the others; a partial record at
   // the end goes with the rewrite.
   std::vector<CHAT_DATA> lines;
-  lines.reserve(CHAT_LINES_KEPT);
-  lines.push_back(rec);
-  for (size_t i = 0; i < old.size() && lines.size() < CHAT_LINES_KEPT; i++)
-    lines.push_back(old[i]);
+  if (!read_lines(path, lines, 1, CHAT_LINES_KEPT - 1)) return -1;
+  lines[0] = rec;
   return save_records(path.c_str(), tmp.c_str(), lines);
 }

@@ -67,10 +67,11 @@ int MarkCHAT_IDX(int32_t folder, const char* user_id, const char* date, bool pre
 
 // Line n (0 the newest) into sCHAT_DATA: 0, or -1 with sCHAT_DATA all zero.
 int ReadCHAT_DATA(int32_t folder, int n);
-// Every whole line, newest first, with one read of "chat.dat". False when
-// the file cannot be opened. Like ReadCHAT_DATA, creates the room's
-// directory and an empty file when missing.
-bool load_chat_lines(int32_t folder, std::vector<CHAT_DATA>& out);
+// The newest `max` whole lines (all when there are fewer), newest first,
+// with one read of "chat.dat". False when the file cannot be opened. Like
+// ReadCHAT_DATA, creates the room's directory and an empty file when
+// missing.
+bool load_chat_lines(int32_t folder, std::vector<CHAT_DATA>& out, size_t max = CHAT_LINES_KEPT);
 // Adds sCHAT_DATA as the newest line, keeping CHAT_LINES_KEPT lines. The
 // new list is built under the room's lock and replaces "chat.dat" at once.
 // 0, or -1 when a file cannot be opened or written.
