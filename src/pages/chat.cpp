@@ -77,10 +77,12 @@ Room open_room() {
   return r;
 }
 
+// Line counts and reload intervals below 1 (missing, 0 or negative) mean 30.
 int32_t count_or_default(int32_t v) { return v < 1 ? kDefaultCount : v; }
 
-// A colour is a name or hexadecimal digits: 1-20 letters and digits.
-std::string valid_color(std::string_view c) {
+// A colour is a name or hexadecimal digits: 1-20 letters and digits; anything
+// else gets the default.
+std::string color_or_default(std::string_view c) {
   bool ok = !c.empty() && c.size() <= 20;
   for (char ch : c) ok = ok && std::isalnum(static_cast<unsigned char>(ch));
   return ok ? std::string(c) : kDefaultColor;
@@ -90,7 +92,7 @@ Choice form_choice() {
   Choice c;
   std::string name = member() ? std::string(field(G_MST_USER.USER_NAME)) : form_str("USER_NAME");
   c.name = name.substr(0, sjis_fit(name, sizeof(CHAT_DATA::USER_NAME) - 1));
-  c.color = valid_color(form_str("COLOR"));
+  c.color = color_or_default(form_str("COLOR"));
   c.lines = count_or_default(form_int("LOG_LINE"));
   c.reload = count_or_default(form_int("RELOAD_TIME"));
   return c;
@@ -185,7 +187,7 @@ void entry_form(const Room& room, Choice c) {
   if (member()) {
     // The choices the member last entered with, or the defaults.
     ReadCHAT_IDX(room.folder, G_MST_USER.USER_ID);
-    c.color = valid_color(field(sCHAT_IDX.COLOR));
+    c.color = color_or_default(field(sCHAT_IDX.COLOR));
     c.lines = count_or_default(sCHAT_IDX.LOG_LINE);
     c.reload = count_or_default(sCHAT_IDX.RELOAD_TIME);
     pr("%s%s", msg(344), esc(c.name).c_str());
@@ -308,8 +310,9 @@ void j_CHAT_DOWN() {
     return;
   }
   const Choice c = form_choice();
-  // Each reload of a member's display records that he is still in the room.
-  if (member() && room.access >= ACL_WRITE) {
+  // Each reload of a member's display records that he is still in the room
+  // (a posted line is followed at once by such a reload).
+  if (member() && talk.empty() && room.access >= ACL_WRITE) {
     char now[sizeof(CHAT_IDX::LAST_DATE)];
     set_date(now);
     MarkCHAT_IDX(room.folder, G_MST_USER.USER_ID, now, true);
