@@ -7,3 +7,4 @@
 #include "pages/write.h"
 #include "pages/details.h"
 #include "pages/folders.h"
+#include "pages/chat.h"
