@@ -6,3 +6,6 @@
 #include "pages/room.h"
 #include "pages/write.h"
 #include "pages/details.h"
+#include "pages/admin.h"
+#include "pages/users.h"
+#include "pages/groups.h"

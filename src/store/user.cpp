@@ -321,3 +321,37 @@ bool safe_user_id(std::string_view id) {
   }
   return true;
 }
+
+int InsertMST_USER_IF_FREE() {
+  std::string path = data_file("user.mst");
+  DirLock lock(path.c_str());
+  std::string text;
+  if (!load_text_store(path.c_str(), text, true)) return -1;
+  char id[sizeof sMST_USER.USER_ID];
+  std::memcpy(id, sMST_USER.USER_ID, sizeof id);
+  id[sizeof id - 1] = '\0';
+  if (find_user(parse_users(text), id)) return 1;
+  return append_line(path.c_str(), text, format_user(sMST_USER, true));
+}
+
+int ClearMST_USER_PGROUP(int32_t group) {
+  std::string path = data_file("user.mst");
+  DirLock lock(path.c_str());
+  std::string text;
+  if (!load_text_store(path.c_str(), text, true)) return -1;
+  std::string out;
+  out.reserve(text.size());
+  int changed = 0;
+  MST_USER u;
+  for (std::string_view piece : line_pieces(text)) {
+    if (parse_user(piece, u) && u.P_GROUP == group) {
+      u.P_GROUP = 0;
+      put_line(out, format_user(u, true));
+      changed++;
+    } else {
+      out += piece;
+    }
+  }
+  if (changed == 0) return 0;
+  return replace_file(path.c_str(), (path + ".tmp").c_str(), out) == 0 ? changed : -1;
+}
