@@ -121,12 +121,18 @@ void later_rows(const MST_USER& u) {
   picture_row(field(u.PICFILE));
 }
 
-std::map<int32_t, std::string> group_names() {
+// The groups with a name, in file order, and their names by number.
+struct Groups {
+  std::vector<GroupLine> lines;
   std::map<int32_t, std::string> names;
-  for (const GroupLine& g : read_group_lines())
-    if (g.named) names.emplace(g.number, g.name);
-  return names;
-}
+  Groups() {
+    for (GroupLine& g : read_group_lines())
+      if (g.named) names.emplace(g.number, g.name), lines.push_back(std::move(g));
+  }
+  void options() const {
+    for (const GroupLine& g : lines) option(g.number, g.name);
+  }
+};
 
 // The n-th comma-ended field of a user line of any of the four files.
 bool user_fields(std::string_view line, std::string_view (&f)[8]) {
@@ -225,7 +231,7 @@ void j_USERLIST_sub1(int order) {
   if (order >= 4) MakeOderPgroup(), file = "user4.mst";
   std::string text;
   if (!read_file(data_file(file).c_str(), text)) return;
-  std::map<int32_t, std::string> groups = group_names();  // read once for all rows
+  const std::map<int32_t, std::string> groups = Groups().names;  // read once for all rows
   std::string link = std::string(JOB_EXE) + "?SKEY=" + url_esc(g_SKEY) + "&JOB=USERMENT&USER_ID=";
   for (std::string_view line : line_pieces(text)) {
     std::string_view f[8];
@@ -240,9 +246,7 @@ void j_USERLIST_sub1(int order) {
   }
 }
 
-void j_USERMENT_sub1() {
-  for (const auto& [number, name] : group_names()) option(number, name);
-}
+void j_USERMENT_sub1() { Groups().options(); }
 
 void j_USERMENT() {
   std::string typed = form_field("USER_ID", sizeof(MST_USER::USER_ID), false);
@@ -264,7 +268,8 @@ void j_USERMENT() {
       set_field(u.USER_ID, typed);
   }
   std::string_view id = field(u.USER_ID);
-  std::map<int32_t, std::string> groups = group_names();
+  const Groups all;
+  const std::map<int32_t, std::string>& groups = all.names;
 
   user_form(editing ? "USERWR" : "NEWUSERWR");
   label_cell(136);
@@ -288,7 +293,7 @@ void j_USERMENT() {
   } else {
     option(0, msg(170));
   }
-  for (const auto& [number, name] : groups) option(number, name);
+  all.options();
   option(0, msg(170));
   pr("</SELECT></TD></TR>\n");
 
@@ -318,7 +323,7 @@ void j_USERMENT() {
   pr("</SELECT><BR><INPUT TYPE=\"submit\" NAME=\"GROUP_OUT\" VALUE=\"%s\"></TD>\n"
      "<TD BGCOLOR=\"#FFFFFF\"><SELECT NAME=\"GROUPLIST\" SIZE=5 MULTIPLE>\n",
      msg(172));
-  for (const auto& [number, name] : groups) option(number, name);
+  all.options();
   pr("</SELECT><BR><INPUT TYPE=\"submit\" NAME=\"GROUP_IN\" VALUE=\"%s\"></TD></TR>\n</TABLE>\n"
      "</FORM>\n</BODY>\n</HTML>\n",
      msg(171));
