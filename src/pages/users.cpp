@@ -225,10 +225,10 @@ void j_USERLIST() {
 }
 
 void j_USERLIST_sub1(int order) {
-  const char* file = "user.mst";
-  if (order >= 2) MakeOderID(), file = "user2.mst";
-  if (order >= 3) MakeOderLevel(), file = "user3.mst";
-  if (order >= 4) MakeOderPgroup(), file = "user4.mst";
+  static const char* const kFiles[] = {"user.mst", "user2.mst", "user3.mst", "user4.mst"};
+  if (order < 1 || order > 4) return;
+  MakeOderUpTo(order - 1);
+  const char* file = kFiles[order - 1];
   std::string text;
   if (!read_file(data_file(file).c_str(), text)) return;
   const std::map<int32_t, std::string> groups = Groups().names;  // read once for all rows

@@ -68,6 +68,9 @@ int InsertMST_USER();
 void MakeOderID();
 void MakeOderLevel();
 void MakeOderPgroup();
+// MakeOderID, then MakeOderLevel, then MakeOderPgroup, the first `copies`
+// of them (1 to 3), reading and parsing the master once for all.
+void MakeOderUpTo(int copies);
 // Whether `id` may become a user ID: it is a path component of the user's
 // picture directory and the first field of a comma-separated line, so it
 // must not be empty, start with ".", or hold "/", "\", a comma or a control
