@@ -9,3 +9,4 @@
 #include "pages/admin.h"
 #include "pages/users.h"
 #include "pages/groups.h"
+#include "pages/chat.h"
