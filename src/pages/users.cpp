@@ -110,12 +110,12 @@ void picture_row(std::string_view current) {
      esc(current).c_str(), msg(7));
 }
 
-// The rows both the edit page and the personal settings page show after
-// the name: display order, posting window, language, picture.
-void preference_rows(const MST_USER& u) {
+// Rows the edit page and the personal settings page share: the display
+// order, and the posting window, language and picture.
+void display_order_row(const MST_USER& u) {
   choice_row(174, "USER_DISP_DEF", u.USER_DISP_DEF, {{1, 175}, {2, 176}, {3, 177}}, true);
 }
-void later_rows(const MST_USER& u) {
+void window_language_picture_rows(const MST_USER& u) {
   choice_row(291, "WRITE_MODE", u.WRITE_MODE, {{1, 292}, {2, 293}}, false);
   language_row(field(u.LANGUAGE));
   picture_row(field(u.PICFILE));
@@ -297,9 +297,9 @@ void j_USERMENT() {
   option(0, msg(170));
   pr("</SELECT></TD></TR>\n");
 
-  preference_rows(u);
+  display_order_row(u);
   choice_row(139, "MODE", u.MODE, {{1, 167}, {2, 168}}, false);
-  later_rows(u);
+  window_language_picture_rows(u);
   pr("</TABLE>\n");
 
   pr("<INPUT TYPE=\"submit\" NAME=\"SUB1\" VALUE=\"%s\" onClick=\"return title_chk()\">\n", msg(171));
@@ -342,8 +342,8 @@ void j_MYDATA() {
   input_row(131, "password", "USER_PASS", field(u.USER_PASS), 20, 20);
   input_row(137, "text", "USER_NAME", field(u.USER_NAME), 40, 80);
   input_row(169, "text", "E_MAIL_ADDR", field(u.E_MAIL_ADDR), 40, 250);
-  preference_rows(u);
-  later_rows(u);
+  display_order_row(u);
+  window_language_picture_rows(u);
   choice_row(370, "NO_READ_MODE", u.NO_READ_MODE, {{0, 371}, {1, 372}}, false);
   pr("</TABLE>\n<INPUT TYPE=\"submit\" NAME=\"SUB1\" VALUE=\"%s\" onClick=\"return title_chk()\">\n"
      "</FORM>\n</BODY>\n</HTML>\n",

@@ -53,6 +53,10 @@ TEST(UsersCgi, NewUserIsStoredOnceAndEditedUnderTheStoredId) {
   EXPECT_EQ(s.users().size(), size);
   s.save(s.admin, "USERWR", with(with(kNew, "USER_ID", "Quiet"), "USER_NAME", "Quiet"));
   EXPECT_EQ(s.line_of("Quiet"), "Quiet,Quiet,5,n@x.test,pw1,2,2,1,2,test.lng,,1,");
+  // A text is checked as its field will hold it: what lies beyond the width
+  // neither counts nor is stored.
+  s.save(s.admin, "NEWUSERWR", with(with(kNew, "USER_ID", "Long"), "USER_NAME", std::string(81, 'n') + ",x"));
+  EXPECT_EQ(s.line_of("Long").substr(0, 89), "Long," + std::string(81, 'n') + ",5,");
 }
 
 TEST(UsersCgi, RefusalsStoreNothing) {
