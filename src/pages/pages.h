@@ -9,4 +9,5 @@
 #include "pages/admin.h"
 #include "pages/users.h"
 #include "pages/groups.h"
+#include "pages/folders.h"
 #include "pages/chat.h"
