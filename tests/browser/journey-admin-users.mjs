@@ -12,7 +12,7 @@ const [base, password, outDir] = process.argv.slice(2);
 mkdirSync(outDir, { recursive: true });
 
 const uid = `journey${Date.now() % 100000}`;
-const groupName = 'Journey group';
+const groupName = `Users journey group ${uid}`;
 
 const browser = await chromium.launch({
   executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
