@@ -280,7 +280,7 @@ void j_DETAILS() {
   const B_TITLE2 conf = read_folder(folder);
   folder_body(folder, conf.BACKPIC);
   pr("<TABLE><TR><TD BGCOLOR=\"#FFFFFF\"><FONT SIZE=\"5\"><B>[%d]%s</B></FONT></TD></TR></TABLE>\n",
-     static_cast<int>(folder), sB_TITLE.NAME);
+     static_cast<int>(folder), safe_html(field(sB_TITLE.NAME)).c_str());
   pr("<HR>\n");
 
   std::vector<INDEX_DATA> idx;

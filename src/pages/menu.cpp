@@ -26,6 +26,7 @@
 #include "pages/common.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
+#include "text/filter.h"
 #include "store/acl.h"
 #include "store/folder.h"
 #include "store/message.h"
@@ -141,7 +142,7 @@ void folder_entry(Menu& m, int32_t position, const std::vector<long>& open, bool
     pr("<IMG SRC=\"%s%s\" ALT=\"%s\" BORDER=0>", SYSINFO.CG_FILE_WEB_PATH, esc(icon).c_str(),
        esc(name).c_str());
   if (count > 0) pr("(%d)", count);
-  pr("%.*s%s<BR>", static_cast<int>(name.size()), name.data(), link.empty() ? "" : "</A>");
+  pr("%s%s<BR>", safe_html(name).c_str(), link.empty() ? "" : "</A>");
 }
 
 void print_link_html() {

@@ -34,6 +34,7 @@
 #include "store/records.h"
 #include "store/syslog.h"
 #include "text/convert.h"
+#include "text/filter.h"
 #include "text/datetime.h"
 
 namespace {
@@ -104,7 +105,7 @@ void j_BORDWRITE() {
 
   const B_TITLE2 conf = read_folder(folder);
   folder_body(folder, conf.BACKPIC);
-  pr("<FONT SIZE=\"5\"><B>%s %s</B></FONT>\n<HR>\n", sB_TITLE.NAME,
+  pr("<FONT SIZE=\"5\"><B>%s %s</B></FONT>\n<HR>\n", safe_html(field(sB_TITLE.NAME)).c_str(),
      msg(edit ? 330 : reply ? 271 : 270));
 
   pr("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST "
