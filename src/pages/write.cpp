@@ -251,7 +251,9 @@ int j_BORDWRITEWR() {
 
   rec.FOLDER_NO = folder;
   rec.MSG_NO = sel;
-  rec.HTML_MODE = form_int("HTML_MODE");
+  // Only the three known modes are stored; anything else shows as plain text.
+  const int32_t mode = form_int("HTML_MODE");
+  rec.HTML_MODE = mode >= 0 && mode <= 2 ? mode : 0;
   rec.WRITE_PRIORITY = form_int("WRITE_PRIORITY");
   char now[20];
   set_date(now);
