@@ -16,6 +16,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string_view>
 
 #include "app/globals.h"
@@ -95,45 +96,43 @@ bool open_records(const char* path, Fd& fd, std::vector<R>& out) {
   return true;
 }
 
-// Inserts `rec` (MSG_NO: the message answered) into the index in thread
-// order as message `n`: directly after the last message of the parent's
-// subtree, or at the end heading a thread of its own when the parent is not
-// in the index.
-std::vector<INDEX_DATA> thread_in(const std::vector<INDEX_DATA>& recs, INDEX_DATA& rec,
-                                  int32_t n) {
-  std::vector<INDEX_DATA> out;
-  out.reserve(recs.size() + 1);
-  int32_t parent = rec.MSG_NO;
+// Threads `rec` (MSG_NO: the message answered) as message `n` and returns
+// its position in the index: directly after the last message of the
+// parent's subtree, or at the end heading a thread of its own when the
+// parent is not in the index.
+size_t thread_in(const std::vector<INDEX_DATA>& recs, INDEX_DATA& rec, int32_t n) {
+  const int32_t parent = rec.MSG_NO;
+  rec.MSG_NO = n;
   rec.THREAD_NO = parent;
-  bool seen = false, written = false;
+  rec.RES_DEPTH = 0;
+  bool seen = false;
   int32_t depth = 0;
-  for (const INDEX_DATA& r : recs) {
-    if (seen && !written && r.RES_DEPTH <= depth) {
-      rec.MSG_NO = n;
+  for (size_t i = 0; i < recs.size(); i++) {
+    const INDEX_DATA& r = recs[i];
+    if (seen && r.RES_DEPTH <= depth) {
       rec.RES_DEPTH = depth + 1;
-      out.push_back(rec);
-      written = true;
+      return i;
     }
-    // Until it is written, the new record still carries the parent's number;
-    // a later record of the same number takes over as parent.
-    if (!written && r.MSG_NO == parent) {
+    // A later record of the parent's number inside its subtree takes over
+    // as parent.
+    if (r.MSG_NO == parent) {
       seen = true;
       rec.THREAD_NO = r.THREAD_NO;
       depth = r.RES_DEPTH;
     }
-    out.push_back(r);
   }
-  if (!written) {
-    rec.MSG_NO = n;
-    if (seen) {
-      rec.RES_DEPTH = depth + 1;
-    } else {
-      rec.RES_DEPTH = 0;
-      rec.THREAD_NO = parent;
-    }
-    out.push_back(rec);
-  }
-  return out;
+  if (seen) rec.RES_DEPTH = depth + 1;
+  return recs.size();
+}
+
+// Clears message number `n` of whatever a removed message or an interrupted
+// post left under it: its body, attachment records and attached files; its
+// read marks become the author's alone.
+void clear_number(int32_t folder, int32_t n) {
+  unlink(msg_body_path(folder, n).c_str());
+  DeleteADD_FILE(folder, n);
+  DelDIR(msg_attach_dir_path(folder, n).c_str());
+  ResetREAD_POINT(folder, n);
 }
 
 }  // namespace
@@ -250,17 +249,19 @@ int ReadINDEX_DATA_G(int32_t folder, int n, int32_t thread) {
   return -1;
 }
 
-int WriteINDEX_DATA() {
+int WriteINDEX_DATA() { return WriteINDEX_DATA(nullptr); }
+
+int WriteINDEX_DATA(const std::function<int(int32_t)>& fill) {
   INDEX_DATA rec = sINDEX_DATA;
   clean(rec);
   int32_t folder = rec.FOLDER_NO;
-  int32_t parent = rec.MSG_NO;
-  if (parent < 0) return -1;
+  if (rec.MSG_NO < 0) return -1;
 
   make_dir(msg_dir_path(folder).c_str());
   std::string path = msg_index_path(folder);
-  // Numbering and insert form one step: nobody else may read the index
-  // between them, or two messages would share a number.
+  // Numbering, the message's files and its record form one step: nobody
+  // else may read the index between them, or two messages would share a
+  // number.
   DirLock lock(path.c_str());
   Fd fd;
   std::vector<INDEX_DATA> recs;
@@ -273,24 +274,29 @@ int WriteINDEX_DATA() {
   }
   rec.DEL_FLG = 0;
   rec.RES_DEPTH = 0;
-
-  if (parent == 0) {
-    rec.MSG_NO = n;
-    rec.THREAD_NO = n;
-    // Appended after the last whole record, over any partial tail.
-    long off = static_cast<long>(recs.size() * sizeof rec);
-    if (!pwrite_all(fd.get(), &rec, sizeof rec, off)) return -1;
+  size_t at = recs.size();
+  if (rec.MSG_NO == 0) {
+    rec.MSG_NO = rec.THREAD_NO = n;
   } else {
-    std::vector<INDEX_DATA> out = thread_in(recs, rec, n);
+    at = thread_in(recs, rec, n);
+  }
+
+  // The record comes last: a reader that finds it finds the message's own
+  // files, and a process that dies before it leaves only files under a
+  // number that the next message clears again.
+  clear_number(folder, n);
+  sINDEX_DATA = rec;
+  if (fill && fill(n) != 0) return -1;
+
+  if (at == recs.size()) {
+    // Appended after the last whole record, over any partial tail.
+    if (!pwrite_all(fd.get(), &rec, sizeof rec, static_cast<long>(at * sizeof rec))) return -1;
+  } else {
+    recs.insert(recs.begin() + static_cast<std::ptrdiff_t>(at), rec);
     fd.reset();
-    if (save_records(path.c_str(), msg_index_tmp_path(folder).c_str(), out) != 0) return -1;
+    if (save_records(path.c_str(), msg_index_tmp_path(folder).c_str(), recs) != 0) return -1;
   }
   sINDEX_DATA = rec;
-
-  // The number may have been used by a removed message: its body must not
-  // show through, and its readers start afresh with the author alone.
-  unlink(msg_body_path(folder, n).c_str());
-  ResetREAD_POINT(folder, n);
   return 0;
 }
 
