@@ -126,13 +126,19 @@ size_t thread_in(const std::vector<INDEX_DATA>& recs, INDEX_DATA& rec, int32_t n
 }
 
 // Clears message number `n` of whatever a removed message or an interrupted
-// post left under it: its body, attachment records and attached files; its
-// read marks become the author's alone.
+// post left under it: attachment records and files, read marks (which
+// become the author's alone) and, last, the body. Attachments are only ever
+// stored after the body, so without a body there is nothing to look for in
+// the attachment list.
 void clear_number(int32_t folder, int32_t n) {
-  unlink(msg_body_path(folder, n).c_str());
-  DeleteADD_FILE(folder, n);
-  DelDIR(msg_attach_dir_path(folder, n).c_str());
+  const std::string body = msg_body_path(folder, n);
+  struct stat st;
+  if (lstat(body.c_str(), &st) == 0 || errno != ENOENT) {
+    DeleteADD_FILE(folder, n);
+    DelDIR(msg_attach_dir_path(folder, n).c_str());
+  }
   ResetREAD_POINT(folder, n);
+  unlink(body.c_str());
 }
 
 }  // namespace
@@ -263,9 +269,8 @@ int WriteINDEX_DATA(const std::function<int(int32_t)>& fill) {
   // else may read the index between them, or two messages would share a
   // number.
   DirLock lock(path.c_str());
-  Fd fd;
   std::vector<INDEX_DATA> recs;
-  if (!open_records(path.c_str(), fd, recs)) return -1;
+  if (!load_index(folder, recs)) return -1;
 
   int32_t n = 1;
   for (const INDEX_DATA& r : recs) {
@@ -289,12 +294,18 @@ int WriteINDEX_DATA(const std::function<int(int32_t)>& fill) {
   if (fill && fill(n) != 0) return -1;
 
   if (at == recs.size()) {
-    // Appended after the last whole record, over any partial tail.
-    if (!pwrite_all(fd.get(), &rec, sizeof rec, static_cast<long>(at * sizeof rec))) return -1;
+    // A new thread, or a reply whose place is the end: appended after the
+    // last whole record, over any partial tail.
+    if (put_record(path.c_str(), at, &rec, sizeof rec) != 0) return -1;
   } else {
-    recs.insert(recs.begin() + static_cast<std::ptrdiff_t>(at), rec);
-    fd.reset();
-    if (save_records(path.c_str(), msg_index_tmp_path(folder).c_str(), recs) != 0) return -1;
+    // Inside the thread order: the index is written anew once, in three
+    // pieces, so that it is never held twice.
+    std::string_view all = record_bytes(recs);
+    const size_t cut = at * sizeof rec;
+    if (replace_file(path.c_str(), msg_index_tmp_path(folder).c_str(),
+                     {all.substr(0, cut), std::string_view(reinterpret_cast<const char*>(&rec), sizeof rec),
+                      all.substr(cut)}) != 0)
+      return -1;
   }
   sINDEX_DATA = rec;
   return 0;
