@@ -11,8 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -96,34 +98,63 @@ bool open_records(const char* path, Fd& fd, std::vector<R>& out) {
   return true;
 }
 
-// Threads `rec` (MSG_NO: the message answered) as message `n` and returns
-// its position in the index: directly after the last message of the
-// parent's subtree, or at the end heading a thread of its own when the
-// parent is not in the index.
-size_t thread_in(const std::vector<INDEX_DATA>& recs, INDEX_DATA& rec, int32_t n) {
-  const int32_t parent = rec.MSG_NO;
-  rec.MSG_NO = n;
-  rec.THREAD_NO = parent;
-  rec.RES_DEPTH = 0;
+// Calls `fn(record, position)` on each whole record of the open index,
+// reading it a chunk at a time into one small buffer: a large board's index
+// is never held whole (fresh memory for it costs more than reading it).
+// False when a read fails.
+template <class Fn>
+bool scan_index(int fd, Fn fn) {
+  std::vector<INDEX_DATA> buf(65536 / sizeof(INDEX_DATA));
+  const size_t chunk = buf.size() * sizeof(INDEX_DATA);
+  size_t pos = 0;
+  for (;;) {
+    ssize_t n = pread(fd, buf.data(), chunk, static_cast<off_t>(pos * sizeof(INDEX_DATA)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    size_t whole = static_cast<size_t>(n) / sizeof(INDEX_DATA);
+    for (size_t i = 0; i < whole; i++) fn(buf[i], pos + i);
+    pos += whole;
+    // A regular file returns fewer bytes than asked only at its end; a
+    // partial record there is no record.
+    if (static_cast<size_t>(n) < chunk) return true;
+  }
+}
+
+// Copies bytes [from, to) of `in` to `out` in chunks; false on error.
+bool copy_range(int in, int out, off_t from, off_t to) {
+  char buf[65536];
+  while (from < to) {
+    size_t want = static_cast<size_t>(std::min<off_t>(to - from, sizeof buf));
+    ssize_t n = pread(in, buf, want, from);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || !write_all(out, buf, static_cast<size_t>(n))) return false;
+    from += n;
+  }
+  return true;
+}
+
+// Finds, record by record, where a reply to `parent` goes in thread order:
+// directly after the last message of the parent's subtree. A later record
+// of the parent's number inside that subtree takes over as parent.
+struct ThreadPlace {
+  int32_t parent;
   bool seen = false;
-  int32_t depth = 0;
-  for (size_t i = 0; i < recs.size(); i++) {
-    const INDEX_DATA& r = recs[i];
+  int32_t thread = 0, depth = 0;
+  size_t at = SIZE_MAX;  // the position found, if any yet
+
+  void see(const INDEX_DATA& r, size_t pos) {
+    if (at != SIZE_MAX) return;
     if (seen && r.RES_DEPTH <= depth) {
-      rec.RES_DEPTH = depth + 1;
-      return i;
+      at = pos;
+      return;
     }
-    // A later record of the parent's number inside its subtree takes over
-    // as parent.
     if (r.MSG_NO == parent) {
       seen = true;
-      rec.THREAD_NO = r.THREAD_NO;
+      thread = r.THREAD_NO;
       depth = r.RES_DEPTH;
     }
   }
-  if (seen) rec.RES_DEPTH = depth + 1;
-  return recs.size();
-}
+};
 
 // Clears message number `n` of whatever a removed message or an interrupted
 // post left under it: attachment records and files, read marks (which
@@ -269,22 +300,34 @@ int WriteINDEX_DATA(const std::function<int(int32_t)>& fill) {
   // else may read the index between them, or two messages would share a
   // number.
   DirLock lock(path.c_str());
-  std::vector<INDEX_DATA> recs;
-  if (!load_index(folder, recs)) return -1;
+  Fd fd(b_open(path.c_str()));
+  if (!fd.ok()) return -1;
 
-  int32_t n = 1;
-  for (const INDEX_DATA& r : recs) {
-    if (r.MSG_NO == INT32_MAX) return -1;  // no number left
-    if (r.MSG_NO >= n) n = r.MSG_NO + 1;
-  }
+  // One pass over the index: the highest number, the count of whole
+  // records, and for a reply its place.
+  int32_t top = 0;
+  size_t count = 0;
+  ThreadPlace place{rec.MSG_NO};
+  if (!scan_index(fd.get(), [&](const INDEX_DATA& r, size_t pos) {
+        top = std::max(top, r.MSG_NO);
+        count = pos + 1;
+        if (rec.MSG_NO != 0) place.see(r, pos);
+      }))
+    return -1;
+  if (top == INT32_MAX) return -1;  // no number left
+  const int32_t n = top + 1;
+
   rec.DEL_FLG = 0;
-  rec.RES_DEPTH = 0;
-  size_t at = recs.size();
+  size_t at = count;
   if (rec.MSG_NO == 0) {
-    rec.MSG_NO = rec.THREAD_NO = n;
+    rec.THREAD_NO = n;
+    rec.RES_DEPTH = 0;
   } else {
-    at = thread_in(recs, rec, n);
+    rec.THREAD_NO = place.seen ? place.thread : rec.MSG_NO;
+    rec.RES_DEPTH = place.seen ? place.depth + 1 : 0;
+    at = std::min(place.at, count);
   }
+  rec.MSG_NO = n;
 
   // The record comes last: a reader that finds it finds the message's own
   // files, and a process that dies before it leaves only files under a
@@ -293,18 +336,18 @@ int WriteINDEX_DATA(const std::function<int(int32_t)>& fill) {
   sINDEX_DATA = rec;
   if (fill && fill(n) != 0) return -1;
 
-  if (at == recs.size()) {
+  const off_t cut = static_cast<off_t>(at * sizeof rec);
+  if (at == count) {
     // A new thread, or a reply whose place is the end: appended after the
     // last whole record, over any partial tail.
-    if (put_record(path.c_str(), at, &rec, sizeof rec) != 0) return -1;
+    if (!pwrite_all(fd.get(), &rec, sizeof rec, static_cast<long>(cut))) return -1;
   } else {
-    // Inside the thread order: the index is written anew once, in three
-    // pieces, so that it is never held twice.
-    std::string_view all = record_bytes(recs);
-    const size_t cut = at * sizeof rec;
-    if (replace_file(path.c_str(), msg_index_tmp_path(folder).c_str(),
-                     {all.substr(0, cut), std::string_view(reinterpret_cast<const char*>(&rec), sizeof rec),
-                      all.substr(cut)}) != 0)
+    // Inside the thread order: the index is written anew, once.
+    const off_t end = static_cast<off_t>(count * sizeof rec);
+    if (replace_file_with(path.c_str(), msg_index_tmp_path(folder).c_str(), [&](int out) {
+          return copy_range(fd.get(), out, 0, cut) && write_all(out, &rec, sizeof rec) &&
+                 copy_range(fd.get(), out, cut, end);
+        }) != 0)
       return -1;
   }
   sINDEX_DATA = rec;
