@@ -431,11 +431,14 @@ void j_DELMSG() {
       ReWriteINDEX_DATA();
       return;
     }
+    // The record goes first: without it nothing refers to the rest, and a
+    // later message that takes the number over clears what is left. The
+    // attached files go under the lock too, before their number is free.
     DeleteINDEX_DATA(folder, sel);
     DeleteREAD_POINT(folder, sel);
     DeleteADD_FILE(folder, sel);
+    DelDIR(msg_attach_dir_path(folder, sel).c_str());
   }
-  DelDIR(msg_attach_dir_path(folder, sel).c_str());
 }
 
 void j_BORDALLFLG() {

@@ -182,9 +182,8 @@ void j_FRM21() {
 
   std::vector<long> open;
   for (int i = 0;; i++) {
-    std::string v = form_str("DISP_NO", i);
-    if (v.empty()) break;
-    open.push_back(atol(v.c_str()));
+    if (form_str("DISP_NO", i).empty()) break;
+    open.push_back(form_int("DISP_NO", i));
   }
   const bool member = G_MST_USER.MODE == 1;
   const bool counts = member && G_MST_USER.NO_READ_MODE == 0;
