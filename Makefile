@@ -1,9 +1,10 @@
 # Thin wrapper around CMake: `make test` builds and runs every test,
-# `make serve` runs the board on a local web server.
+# `make serve` runs the board on a local web server, `make bench` times
+# the pages on generated data sets (not part of `make test`).
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all build test serve clean
+.PHONY: all build test serve bench clean
 
 all: build
 
@@ -23,6 +24,12 @@ test: build
 serve: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target morvel morvel-setup
 	tools/serve.sh $(BUILD)
+
+# Builds the program and the benchmark, then times every page on throw-away
+# data sets in a temporary directory. BENCH_ARGS=--quick for a short run.
+bench: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target morvel morvel-bench bench-hello bench-marks
+	$(BUILD)/morvel-bench $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD)
