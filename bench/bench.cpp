@@ -12,7 +12,7 @@
 // user (a log-in replaces that user's key, so it must not be the one whose
 // key the other pages use).
 //
-// usage: morvel-bench [--runs N] [--quick] [--keep] [--cgi PATH] [--hello PATH]
+// usage: morvel-bench [--runs N] [--quick] [--only SET] [--keep] [--cgi PATH] [--hello PATH]
 //                     [--marks PATH] [--lang FILE]
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -361,6 +361,7 @@ struct Options {
   int runs = 15;
   bool keep = false;
   bool quick = false;
+  std::string only;  // one data set by name
   std::string cgi = MORVEL_BENCH_CGI, hello = MORVEL_BENCH_HELLO, marks = MORVEL_BENCH_MARKS;
   std::string lang = MORVEL_BENCH_LANG;
   std::string strace;
@@ -586,12 +587,13 @@ int main(int argc, char** argv) {
     if (a == "--runs") o.runs = std::max(3, atoi(next().c_str()));
     else if (a == "--quick") o.quick = true;
     else if (a == "--keep") o.keep = true;
+    else if (a == "--only") o.only = next();
     else if (a == "--cgi") o.cgi = next();
     else if (a == "--hello") o.hello = next();
     else if (a == "--marks") o.marks = next();
     else if (a == "--lang") o.lang = next();
     else {
-      fprintf(stderr, "usage: morvel-bench [--runs N] [--quick] [--keep] [--cgi PATH] "
+      fprintf(stderr, "usage: morvel-bench [--runs N] [--quick] [--only SET] [--keep] [--cgi PATH] "
                       "[--hello PATH] [--marks PATH] [--lang FILE]\n");
       return 2;
     }
@@ -607,6 +609,8 @@ int main(int argc, char** argv) {
       {"folders-25", 50, 25, 200, true},
       {"folders-500", 50, 500, 200, true},
   };
+  if (!o.only.empty())
+    std::erase_if(sets, [&o](const DataSet& d) { return d.name != o.only; });
   if (o.quick) {
     sets = {{"medium", 50, 20, 200, false}, {"board-2000", 50, 1, 2000, true}};
     o.runs = std::min(o.runs, 5);

@@ -122,10 +122,11 @@ int32_t G_LoginChk(char* uid, const char* upw) {
       if (existing >= 0) return existing;
     }
 
-    std::vector<MST_SKEY> recs;
-    load_records(path.c_str(), recs);
     std::unordered_set<int32_t> taken;
-    for (const MST_SKEY& r : recs) taken.insert(r.SKEY);
+    scan_records<MST_SKEY>(path.c_str(), [&taken](const MST_SKEY& r) {
+      taken.insert(r.SKEY);
+      return false;
+    });
     do {
       key = draw_key();
       if (key < 0) return -1;  // refused: the log-in page shows again
@@ -171,16 +172,16 @@ void WriteMST_SKEY() {
 
 int ReadMST_SKEY(int32_t key, char* user_id) {
   user_id[0] = '\0';
-  std::vector<MST_SKEY> recs;
-  if (!load_records(skey_path().c_str(), recs)) return -1;
-  const MST_SKEY* found = nullptr;
-  for (const MST_SKEY& r : recs) {
-    if (r.SKEY == key) {
-      found = &r;
-      break;
-    }
-  }
-  if (!found) return -1;
+  // Read a chunk at a time up to the key's record, which is all that is kept.
+  MST_SKEY rec;
+  bool hit = false;
+  scan_records<MST_SKEY>(skey_path().c_str(), [&](const MST_SKEY& r) {
+    if (r.SKEY != key) return false;
+    rec = r;
+    return hit = true;
+  });
+  if (!hit) return -1;
+  const MST_SKEY* found = &rec;
 
   char id[sizeof found->USER_ID + 1] = {0};
   std::memcpy(id, found->USER_ID, sizeof found->USER_ID);
@@ -196,11 +197,13 @@ int ReadMST_SKEY(int32_t key, char* user_id) {
 }
 
 int32_t ReadMST_SKEY2(const char* user_id) {
-  std::vector<MST_SKEY> recs;
-  if (!load_records(skey_path().c_str(), recs)) return -1;
-  for (const MST_SKEY& r : recs)
-    if (same_id(r.USER_ID, user_id)) return r.SKEY;
-  return -1;
+  int32_t key = -1;
+  scan_records<MST_SKEY>(skey_path().c_str(), [&](const MST_SKEY& r) {
+    if (!same_id(r.USER_ID, user_id)) return false;
+    key = r.SKEY;
+    return true;
+  });
+  return key;
 }
 
 int DeleteMST_SKEY(const char* user_id) {
