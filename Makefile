@@ -28,7 +28,7 @@ serve: $(BUILD)/CMakeCache.txt
 # Builds the program and the benchmark, then times every page on throw-away
 # data sets in a temporary directory. BENCH_ARGS=--quick for a short run.
 bench: $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS) --target morvel morvel-bench bench-hello bench-marks
+	cmake --build $(BUILD) -j $(JOBS) --target morvel morvel-bench bench-hello bench-marks bench-spawn
 	$(BUILD)/morvel-bench $(BENCH_ARGS)
 
 clean:
