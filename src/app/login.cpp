@@ -166,8 +166,17 @@ void WriteMST_SKEY() {
   env_field(sMST_SKEY.REMOTE_ADDR, "REMOTE_ADDR", kKeyEnvMax);
   env_field(sMST_SKEY.HTTP_USER_AGENT, "HTTP_USER_AGENT", kKeyEnvMax);
   std::memset(sMST_SKEY.reserved, 0, sizeof sMST_SKEY.reserved);
-  upsert_record(skey_path().c_str(), sMST_SKEY,
-                [](const MST_SKEY& r) { return same_id(r.USER_ID, sMST_SKEY.USER_ID); });
+  // Over the user's record, or after the last whole record: the file is
+  // read a chunk at a time up to that place, never held whole.
+  std::string path = skey_path();
+  DirLock lock(path.c_str());
+  size_t at = 0;
+  scan_records<MST_SKEY>(path.c_str(), [&at](const MST_SKEY& r) {
+    if (same_id(r.USER_ID, sMST_SKEY.USER_ID)) return true;
+    at++;
+    return false;
+  });
+  put_record(path.c_str(), at, &sMST_SKEY, sizeof sMST_SKEY);
 }
 
 int ReadMST_SKEY(int32_t key, char* user_id) {
