@@ -72,6 +72,9 @@ constexpr Route kRoutes[] = {
     {"DETAILS", j_DETAILS, nullptr, {}, nullptr},
     {"DELMSG", j_DELMSG, nullptr, {}, j_ROOM},
     {"BORDALLFLG", j_BORDALLFLG, nullptr, {}, j_ROOM},
+    {"CHAT", j_CHAT, nullptr, {}, nullptr},
+    {"CHAT_UP", j_CHAT_UP, nullptr, {}, nullptr},
+    {"CHAT_DOWN", j_CHAT_DOWN, nullptr, {}, nullptr},
 };
 
 // Pages served before any log-in or key check.

@@ -6,3 +6,4 @@
 #include "pages/room.h"
 #include "pages/write.h"
 #include "pages/details.h"
+#include "pages/chat.h"

@@ -211,7 +211,7 @@ int ReadB_TITLE2(int32_t folder) {
     }
   }
   // The scan goes a chunk at a time and stops at the first match.
-  constexpr size_t CHUNK = 16 * REC;
+  constexpr size_t CHUNK = 4 * REC;
   std::unique_ptr<char[]> buf(new char[CHUNK]);
   long off = 0;
   for (;;) {
