@@ -66,7 +66,7 @@ B_TITLE2 read_folder(int32_t folder) {
   return sB_TITLE2;
 }
 
-std::vector<uint32_t> number_order(const std::vector<INDEX_DATA>& index) {
+std::vector<uint32_t> number_order(std::span<const INDEX_DATA> index) {
   std::vector<uint32_t> out;
   const size_t n = index.size();
   int32_t last = 0, highest = 0;

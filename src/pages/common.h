@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,7 +47,7 @@ constexpr int32_t kRoomRows = 20;
 // ascending number order: the sequence the room list's orders 2 and 3 page
 // through and the details page steps along. Linear in the index for the
 // numbers the store hands out; only an index with far-flung numbers sorts.
-std::vector<uint32_t> number_order(const std::vector<INDEX_DATA>& index);
+std::vector<uint32_t> number_order(std::span<const INDEX_DATA> index);
 
 // A message's title as the lists show it: "Re:^<depth>:" before a reply's
 // title, and "--Delete--" in place of a deleted message's title.

@@ -35,7 +35,7 @@ namespace {
 
 UserCache g_users;
 
-const INDEX_DATA* find_message(const std::vector<INDEX_DATA>& idx, int32_t msg) {
+const INDEX_DATA* find_message(std::span<const INDEX_DATA> idx, int32_t msg) {
   for (const INDEX_DATA& r : idx)
     if (r.MSG_NO == msg) return &r;
   return nullptr;
@@ -170,7 +170,7 @@ void deleted_notice() {
 
 // Every message of m's thread in index order, m marked; nothing for a
 // thread of one message.
-void thread_table(int32_t folder, const std::vector<INDEX_DATA>& idx, const INDEX_DATA& m,
+void thread_table(int32_t folder, std::span<const INDEX_DATA> idx, const INDEX_DATA& m,
                   int order) {
   std::vector<const INDEX_DATA*> thread;
   for (const INDEX_DATA& r : idx)
@@ -207,7 +207,7 @@ struct Neighbours {
   int page = 0;  // 0: the room list's last page
 };
 
-Neighbours neighbours(const std::vector<INDEX_DATA>& idx, int32_t sel, int order) {
+Neighbours neighbours(std::span<const INDEX_DATA> idx, int32_t sel, int order) {
   std::vector<uint32_t> numbers;
   const bool by_number = order == 2 || order == 3;
   if (by_number) numbers = number_order(idx);
@@ -275,8 +275,8 @@ void j_DETAILS() {
      static_cast<int>(folder), sB_TITLE.NAME);
   pr("<HR>\n");
 
-  std::vector<INDEX_DATA> idx;
-  load_index(folder, idx);
+  const IndexMap map(folder);
+  const std::span<const INDEX_DATA> idx = map.records();
   const INDEX_DATA* found = sel >= 1 ? find_message(idx, sel) : nullptr;
   if (!found) {
     // Removed since the list was shown: nothing of it is left to show or

@@ -44,7 +44,7 @@ struct View {
 // of the page. Orders 2 and 3 count existing message numbers from 1 up to
 // the highest: each number once (its first record), numbers of removed
 // messages passed over; order 3 shows the page's numbers from the top down.
-std::vector<const INDEX_DATA*> page_rows(const std::vector<INDEX_DATA>& index, int32_t order,
+std::vector<const INDEX_DATA*> page_rows(std::span<const INDEX_DATA> index, int32_t order,
                                          int32_t page) {
   std::vector<uint32_t> numbers;
   if (order != 1) numbers = number_order(index);
@@ -243,8 +243,8 @@ void j_ROOM() {
 
   read_folder(v.folder);
 
-  std::vector<INDEX_DATA> index;
-  load_index(v.folder, index);
+  const IndexMap map(v.folder);
+  const std::span<const INDEX_DATA> index = map.records();
   const int64_t count = static_cast<int64_t>(index.size());
   v.pages = static_cast<int32_t>((count - 1) / kRoomRows + 1);
   v.page = form_int("DISP_PAGE");

@@ -8,6 +8,7 @@
 #include "store/message.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -194,6 +195,36 @@ bool load_index(int32_t folder, std::vector<INDEX_DATA>& out) {
   }
   out.resize(got / sizeof(INDEX_DATA));
   return true;
+}
+
+IndexMap::IndexMap(int32_t folder) {
+  Fd fd(b_open(msg_index_path(folder).c_str()));
+  if (!fd.ok()) return;
+  ok_ = true;
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0) {
+    ok_ = false;
+    return;
+  }
+  size_t count = static_cast<size_t>(st.st_size) / sizeof(INDEX_DATA);
+  if (count == 0) return;
+  size_t len = count * sizeof(INDEX_DATA);
+  void* p = mmap(nullptr, len, PROT_READ, MAP_PRIVATE, fd.get(), 0);
+  if (p == MAP_FAILED) {
+    fd.reset();
+    ok_ = load_index(folder, copy_);
+    data_ = copy_.data();
+    size_ = copy_.size();
+    return;
+  }
+  map_ = p;
+  map_len_ = len;
+  data_ = static_cast<const INDEX_DATA*>(p);
+  size_ = count;
+}
+
+IndexMap::~IndexMap() {
+  if (map_) munmap(map_, map_len_);
 }
 
 int CountINDEX_DATA(int32_t folder) {

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,31 @@ int DeleteINDEX_DATA(int32_t folder, int32_t msg);
 // The whole index in file order, read at once; false when it cannot be
 // opened (no data directory), with `out` empty.
 bool load_index(int32_t folder, std::vector<INDEX_DATA>& out);
+
+// The whole index mapped read-only, for pages that look at a few records
+// of a large board: nothing is copied, and only the parts of the file a page
+// touches are read in. The store never shortens "index.dat" in place (a
+// rewrite replaces the file by rename), so the mapped records stay
+// readable for the life of the map. Opening creates a missing file where
+// the board's directory exists, as load_index does.
+class IndexMap {
+ public:
+  explicit IndexMap(int32_t folder);
+  ~IndexMap();
+  IndexMap(const IndexMap&) = delete;
+  IndexMap& operator=(const IndexMap&) = delete;
+  // False when the index cannot be opened (the records are then empty).
+  bool ok() const { return ok_; }
+  std::span<const INDEX_DATA> records() const { return {data_, size_}; }
+
+ private:
+  const INDEX_DATA* data_ = nullptr;
+  size_t size_ = 0;
+  void* map_ = nullptr;
+  size_t map_len_ = 0;
+  std::vector<INDEX_DATA> copy_;  // where the file cannot be mapped
+  bool ok_ = false;
+};
 
 // ---- Bodies --------------------------------------------------------------
 
