@@ -6,4 +6,8 @@
 #include "pages/room.h"
 #include "pages/write.h"
 #include "pages/details.h"
+#include "pages/admin.h"
+#include "pages/users.h"
+#include "pages/groups.h"
+#include "pages/folders.h"
 #include "pages/chat.h"
