@@ -1,11 +1,12 @@
 # Thin wrapper around CMake: `make test` builds and runs every test,
-# `make serve` runs the board on a local web server, `make fuzz` builds the
-# libFuzzer targets with clang and runs each for FUZZ_SECONDS.
+# `make serve` runs the board on a local web server, `make bench` times
+# the pages on generated data sets (not part of `make test`), `make fuzz`
+# builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS.
 SHELL := /bin/bash
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all build test serve fuzz clean
+.PHONY: all build test serve bench fuzz clean
 
 all: build
 
@@ -25,6 +26,12 @@ test: build
 serve: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target morvel morvel-setup
 	tools/serve.sh $(BUILD)
+
+# Builds the program and the benchmark, then times every page on throw-away
+# data sets in a temporary directory. BENCH_ARGS=--quick for a short run.
+bench: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target morvel morvel-bench bench-hello bench-marks bench-spawn
+	$(BUILD)/morvel-bench $(BENCH_ARGS)
 
 # Each target starts from its seeds in tests/fuzz/corpus/<target>/ and
 # keeps what it finds in $(FUZZ_BUILD)/corpus/<target>/; a crash leaves its

@@ -122,10 +122,11 @@ int32_t G_LoginChk(char* uid, const char* upw) {
       if (existing >= 0) return existing;
     }
 
-    std::vector<MST_SKEY> recs;
-    load_records(path.c_str(), recs);
     std::unordered_set<int32_t> taken;
-    for (const MST_SKEY& r : recs) taken.insert(r.SKEY);
+    scan_records<MST_SKEY>(path.c_str(), [&taken](const MST_SKEY& r) {
+      taken.insert(r.SKEY);
+      return false;
+    });
     do {
       key = draw_key();
       if (key < 0) return -1;  // refused: the log-in page shows again
@@ -165,22 +166,31 @@ void WriteMST_SKEY() {
   env_field(sMST_SKEY.REMOTE_ADDR, "REMOTE_ADDR", kKeyEnvMax);
   env_field(sMST_SKEY.HTTP_USER_AGENT, "HTTP_USER_AGENT", kKeyEnvMax);
   std::memset(sMST_SKEY.reserved, 0, sizeof sMST_SKEY.reserved);
-  upsert_record(skey_path().c_str(), sMST_SKEY,
-                [](const MST_SKEY& r) { return same_id(r.USER_ID, sMST_SKEY.USER_ID); });
+  // Over the user's record, or after the last whole record: the file is
+  // read a chunk at a time up to that place, never held whole.
+  std::string path = skey_path();
+  DirLock lock(path.c_str());
+  size_t at = 0;
+  scan_records<MST_SKEY>(path.c_str(), [&at](const MST_SKEY& r) {
+    if (same_id(r.USER_ID, sMST_SKEY.USER_ID)) return true;
+    at++;
+    return false;
+  });
+  put_record(path.c_str(), at, &sMST_SKEY, sizeof sMST_SKEY);
 }
 
 int ReadMST_SKEY(int32_t key, char* user_id) {
   user_id[0] = '\0';
-  std::vector<MST_SKEY> recs;
-  if (!load_records(skey_path().c_str(), recs)) return -1;
-  const MST_SKEY* found = nullptr;
-  for (const MST_SKEY& r : recs) {
-    if (r.SKEY == key) {
-      found = &r;
-      break;
-    }
-  }
-  if (!found) return -1;
+  // Read a chunk at a time up to the key's record, which is all that is kept.
+  MST_SKEY rec;
+  bool hit = false;
+  scan_records<MST_SKEY>(skey_path().c_str(), [&](const MST_SKEY& r) {
+    if (r.SKEY != key) return false;
+    rec = r;
+    return hit = true;
+  });
+  if (!hit) return -1;
+  const MST_SKEY* found = &rec;
 
   char id[sizeof found->USER_ID + 1] = {0};
   std::memcpy(id, found->USER_ID, sizeof found->USER_ID);
@@ -196,11 +206,13 @@ int ReadMST_SKEY(int32_t key, char* user_id) {
 }
 
 int32_t ReadMST_SKEY2(const char* user_id) {
-  std::vector<MST_SKEY> recs;
-  if (!load_records(skey_path().c_str(), recs)) return -1;
-  for (const MST_SKEY& r : recs)
-    if (same_id(r.USER_ID, user_id)) return r.SKEY;
-  return -1;
+  int32_t key = -1;
+  scan_records<MST_SKEY>(skey_path().c_str(), [&](const MST_SKEY& r) {
+    if (!same_id(r.USER_ID, user_id)) return false;
+    key = r.SKEY;
+    return true;
+  });
+  return key;
 }
 
 int DeleteMST_SKEY(const char* user_id) {

@@ -3,6 +3,7 @@
 // right of authors, and the page's user look-ups.
 #include "pages/common.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include "settings/sysinfo.h"
 #include "store/acl.h"
 #include "store/group.h"
+#include "store/records.h"
 
 void refusal_page() {
   pr("\t\t<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n", SYSINFO.CG_FILE_WEB_PATH,
@@ -72,6 +74,47 @@ B_TITLE2 read_folder(int32_t folder) {
   return sB_TITLE2;
 }
 
+std::vector<uint32_t> number_order(std::span<const INDEX_DATA> index) {
+  std::vector<uint32_t> out;
+  const size_t n = index.size();
+  int32_t last = 0, highest = 0;
+  bool ascending = true;
+  for (const INDEX_DATA& r : index) {
+    if (r.MSG_NO < 1) continue;
+    if (r.MSG_NO <= last) ascending = false;
+    last = r.MSG_NO;
+    highest = std::max(highest, r.MSG_NO);
+  }
+  out.reserve(n);
+  if (ascending) {
+    // Strictly rising numbers: file order is number order, each number once.
+    for (size_t i = 0; i < n; i++)
+      if (index[i].MSG_NO >= 1) out.push_back(static_cast<uint32_t>(i));
+    return out;
+  }
+  if (static_cast<size_t>(highest) <= 4 * n + 1024) {
+    // Numbers are handed out densely: a table by number finds each one's
+    // first record.
+    std::vector<int32_t> first(static_cast<size_t>(highest) + 1, -1);
+    for (size_t i = 0; i < n; i++) {
+      int32_t no = index[i].MSG_NO;
+      if (no >= 1 && first[static_cast<size_t>(no)] < 0) first[static_cast<size_t>(no)] = static_cast<int32_t>(i);
+    }
+    for (int32_t pos : first)
+      if (pos >= 0) out.push_back(static_cast<uint32_t>(pos));
+    return out;
+  }
+  for (size_t i = 0; i < n; i++)
+    if (index[i].MSG_NO >= 1) out.push_back(static_cast<uint32_t>(i));
+  std::stable_sort(out.begin(), out.end(), [&index](uint32_t a, uint32_t b) {
+    return index[a].MSG_NO < index[b].MSG_NO;
+  });
+  out.erase(std::unique(out.begin(), out.end(),
+                        [&index](uint32_t a, uint32_t b) { return index[a].MSG_NO == index[b].MSG_NO; }),
+            out.end());
+  return out;
+}
+
 namespace {
 std::string reply_prefix(const INDEX_DATA& m) {
   return m.RES_DEPTH > 0 ? "Re:^" + std::to_string(m.RES_DEPTH) + ":" : std::string();
@@ -103,15 +146,15 @@ const MST_USER* UserCache::find(std::string_view id) {
   char buf[sizeof(MST_USER::USER_ID) + 64];
   copy_text(buf, sizeof buf, id);
   if (!loaded_) {
-    load_users(users_);
+    if (!load_text_store(data_file("user.mst").c_str(), master_)) master_.clear();
     loaded_ = true;
   }
-  const MST_USER* u = id.empty() ? nullptr : find_user(users_, buf);
-  if (!u) {
+  MST_USER u;
+  if (id.empty() || !find_user_in(master_, buf, u)) {
     missing_.emplace(std::string(id), true);
     return nullptr;
   }
-  return &found_.emplace(std::string(id), *u).first->second;
+  return &found_.emplace(std::string(id), u).first->second;
 }
 
 std::string UserCache::name(std::string_view id) {

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,12 @@ B_TITLE2 read_folder(int32_t folder);
 // that holds a message with it.
 constexpr int32_t kRoomRows = 20;
 
+// Index positions of the first record of each message number from 1 up, in
+// ascending number order: the sequence the room list's orders 2 and 3 page
+// through and the details page steps along. Linear in the index for the
+// numbers the store hands out; only an index with far-flung numbers sorts.
+std::vector<uint32_t> number_order(std::span<const INDEX_DATA> index);
+
 // A message's title as the lists show it: "Re:^<depth>:" before a reply's
 // title, and "--Delete--" in place of a deleted message's title.
 std::string list_title(const INDEX_DATA& m);
@@ -63,8 +70,9 @@ void remove_user(const char* user_id);
 
 // User records looked up during one page, by the ID as stored in messages
 // and read marks. The user master is read once, on the first look-up; each
-// ID is then matched as ReadMST_USER matches it, and a user who no longer
-// exists is remembered as missing.
+// ID is then matched as ReadMST_USER matches it, parsing only its own line,
+// and a user who no longer exists is remembered as missing. So a page pays
+// for the users it shows, not for every user.
 class UserCache {
  public:
   const MST_USER* find(std::string_view id);
@@ -74,6 +82,6 @@ class UserCache {
  private:
   std::map<std::string, MST_USER, std::less<>> found_;
   std::map<std::string, bool, std::less<>> missing_;
-  std::vector<MST_USER> users_;
+  std::string master_;  // "user.mst" as read
   bool loaded_ = false;
 };

@@ -35,7 +35,7 @@ namespace {
 
 UserCache g_users;
 
-const INDEX_DATA* find_message(const std::vector<INDEX_DATA>& idx, int32_t msg) {
+const INDEX_DATA* find_message(std::span<const INDEX_DATA> idx, int32_t msg) {
   for (const INDEX_DATA& r : idx)
     if (r.MSG_NO == msg) return &r;
   return nullptr;
@@ -148,7 +148,7 @@ void header_table(int32_t folder, const INDEX_DATA& m, bool compact) {
 void attachments(int32_t folder, const INDEX_DATA& m, const B_TITLE2& conf) {
   if (m.ADD_COUNT <= 0 || conf.ADD_MAX < 1) return;
   std::vector<ADD_FILE> list;
-  load_add_files(folder, list);
+  load_add_files(folder, m.MSG_NO, list);
   for (int i = 1; i <= conf.ADD_MAX; i++) {
     const ADD_FILE* a = find_add_file(list, m.MSG_NO, i);
     if (!a || !a->FILE_NAME[0]) continue;
@@ -170,7 +170,7 @@ void deleted_notice() {
 
 // Every message of m's thread in index order, m marked; nothing for a
 // thread of one message.
-void thread_table(int32_t folder, const std::vector<INDEX_DATA>& idx, const INDEX_DATA& m,
+void thread_table(int32_t folder, std::span<const INDEX_DATA> idx, const INDEX_DATA& m,
                   int order) {
   std::vector<const INDEX_DATA*> thread;
   for (const INDEX_DATA& r : idx)
@@ -207,31 +207,23 @@ struct Neighbours {
   int page = 0;  // 0: the room list's last page
 };
 
-Neighbours neighbours(const std::vector<INDEX_DATA>& idx, int32_t sel, int order) {
-  std::vector<const INDEX_DATA*> seq;
-  if (order == 2 || order == 3) {
-    std::map<int32_t, const INDEX_DATA*> by_number;
-    for (const INDEX_DATA& r : idx)
-      if (r.MSG_NO >= 1) by_number.emplace(r.MSG_NO, &r);
-    for (const auto& [no, r] : by_number) seq.push_back(r);
-  } else {
-    for (const INDEX_DATA& r : idx) seq.push_back(&r);
-  }
+Neighbours neighbours(std::span<const INDEX_DATA> idx, int32_t sel, int order) {
+  std::vector<uint32_t> numbers;
+  const bool by_number = order == 2 || order == 3;
+  if (by_number) numbers = number_order(idx);
+  const size_t total = by_number ? numbers.size() : idx.size();
+  auto at = [&](size_t k) { return &idx[by_number ? numbers[k] : k]; };
   Neighbours n;
-  int count = 0;
-  bool met = false;
-  for (const INDEX_DATA* r : seq) {
-    if (met) {
-      n.next = r;
+  size_t count = 0;
+  for (size_t k = 0; k < total; k++) {
+    count++;
+    if (at(k)->MSG_NO == sel) {
+      if (k + 1 < total) n.next = at(k + 1);
       break;
     }
-    count++;
-    if (r->MSG_NO == sel)
-      met = true;
-    else
-      n.prev = r;
+    n.prev = at(k);
   }
-  n.page = count > 0 ? (count - 1) / kRoomRows + 1 : 0;
+  n.page = count > 0 ? static_cast<int>((count - 1) / kRoomRows + 1) : 0;
   return n;
 }
 
@@ -283,8 +275,8 @@ void j_DETAILS() {
      static_cast<int>(folder), safe_html(field(sB_TITLE.NAME)).c_str());
   pr("<HR>\n");
 
-  std::vector<INDEX_DATA> idx;
-  load_index(folder, idx);
+  const IndexMap map(folder);
+  const std::span<const INDEX_DATA> idx = map.records();
   const INDEX_DATA* found = sel >= 1 ? find_message(idx, sel) : nullptr;
   if (!found) {
     // Removed since the list was shown: nothing of it is left to show or
@@ -446,7 +438,5 @@ void j_BORDALLFLG() {
   // Read marks only where the user may read: the request can name any
   // folder, not only the one whose button it came from.
   if (chk_ACL(folder) < 1) return;
-  std::vector<INDEX_DATA> idx;
-  if (!load_index(folder, idx)) return;
-  for (const INDEX_DATA& r : idx) MarkREAD_POINT(folder, r.MSG_NO);
+  MarkAllREAD_POINT(folder);
 }

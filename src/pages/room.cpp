@@ -45,26 +45,17 @@ struct View {
 // of the page. Orders 2 and 3 count existing message numbers from 1 up to
 // the highest: each number once (its first record), numbers of removed
 // messages passed over; order 3 shows the page's numbers from the top down.
-std::vector<const INDEX_DATA*> page_rows(const std::vector<INDEX_DATA>& index, int32_t order,
+std::vector<const INDEX_DATA*> page_rows(std::span<const INDEX_DATA> index, int32_t order,
                                          int32_t page) {
-  std::vector<const INDEX_DATA*> list;
-  for (const INDEX_DATA& r : index)
-    if (order == 1 || r.MSG_NO >= 1) list.push_back(&r);
-  if (order != 1) {
-    std::stable_sort(list.begin(), list.end(), [](const INDEX_DATA* a, const INDEX_DATA* b) {
-      return a->MSG_NO < b->MSG_NO;
-    });
-    list.erase(std::unique(list.begin(), list.end(),
-                           [](const INDEX_DATA* a, const INDEX_DATA* b) {
-                             return a->MSG_NO == b->MSG_NO;
-                           }),
-               list.end());
-  }
+  std::vector<uint32_t> numbers;
+  if (order != 1) numbers = number_order(index);
+  const size_t total = order == 1 ? index.size() : numbers.size();
   std::vector<const INDEX_DATA*> rows;
   int64_t first = (static_cast<int64_t>(page) - 1) * kRoomRows;
-  if (first < 0 || first >= static_cast<int64_t>(list.size())) return rows;
-  size_t end = std::min(list.size(), static_cast<size_t>(first) + kRoomRows);
-  rows.assign(list.begin() + first, list.begin() + static_cast<std::ptrdiff_t>(end));
+  if (first < 0 || first >= static_cast<int64_t>(total)) return rows;
+  size_t end = std::min(total, static_cast<size_t>(first) + kRoomRows);
+  for (size_t k = static_cast<size_t>(first); k < end; k++)
+    rows.push_back(order == 1 ? &index[k] : &index[numbers[k]]);
   if (order == 3) std::reverse(rows.begin(), rows.end());
   return rows;
 }
@@ -253,8 +244,8 @@ void j_ROOM() {
 
   read_folder(v.folder);
 
-  std::vector<INDEX_DATA> index;
-  load_index(v.folder, index);
+  const IndexMap map(v.folder);
+  const std::span<const INDEX_DATA> index = map.records();
   const int64_t count = static_cast<int64_t>(index.size());
   v.pages = static_cast<int32_t>((count - 1) / kRoomRows + 1);
   v.page = form_int("DISP_PAGE");

@@ -169,7 +169,7 @@ void j_BORDWRITE() {
     row_start(273);
     pr("\n");
     std::vector<ADD_FILE> list;
-    if (edit) load_add_files(folder, list);
+    if (edit) load_add_files(folder, sel, list);
     for (int i = 1; i <= conf.ADD_MAX; i++) {
       if (edit) {
         const ADD_FILE* a = find_add_file(list, sel, i);

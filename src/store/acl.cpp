@@ -24,7 +24,6 @@ constexpr size_t ACL_ID_MAX = sizeof(B_U_ACL::USER_ID) - 1;
 
 std::string group_acl_path() { return data_file("b_g_acl.mst"); }
 std::string user_acl_path() { return data_file("b_u_acl.mst"); }
-std::string settings_path() { return data_file("b_title2.mst"); }
 
 // A user ID as the entry's field holds it.
 std::string_view acl_id(std::string_view id) { return id.substr(0, sjis_fit(id, ACL_ID_MAX)); }
@@ -131,13 +130,19 @@ const std::vector<int32_t>& AclTables::my_groups() {
 
 int AclTables::read_settings(int32_t folder) {
   if (!keep_settings_) return ReadB_TITLE2(folder);
-  if (!settings_) load_records(settings_path().c_str(), settings_.emplace());
-  for (const B_TITLE2& r : *settings_) {
-    if (r.FOLDER_NO != folder) continue;
-    sB_TITLE2 = r;
-    return 0;
+  // Each folder's record is read at its own place once and kept: a page
+  // holds the records of the folders it looks at, not the whole file.
+  auto it = settings_.find(folder);
+  if (it == settings_.end()) {
+    B_TITLE2 saved = sB_TITLE2;
+    std::optional<B_TITLE2> rec;
+    if (ReadB_TITLE2(folder) == 0) rec = sB_TITLE2;
+    sB_TITLE2 = saved;
+    it = settings_.emplace(folder, rec).first;
   }
-  return -1;
+  if (!it->second) return -1;
+  sB_TITLE2 = *it->second;
+  return 0;
 }
 
 int chk_ACL(int32_t folder) {

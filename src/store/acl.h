@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -48,9 +49,9 @@ extern B_U_ACL sB_U_ACL;
 // afresh would (opening a missing entry or settings file creates it empty).
 class AclTables {
  public:
-  // keep_settings: hold "b_title2.mst" in memory once read, for callers
-  // that look up many folders. Otherwise each lookup scans the file with
-  // ReadB_TITLE2, which stops reading at the folder.
+  // keep_settings: keep each folder's settings record once read, for
+  // callers that look up many folders. Otherwise each lookup reads it afresh
+  // with ReadB_TITLE2.
   explicit AclTables(bool keep_settings = false) : keep_settings_(keep_settings) {}
 
   const std::vector<B_U_ACL>& user_entries();
@@ -66,7 +67,7 @@ class AclTables {
   std::optional<std::vector<B_U_ACL>> uacl_;
   std::optional<std::vector<B_G_ACL>> gacl_;
   std::optional<std::vector<int32_t>> groups_;
-  std::optional<std::vector<B_TITLE2>> settings_;
+  std::map<int32_t, std::optional<B_TITLE2>> settings_;
 };
 
 // The access level 0-3 of G_MST_USER in the folder. Leaves the folder's

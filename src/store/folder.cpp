@@ -101,12 +101,16 @@ std::string folder_dir_path(const char* base, int32_t folder) {
 
 int ReadB_TITLE(int32_t key, int mode) {
   if (mode != 1 && mode != 2) return -1;
-  std::vector<B_TITLE> all;
-  if (!load_folders(all)) return -1;
-  for (size_t i = 0; i < all.size(); i++) {
-    if ((mode == 1 && all[i].FOLDER_NO == key) ||
-        (mode == 2 && static_cast<int64_t>(i) + 1 == key)) {
-      sB_TITLE = all[i];
+  std::string text;
+  if (!read_file(tree_path().c_str(), text)) return -1;
+  // Lines are parsed up to the one asked for and no further.
+  int64_t position = 0;
+  B_TITLE r;
+  for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES)) {
+    if (!parse_folder_line(piece, r)) continue;
+    position++;
+    if ((mode == 1 && r.FOLDER_NO == key) || (mode == 2 && position == key)) {
+      sB_TITLE = r;
       return 0;
     }
   }
@@ -195,25 +199,29 @@ int32_t NextFOLDER_NO() {
 // ---- "b_title2.mst" ------------------------------------------------------
 
 int ReadB_TITLE2(int32_t folder) {
-  // The file is scanned in large chunks and the scan stops at the first
-  // match, so looking up a folder near the front reads little.
   constexpr size_t REC = sizeof(B_TITLE2);
-  constexpr size_t CHUNK = 4 * REC;
   Fd fd(b_open(settings_path().c_str()));
   if (!fd.ok()) return -1;
-  std::unique_ptr<char[]> buf(new char[CHUNK]);
-  off_t off = 0;
-  size_t have = 0;  // bytes in buf
-  for (;;) {
-    ssize_t n = pread(fd.get(), buf.get() + have, CHUNK - have, off);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
+  // Records are appended as folders are made, and folder numbers rise as
+  // folders are made, so a folder's record stands at position number - 1
+  // unless records before it were removed. That one record is read first;
+  // only when it is another folder's is the file scanned.
+  if (folder >= 1) {
+    B_TITLE2 rec;
+    long at = static_cast<long>(folder - 1) * static_cast<long>(REC);
+    if (pread_some(fd.get(), &rec, REC, at) == static_cast<long>(REC) && rec.FOLDER_NO == folder) {
+      sB_TITLE2 = rec;
+      return 0;
     }
-    if (n == 0) return -1;  // end of file; a partial record is ignored
-    off += n;
-    have += static_cast<size_t>(n);
-    size_t whole = have / REC;
+  }
+  // The scan goes a chunk at a time and stops at the first match.
+  constexpr size_t CHUNK = 4 * REC;
+  std::unique_ptr<char[]> buf(new char[CHUNK]);
+  long off = 0;
+  for (;;) {
+    long n = pread_some(fd.get(), buf.get(), CHUNK, off);
+    if (n <= 0) return -1;  // end of file or error; a partial record is ignored
+    size_t whole = static_cast<size_t>(n) / REC;
     for (size_t i = 0; i < whole; i++) {
       int32_t no;
       std::memcpy(&no, buf.get() + i * REC, sizeof no);
@@ -222,8 +230,8 @@ int ReadB_TITLE2(int32_t folder) {
         return 0;
       }
     }
-    std::memmove(buf.get(), buf.get() + whole * REC, have - whole * REC);
-    have -= whole * REC;
+    if (whole == 0) return -1;
+    off += static_cast<long>(whole * REC);
   }
 }
 

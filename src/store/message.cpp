@@ -8,6 +8,7 @@
 #include "store/message.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -211,8 +212,55 @@ std::string msg_attach_file_path(int32_t folder, int32_t msg, int32_t slot, cons
 // ---- Message index -------------------------------------------------------
 
 bool load_index(int32_t folder, std::vector<INDEX_DATA>& out) {
+  // Read straight into the records: a large board's index is the biggest
+  // thing most pages read, so it is held once and copied nowhere.
   out.clear();
-  return load_records(msg_index_path(folder).c_str(), out);
+  Fd fd(b_open(msg_index_path(folder).c_str()));
+  if (!fd.ok()) return false;
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0) return false;
+  size_t want = static_cast<size_t>(st.st_size) / sizeof(INDEX_DATA);
+  out.resize(want);
+  char* p = reinterpret_cast<char*>(out.data());
+  size_t got = 0, bytes = want * sizeof(INDEX_DATA);
+  while (got < bytes) {
+    ssize_t n = pread(fd.get(), p + got, bytes - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // shortened meanwhile: what was read whole counts
+    got += static_cast<size_t>(n);
+  }
+  out.resize(got / sizeof(INDEX_DATA));
+  return true;
+}
+
+IndexMap::IndexMap(int32_t folder) {
+  Fd fd(b_open(msg_index_path(folder).c_str()));
+  if (!fd.ok()) return;
+  ok_ = true;
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0) {
+    ok_ = false;
+    return;
+  }
+  size_t count = static_cast<size_t>(st.st_size) / sizeof(INDEX_DATA);
+  if (count == 0) return;
+  size_t len = count * sizeof(INDEX_DATA);
+  void* p = mmap(nullptr, len, PROT_READ, MAP_PRIVATE, fd.get(), 0);
+  if (p == MAP_FAILED) {
+    fd.reset();
+    ok_ = load_index(folder, copy_);
+    data_ = copy_.data();
+    size_ = copy_.size();
+    return;
+  }
+  map_ = p;
+  map_len_ = len;
+  data_ = static_cast<const INDEX_DATA*>(p);
+  size_ = count;
+}
+
+IndexMap::~IndexMap() {
+  if (map_) munmap(map_, map_len_);
 }
 
 int CountINDEX_DATA(int32_t folder) {
@@ -221,15 +269,13 @@ int CountINDEX_DATA(int32_t folder) {
 
 int ReadINDEX_DATA(int32_t folder, int32_t key, int mode) {
   if (mode == 1) {
-    std::vector<INDEX_DATA> recs;
-    if (!load_index(folder, recs)) return -1;
-    for (const INDEX_DATA& r : recs) {
-      if (r.MSG_NO == key) {
-        sINDEX_DATA = r;
-        return 0;
-      }
-    }
-    return -1;
+    bool found = false;
+    scan_records<INDEX_DATA>(msg_index_path(folder).c_str(), [&](const INDEX_DATA& r) {
+      if (r.MSG_NO != key) return false;
+      sINDEX_DATA = r;
+      return found = true;
+    });
+    return found ? 0 : -1;
   }
   if (mode == 2) {
     if (key < 1) return -1;
@@ -247,13 +293,15 @@ int ReadINDEX_DATA(int32_t folder, int32_t key, int mode) {
 int ReadINDEX_DATA_MAX(int32_t folder, int mode) {
   if (mode == 1) {
     std::memset(&sINDEX_DATA, 0, sizeof sINDEX_DATA);
-    std::vector<INDEX_DATA> recs;
-    if (!load_index(folder, recs)) return -1;
-    const INDEX_DATA* best = nullptr;
-    for (const INDEX_DATA& r : recs)
-      if (!best || r.MSG_NO >= best->MSG_NO) best = &r;
-    if (!best) return -1;
-    sINDEX_DATA = *best;
+    bool any = false;
+    INDEX_DATA best{};
+    scan_records<INDEX_DATA>(msg_index_path(folder).c_str(), [&](const INDEX_DATA& r) {
+      if (!any || r.MSG_NO >= best.MSG_NO) best = r;
+      any = true;
+      return false;
+    });
+    if (!any) return -1;
+    sINDEX_DATA = best;
     return 0;
   }
   if (mode == 2) {
@@ -274,16 +322,13 @@ int ReadINDEX_DATA_MAX(int32_t folder, int mode) {
 
 int ReadINDEX_DATA_G(int32_t folder, int n, int32_t thread) {
   if (n < 0) return -1;
-  std::vector<INDEX_DATA> recs;
-  if (!load_index(folder, recs)) return -1;
-  for (const INDEX_DATA& r : recs) {
-    if (r.THREAD_NO != thread) continue;
-    if (n-- == 0) {
-      sINDEX_DATA = r;
-      return 0;
-    }
-  }
-  return -1;
+  bool found = false;
+  scan_records<INDEX_DATA>(msg_index_path(folder).c_str(), [&](const INDEX_DATA& r) {
+    if (r.THREAD_NO != thread || n-- != 0) return false;
+    sINDEX_DATA = r;
+    return found = true;
+  });
+  return found ? 0 : -1;
 }
 
 int WriteINDEX_DATA() { return WriteINDEX_DATA(nullptr); }
@@ -486,6 +531,59 @@ int DeleteREAD_POINT(int32_t folder, int32_t msg) {
   return removed < 0 ? -1 : 0;
 }
 
+int MarkAllREAD_POINT(int32_t folder) {
+  const READ_POINT mark = own_mark(0);
+  const std::string me(field(mark.USER_ID));
+  // One lock for the whole board: every mark below is checked and appended
+  // under it, as MarkREAD_POINT does for one message.
+  DirLock lock(msg_index_path(folder).c_str());
+  std::vector<INDEX_DATA> recs;
+  if (!load_index(folder, recs)) return -1;
+  std::vector<char> buf(64 * 1024);
+  int added = 0, failed = 0;
+  for (const INDEX_DATA& r : recs) {
+    // Open (creating the file where it is missing), read, close; a write
+    // only where the user has no mark yet.
+    Fd fd(open(msg_mark_path(folder, r.MSG_NO).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!fd.ok()) {
+      failed++;
+      continue;
+    }
+    size_t have = 0;
+    bool ok = true;
+    for (;;) {
+      if (have == buf.size()) buf.resize(buf.size() * 2);
+      ssize_t n = read(fd.get(), buf.data() + have, buf.size() - have);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) ok = false;
+      if (n <= 0) break;
+      have += static_cast<size_t>(n);
+      // A regular file returns fewer bytes than asked only at its end.
+      if (have < buf.size()) break;
+    }
+    if (!ok) {
+      failed++;
+      continue;
+    }
+    const size_t whole = have / sizeof(READ_POINT);
+    bool marked = false;
+    for (size_t i = 0; i < whole && !marked; i++) {
+      READ_POINT m;
+      std::memcpy(&m, buf.data() + i * sizeof m, sizeof m);
+      marked = field(m.USER_ID) == me;
+    }
+    if (marked) continue;
+    READ_POINT mine = mark;
+    mine.MSG_NO = r.MSG_NO;
+    // After the last whole record, over any partial tail.
+    if (pwrite_all(fd.get(), &mine, sizeof mine, static_cast<long>(whole * sizeof mine)))
+      added++;
+    else
+      failed++;
+  }
+  return failed ? -1 : added;
+}
+
 int CountREAD_POINT(int32_t folder) {
   std::string me = current_user();
   if (ChkUNREAD(folder, me.c_str()) > 0) return 0;
@@ -520,6 +618,14 @@ bool load_add_files(int32_t folder, std::vector<ADD_FILE>& out) {
   return load_records(msg_add_list_path(folder).c_str(), out);
 }
 
+bool load_add_files(int32_t folder, int32_t msg, std::vector<ADD_FILE>& out) {
+  out.clear();
+  return scan_records<ADD_FILE>(msg_add_list_path(folder).c_str(), [&](const ADD_FILE& r) {
+    if (r.MSG_NO == msg) out.push_back(r);
+    return false;
+  });
+}
+
 const ADD_FILE* find_add_file(const std::vector<ADD_FILE>& list, int32_t msg, int32_t slot) {
   for (const ADD_FILE& r : list)
     if (r.MSG_NO == msg && r.ADD_NO == slot) return &r;
@@ -527,12 +633,14 @@ const ADD_FILE* find_add_file(const std::vector<ADD_FILE>& list, int32_t msg, in
 }
 
 int ReadADD_FILE(int32_t folder) {
-  std::vector<ADD_FILE> recs;
-  if (!load_add_files(folder, recs)) return -1;
-  const ADD_FILE* r = find_add_file(recs, sADD_FILE.MSG_NO, sADD_FILE.ADD_NO);
-  if (!r) return -1;
-  sADD_FILE = *r;
-  return 0;
+  const int32_t msg = sADD_FILE.MSG_NO, slot = sADD_FILE.ADD_NO;
+  bool found = false;
+  scan_records<ADD_FILE>(msg_add_list_path(folder).c_str(), [&](const ADD_FILE& r) {
+    if (r.MSG_NO != msg || r.ADD_NO != slot) return false;
+    sADD_FILE = r;
+    return found = true;
+  });
+  return found ? 0 : -1;
 }
 
 int WriteADD_FILE(int32_t folder) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,31 @@ int DeleteINDEX_DATA(int32_t folder, int32_t msg);
 // opened (no data directory), with `out` empty.
 bool load_index(int32_t folder, std::vector<INDEX_DATA>& out);
 
+// The whole index mapped read-only, for pages that look at a few records
+// of a large board: nothing is copied, and only the parts of the file a page
+// touches are read in. The store never shortens "index.dat" in place (a
+// rewrite replaces the file by rename), so the mapped records stay
+// readable for the life of the map. Opening creates a missing file where
+// the board's directory exists, as load_index does.
+class IndexMap {
+ public:
+  explicit IndexMap(int32_t folder);
+  ~IndexMap();
+  IndexMap(const IndexMap&) = delete;
+  IndexMap& operator=(const IndexMap&) = delete;
+  // False when the index cannot be opened (the records are then empty).
+  bool ok() const { return ok_; }
+  std::span<const INDEX_DATA> records() const { return {data_, size_}; }
+
+ private:
+  const INDEX_DATA* data_ = nullptr;
+  size_t size_ = 0;
+  void* map_ = nullptr;
+  size_t map_len_ = 0;
+  std::vector<INDEX_DATA> copy_;  // where the file cannot be mapped
+  bool ok_ = false;
+};
+
 // ---- Bodies --------------------------------------------------------------
 
 // Replaces the body of the message named by sINDEX_DATA with `text`.
@@ -146,6 +172,12 @@ int WriteREAD_POINT(int32_t folder);
 // mark on it; checked and appended in one step under the lock. The user's
 // mark ends up in sREAD_POINT. 0, or -1 when the file cannot be written.
 int MarkREAD_POINT(int32_t folder, int32_t msg);
+// Marks every message of the board read by the current user, as
+// MarkREAD_POINT would one by one, under one hold of the board's lock and
+// with one open, read and close per read-mark file (and a write where the
+// mark is missing). The number of marks added; -1 when the index cannot be
+// read or some read-mark file could not be read or written.
+int MarkAllREAD_POINT(int32_t folder);
 // Replaces the message's marks at once by the current user's mark alone
 // (into sREAD_POINT too), so that no reader sees the file empty. 0 or -1.
 int ResetREAD_POINT(int32_t folder, int32_t msg);
@@ -163,6 +195,9 @@ int ReadADD_FILE(int32_t folder);
 // The whole list in file order, read at once (created empty where the
 // board's directory exists); false when it cannot be opened.
 bool load_add_files(int32_t folder, std::vector<ADD_FILE>& out);
+// The records of one message, in file order, read a bounded chunk at a time
+// so that a long list is never held whole; false when it cannot be opened.
+bool load_add_files(int32_t folder, int32_t msg, std::vector<ADD_FILE>& out);
 // The first record of `list` for that message and slot, as ReadADD_FILE
 // finds it; null when there is none.
 const ADD_FILE* find_add_file(const std::vector<ADD_FILE>& list, int32_t msg, int32_t slot);

@@ -83,6 +83,13 @@ DirLock::~DirLock() {
   }
 }
 
+long pread_some(int fd, void* buf, size_t len, long off) {
+  for (;;) {
+    ssize_t n = pread(fd, buf, len, off);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
 bool read_fd(int fd, std::string& out) {
   // A regular file returns fewer bytes than asked only at its end, so a
   // short read ends the loop: a small file costs one read call.

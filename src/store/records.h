@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "store/fileio.h"
+
 class DirLock {
  public:
   explicit DirLock(const char* path);
@@ -105,6 +107,33 @@ bool load_records(const char* path, std::vector<R>& out) {
   if (!load_bytes_b_open(path, bytes)) return false;
   split_records(bytes, out);
   return true;
+}
+
+// pread, repeated when a signal interrupts it: the bytes read, or -1.
+long pread_some(int fd, void* buf, size_t len, long off);
+
+// Calls `fn` on each whole record of a record file opened with b_open (so a
+// missing file is created empty where its directory exists), reading a
+// bounded chunk at a time so that a large file is never held whole; stops
+// when `fn` returns true. False when the file cannot be opened or read.
+template <class R, class Fn>
+bool scan_records(const char* path, Fn fn) {
+  Fd fd(b_open(path));
+  if (!fd.ok()) return false;
+  constexpr size_t kChunk = sizeof(R) < 32768 ? 65536 / sizeof(R) : 1;
+  R buf[kChunk];
+  long off = 0;
+  for (;;) {
+    long n = pread_some(fd.get(), buf, sizeof buf, off);
+    if (n < 0) return false;
+    size_t whole = static_cast<size_t>(n) / sizeof(R);
+    for (size_t i = 0; i < whole; i++)
+      if (fn(buf[i])) return true;
+    // A regular file returns fewer bytes than asked only at its end; a
+    // partial record there is no record.
+    if (static_cast<size_t>(n) < sizeof buf) return true;
+    off += n;
+  }
 }
 
 // Drops every record `drop` selects, rewriting the file through `tmp` when

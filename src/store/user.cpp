@@ -290,15 +290,37 @@ const MST_USER* find_user(const std::vector<MST_USER>& users, char* user_id) {
   return nullptr;
 }
 
+bool find_user_in(std::string_view text, char* user_id, MST_USER& out) {
+  ToUppers(user_id);
+  const size_t want = std::strlen(user_id);
+  for (std::string_view piece : line_pieces(text)) {
+    size_t comma = piece.find(',');
+    if (comma == std::string_view::npos) continue;
+    // The ID as its record holds it (cut to the field), folded like the
+    // ID asked for. Folding keeps the length, so a different length is no
+    // match and the line is passed over without more work.
+    if (comma < sizeof(MST_USER::USER_ID) - 1 && comma != want) continue;
+    char id[sizeof(MST_USER::USER_ID)];
+    set_field(id, piece.substr(0, comma));
+    ToUppers(id);
+    if (std::strcmp(id, user_id) != 0) continue;
+    // Only the matching line is parsed whole; a malformed one is no user.
+    if (!parse_user(piece, out)) continue;
+    std::strcpy(user_id, out.USER_ID);
+    return true;
+  }
+  return false;
+}
+
 int ReadMST_USER(char* user_id) {
-  std::vector<MST_USER> users;
-  if (!load_users(users)) {
+  std::string text;
+  if (!load_text_store(data_file("user.mst").c_str(), text)) {
     ToUppers(user_id);
     return -1;
   }
-  const MST_USER* u = find_user(users, user_id);
-  if (!u) return -1;
-  sMST_USER = *u;
+  MST_USER u;
+  if (!find_user_in(text, user_id, u)) return -1;
+  sMST_USER = u;
   return 0;
 }
 

@@ -50,6 +50,9 @@ bool load_users(std::vector<MST_USER>& out);
 // case, as ReadMST_USER matches: `user_id` is upper-cased in place and, on a
 // match, receives the stored ID. Null when there is none.
 const MST_USER* find_user(const std::vector<MST_USER>& users, char* user_id);
+// The same over the master's bytes `text`, parsing only the matching line:
+// false when no line matches; on a match the record is in `out`.
+bool find_user_in(std::string_view text, char* user_id, MST_USER& out);
 // The n-th user line (from 0; 0 or less gives the first) into sMST_USER.
 // 0, or -1 when there are not so many.
 int ReadMST_USERcount(int n);

@@ -157,4 +157,29 @@ TEST(LoginCgi, ADozenSimultaneousLoginsKeepEveryKeyAndLogLine) {
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), kUsers);
 }
 
+
+TEST(LoginCgi, KeysFoundFarIntoALongKeyFile) {
+  Site s;
+  std::string keys;
+  for (int i = 0; i < 400; i++) {
+    s.add_user("user" + std::to_string(i), "pw");
+    MST_SKEY k{};
+    k.SKEY = 5000 + i;
+    snprintf(k.USER_ID, sizeof k.USER_ID, "user%d", i);
+    snprintf(k.HTTP_USER_AGENT, sizeof k.HTTP_USER_AGENT, "TestBrowser/1.0");
+    keys.append(reinterpret_cast<const char*>(&k), sizeof k);
+  }
+  write_file_bytes(s.data_file("skey.mst"), keys + "partial");
+  EXPECT_TRUE(is_frameset(s.get({{"SKEY", "5399"}, {"JOB", "TOP"}}), "5399"));
+  EXPECT_TRUE(is_invalid_key_page(s.get({{"SKEY", "5400"}})));
+  // A new key avoids every number taken, and the user's old record is replaced.
+  std::string key = s.login("user399", "pw");
+  ASSERT_FALSE(key.empty());
+  auto recs = key_records(s);
+  EXPECT_EQ(recs.size(), 400u);
+  EXPECT_EQ(std::count_if(recs.begin(), recs.end(),
+                          [&](const MST_SKEY& r) { return std::to_string(r.SKEY) == key; }),
+            1);
+}
+
 }  // namespace

@@ -100,6 +100,12 @@ TEST_F(FolderStore, SettingsRewriteReplacesEveryCopyOrAppends) {
   EXPECT_EQ(get("b_title2.mst"), rec(1, 9) + rec(2, 2) + rec(1, 9) + rec(7, 9));
   EXPECT_EQ(DeleteB_TITLE2(1), 0);
   EXPECT_EQ(get("b_title2.mst"), rec(2, 2) + rec(7, 9));
+  // Records moved up by a removal are still found, and a folder's place
+  // held by another folder's record is no match.
+  ASSERT_EQ(ReadB_TITLE2(7), 0);
+  EXPECT_EQ(sB_TITLE2.ADD_MAX, 9);
+  ASSERT_EQ(ReadB_TITLE2(2), 0);
+  EXPECT_EQ(sB_TITLE2.FOLDER_NO, 2);
 
   // A partial record at the end is never read and goes with the next write.
   std::string disk;

@@ -223,4 +223,68 @@ TEST_F(MessageStore, AttachmentListByMessageAndSlot) {
   EXPECT_EQ(msg_attach_file_path(F, 4, 2, "p.gif"), dir.path() + "/add/7/x4/2/p.gif");
 }
 
+
+TEST_F(MessageStore, LargeFilesAreReadWholeAcrossChunks) {
+  // Far more records than one read chunk holds, numbers out of order, a
+  // partial record at the end.
+  std::vector<std::array<int32_t, 3>> recs;
+  for (int32_t no = 1; no <= 1000; no++) recs.push_back({no == 500 ? 2000 : no, no / 10, 0});
+  write_index(recs);
+  std::vector<INDEX_DATA> v;
+  ASSERT_TRUE(load_index(F, v));
+  ASSERT_EQ(v.size(), 1000u);
+  EXPECT_EQ(v[999].MSG_NO, 1000);
+  ASSERT_EQ(ReadINDEX_DATA(F, 999, 1), 0);  // past the first chunks
+  EXPECT_EQ(sINDEX_DATA.THREAD_NO, 99);
+  ASSERT_EQ(ReadINDEX_DATA_MAX(F, 1), 0);
+  EXPECT_EQ(sINDEX_DATA.MSG_NO, 2000);
+  ASSERT_EQ(ReadINDEX_DATA_G(F, 9, 99), 0);  // the tenth record of thread 99
+  EXPECT_EQ(sINDEX_DATA.MSG_NO, 999);
+  EXPECT_EQ(ReadINDEX_DATA_G(F, 10, 99), -1);
+
+  std::string adds;
+  for (int32_t i = 0; i < 600; i++) {
+    ADD_FILE a{i % 300, i / 300 + 1, {}};
+    set_field(a.FILE_NAME, "f" + std::to_string(i));
+    adds += bytes_of(a);
+  }
+  put("7/add_file.dat", adds + "tail");
+  std::vector<ADD_FILE> list;
+  ASSERT_TRUE(load_add_files(F, 299, list));  // one message's records, in file order
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(std::string(field(list[1].FILE_NAME)), "f599");
+  sADD_FILE = ADD_FILE{299, 2, {}};
+  ASSERT_EQ(ReadADD_FILE(F), 0);
+  EXPECT_EQ(std::string(field(sADD_FILE.FILE_NAME)), "f599");
+}
+
+TEST_F(MessageStore, MarkAllReadMarksEachMessageOnce) {
+  write_index({{1, 1, 0}, {2, 1, 1}, {3, 3, 0}, {2, 1, 1}}, "");
+  for (const char* id : {"bob", "alice"}) ASSERT_EQ(mark(1, id), 0);
+  // A mark file longer than one read, the user's mark last, and a partial
+  // record at the end of another.
+  std::string many;
+  for (int i = 0; i < 3000; i++) {
+    READ_POINT p{3, {}, 0};
+    set_field(p.USER_ID, "u" + std::to_string(i));
+    many += bytes_of(p);
+  }
+  put("7/r3.dat", many + bytes_of(READ_POINT{3, {'a', 'l', 'i', 'c', 'e'}, 0}));
+  put("7/r2.dat", bytes_of(READ_POINT{2, {'b', 'o', 'b'}, 0}) + "part");
+  std::string before3 = get("7/r3.dat");
+  EXPECT_EQ(MarkAllREAD_POINT(F), 1);  // only message 2 lacked alice's mark
+  EXPECT_EQ(marks(1), "bob alice");
+  EXPECT_EQ(marks(2), "bob alice");
+  EXPECT_EQ(get("7/r2.dat").size(), 2 * sizeof(READ_POINT));  // over the partial tail
+  EXPECT_EQ(get("7/r3.dat"), before3);
+  std::remove((dir / "7/r1.dat").c_str());
+  as_user("carl");
+  EXPECT_EQ(MarkAllREAD_POINT(F), 3);  // a missing file is made with the mark
+  EXPECT_EQ(marks(1), "carl");
+  EXPECT_EQ(MarkAllREAD_POINT(F), 0);  // nothing left to change
+  EXPECT_EQ(CountREAD_POINT(F), 0);
+  EXPECT_EQ(MarkAllREAD_POINT(99), -1);  // no such board
+  EXPECT_FALSE(file_exists(dir / "99"));
+}
+
 }  // namespace

@@ -35,6 +35,15 @@ TEST_F(UserStore, LookupIgnoresCaseAndKeepsStoredSpelling) {
   EXPECT_EQ(sMST_USER.USER_LEVEL, 5);  // the first of the two lines wins
   EXPECT_EQ(ReadMST_USER(other), -1);
   EXPECT_STREQ(sMST_USER.USER_ID, "Taro");  // unchanged by the miss
+  // A malformed line of the same ID is no user; the ID is compared as its
+  // field holds it, cut to 21 bytes.
+  std::string longid(30, 'k');
+  master("Jiro,broken\n" + line("jiro", 3) + line(longid, 4));
+  ASSERT_EQ(ReadMST_USER(other), 0);
+  EXPECT_EQ(std::tuple(std::string(other), sMST_USER.USER_LEVEL), std::tuple("jiro", 3));
+  char cut[24] = "KKKKKKKKKKKKKKKKKKKKK";  // 21 bytes
+  ASSERT_EQ(ReadMST_USER(cut), 0);
+  EXPECT_EQ(sMST_USER.USER_LEVEL, 4);
   char s[] = "ab\x83\x61z";  // 0x83 0x61 is one character: its "a" stays
   ToUppers(s);
   EXPECT_STREQ(s, "AB\x83\x61Z");

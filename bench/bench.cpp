@@ -1,0 +1,700 @@
+// Page benchmark. Builds throw-away sites in a temporary directory through
+// the board's own store code, runs each page as a web server does (one
+// process per request, CGI environment, body on stdin) and prints, per data
+// set, each page's median and spread of wall and CPU time, its ratio to the
+// log-in page and to a static hello CGI program, its peak memory and (where
+// strace is installed) its system calls per request. It then checks the
+// figures the pages are held to.
+//
+// Adding a page is one line in kPages. Placeholders in a query: {S} session
+// key, {F} the measured board, {M} a message in the middle of it, {O} a
+// message of the logged-in user, {P} the password, {U} the ID of another
+// user (a log-in replaces that user's key, so it must not be the one whose
+// key the other pages use).
+//
+// usage: morvel-bench [--runs N] [--quick] [--only SET] [--keep] [--cgi PATH] [--hello PATH]
+//                     [--marks PATH] [--lang FILE]
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/login.h"
+#include "cgi/sjis.h"
+#include "settings/sysinfo.h"
+#include "store/folder.h"
+#include "store/message.h"
+#include "store/records.h"
+#include "store/user.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- The pages ------------------------------------------------------------
+
+enum Flags : unsigned {
+  kGet = 0,
+  kPost = 1,     // multipart/form-data body, as the board's forms send
+  kWrites = 2,   // changes the data: runs after the pages that only read
+  kBoard = 4,    // cost must not grow with the board
+};
+
+struct Page {
+  const char* name;
+  unsigned flags;
+  const char* query;
+  const char* expect;  // text the page must contain, so a broken set-up shows
+};
+
+constexpr Page kPages[] = {
+    {"log-in page", kGet, "", "upw"},
+    {"log-in", kPost | kWrites, "uid={U}&upw={P}", "FRM21"},
+    {"top frameset", kGet, "SKEY={S}&JOB=TOP", "FRM21"},
+    {"menu, unread counts", kGet, "SKEY={S}&JOB=FRM21&DISP_NO=1", "LOGOFF"},
+    {"room list 1, first", kGet | kBoard, "SKEY={S}&JOB=ROOM&FOLDER_NO={F}&USER_DISP_DEF=1&DISP_PAGE=1", "Page["},
+    {"room list 1, last", kGet | kBoard, "SKEY={S}&JOB=ROOM&FOLDER_NO={F}&USER_DISP_DEF=1", "Page["},
+    {"room list 2, first", kGet | kBoard, "SKEY={S}&JOB=ROOM&FOLDER_NO={F}&USER_DISP_DEF=2&DISP_PAGE=1", "Page["},
+    {"room list 2, last", kGet | kBoard, "SKEY={S}&JOB=ROOM&FOLDER_NO={F}&USER_DISP_DEF=2", "Page["},
+    {"room list 3, first", kGet | kBoard, "SKEY={S}&JOB=ROOM&FOLDER_NO={F}&USER_DISP_DEF=3&DISP_PAGE=1", "Page["},
+    {"room list 3, last", kGet | kBoard, "SKEY={S}&JOB=ROOM&FOLDER_NO={F}&USER_DISP_DEF=3", "Page["},
+    {"details", kGet | kBoard, "SKEY={S}&JOB=DETAILS&FOLDER_NO={F}&SEL_NO={M}", "SEL:"},
+    {"new thread form", kPost | kBoard, "SKEY={S}&JOB=BORDWRITE&FOLDER_NO={F}", "WRITE_TITLE"},
+    {"reply form", kPost | kBoard, "SKEY={S}&JOB=BORDWRITE&FOLDER_NO={F}&SEL_NO={M}", "WRITE_TITLE"},
+    {"edit form", kPost | kBoard, "SKEY={S}&JOB=EDITMSG&FOLDER_NO={F}&SEL_NO={O}", "WRITE_TITLE"},
+    {"mark all read (again)", kPost | kWrites, "SKEY={S}&JOB=BORDALLFLG&FOLDER_NO={F}&DISP_PAGE=1&USER_DISP_DEF=1", "Page["},
+    {"post a new thread", kPost | kWrites | kBoard, "SKEY={S}&JOB=BORDWRITEWR&FJOB=BORDWRITE&FOLDER_NO={F}&SEL_NO=0&WRITE_TITLE=Bench&WRITE_DATA=Hello&READ_CHK=1&HTML_MODE=0", "Page["},
+    {"post a reply", kPost | kWrites | kBoard, "SKEY={S}&JOB=BORDWRITEWR&FJOB=BORDWRITE&FOLDER_NO={F}&SEL_NO={M}&WRITE_TITLE=Bench&WRITE_DATA=Hello&READ_CHK=1&HTML_MODE=0", "Page["},
+};
+
+// ---- Data sets --------------------------------------------------------------
+
+struct DataSet {
+  std::string name;
+  int users;
+  int boards;         // boards under one directory; the last is measured
+  int messages;       // in each board (only in the last when `one_full`)
+  bool one_full;      // the other boards are empty
+  int readers = 10;   // read marks per message
+};
+
+constexpr char kAgent[] = "MorvelBench/1.0";
+constexpr char kPassword[] = "pw";
+constexpr int32_t kKeyBase = 1000003;
+
+struct Built {
+  std::string root, cgi_dir, program, data;
+  int32_t board = 0, middle = 0, own = 0, key = 0;
+  std::string user, other;
+  std::vector<int32_t> boards;
+};
+
+std::string user_id(int i) {
+  char b[16];
+  snprintf(b, sizeof b, "u%04d", i);
+  return b;
+}
+
+void write_text(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+void add_folder(int32_t after, int32_t kind, int32_t depth, const std::string& name,
+                int32_t add_max) {
+  int32_t number = NextFOLDER_NO();
+  sB_TITLE = {};
+  sB_TITLE.FOLDER_NO = number;
+  sB_TITLE.KIND = kind;
+  sB_TITLE.DEPTH = depth;
+  set_field(sB_TITLE.NAME, name);
+  InsertB_TITLE(after);
+  sB_TITLE2 = {};
+  sB_TITLE2.FOLDER_NO = number;
+  sB_TITLE2.READ_CHK = 1;
+  sB_TITLE2.REWRITE_FLG = 2;
+  sB_TITLE2.ADD_MAX = add_max;
+  set_field(sB_TITLE2.INFO, "A board for the benchmark.");
+  InsertB_TITLE2();
+}
+
+// One board of `count` messages in threads of one to four: every fourth
+// message starts a thread, the others answer the message before them. Every
+// tenth has an attachment; each has `readers` read marks.
+void fill_board(const DataSet& ds, int32_t folder, int count, const std::string& me,
+                Built& b) {
+  make_dir(msg_dir_path(folder).c_str());
+  std::vector<INDEX_DATA> index;
+  std::vector<ADD_FILE> adds;
+  index.reserve(static_cast<size_t>(count));
+  int32_t thread = 0;
+  std::string body;
+  for (int32_t n = 1; n <= count; n++) {
+    INDEX_DATA r{};
+    r.FOLDER_NO = folder;
+    r.MSG_NO = n;
+    if (n % 4 == 1) thread = n;
+    r.THREAD_NO = thread;
+    r.RES_DEPTH = n - thread;
+    r.READ_CHK = n % 3 == 0 ? 2 : 1;
+    std::string author = user_id((n * 7) % ds.users);
+    set_field(r.USER_ID, author);
+    char text[64];
+    snprintf(text, sizeof text, "2024/%02d/%02d %02d:%02d", 1 + n % 12, 1 + n % 28, n % 24, n % 60);
+    set_field(r.WRITE_DATE, text);
+    snprintf(text, sizeof text, "Message %d of board %d", n, folder);
+    set_field(r.WRITE_TITLE, text);
+    if (n % 10 == 0) {
+      r.ADD_COUNT = 1;
+      ADD_FILE a{};
+      a.MSG_NO = n;
+      a.ADD_NO = 1;
+      set_field(a.FILE_NAME, "notes.txt");
+      adds.push_back(a);
+      make_dir(folder_dir_path(SYSINFO.ADD_FILE_PATH, folder).c_str());
+      make_dir(msg_attach_dir_path(folder, n).c_str());
+      make_dir(msg_attach_slot_path(folder, n, 1).c_str());
+      write_text(msg_attach_file_path(folder, n, 1, "notes.txt"), "attached\n");
+    }
+    index.push_back(r);
+
+    body = "Line one of message " + std::to_string(n) + "\rhttp://example.test/\r> quoted\r";
+    sINDEX_DATA = r;
+    WriteContentsDATA(body.c_str());
+
+    std::string marks;
+    for (int k = 0; k < ds.readers && k < ds.users; k++) {
+      READ_POINT p{};
+      p.MSG_NO = n;
+      set_field(p.USER_ID, user_id((n + k * 3) % ds.users));
+      marks.append(reinterpret_cast<const char*>(&p), sizeof p);
+    }
+    replace_file(msg_mark_path(folder, n).c_str(), msg_mark_tmp_path(folder, n).c_str(), marks);
+    if (author == me && (b.own == 0 || n <= count / 2)) b.own = n;
+  }
+  save_records(msg_index_path(folder).c_str(), msg_index_tmp_path(folder).c_str(), index);
+  save_records(msg_add_list_path(folder).c_str(), msg_add_list_tmp_path(folder).c_str(), adds);
+}
+
+Built build(const DataSet& ds, const std::string& tmp_root, const std::string& cgi,
+            const std::string& lang) {
+  Built b;
+  b.root = tmp_root + "/" + ds.name;
+  b.cgi_dir = b.root + "/cgi-bin";
+  b.data = b.root + "/data/";
+  std::string pic = b.root + "/pic/", add = b.root + "/add/";
+  for (const std::string& d : {b.root, b.cgi_dir, b.data, pic, add}) fs::create_directories(d);
+  b.program = b.cgi_dir + "/morvel.cgi";
+  fs::copy_file(cgi, b.program, fs::copy_options::overwrite_existing);
+  fs::copy_file(lang, b.cgi_dir + "/english.lng", fs::copy_options::overwrite_existing);
+  std::string ini = b.cgi_dir + "/morvel.ini";
+  write_text(ini, "LANGUAGE,english.lng,\nCG_FILE_PATH," + pic + ",\nCG_FILE_WEB_PATH,/morvelpic/,\n"
+             "DATA_FILE_PATH," + b.data + ",\nADD_FILE_PATH," + add + ",\n"
+             "ADD_FILE_WEB_PATH,/morveladd/,\nLOGIN_GIF,title.jpg,\nBACK_GIF,back.gif,\n"
+             "LOG_DATE,365,\nDATETIME,1,\nIECOLS,80,\nNSCOLS,60,\nROWS,8,\nMYDATA,0,\n"
+             "MAX_CONTENTS,4000,\nFRAME_DIVIDE,20,\n");
+  SysFileOpen(ini.c_str());
+
+  // Users, each logged in; the measured user stands in the middle of both
+  // files, a member of level 1 who sees the unread counts.
+  std::string users;
+  for (int i = 0; i < ds.users; i++)
+    users += user_id(i) + ",User number " + std::to_string(i) + ",1,," + kPassword +
+             ",0,1,1,1,,,0,\n";
+  write_text(b.data + "user.mst", users);
+  b.user = user_id(ds.users / 2);
+  b.other = user_id(ds.users / 2 + 1);
+  setenv("HTTP_USER_AGENT", kAgent, 1);
+  setenv("REMOTE_ADDR", "127.0.0.1", 1);
+  for (int i = 0; i < ds.users; i++) {
+    sMST_SKEY = {};
+    sMST_SKEY.SKEY = kKeyBase + i;
+    set_field(sMST_SKEY.USER_ID, user_id(i));
+    WriteMST_SKEY();
+  }
+  b.key = kKeyBase + ds.users / 2;
+
+  add_folder(1, KIND_DIR, 0, "Boards", 0);
+  for (int i = 0; i < ds.boards; i++) {
+    char name[32];
+    snprintf(name, sizeof name, "Board %d", i + 1);
+    add_folder(100000, KIND_BOARD, 1, name, 2);
+  }
+  std::vector<B_TITLE> folders;
+  load_folders(folders);
+  for (const B_TITLE& f : folders)
+    if (f.KIND == KIND_BOARD) b.boards.push_back(f.FOLDER_NO);
+  b.board = b.boards.back();
+  for (int32_t f : b.boards) {
+    if (ds.one_full && f != b.board) continue;
+    Built scratch;
+    fill_board(ds, f, ds.messages, b.user, f == b.board ? b : scratch);
+  }
+  b.middle = ds.messages / 2 + 1;
+  return b;
+}
+
+// ---- Running a request ------------------------------------------------------
+
+struct Request {
+  std::vector<std::string> argv;  // program and arguments
+  std::string cwd;
+  std::vector<std::string> env;
+  std::string body_file;  // stdin; empty for none
+};
+
+struct Sample {
+  double wall_ms, cpu_ms;
+  long rss_kb;
+  int status;
+};
+
+std::string g_spawn;  // bench-spawn, which starts and measures each run
+
+// Runs the request through bench-spawn and reads back what it measured.
+Sample run(const Request& r, const char* out_path = "/dev/null") {
+  Sample s{0, 0, 0, -1};
+  int fds[2];
+  if (pipe(fds) != 0) return s;
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], 1);
+    close(fds[0]);
+    close(fds[1]);
+    std::vector<std::string> args = {g_spawn, r.body_file.empty() ? "/dev/null" : r.body_file,
+                                     out_path, r.cwd};
+    args.insert(args.end(), r.argv.begin(), r.argv.end());
+    std::vector<char*> av, ev;
+    for (const std::string& a : args) av.push_back(const_cast<char*>(a.c_str()));
+    av.push_back(nullptr);
+    for (const std::string& e : r.env) ev.push_back(const_cast<char*>(e.c_str()));
+    ev.push_back(nullptr);
+    execve(av[0], av.data(), ev.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string text;
+  char buf[256];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  long long wall = 0, cpu = 0;
+  long rss = 0;
+  int st = -1;
+  if (sscanf(text.c_str(), "%lld %lld %ld %d", &wall, &cpu, &rss, &st) == 4) {
+    s.wall_ms = static_cast<double>(wall) / 1e3;
+    s.cpu_ms = static_cast<double>(cpu) / 1e3;
+    s.rss_kb = rss;
+    s.status = st;
+  }
+  return s;
+}
+
+// Runs a command directly (for strace), output discarded.
+void run_plain(const Request& r) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    int in = open(r.body_file.empty() ? "/dev/null" : r.body_file.c_str(), O_RDONLY);
+    int out = open("/dev/null", O_WRONLY);
+    if (in < 0 || out < 0 || chdir(r.cwd.c_str()) != 0) _exit(127);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(out, 2);
+    std::vector<char*> av, ev;
+    for (const std::string& a : r.argv) av.push_back(const_cast<char*>(a.c_str()));
+    av.push_back(nullptr);
+    for (const std::string& e : r.env) ev.push_back(const_cast<char*>(e.c_str()));
+    ev.push_back(nullptr);
+    execve(av[0], av.data(), ev.data());
+    _exit(127);
+  }
+  int status;
+  waitpid(pid, &status, 0);
+}
+
+std::string replace_all(std::string s, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
+    s.replace(at, from.size(), to);
+  return s;
+}
+
+std::string multipart(const std::string& query, const std::string& boundary) {
+  std::string body;
+  size_t start = 0;
+  while (start <= query.size() && !query.empty()) {
+    size_t amp = query.find('&', start);
+    std::string pair = query.substr(start, amp == std::string::npos ? std::string::npos : amp - start);
+    size_t eq = pair.find('=');
+    body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + pair.substr(0, eq) +
+            "\"\r\n\r\n" + (eq == std::string::npos ? "" : pair.substr(eq + 1)) + "\r\n";
+    if (amp == std::string::npos) break;
+    start = amp + 1;
+  }
+  body += "--" + boundary + "--\r\n";
+  return body;
+}
+
+Request page_request(const Page& p, const Built& b, int serial) {
+  std::string q = p.query;
+  q = replace_all(q, "{S}", std::to_string(b.key));
+  q = replace_all(q, "{F}", std::to_string(b.board));
+  q = replace_all(q, "{M}", std::to_string(b.middle));
+  q = replace_all(q, "{O}", std::to_string(b.own));
+  q = replace_all(q, "{U}", b.other);
+  q = replace_all(q, "{P}", kPassword);
+  Request r;
+  r.argv = {b.program};
+  r.cwd = b.cgi_dir;
+  r.env = {"GATEWAY_INTERFACE=CGI/1.1", "SERVER_SOFTWARE=bench", "SERVER_NAME=127.0.0.1",
+           "SERVER_PORT=80", "SCRIPT_NAME=/cgi-bin/morvel.cgi", "REMOTE_ADDR=127.0.0.1",
+           std::string("HTTP_USER_AGENT=") + kAgent, "PATH=/usr/bin:/bin"};
+  if (p.flags & kPost) {
+    const std::string boundary = "----MorvelBenchBoundary";
+    std::string body = multipart(q, boundary);
+    r.body_file = b.root + "/body" + std::to_string(serial);
+    write_text(r.body_file, body);
+    r.env.push_back("REQUEST_METHOD=POST");
+    r.env.push_back("QUERY_STRING=");
+    r.env.push_back("CONTENT_TYPE=multipart/form-data; boundary=" + boundary);
+    r.env.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
+  } else {
+    r.env.push_back("REQUEST_METHOD=GET");
+    r.env.push_back("QUERY_STRING=" + q);
+  }
+  return r;
+}
+
+// ---- Measuring ----------------------------------------------------------------
+
+struct Result {
+  std::string name;
+  double wall = 0, lo = 0, hi = 0, cpu = 0;
+  long rss = 0;
+  long syscalls = -1;
+  bool ok = true;
+  bool board = false;
+};
+
+struct Options {
+  int runs = 15;
+  bool keep = false;
+  bool quick = false;
+  std::string only;  // one data set by name
+  std::string cgi = MORVEL_BENCH_CGI, hello = MORVEL_BENCH_HELLO, marks = MORVEL_BENCH_MARKS;
+  std::string spawn = MORVEL_BENCH_SPAWN;
+  std::string lang = MORVEL_BENCH_LANG;
+  std::string strace;
+};
+
+double quantile(std::vector<double> v, double q) {
+  std::sort(v.begin(), v.end());
+  double pos = q * static_cast<double>(v.size() - 1);
+  size_t i = static_cast<size_t>(pos);
+  if (i + 1 >= v.size()) return v.back();
+  return v[i] + (pos - static_cast<double>(i)) * (v[i + 1] - v[i]);
+}
+
+// System calls of one run, counted by strace over the program and anything
+// it starts.
+long count_syscalls(const Options& o, const Request& r, const std::string& tmp) {
+  if (o.strace.empty()) return -1;
+  Request s = r;
+  std::string out = tmp + "/strace.out";
+  s.argv = {o.strace, "-f", "-c", "-o", out, r.argv[0]};
+  run_plain(s);
+  std::ifstream in(out);
+  std::string line, last;
+  while (std::getline(in, line))
+    if (line.find("total") != std::string::npos) last = line;
+  // "100.00  0.000123  1  345  6 total": calls is the fourth column.
+  char pct[32], secs[32];
+  long per = 0, calls = -1;
+  if (sscanf(last.c_str(), "%31s %31s %ld %ld", pct, secs, &per, &calls) == 4) return calls;
+  return -1;
+}
+
+Result measure(const Options& o, const std::string& name, const Request& r, const char* expect,
+               const std::string& tmp) {
+  Result res;
+  res.name = name;
+  // The first run warms the caches (and does a writing page's first-time
+  // work); its output is checked.
+  std::string out = tmp + "/page.out";
+  Sample first = run(r, out.c_str());
+  std::ifstream in(out, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (first.status != 0 || (expect && *expect && text.find(expect) == std::string::npos)) {
+    res.ok = false;
+    fprintf(stderr, "bench: %s did not answer as expected (status %d, %zu bytes)\n",
+            name.c_str(), first.status, text.size());
+  }
+  int runs = o.runs;
+  if (first.wall_ms > 50) runs = std::max(5, std::min(runs, static_cast<int>(1500 / first.wall_ms)));
+  std::vector<double> wall, cpu;
+  long rss = 0;
+  for (int i = 0; i < runs; i++) {
+    Sample s = run(r);
+    wall.push_back(s.wall_ms);
+    cpu.push_back(s.cpu_ms);
+    rss = std::max(rss, s.rss_kb);
+  }
+  res.wall = quantile(wall, 0.5);
+  res.lo = quantile(wall, 0.1);
+  res.hi = quantile(wall, 0.9);
+  res.cpu = quantile(cpu, 0.5);
+  res.rss = rss;
+  res.syscalls = count_syscalls(o, r, tmp);
+  return res;
+}
+
+struct SetResult {
+  std::string name;
+  std::vector<Result> rows;
+  const Result* find(const std::string& n) const {
+    for (const Result& r : rows)
+      if (r.name == n) return &r;
+    return nullptr;
+  }
+};
+
+constexpr char kHello[] = "(static hello CGI)";
+constexpr char kMarks[] = "(read-mark files alone)";
+constexpr char kLogin[] = "log-in page";
+
+SetResult run_set(const Options& o, const DataSet& ds, const std::string& tmp) {
+  fprintf(stderr, "bench: building %s ...\n", ds.name.c_str());
+  Built b = build(ds, tmp, o.cgi, o.lang);
+  fprintf(stderr, "bench: measuring %s ...\n", ds.name.c_str());
+  SetResult set;
+  set.name = ds.name;
+
+  Request hello;
+  hello.argv = {o.hello};
+  hello.cwd = b.cgi_dir;
+  hello.env = {"REQUEST_METHOD=GET", "QUERY_STRING="};
+  set.rows.push_back(measure(o, kHello, hello, "hello", b.root));
+
+  Request marks = hello;
+  marks.argv = {o.marks, b.data};
+  for (int32_t f : b.boards) marks.argv.push_back(std::to_string(f));
+  set.rows.push_back(measure(o, kMarks, marks, "files", b.root));
+
+  int serial = 0;
+  for (bool writes : {false, true}) {
+    for (const Page& p : kPages) {
+      if (((p.flags & kWrites) != 0) != writes) continue;
+      Result r = measure(o, p.name, page_request(p, b, serial++), p.expect, b.root);
+      r.board = (p.flags & kBoard) != 0;
+      set.rows.push_back(r);
+    }
+  }
+  if (!o.keep) fs::remove_all(b.root);
+  return set;
+}
+
+// ---- Printing -------------------------------------------------------------------
+
+void print_set(const SetResult& s) {
+  const Result* login = s.find(kLogin);
+  const Result* hello = s.find(kHello);
+  printf("\n== %s ==\n", s.name.c_str());
+  printf("%-24s %8s %15s %7s %13s %13s %7s %8s\n", "", "wall ms", "wall p10-p90", "cpu ms",
+         "x login", "x hello", "RSS KB", "syscalls");
+  printf("%-24s %8s %15s %7s %6s %6s %6s %6s\n", "page", "median", "", "median", "wall", "cpu",
+         "wall", "cpu");
+  auto ratio = [](double a, const Result* b, bool cpu) {
+    double d = b ? (cpu ? b->cpu : b->wall) : 0;
+    return d > 0 ? a / d : 0;
+  };
+  for (const Result& r : s.rows) {
+    char sys[16] = "-";
+    if (r.syscalls >= 0) snprintf(sys, sizeof sys, "%ld", r.syscalls);
+    printf("%-24s %8.2f %6.2f - %6.2f %7.2f %6.2f %6.2f %6.2f %6.2f %7ld %8s%s\n",
+           r.name.c_str(), r.wall, r.lo, r.hi, r.cpu, ratio(r.wall, login, false),
+           ratio(r.cpu, login, true), ratio(r.wall, hello, false), ratio(r.cpu, hello, true),
+           r.rss, sys, r.ok ? "" : "  FAILED");
+  }
+}
+
+void print_growth(const std::vector<const SetResult*>& series) {
+  printf("\n== growth with the board (one board; CPU ms, then factors; wall in brackets) ==\n");
+  printf("%-24s", "page");
+  for (const SetResult* s : series) printf(" %12s", s->name.c_str());
+  for (size_t i = 1; i < series.size(); i++) printf(" %15s", ("x" + std::to_string(i)).c_str());
+  printf("\n");
+  for (const Result& r : series.front()->rows) {
+    printf("%-24s", r.name.c_str());
+    std::vector<const Result*> v;
+    for (const SetResult* s : series) {
+      v.push_back(s->find(r.name));
+      printf(" %12.2f", v.back() ? v.back()->cpu : 0);
+    }
+    for (size_t i = 1; i < v.size(); i++) {
+      if (!v[0] || !v[i] || v[0]->cpu <= 0 || v[0]->wall <= 0) {
+        printf(" %15s", "-");
+        continue;
+      }
+      printf(" %6.2f (%6.2f)", v[i]->cpu / v[0]->cpu, v[i]->wall / v[0]->wall);
+    }
+    printf("\n");
+  }
+  printf("(x1, x2: each later set's time over the first set's)\n");
+}
+
+int g_failed = 0;
+
+void check(bool ok, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void check(bool ok, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  printf("  %s  ", ok ? "ok  " : "MISS");
+  vprintf(fmt, ap);
+  printf("\n");
+  va_end(ap);
+  if (!ok) g_failed++;
+}
+
+// The checks compare CPU time (user and system) of the request: unlike wall
+// time it is not stretched by whatever else the machine runs meanwhile.
+double cpu_of(const SetResult& s, const std::string& name) {
+  const Result* r = s.find(name);
+  return r ? r->cpu : 0;
+}
+
+void print_checks(const std::map<std::string, SetResult>& sets) {
+  printf("\n== targets (CPU time) ==\n");
+  if (sets.count("board-20000")) {
+    const SetResult& big = sets.at("board-20000");
+    double login = cpu_of(big, kLogin);
+    for (const Result& r : big.rows) {
+      if (!r.board) continue;
+      check(r.cpu <= 3 * login, "20,000 messages: %-20s %6.2f ms = %.2f x log-in page (<= 3)",
+            r.name.c_str(), r.cpu, r.cpu / login);
+      check(r.rss < 6 * 1024, "20,000 messages: %-20s peak RSS %ld KB (< 6144)", r.name.c_str(),
+            r.rss);
+    }
+    double mark = cpu_of(big, "mark all read (again)"), menu = cpu_of(big, "menu, unread counts");
+    check(mark <= 1.5 * menu,
+          "20,000 messages: mark all read %.2f ms = %.2f x the menu counting the board (<= 1.5)",
+          mark, mark / menu);
+  }
+  if (sets.count("medium")) {
+    const SetResult& m = sets.at("medium");
+    double menu = cpu_of(m, "menu, unread counts");
+    double floor = cpu_of(m, kMarks) + cpu_of(m, kLogin);
+    check(menu <= 1.2 * floor,
+          "medium: menu %.2f ms = %.2f x (read-mark files alone + log-in page = %.2f ms) (<= 1.2)",
+          menu, menu / floor, floor);
+  }
+  if (sets.count("medium") && sets.count("medium-500-users")) {
+    const SetResult &a = sets.at("medium"), &b = sets.at("medium-500-users");
+    for (const Result& r : a.rows) {
+      if (r.name[0] == '(') continue;
+      double x = cpu_of(b, r.name);
+      check(x <= 1.2 * r.cpu, "500 users / 50:   %-22s %.2f (<= 1.2)", r.name.c_str(), x / r.cpu);
+    }
+  }
+  if (sets.count("folders-25") && sets.count("folders-500")) {
+    const SetResult &a = sets.at("folders-25"), &b = sets.at("folders-500");
+    for (const Result& r : a.rows) {
+      if (r.name.rfind("room list", 0) != 0 && r.name != "details") continue;
+      double x = cpu_of(b, r.name);
+      check(x <= 1.2 * r.cpu, "500 folders / 25: %-22s %.2f (<= 1.2)", r.name.c_str(), x / r.cpu);
+    }
+  }
+}
+
+std::string find_strace() {
+  for (const char* p : {"/usr/bin/strace", "/bin/strace", "/usr/local/bin/strace"})
+    if (access(p, X_OK) == 0) return p;
+  return "";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
+    if (a == "--runs") o.runs = std::max(3, atoi(next().c_str()));
+    else if (a == "--quick") o.quick = true;
+    else if (a == "--keep") o.keep = true;
+    else if (a == "--only") o.only = next();
+    else if (a == "--cgi") o.cgi = next();
+    else if (a == "--hello") o.hello = next();
+    else if (a == "--marks") o.marks = next();
+    else if (a == "--lang") o.lang = next();
+    else if (a == "--spawn") o.spawn = next();
+    else {
+      fprintf(stderr, "usage: morvel-bench [--runs N] [--quick] [--only SET] [--keep] [--cgi PATH] "
+                      "[--hello PATH] [--marks PATH] [--lang FILE]\n");
+      return 2;
+    }
+  }
+  o.strace = find_strace();
+  g_spawn = o.spawn;
+
+  std::vector<DataSet> sets = {
+      {"medium", 50, 20, 200, false},
+      {"medium-500-users", 500, 20, 200, false},
+      {"board-200", 50, 1, 200, true},
+      {"board-2000", 50, 1, 2000, true},
+      {"board-20000", 50, 1, 20000, true},
+      {"folders-25", 50, 25, 200, true},
+      {"folders-500", 50, 500, 200, true},
+  };
+  if (!o.only.empty())
+    std::erase_if(sets, [&o](const DataSet& d) { return d.name != o.only; });
+  if (o.quick) {
+    sets = {{"medium", 50, 20, 200, false}, {"board-2000", 50, 1, 2000, true}};
+    o.runs = std::min(o.runs, 5);
+  }
+
+  char tmpl[] = "/tmp/morvel-bench.XXXXXX";
+  const char* tmpdir = getenv("TMPDIR");
+  std::string pattern = std::string(tmpdir && *tmpdir ? tmpdir : "/tmp") + "/morvel-bench.XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  char* tmp = mkdtemp(buf.data());
+  if (!tmp) tmp = mkdtemp(tmpl);
+  if (!tmp) {
+    perror("mkdtemp");
+    return 1;
+  }
+
+  printf("Morvel page benchmark: %d timed runs a page (fewer for slow pages), medians; "
+         "syscalls %s.\n", o.runs, o.strace.empty() ? "not counted (no strace)" : "by strace -f -c");
+  std::map<std::string, SetResult> results;
+  for (const DataSet& ds : sets) {
+    results[ds.name] = run_set(o, ds, tmp);
+    print_set(results[ds.name]);
+    fflush(stdout);
+  }
+  std::vector<const SetResult*> series;
+  for (const char* n : {"board-200", "board-2000", "board-20000"})
+    if (results.count(n)) series.push_back(&results[n]);
+  if (series.size() > 1) print_growth(series);
+  print_checks(results);
+  if (!o.keep) fs::remove_all(tmp);
+  else printf("\nsites kept in %s\n", tmp);
+  bool broken = false;
+  for (const auto& [n, s] : results)
+    for (const Result& r : s.rows) broken = broken || !r.ok;
+  return broken ? 1 : 0;
+}
