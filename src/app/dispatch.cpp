@@ -65,6 +65,8 @@ constexpr Route kRoutes[] = {
     {"TOP", run_TOP, nullptr, {}, nullptr},
     {"LOGOFF", run_LOGOFF, nullptr, {}, nullptr},
     {"FRM21", j_FRM21, nullptr, {}, nullptr},
+    {"SETNOREAD", j_SETNOREAD, nullptr, {}, nullptr},
+    {"SETNOREAD_WR", j_SETNOREAD_WR, nullptr, {}, j_SETNOREAD},
     {"ROOM", j_ROOM, nullptr, {}, nullptr},
     {"BORDWRITE", j_BORDWRITE, nullptr, {}, nullptr},
     {"EDITMSG", j_BORDWRITE, nullptr, {}, nullptr},
@@ -72,6 +74,10 @@ constexpr Route kRoutes[] = {
     {"DETAILS", j_DETAILS, nullptr, {}, nullptr},
     {"DELMSG", j_DELMSG, nullptr, {}, j_ROOM},
     {"BORDALLFLG", j_BORDALLFLG, nullptr, {}, j_ROOM},
+    {"NRDETAILS", j_NRDETAILS, nullptr, {}, nullptr},
+    {"NRDETAILSWR", j_NRDETAILSWR, nullptr, {}, j_NRDETAILS},
+    {"SEARCH", j_SEARCH, nullptr, {}, nullptr},
+    {"SEARCHDISP", j_SEARCHDISP, nullptr, {}, nullptr},
 };
 
 // Pages served before any log-in or key check.

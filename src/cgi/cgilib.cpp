@@ -377,6 +377,13 @@ std::string cgi_value(const char* name, int n) {
   return std::string();
 }
 
+std::vector<std::string> cgi_values(const char* name) {
+  std::vector<std::string> out;
+  for (CGI_ENTRY* e = list; e && e->next; e = e->next)
+    if (e->name == name) out.push_back(e->value);
+  return out;
+}
+
 void cgi_getvalue(const char* name, int n, char* out, size_t size) {
   copy_text(out, size, cgi_value(name, n));
 }

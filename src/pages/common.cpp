@@ -64,6 +64,32 @@ B_TITLE2 read_folder(int32_t folder) {
   return sB_TITLE2;
 }
 
+std::string folder_icon(const B_TITLE& f, const B_TITLE2& conf) {
+  if (conf.DIRPIC[0]) return std::to_string(f.FOLDER_NO) + "/" + std::string(field(conf.DIRPIC));
+  switch (f.KIND) {
+    case KIND_DIR: return "folderclose.gif";
+    case KIND_BOARD: return "folderbook.gif";
+    case KIND_CHAT: return "folderchat.gif";
+    default: return std::string();
+  }
+}
+
+std::vector<B_TITLE> readable_folders(AclTables& tables) {
+  std::vector<B_TITLE> all, out;
+  load_folders(all);
+  int32_t prune = -1;  // depth below which folders are skipped; -1: none
+  for (const B_TITLE& f : all) {
+    if (prune >= 0 && f.DEPTH > prune) continue;
+    if (chk_ACL(f.FOLDER_NO, tables) < 1) {
+      prune = f.DEPTH;
+      continue;
+    }
+    prune = -1;
+    out.push_back(f);
+  }
+  return out;
+}
+
 namespace {
 std::string reply_prefix(const INDEX_DATA& m) {
   return m.RES_DEPTH > 0 ? "Re:^" + std::to_string(m.RES_DEPTH) + ":" : std::string();
@@ -109,6 +135,11 @@ const MST_USER* UserCache::find(std::string_view id) {
 std::string UserCache::name(std::string_view id) {
   const MST_USER* u = find(id);
   return u ? std::string(field(u->USER_NAME)) : std::string(id);
+}
+
+UserCache& request_users() {
+  static UserCache users;
+  return users;
 }
 
 void remove_user(const char* user_id) {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "store/acl.h"
 #include "store/folder.h"
 #include "store/message.h"
 #include "store/user.h"
@@ -37,6 +38,16 @@ int text_cols();
 // cleared first so that a folder without them reads as empty; returns the
 // settings.
 B_TITLE2 read_folder(int32_t folder);
+
+// The picture a folder is shown with: its own DIRPIC ("<folder>/<name>",
+// under the picture directory) or the picture of its kind; empty for a line
+// of no known kind.
+std::string folder_icon(const B_TITLE& f, const B_TITLE2& conf);
+
+// The folders the user may read, in tree order, from one read of the tree:
+// a folder below one the user may not read is left out whatever its own
+// access, as the menu never leads to it.
+std::vector<B_TITLE> readable_folders(AclTables& tables);
 
 // Messages a page of the room list shows; the details page finds the page
 // that holds a message with it.
@@ -76,3 +87,7 @@ class UserCache {
   std::vector<MST_USER> users_;
   bool loaded_ = false;
 };
+
+// The request's one user cache, shared by the pages and the compact message
+// view, so that the user master is read once per request.
+UserCache& request_users();

@@ -6,3 +6,5 @@
 #include "pages/room.h"
 #include "pages/write.h"
 #include "pages/details.h"
+#include "pages/unread.h"
+#include "pages/search.h"
