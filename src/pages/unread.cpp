@@ -6,6 +6,7 @@
 // tracked board and shows the unread ones through the compact view.
 #include "pages/unread.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -76,7 +77,7 @@ void unread_messages(int32_t folder) {
     for (const INDEX_DATA& r : idx)
       if (r.MSG_NO >= 1) by_number.emplace(r.MSG_NO, &r);
     for (const auto& [no, r] : by_number) seq.push_back(r);
-    if (order == 3) seq.assign(seq.rbegin(), seq.rend());
+    if (order == 3) std::reverse(seq.begin(), seq.end());
   }
   for (const INDEX_DATA* m : seq)
     if (ReadREAD_POINT(folder, m->MSG_NO) != 0) j_DETAILS_sub1(folder, m->MSG_NO, 1);
