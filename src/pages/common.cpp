@@ -142,6 +142,13 @@ UserCache& request_users() {
   return users;
 }
 
+AclTables& request_acl() {
+  // One per data directory, so that nothing is taken from another site's
+  // files when one process serves several (as the tests do).
+  static std::map<std::string, AclTables, std::less<>> tables;
+  return tables.try_emplace(SYSINFO.DATA_FILE_PATH, true).first->second;
+}
+
 void remove_user(const char* user_id) {
   DeleteMST_USER(user_id);
   DeleteMST_SKEY(user_id);

@@ -91,3 +91,6 @@ class UserCache {
 // The request's one user cache, shared by the pages and the compact message
 // view, so that the user master is read once per request.
 UserCache& request_users();
+// The request's one set of access tables, holding the folder settings too,
+// shared in the same way: each of their files is read once per request.
+AclTables& request_acl();

@@ -393,7 +393,7 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
   CompactBoard& b = compact_board(folder);
   if (!b.conf_read) {
     std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
-    ReadB_TITLE2(folder);
+    request_acl().read_settings(folder);
     b.conf = sB_TITLE2;
     b.conf_read = true;
   }

@@ -126,7 +126,7 @@ void j_SEARCH() {
      "<DD><INPUT TYPE=\"radio\" NAME=\"STAT\" VALUE=\"2\">%s\n</DL>\n",
      msg(337), msg(338), msg(339));
   pr("<DL>\n<DT>%s\n<DD><SELECT NAME=\"FOLDER_NO\" >\n<OPTION VALUE=\"0\">%s\n", msg(340), msg(341));
-  AclTables tables;
+  AclTables& tables = request_acl();
   for (const B_TITLE& f : readable_folders(tables))
     pr("<OPTION VALUE=\"%d\">%s\n", static_cast<int>(f.FOLDER_NO), esc(field(f.NAME)).c_str());
   pr("</SELECT>\n</DL>\n<HR>\n</FORM>\n</BODY>\n</HTML>\n");
@@ -138,7 +138,7 @@ void j_SEARCHDISP() {
   header_printf();
   system_body();
   pr("<FONT SIZE=\"5\"><B>%s</B></FONT><P>\n", msg(343));
-  AclTables tables(true);
+  AclTables& tables = request_acl();
   std::string body;
   for (const B_TITLE& f : readable_folders(tables)) {
     if (only > 0 && f.FOLDER_NO != only) continue;

@@ -47,7 +47,7 @@ bool excluded(int32_t folder) { return ChkUNREAD(folder, G_MST_USER.USER_ID) > 0
 // own access. The store step acts on these alone, so that a forged number
 // neither creates a directory nor pre-sets a folder made later.
 std::vector<B_TITLE> offered_boards() {
-  AclTables tables(true);
+  AclTables& tables = request_acl();
   std::vector<B_TITLE> all, out;
   load_folders(all);
   for (const B_TITLE& f : all)
@@ -140,7 +140,7 @@ void j_NRDETAILS() {
     return;
   }
   form_start("NRDETAILSWR");
-  AclTables tables(true);
+  AclTables& tables = request_acl();
   for (const B_TITLE& f : readable_folders(tables)) {
     if (excluded(f.FOLDER_NO)) continue;
     std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
@@ -165,7 +165,7 @@ void j_NRDETAILSWR() {
   // Marks go only to messages that exist, in boards the user may read: a
   // forged pair must neither create files in other folders nor mark a
   // message number before it is written.
-  AclTables tables(true);
+  AclTables& tables = request_acl();
   std::vector<B_TITLE> all;
   load_folders(all);
   std::set<int32_t> boards;
