@@ -16,9 +16,13 @@
 #include "store/acl.h"
 #include "store/group.h"
 
-void refusal_page() {
+void system_body() {
   pr("\t\t<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n", SYSINFO.CG_FILE_WEB_PATH,
      SYSINFO.BACK_GIF);
+}
+
+void refusal_page() {
+  system_body();
   pr("%s\n", msg(3));
   pr("<FORM>\n<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"history.back()\">\n</FORM>\n", msg(4));
   pr("</BODY>\n</HTML>\n");

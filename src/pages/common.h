@@ -16,6 +16,8 @@
 // The body of a page the user may not use: system background, message slot
 // 3 and a button (slot 4) that goes back. Ends the page.
 void refusal_page();
+// "\t\t<BODY ...>" with the system background.
+void system_body();
 // "\t\t<BODY ...>" with the folder's own background picture when it has one,
 // else the system background when that is set, else nothing.
 void folder_body(int32_t folder, const char* backpic);

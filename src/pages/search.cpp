@@ -28,9 +28,26 @@ namespace {
 
 constexpr size_t kMaxKeywords = 10;
 
-void system_body() {
-  pr("\t\t<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n", SYSINFO.CG_FILE_WEB_PATH,
-     SYSINFO.BACK_GIF);
+// The keywords of a search text: the pieces between blanks (0x20; a
+// two-byte blank separates nothing), at most ten, where consecutive blanks
+// give empty pieces that take a place among the ten. Only the non-empty
+// ones are returned, held whole whatever their length.
+std::vector<std::string> split_keywords(std::string_view text) {
+  std::vector<std::string> out;
+  if (text.empty()) return out;
+  size_t places = 0, start = 0, i = 0;
+  while (places < kMaxKeywords) {
+    if (i >= text.size() || text[i] == ' ') {
+      std::string_view word = text.substr(start, std::min(i, text.size()) - start);
+      places++;
+      if (!word.empty()) out.emplace_back(word);
+      if (i >= text.size()) break;
+      start = ++i;
+      continue;
+    }
+    i += sjis_lead(static_cast<unsigned char>(text[i])) ? 2 : 1;
+  }
+  return out;
 }
 
 // What the result page looks for.
@@ -92,24 +109,6 @@ class Search {
 };
 
 }  // namespace
-
-std::vector<std::string> split_keywords(std::string_view text) {
-  std::vector<std::string> out;
-  if (text.empty()) return out;
-  size_t places = 0, start = 0, i = 0;
-  while (places < kMaxKeywords) {
-    if (i >= text.size() || text[i] == ' ') {
-      std::string_view word = text.substr(start, std::min(i, text.size()) - start);
-      places++;
-      if (!word.empty()) out.emplace_back(word);
-      if (i >= text.size()) break;
-      start = ++i;
-      continue;
-    }
-    i += sjis_lead(static_cast<unsigned char>(text[i])) ? 2 : 1;
-  }
-  return out;
-}
 
 void j_SEARCH() {
   header_printf();

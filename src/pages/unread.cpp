@@ -30,11 +30,6 @@
 
 namespace {
 
-void system_body() {
-  pr("\t\t<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n", SYSINFO.CG_FILE_WEB_PATH,
-     SYSINFO.BACK_GIF);
-}
-
 void form_start(const char* job, const char* name = "") {
   pr("<FORM%s ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST>\n", name, JOB_EXE);
   hidden_skey();

@@ -1,7 +1,6 @@
 // Search through the program: which messages each combination of keywords,
 // writer and mode finds, the folders searched, and which bodies are read.
 #include "board_site.h"
-#include "pages/search.h"
 
 namespace {
 
@@ -61,6 +60,8 @@ TEST(SearchCgi, WhatEachSearchFinds) {
            {"Apple", "", 3, ""},
            {"\x93\xfa", "", 1, "1&SEL_NO=4"},
            {"Q", "", 1, ""},  // the second byte of a character
+           {"Banana\x81\x40" "Apple", "", 1, ""},  // a two-byte blank separates nothing
+           {std::string(5000, 'k') + " Banana", "", 1, "1&SEL_NO=2"},
        })
     EXPECT_EQ(s.found(c.condition, c.writer, c.stat), c.found) << c.condition << "/" << c.writer;
 
@@ -87,15 +88,6 @@ TEST(SearchCgi, WriterDecidesWithoutBodies) {
   EXPECT_EQ(s.found("Cherry", "Nobody", 2), "");
   EXPECT_EQ(s.found("", "Admin", 1), "1&SEL_NO=1");  // shown, so read to be shown
   for (int n = 2; n <= 4; n++) EXPECT_FALSE(file_exists(s.data + "1/x" + std::to_string(n) + ".dat")) << n;
-}
-
-TEST(SearchCgi, KeywordSplitting) {
-  using W = std::vector<std::string>;
-  EXPECT_EQ(split_keywords(" a  b\x81\x40" "c "), (W{"a", "b\x81\x40" "c"}));  // a two-byte blank stays
-  EXPECT_EQ(split_keywords("1 2 3 4 5 6 7 8  9 10"), (W{"1", "2", "3", "4", "5", "6", "7", "8", "9"}));
-  std::string huge(5000, 'k');
-  EXPECT_EQ(split_keywords(huge + " x"), (W{huge, "x"}));
-  EXPECT_EQ(split_keywords("a\x81"), W{"a\x81"});
 }
 
 }  // namespace
