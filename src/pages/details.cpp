@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <unordered_map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "app/frame.h"
