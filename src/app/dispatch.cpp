@@ -78,6 +78,9 @@ constexpr Route kRoutes[] = {
     {"NRDETAILSWR", j_NRDETAILSWR, nullptr, {}, j_NRDETAILS},
     {"SEARCH", j_SEARCH, nullptr, {}, nullptr},
     {"SEARCHDISP", j_SEARCHDISP, nullptr, {}, nullptr},
+    {"CHAT", j_CHAT, nullptr, {}, nullptr},
+    {"CHAT_UP", j_CHAT_UP, nullptr, {}, nullptr},
+    {"CHAT_DOWN", j_CHAT_DOWN, nullptr, {}, nullptr},
 };
 
 // Pages served before any log-in or key check.

@@ -8,3 +8,4 @@
 #include "pages/details.h"
 #include "pages/unread.h"
 #include "pages/search.h"
+#include "pages/chat.h"
