@@ -59,6 +59,21 @@ constexpr Outcome kBordwriteOutcomes[] = {
     {-5, nullptr, 278, 377},
 };
 
+constexpr Outcome kNewfolderOutcomes[] = {
+    {0, j_FOLDERLIST, 0, 0}, {1, nullptr, 193, 206}, {2, nullptr, 193, 207},
+    {3, nullptr, 193, 362},  {-1, nullptr, 193, 3},
+};
+constexpr Outcome kBordconfigOutcomes[] = {
+    {0, j_BORDCONFIG, 0, 0}, {-1, nullptr, 109, 3}, {-2, nullptr, 190, 206}, {-3, nullptr, 190, 362},
+};
+constexpr Outcome kBordaccessOutcomes[] = {
+    {0, j_BORDACCESS, 0, 0},
+    {-1, nullptr, 109, 3},
+};
+constexpr Outcome kBordmoveOutcomes[] = {
+    {0, j_FOLDERLIST, 0, 0}, {-1, nullptr, 239, 3}, {-2, nullptr, 239, 207}, {-3, nullptr, 239, 242},
+};
+
 // Routes in the order page names are compared. Later page families add
 // their rows here, at their place in the order.
 constexpr Route kRoutes[] = {
@@ -67,6 +82,17 @@ constexpr Route kRoutes[] = {
     {"FRM21", j_FRM21, nullptr, {}, nullptr},
     {"SETNOREAD", j_SETNOREAD, nullptr, {}, nullptr},
     {"SETNOREAD_WR", j_SETNOREAD_WR, nullptr, {}, j_SETNOREAD},
+    {"FOLDERLIST", j_FOLDERLIST, nullptr, {}, nullptr},
+    {"NEWFOLDER", j_NEWFOLDER, nullptr, {}, nullptr},
+    {"NEWFOLDERWR", nullptr, j_NEWFOLDERWR, kNewfolderOutcomes, nullptr},
+    {"DELFOLDER", j_DELFOLDER, nullptr, {}, nullptr},
+    {"DELFOLDERWR", j_DELFOLDERWR, nullptr, {}, j_FOLDERLIST},
+    {"BORDCONFIG", j_BORDCONFIG, nullptr, {}, nullptr},
+    {"BORDCONFIGWR", nullptr, j_BORDCONFIGWR, kBordconfigOutcomes, nullptr},
+    {"BORDACCESS", j_BORDACCESS, nullptr, {}, nullptr},
+    {"BORDACCESSWR", nullptr, j_BORDACCESSWR, kBordaccessOutcomes, nullptr},
+    {"BORDMOVE", j_BORDMOVE, nullptr, {}, nullptr},
+    {"BORDMOVEWR", nullptr, j_BORDMOVEWR, kBordmoveOutcomes, nullptr},
     {"ROOM", j_ROOM, nullptr, {}, nullptr},
     {"BORDWRITE", j_BORDWRITE, nullptr, {}, nullptr},
     {"EDITMSG", j_BORDWRITE, nullptr, {}, nullptr},

@@ -8,4 +8,5 @@
 #include "pages/details.h"
 #include "pages/unread.h"
 #include "pages/search.h"
+#include "pages/folders.h"
 #include "pages/chat.h"
