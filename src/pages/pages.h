@@ -8,5 +8,8 @@
 #include "pages/details.h"
 #include "pages/unread.h"
 #include "pages/search.h"
+#include "pages/admin.h"
+#include "pages/users.h"
+#include "pages/groups.h"
 #include "pages/folders.h"
 #include "pages/chat.h"
