@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +33,7 @@
 #include "store/records.h"
 #include "store/syslog.h"
 #include "text/convert.h"
+#include "text/filter.h"
 #include "text/datetime.h"
 
 namespace {
@@ -104,7 +104,7 @@ void j_BORDWRITE() {
 
   const B_TITLE2 conf = read_folder(folder);
   folder_body(folder, conf.BACKPIC);
-  pr("<FONT SIZE=\"5\"><B>%s %s</B></FONT>\n<HR>\n", sB_TITLE.NAME,
+  pr("<FONT SIZE=\"5\"><B>%s %s</B></FONT>\n<HR>\n", safe_html(field(sB_TITLE.NAME)).c_str(),
      msg(edit ? 330 : reply ? 271 : 270));
 
   pr("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST "
@@ -230,10 +230,10 @@ int j_BORDWRITEWR() {
   // number they would turn up in a folder created later with it.
   if (sB_TITLE.FOLDER_NO != folder || sB_TITLE.KIND != KIND_BOARD) return -1;
 
-  // An edit is checked and stored under the board's lock, so that the
-  // message cannot change hands or disappear in between.
-  std::optional<DirLock> lock;
-  if (edit) lock.emplace(msg_index_path(folder).c_str());
+  // Checked and stored under the board's lock, so that an edited message
+  // cannot change hands or disappear in between, and nobody sees a record
+  // before the files it refers to.
+  DirLock lock(msg_index_path(folder).c_str());
 
   INDEX_DATA rec{};
   if (edit) {
@@ -251,7 +251,9 @@ int j_BORDWRITEWR() {
 
   rec.FOLDER_NO = folder;
   rec.MSG_NO = sel;
-  rec.HTML_MODE = form_int("HTML_MODE");
+  // Only the three known modes are stored; anything else shows as plain text.
+  const int32_t mode = form_int("HTML_MODE");
+  rec.HTML_MODE = mode >= 0 && mode <= 2 ? mode : 0;
   rec.WRITE_PRIORITY = form_int("WRITE_PRIORITY");
   char now[20];
   set_date(now);
@@ -266,33 +268,32 @@ int j_BORDWRITEWR() {
   if (static_cast<long long>(body.size()) > SYSINFO.MAX_CONTENTS) return -5;
   const std::string stored = CrLf_to_Cr(body);
 
+  // The body and the attachments of message m, written before its index
+  // record: the record is what makes a message or an edit visible.
+  auto fill = [&](int32_t m) {
+    if (WriteContentsDATA(stored.c_str()) != 0) return -1;
+    for (int i = 1; i <= conf.ADD_MAX; i++) {
+      const Slot& s = slots[static_cast<size_t>(i - 1)];
+      // An upload into a slot whose existing file stays is dropped, as is
+      // one under an unusable name (which counts as none).
+      if (s.usable && !s.keep) store_attachment(folder, m, i, s);
+      if (!s.usable && edit && !s.keep) DeleteADD_FILE2(folder, m, i);
+      discard_upload(s.up.tmp);
+    }
+    return 0;
+  };
   sINDEX_DATA = rec;
   if (!edit) {
     // Without its index record the message has no number of its own; its
     // body would land on the number answered.
-    if (WriteINDEX_DATA() != 0) return -1;
-    WriteContentsDATA(stored.c_str());
+    if (WriteINDEX_DATA(fill) != 0) return -1;
   } else {
-    if (ReWriteINDEX_DATA() != 0) return -1;
-    WriteContentsDATA(stored.c_str());
+    if (fill(sel) != 0) return -1;
     // The edited message counts as unread again for everybody but its
     // editor, replaced in one step.
     ResetREAD_POINT(folder, sel);
-  }
-  lock.reset();
-  const int32_t m = sINDEX_DATA.MSG_NO;
-
-  for (int i = 1; i <= conf.ADD_MAX; i++) {
-    const Slot& s = slots[static_cast<size_t>(i - 1)];
-    if (s.usable) {
-      // An upload into a slot whose existing file stays is dropped.
-      if (!s.keep) store_attachment(folder, m, i, s);
-      discard_upload(s.up.tmp);
-      continue;
-    }
-    // An upload under an unusable name is dropped and counts as none.
-    discard_upload(s.up.tmp);
-    if (edit && !s.keep) DeleteADD_FILE2(folder, m, i);
+    sINDEX_DATA = rec;
+    if (ReWriteINDEX_DATA() != 0) return -1;
   }
 
   if (log_enabled()) {
