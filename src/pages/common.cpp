@@ -49,10 +49,11 @@ void hidden(const char* name, long value) {
 
 void hidden_skey() { hidden("SKEY", std::string_view(g_SKEY)); }
 
-int32_t form_int(const char* name, int n) {
+int32_t form_int(const char* name, int n) { return form_number(cgi_value(name, n)); }
+
+int32_t form_number(const std::string& v) {
   // Read as atol reads a number, except that a value beyond 32 bits is no
   // number at all: wrapped, it would name another message or folder.
-  std::string v = cgi_value(name, n);
   errno = 0;
   long long x = strtoll(v.c_str(), nullptr, 10);
   if (errno == ERANGE || x < INT32_MIN || x > INT32_MAX) return 0;

@@ -30,6 +30,8 @@ void hidden_skey();
 // A form field read as a decimal number (0 when empty, not a number, or
 // beyond the signed 32-bit range).
 int32_t form_int(const char* name, int n = 0);
+// A value read as form_int reads it.
+int32_t form_number(const std::string& value);
 // A form field's whole value.
 std::string form_str(const char* name, int n = 0);
 // True when the browser identifies itself as MSIE (text widths differ).

@@ -115,7 +115,7 @@ void j_SETNOREAD_WR() {
   // The selected numbers end at the first that is not a folder number.
   auto apply = [&](const char* list, int (*change)(int32_t, const char*)) {
     for (const std::string& v : cgi_values(list)) {
-      const int32_t no = static_cast<int32_t>(atol(v.c_str()));
+      const int32_t no = form_number(v);
       if (no < 1) break;
       if (offered.count(no)) change(no, G_MST_USER.USER_ID);
     }
@@ -171,8 +171,8 @@ void j_NRDETAILSWR() {
     if (v.empty()) break;
     const size_t comma = v.find(',');
     if (comma == std::string::npos) continue;
-    const int32_t folder = static_cast<int32_t>(atol(v.substr(0, comma).c_str()));
-    const int32_t no = static_cast<int32_t>(atol(v.c_str() + comma + 1));
+    const int32_t folder = form_number(v.substr(0, comma));
+    const int32_t no = form_number(v.substr(comma + 1));
     if (!boards.count(folder) || no < 1) continue;
     auto it = messages.find(folder);
     if (it == messages.end()) {
