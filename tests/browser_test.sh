@@ -65,11 +65,12 @@ rm -f "$site/htdocs/morveladd/t.HTML" "$site/htdocs/morveladd/t.gif"
 artifacts="$here/artifacts"
 rm -rf "$artifacts"
 # The main journey first (it posts the messages later journeys look for),
-# then each page family's own journey on the same site, in name order.
+# then each page family's own journey on the same site, in name order;
+# MORVEL_SITE names the site's directory for journeys that lay out data.
 for j in "$here/journey.mjs" "$here"/journey-*.mjs; do
   [ -f "$j" ] || continue
   echo "journey: $(basename "$j")"
-  timeout 120 node "$j" "http://127.0.0.1:$port" "$password" "$artifacts/$(basename "$j" .mjs)" || exit 1
+  MORVEL_SITE="$site" timeout 120 node "$j" "http://127.0.0.1:$port" "$password" "$artifacts/$(basename "$j" .mjs)" || exit 1
 done
 
 # Once more with the Japanese language file: every GET form then sends

@@ -424,6 +424,13 @@ std::string cgi_value(const char* name, int n) {
   return std::string();
 }
 
+std::vector<std::string> cgi_values(const char* name) {
+  std::vector<std::string> out;
+  for (CGI_ENTRY* e = list; e && e->next; e = e->next)
+    if (e->name == name) out.push_back(e->value);
+  return out;
+}
+
 void cgi_getvalue(const char* name, int n, char* out, size_t size) {
   copy_text(out, size, cgi_value(name, n));
 }
@@ -466,18 +473,22 @@ void cgi_free() {
 
 int StrFind(std::string_view text, std::string_view pattern) {
   if (pattern.empty()) return -1;
-  for (size_t i = 0; i < text.size();) {
-    if (text.size() - i >= pattern.size() &&
-        memcmp(text.data() + i, pattern.data(), pattern.size()) == 0) {
+  // Byte matches are found with the library search; `at` steps through the
+  // characters alongside, so the whole scan stays one pass over the text.
+  size_t at = 0;
+  for (size_t from = 0;;) {
+    size_t c = text.find(pattern, from);
+    if (c == std::string_view::npos) return -1;
+    while (at < c) at += sjis_lead(static_cast<unsigned char>(text[at])) ? 2 : 1;
+    if (at == c) {
       // The match must also end at a character boundary: a pattern that
       // stops after the first byte of a two-byte character does not match it.
-      size_t end = i + pattern.size(), j = i;
+      size_t end = c + pattern.size(), j = c;
       while (j < end) j += sjis_lead(static_cast<unsigned char>(text[j])) ? 2 : 1;
-      if (j == end) return static_cast<int>(i);
+      if (j == end) return static_cast<int>(c);
     }
-    i += sjis_lead(static_cast<unsigned char>(text[i])) ? 2 : 1;
+    from = c + 1;
   }
-  return -1;
 }
 
 char* cut_filename(char* value, char* name_out, size_t name_size, char* tmp_out,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct CGI_ENTRY {
   std::string name;
@@ -36,6 +37,9 @@ inline void cgi_getvalue(const char* name, int n, char (&out)[N]) {
 }
 // The whole n-th value, without a width limit.
 std::string cgi_value(const char* name, int n = 0);
+// Every value of field `name` in order, found in one pass over the input
+// (reading many values by index would walk it once per value).
+std::vector<std::string> cgi_values(const char* name);
 // True when `tmp` names a temporary file that this request's decoding
 // created. A file field's value is plain text that a client can forge (a
 // text part sent under a file field's name), so handlers move or remove

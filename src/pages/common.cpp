@@ -20,9 +20,13 @@
 #include "store/group.h"
 #include "store/records.h"
 
-void refusal_page() {
+void system_body() {
   pr("\t\t<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n", SYSINFO.CG_FILE_WEB_PATH,
      SYSINFO.BACK_GIF);
+}
+
+void refusal_page() {
+  system_body();
   pr("%s\n", msg(3));
   pr("<FORM>\n<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"history.back()\">\n</FORM>\n", msg(4));
   pr("</BODY>\n</HTML>\n");
@@ -47,10 +51,11 @@ void hidden(const char* name, long value) {
 
 void hidden_skey() { hidden("SKEY", std::string_view(g_SKEY)); }
 
-int32_t form_int(const char* name, int n) {
+int32_t form_int(const char* name, int n) { return form_number(cgi_value(name, n)); }
+
+int32_t form_number(const std::string& v) {
   // Read as atol reads a number, except that a value beyond 32 bits is no
   // number at all: wrapped, it would name another message or folder.
-  std::string v = cgi_value(name, n);
   errno = 0;
   long long x = strtoll(v.c_str(), nullptr, 10);
   if (errno == ERANGE || x < INT32_MIN || x > INT32_MAX) return 0;
@@ -115,6 +120,32 @@ std::vector<uint32_t> number_order(std::span<const INDEX_DATA> index) {
   return out;
 }
 
+std::string folder_icon(const B_TITLE& f, const B_TITLE2& conf) {
+  if (conf.DIRPIC[0]) return std::to_string(f.FOLDER_NO) + "/" + std::string(field(conf.DIRPIC));
+  switch (f.KIND) {
+    case KIND_DIR: return "folderclose.gif";
+    case KIND_BOARD: return "folderbook.gif";
+    case KIND_CHAT: return "folderchat.gif";
+    default: return std::string();
+  }
+}
+
+std::vector<B_TITLE> readable_folders(AclTables& tables) {
+  std::vector<B_TITLE> all, out;
+  load_folders(all);
+  int32_t prune = -1;  // depth below which folders are skipped; -1: none
+  for (const B_TITLE& f : all) {
+    if (prune >= 0 && f.DEPTH > prune) continue;
+    if (chk_ACL(f.FOLDER_NO, tables) < 1) {
+      prune = f.DEPTH;
+      continue;
+    }
+    prune = -1;
+    out.push_back(f);
+  }
+  return out;
+}
+
 namespace {
 std::string reply_prefix(const INDEX_DATA& m) {
   return m.RES_DEPTH > 0 ? "Re:^" + std::to_string(m.RES_DEPTH) + ":" : std::string();
@@ -160,6 +191,18 @@ const MST_USER* UserCache::find(std::string_view id) {
 std::string UserCache::name(std::string_view id) {
   const MST_USER* u = find(id);
   return u ? std::string(field(u->USER_NAME)) : std::string(id);
+}
+
+UserCache& request_users() {
+  static UserCache users;
+  return users;
+}
+
+AclTables& request_acl() {
+  // One per data directory, so that nothing is taken from another site's
+  // files when one process serves several (as the tests do).
+  static std::map<std::string, AclTables, std::less<>> tables;
+  return tables.try_emplace(SYSINFO.DATA_FILE_PATH, true).first->second;
 }
 
 void remove_user(const char* user_id) {

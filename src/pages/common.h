@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "store/acl.h"
 #include "store/folder.h"
 #include "store/message.h"
 #include "store/user.h"
@@ -16,6 +17,8 @@
 // The body of a page the user may not use: system background, message slot
 // 3 and a button (slot 4) that goes back. Ends the page.
 void refusal_page();
+// "\t\t<BODY ...>" with the system background.
+void system_body();
 // "\t\t<BODY ...>" with the folder's own background picture when it has one,
 // else the system background when that is set, else nothing.
 void folder_body(int32_t folder, const char* backpic);
@@ -28,6 +31,8 @@ void hidden_skey();
 // A form field read as a decimal number (0 when empty, not a number, or
 // beyond the signed 32-bit range).
 int32_t form_int(const char* name, int n = 0);
+// A value read as form_int reads it.
+int32_t form_number(const std::string& value);
 // A form field's whole value.
 std::string form_str(const char* name, int n = 0);
 // True when the browser identifies itself as MSIE (text widths differ).
@@ -39,6 +44,16 @@ int text_cols();
 // cleared first so that a folder without them reads as empty; returns the
 // settings.
 B_TITLE2 read_folder(int32_t folder);
+
+// The picture a folder is shown with: its own DIRPIC ("<folder>/<name>",
+// under the picture directory) or the picture of its kind; empty for a line
+// of no known kind.
+std::string folder_icon(const B_TITLE& f, const B_TITLE2& conf);
+
+// The folders the user may read, in tree order, from one read of the tree:
+// a folder below one the user may not read is left out whatever its own
+// access, as the menu never leads to it.
+std::vector<B_TITLE> readable_folders(AclTables& tables);
 
 // Messages a page of the room list shows; the details page finds the page
 // that holds a message with it.
@@ -85,3 +100,10 @@ class UserCache {
   std::string master_;  // "user.mst" as read
   bool loaded_ = false;
 };
+
+// The request's one user cache, shared by the pages and the compact message
+// view, so that the user master is read once per request.
+UserCache& request_users();
+// The request's one set of access tables, holding the folder settings too,
+// shared in the same way: each of their files is read once per request.
+AclTables& request_acl();

@@ -7,12 +7,12 @@
 // message, its thread and its previous and next neighbours from that copy.
 #include "pages/details.h"
 
-
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "app/frame.h"
@@ -33,7 +33,7 @@
 
 namespace {
 
-UserCache g_users;
+UserCache& g_users = request_users();
 
 const INDEX_DATA* find_message(std::span<const INDEX_DATA> idx, int32_t msg) {
   for (const INDEX_DATA& r : idx)
@@ -41,16 +41,32 @@ const INDEX_DATA* find_message(std::span<const INDEX_DATA> idx, int32_t msg) {
   return nullptr;
 }
 
-// The board's index for the compact view. The unread list and the search
-// print many messages of one board in a row: each board's index is read
-// once per request (keyed by path, so a changed data directory reads anew).
-const std::vector<INDEX_DATA>& index_for_compact(int32_t folder) {
-  static std::map<std::string, std::vector<INDEX_DATA>> cache;
+// One board as the compact view sees it. The unread list and the search
+// print many messages of one board in a row: the index and the settings are
+// read once per request, and each message and thread is found by a look-up
+// rather than a walk of the index, so that a page grows with the messages
+// it shows and no faster.
+struct CompactBoard {
+  std::vector<INDEX_DATA> idx;
+  std::unordered_map<int32_t, const INDEX_DATA*> first;  // MSG_NO -> first record
+  std::unordered_map<int32_t, std::vector<const INDEX_DATA*>> threads;  // in index order
+  bool conf_read = false;
+  B_TITLE2 conf{};
+};
+
+// Keyed by the index path, so that a changed data directory reads anew.
+CompactBoard& compact_board(int32_t folder) {
+  static std::map<std::string, CompactBoard> cache;
   std::string path = msg_index_path(folder);
   auto it = cache.find(path);
   if (it == cache.end()) {
-    it = cache.emplace(path, std::vector<INDEX_DATA>()).first;
-    load_index(folder, it->second);
+    it = cache.emplace(path, CompactBoard()).first;
+    CompactBoard& b = it->second;
+    load_index(folder, b.idx);
+    for (const INDEX_DATA& r : b.idx) {
+      b.first.emplace(r.MSG_NO, &r);
+      b.threads[r.THREAD_NO].push_back(&r);
+    }
   }
   return it->second;
 }
@@ -58,9 +74,12 @@ const std::vector<INDEX_DATA>& index_for_compact(int32_t folder) {
 // The body as the pages show it: quoted runs coloured, then by HTML mode
 // links and line breaks (0), preformatted (1) or the user's own HTML (2),
 // with the tags that could break the page neutralised.
-std::string shown_body(const INDEX_DATA& m, const B_TITLE2& conf) {
+std::string shown_body(const INDEX_DATA& m, const B_TITLE2& conf, const std::string* read = nullptr) {
   std::string text;
-  read_body(m.FOLDER_NO, m.MSG_NO, text);
+  if (read)
+    text = *read;
+  else
+    read_body(m.FOLDER_NO, m.MSG_NO, text);
   std::string color = conf.RESFONTCOLOR[0] ? std::string(field(conf.RESFONTCOLOR)) : "0000FF";
   std::string b = Add_Blue(text, color);
   if (m.HTML_MODE == 0)
@@ -168,13 +187,10 @@ void deleted_notice() {
   pr("%s<BR>\n%s<BR>\n%s<BR>\n%s<P>\n", msg(285), msg(286), msg(287), msg(288));
 }
 
-// Every message of m's thread in index order, m marked; nothing for a
-// thread of one message.
-void thread_table(int32_t folder, std::span<const INDEX_DATA> idx, const INDEX_DATA& m,
-                  int order) {
-  std::vector<const INDEX_DATA*> thread;
-  for (const INDEX_DATA& r : idx)
-    if (r.THREAD_NO == m.THREAD_NO) thread.push_back(&r);
+// Every message of m's thread (given in index order), m marked; nothing for
+// a thread of one message.
+void thread_table(int32_t folder, const std::vector<const INDEX_DATA*>& thread,
+                  const INDEX_DATA& m, int order) {
   if (thread.size() < 2) return;
   pr("<TABLE BORDER>\n<TR>");
   pr("<TD BGCOLOR=\"#E0FFFF\" ALIGN=\"CENTER\"><B>%s</B></TD>", msg(297));
@@ -303,7 +319,10 @@ void j_DETAILS() {
     attachments(folder, m, conf);
     if (font) pr("</FONT>\n");
   }
-  thread_table(folder, idx, m, order);
+  std::vector<const INDEX_DATA*> thread;
+  for (const INDEX_DATA& r : idx)
+    if (r.THREAD_NO == m.THREAD_NO) thread.push_back(&r);
+  thread_table(folder, thread, m, order);
 
   const Neighbours n = neighbours(idx, sel, order);
   pr("<TABLE><TR>\n<TD>\n");
@@ -360,14 +379,20 @@ void j_DETAILS() {
   pr("</BODY>\n</HTML>\n");
 }
 
-void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag) {
-  std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
-  ReadB_TITLE2(folder);
-  const B_TITLE2 conf = sB_TITLE2;
-  const std::vector<INDEX_DATA>& idx = index_for_compact(folder);
-  const INDEX_DATA* found = msgno >= 1 ? find_message(idx, msgno) : nullptr;
-  if (!found) return;
-  const INDEX_DATA m = *found;
+const std::vector<INDEX_DATA>& compact_index(int32_t folder) { return compact_board(folder).idx; }
+
+void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* body) {
+  CompactBoard& b = compact_board(folder);
+  if (!b.conf_read) {
+    std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
+    request_acl().read_settings(folder);
+    b.conf = sB_TITLE2;
+    b.conf_read = true;
+  }
+  const B_TITLE2& conf = b.conf;
+  auto found = b.first.find(msgno);
+  if (msgno < 1 || found == b.first.end()) return;
+  const INDEX_DATA& m = *found->second;
   const int order = G_MST_USER.USER_DISP_DEF;
 
   if (flag == 1)
@@ -380,14 +405,14 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag) {
     pr("<BR>\n");
     deleted_notice();
   } else {
-    std::string body = shown_body(m, conf);
+    std::string shown = shown_body(m, conf, body);
     header_table(folder, m, true);
     if (font) pr("<FONT COLOR=\"#%s\">\n", esc(field(conf.FONTCOLOR)).c_str());
-    pr("%s\n<P>\n", body.c_str());
+    pr("%s\n<P>\n", shown.c_str());
     attachments(folder, m, conf);
   }
   if (font) pr("</FONT>\n");
-  thread_table(folder, idx, m, order);
+  thread_table(folder, b.threads[m.THREAD_NO], m, order);
   pr("<HR>\n");
 }
 

@@ -4,14 +4,23 @@
 // read.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
+
+#include "store/message.h"
 
 // JOB=DETAILS: the message SEL_NO of FOLDER_NO. Marks it read for the user.
 void j_DETAILS();
 // The compact view of message `msg` of `folder`, with a tick box FOLSEL
 // "folder,msg" when `flag` is 1 (ticked when the request's CHK_ALL is 1).
 // The caller has checked the read right; no read mark is written. A number
-// without message prints nothing.
-void j_DETAILS_sub1(int32_t folder, int32_t msg, int flag);
+// without message prints nothing. `body`: the message's body when the
+// caller has already read it, so that it is not read twice.
+void j_DETAILS_sub1(int32_t folder, int32_t msg, int flag, const std::string* body = nullptr);
+// The board's index in file order as the compact view holds it: read once
+// per request, so that pages which walk a board and show its messages read
+// the index once.
+const std::vector<INDEX_DATA>& compact_index(int32_t folder);
 // JOB=DELMSG: deletes SEL_NO when the user wrote it or administers the
 // folder. A message with followers in its thread is only marked deleted.
 void j_DELMSG();

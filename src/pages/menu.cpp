@@ -109,16 +109,7 @@ void folder_entry(Menu& m, int32_t position, const std::vector<long>& open, bool
   std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
   m.tables.read_settings(f.FOLDER_NO);
 
-  std::string icon;
-  if (sB_TITLE2.DIRPIC[0]) {
-    icon = std::to_string(f.FOLDER_NO) + "/" + std::string(field(sB_TITLE2.DIRPIC));
-  } else if (f.KIND == KIND_DIR) {
-    icon = "folderclose.gif";
-  } else if (f.KIND == KIND_BOARD) {
-    icon = "folderbook.gif";
-  } else if (f.KIND == KIND_CHAT) {
-    icon = "folderchat.gif";
-  }
+  std::string icon = folder_icon(f, sB_TITLE2);
 
   std::string link;
   int count = 0;

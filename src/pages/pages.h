@@ -6,6 +6,8 @@
 #include "pages/room.h"
 #include "pages/write.h"
 #include "pages/details.h"
+#include "pages/unread.h"
+#include "pages/search.h"
 #include "pages/admin.h"
 #include "pages/users.h"
 #include "pages/groups.h"

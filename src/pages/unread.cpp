@@ -1,0 +1,185 @@
+// Unread tracking pages: the settings page and its store step, the unread
+// list and its store step.
+//
+// Every request reads the folder tree, the access tables and each board's
+// index once; the list then reads one read-mark file per message of a
+// tracked board and shows the unread ones through the compact view.
+#include "pages/unread.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/frame.h"
+#include "app/globals.h"
+#include "app/html.h"
+#include "cgi/cgilib.h"
+#include "cgi/sjis.h"
+#include "pages/common.h"
+#include "pages/details.h"
+#include "settings/strdef.h"
+#include "settings/sysinfo.h"
+#include "store/acl.h"
+#include "store/folder.h"
+#include "store/message.h"
+#include "store/unread.h"
+
+namespace {
+
+void form_start(const char* job, const char* name = "") {
+  pr("<FORM%s ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST>\n", name, JOB_EXE);
+  hidden_skey();
+  hidden("JOB", std::string_view(job));
+}
+
+bool excluded(int32_t folder) { return ChkUNREAD(folder, G_MST_USER.USER_ID) > 0; }
+
+// The boards the settings page offers: every board the user may read by its
+// own access. The store step acts on these alone, so that a forged number
+// neither creates a directory nor pre-sets a folder made later.
+std::vector<B_TITLE> offered_boards() {
+  AclTables& tables = request_acl();
+  std::vector<B_TITLE> all, out;
+  load_folders(all);
+  for (const B_TITLE& f : all)
+    if (f.KIND == KIND_BOARD && chk_ACL(f.FOLDER_NO, tables) > 0) out.push_back(f);
+  return out;
+}
+
+void board_list(const char* name, const std::vector<const B_TITLE*>& boards, const char* button,
+                int caption) {
+  pr("<TD BGCOLOR=\"#FFFFFF\">\n<SELECT NAME=\"%s\" SIZE=5 MULTIPLE>\n", name);
+  for (const B_TITLE* b : boards)
+    pr("<OPTION VALUE=\"%d\">%s\n", static_cast<int>(b->FOLDER_NO), esc(field(b->NAME)).c_str());
+  pr("</SELECT><BR>\n<INPUT TYPE=\"submit\" NAME=\"%s\" VALUE=\"%s\">\n</TD>\n", button, msg(caption));
+}
+
+// The board's unread messages in the user's display order: the index's own
+// order (1), or by number up (2) or down (3), each number once. Other orders
+// show none.
+void unread_messages(int32_t folder) {
+  const std::vector<INDEX_DATA>& idx = compact_index(folder);
+  std::vector<const INDEX_DATA*> seq;
+  const int order = G_MST_USER.USER_DISP_DEF;
+  if (order == 1) {
+    for (const INDEX_DATA& r : idx) seq.push_back(&r);
+  } else if (order == 2 || order == 3) {
+    std::map<int32_t, const INDEX_DATA*> by_number;
+    for (const INDEX_DATA& r : idx)
+      if (r.MSG_NO >= 1) by_number.emplace(r.MSG_NO, &r);
+    for (const auto& [no, r] : by_number) seq.push_back(r);
+    if (order == 3) std::reverse(seq.begin(), seq.end());
+  }
+  for (const INDEX_DATA* m : seq)
+    if (ReadREAD_POINT(folder, m->MSG_NO) != 0) j_DETAILS_sub1(folder, m->MSG_NO, 1);
+}
+
+}  // namespace
+
+void j_SETNOREAD() {
+  header_printf();
+  // Guest accounts are shared by several people and track nothing.
+  if (G_MST_USER.MODE == 2) {
+    refusal_page();
+    return;
+  }
+  system_body();
+  pr("<FONT SIZE=\"5\"><B>%s</B></FONT>\n<HR>\n", msg(373));
+  pr("%s:%s[%s]\n", msg(137), esc(field(G_MST_USER.USER_NAME)).c_str(),
+     esc(field(G_MST_USER.USER_ID)).c_str());
+  form_start("SETNOREAD_WR", " NAME=\"INPUT\"");
+
+  std::vector<B_TITLE> boards = offered_boards();
+  std::vector<const B_TITLE*> out, all;
+  for (const B_TITLE& b : boards) {
+    if (excluded(b.FOLDER_NO)) out.push_back(&b);
+    all.push_back(&b);
+  }
+  pr("<TABLE BORDER>\n<TR>");
+  for (int slot : {374, 375})
+    pr("<TD NOWRAP ALIGN=\"CENTER\" BGCOLOR=\"#E0FFFF\">%s</TD>", msg(slot));
+  pr("</TR>\n<TR>\n");
+  board_list("NOWNOREAD", out, "BOARD_OUT", 172);
+  board_list("BOARDLIST", all, "BOARD_IN", 171);
+  pr("</TR>\n</TABLE>\n</FORM>\n</BODY>\n</HTML>\n");
+}
+
+void j_SETNOREAD_WR() {
+  if (G_MST_USER.MODE == 2) return;
+  std::set<int32_t> offered;
+  for (const B_TITLE& b : offered_boards()) offered.insert(b.FOLDER_NO);
+  // The selected numbers end at the first that is not a folder number.
+  auto apply = [&](const char* list, int (*change)(int32_t, const char*)) {
+    for (const std::string& v : cgi_values(list)) {
+      const int32_t no = form_number(v);
+      if (no < 1) break;
+      if (offered.count(no)) change(no, G_MST_USER.USER_ID);
+    }
+  };
+  if (!form_str("BOARD_OUT").empty()) apply("NOWNOREAD", DeleteUNREAD);
+  if (!form_str("BOARD_IN").empty()) apply("BOARDLIST", WriteUNREAD);
+}
+
+void j_NRDETAILS() {
+  header_printf();
+  system_body();
+  pr("<FONT SIZE=\"5\"><B>%s</B></FONT><P>\n", msg(102));
+  if (G_MST_USER.MODE == 2) {
+    pr("%s\n<FORM>\n<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"history.back()\">\n</FORM>\n",
+       msg(3), msg(4));
+    pr("</BODY>\n</HTML>\n");
+    return;
+  }
+  form_start("NRDETAILSWR");
+  AclTables& tables = request_acl();
+  for (const B_TITLE& f : readable_folders(tables)) {
+    if (excluded(f.FOLDER_NO)) continue;
+    std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
+    tables.read_settings(f.FOLDER_NO);
+    pr("<IMG SRC=\"%s%s\"><B>[%d]%s</B><BR>\n", SYSINFO.CG_FILE_WEB_PATH,
+       esc(folder_icon(f, sB_TITLE2)).c_str(), static_cast<int>(f.FOLDER_NO),
+       esc(field(f.NAME)).c_str());
+    if (f.KIND == KIND_BOARD) unread_messages(f.FOLDER_NO);
+  }
+  pr("<CENTER><TABLE><TR><TD>\n");
+  pr("<INPUT TYPE=\"submit\" VALUE=\"%s\" onClick=\"return confirm('%s')\">\n</FORM>\n", msg(332),
+     msg(333));
+  pr("</TD><TD>\n");
+  form_start("NRDETAILS");
+  pr("<INPUT TYPE=\"hidden\" name=\"CHK_ALL\" value=\"1\">\n");
+  pr("<INPUT TYPE=\"submit\" VALUE=\"%s\">\n</FORM>\n", msg(361));
+  pr("</TD></TR></TABLE></CENTER>\n</BODY>\n</HTML>\n");
+}
+
+void j_NRDETAILSWR() {
+  if (G_MST_USER.MODE == 2) return;
+  // Marks go only to messages that exist, in boards the user may read: a
+  // forged pair must neither create files in other folders nor mark a
+  // message number before it is written.
+  AclTables& tables = request_acl();
+  std::vector<B_TITLE> all;
+  load_folders(all);
+  std::set<int32_t> boards;
+  for (const B_TITLE& f : all)
+    if (f.KIND == KIND_BOARD) boards.insert(f.FOLDER_NO);
+  std::map<int32_t, std::set<int32_t>> messages;  // readable board -> its numbers
+  for (const std::string& v : cgi_values("FOLSEL")) {
+    if (v.empty()) break;
+    const size_t comma = v.find(',');
+    if (comma == std::string::npos) continue;
+    const int32_t folder = form_number(v.substr(0, comma));
+    const int32_t no = form_number(v.substr(comma + 1));
+    if (!boards.count(folder) || no < 1) continue;
+    auto it = messages.find(folder);
+    if (it == messages.end()) {
+      it = messages.emplace(folder, std::set<int32_t>()).first;
+      if (chk_ACL(folder, tables) > 0)
+        for (const INDEX_DATA& r : compact_index(folder)) it->second.insert(r.MSG_NO);
+    }
+    if (it->second.count(no)) MarkREAD_POINT(folder, no);
+  }
+}

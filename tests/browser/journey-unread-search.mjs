@@ -1,0 +1,146 @@
+// Unread tracking and search in headless Chromium, after the main journey
+// (whose administrator posted a Japanese message into "Notice board"). A
+// second member and a second board are laid out in the site's files; the
+// member posts into both boards; the administrator then excludes the second
+// board from unread tracking, reads the rest of his unread messages on one
+// page, ticks one read, and searches by a Japanese keyword and by writer.
+// Usage: node journey-unread-search.mjs BASE_URL PASSWORD OUT_DIR
+// (MORVEL_SITE: the site's directory).
+import { chromium } from 'playwright-core';
+import { appendFileSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { join } from 'node:path';
+
+const [base, password, outDir] = process.argv.slice(2);
+mkdirSync(outDir, { recursive: true });
+const data = join(process.env.MORVEL_SITE || '', 'data');
+
+// A member and a board "Second board" below the demo directory, open to
+// every level, numbered after the folders there are.
+appendFileSync(join(data, 'user.mst'), 'walker,Walker Sato,1,,walkpw,0,1,1,1,,,0,\n');
+const tree = readFileSync(join(data, 'b_title.mst'), 'latin1');
+const number = 1 + Math.max(0, ...tree.split('\n').map((l) => parseInt(l.split(',')[1], 10) || 0));
+appendFileSync(join(data, 'b_title.mst'), `${tree.endsWith('\n') ? '' : '\n'} Second board,${number},Board,\n`);
+const settings = Buffer.alloc(8800);
+settings.writeInt32LE(number, 0);  // FOLDER_NO
+settings.writeInt32LE(1, 16);  // READ_CHK
+settings.writeInt32LE(1, 20);  // REWRITE_FLG
+appendFileSync(join(data, 'b_title2.mst'), settings);
+
+const browser = await chromium.launch({
+  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+});
+let page = await browser.newPage();
+page.setDefaultTimeout(15000);
+let step = 'start';
+const check = (cond, what) => { if (!cond) throw new Error(`check failed: ${what}`); };
+const menu = () => page.frame({ name: 'FRM21' });
+const main = () => page.frame({ name: 'FRM22' });
+
+async function logIn(user, pass) {
+  page = await browser.newPage();
+  page.setDefaultTimeout(15000);
+  await page.goto(base + '/cgi-bin/morvel.cgi');
+  await page.fill('input[name=uid]', user);
+  await page.fill('input[name=upw]', pass);
+  await Promise.all([page.waitForNavigation(), page.click('input[name=sub]')]);
+  await page.waitForSelector('frame[name=FRM21]', { state: 'attached' });
+  await menu().waitForSelector('a:has(img[alt="Demo"])');
+  await Promise.all([menu().waitForNavigation(), menu().click('a:has(img[alt="Demo"])')]);
+  await menu().waitForSelector('a:has(img[alt="Second board"])');
+}
+
+async function post(board, title) {
+  await Promise.all([main().waitForNavigation(), menu().click(`a:has(img[alt="${board}"])`)]);
+  await Promise.all([main().waitForNavigation(),
+    main().click('form:has(input[name=JOB][value=BORDWRITE]) input[type=submit]')]);
+  await main().fill('input[name=WRITE_TITLE]', title);
+  await main().fill('textarea[name=WRITE_DATA]', `Body of ${title}`);
+  await Promise.all([main().waitForNavigation(), main().click('input[name=SUB]')]);
+  await main().locator('a', { hasText: title }).waitFor();
+}
+
+// The menu's entry of a board, with its unread count in front of the name.
+async function entry(board) {
+  await menu().goto(menu().url());
+  return (await menu().locator(`a:has(img[alt="${board}"])`).innerText()).trim();
+}
+
+async function menuButton(job) {
+  await Promise.all([main().waitForNavigation(),
+    menu().click(`form:has(input[name=JOB][value=${job}]) input[type=submit]`)]);
+}
+
+async function search(fields) {
+  await menuButton('SEARCH');
+  for (const [name, value] of Object.entries(fields)) await main().fill(`input[name=${name}]`, value);
+  await Promise.all([main().waitForNavigation(), main().click('input[name=SUB]')]);
+  return main().locator('body').innerText();
+}
+
+try {
+  step = 'the member posts into both boards';
+  await logIn('walker', 'walkpw');
+  await post('Notice board', 'Unread one');
+  await post('Notice board', 'Unread two');
+  await post('Second board', 'Elsewhere news');
+  await page.close();
+
+  step = 'the administrator sees unread counts';
+  await logIn('admin', password);
+  check(await entry('Notice board') === '(2)Notice board', 'two unread in Notice board');
+  check(await entry('Second board') === '(1)Second board', 'one unread in Second board');
+
+  step = 'exclude the second board';
+  await menuButton('SETNOREAD');
+  await main().selectOption('select[name=BOARDLIST]', { label: 'Second board' });
+  await Promise.all([main().waitForNavigation(), main().click('input[name=BOARD_IN]')]);
+  const excluded = await main().locator('select[name=NOWNOREAD] option').allInnerTexts();
+  check(excluded.length === 1 && excluded[0].trim() === 'Second board', 'board in the left list');
+  check(await entry('Second board') === 'Second board', 'count gone from the menu');
+
+  step = 'unread list';
+  await menuButton('NRDETAILS');
+  let text = await main().locator('body').innerText();
+  check(text.includes('Unread one') && text.includes('Unread two'), 'new messages listed');
+  check(!text.includes('Elsewhere news'), 'excluded board not listed');
+  check(!text.includes('Hello from the browser'), 'own message not listed');
+
+  step = 'tick one read';
+  const box = main().locator('input[name=FOLSEL]').first();
+  const value = await box.getAttribute('value');
+  await box.check();
+  page.once('dialog', (d) => d.accept());
+  await Promise.all([main().waitForNavigation(),
+    main().click('form:has(input[name=JOB][value=NRDETAILSWR]) input[type=submit]')]);
+  check((await main().locator(`input[name=FOLSEL][value="${value}"]`).count()) === 0, 'ticked message gone');
+  text = await main().locator('body').innerText();
+  check(text.includes('Unread one') !== text.includes('Unread two'), 'one message left');
+  check(await entry('Notice board') === '(1)Notice board', 'menu count lowered');
+
+  step = 'search by a Japanese keyword';
+  text = await search({ CONDITION: '日本語' });
+  check(text.includes('Hello from the browser テスト'), 'Japanese message found');
+  check(!text.includes('Unread one') && !text.includes('Elsewhere news'), 'nothing else found');
+
+  step = 'search by writer';
+  text = await search({ WRITER: 'Administrator' });
+  check(text.includes('Hello from the browser テスト'), "administrator's message found");
+  check(!text.includes('Unread two') && !text.includes('Elsewhere news'), "member's messages not found");
+
+  console.log('browser journey (unread, search): 1 passed, 0 failed');
+  await browser.close();
+} catch (err) {
+  console.error(`browser journey (unread, search) failed at "${step}": ${err.message}`);
+  try {
+    await page.screenshot({ path: join(outDir, 'failure.png'), fullPage: true });
+    for (const f of page.frames()) {
+      writeFileSync(join(outDir, `frame-${f.name() || 'top'}.html`), await f.content());
+    }
+  } catch (e) { /* the page may be gone */ }
+  console.error(`screenshots and frames kept in ${outDir}`);
+  console.log('browser journey (unread, search): 0 passed, 1 failed');
+  await browser.close();
+  process.exit(1);
+}

@@ -1,0 +1,104 @@
+// Unread tracking through the program: the settings page's two lists and
+// its store step, the unread list in each order, ticking messages read,
+// and what forged numbers and guest accounts may not change.
+#include <climits>
+
+#include "board_site.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+// Boards 1 "Board" and 4 "Other <b>" at the top; board 3 below directory 2,
+// which Taro may not read; board 5, which he may not read either.
+struct UnreadSite : BoardSite {
+  UnreadSite() {
+    folder(1, KIND_BOARD, 0, "Board");
+    folder(2, KIND_DIR, 0, "Closed", 5, 5);
+    folder(3, KIND_BOARD, 1, "Inner");
+    folder(4, KIND_BOARD, 0, "Other <b>");
+    folder(5, KIND_BOARD, 0, "Secret", 5, 5);
+    for (auto [f, parent] : {std::pair{1, 0}, {1, 1}, {1, 0}, {3, 0}, {4, 0}, {5, 0}}) post(f, parent, "M");
+    mark_read(1, 2, "Taro");
+  }
+  // The settings page's two lists as "left | right".
+  std::string lists(const std::string& k, const Fields& f) {
+    std::string p = page(k, f);
+    size_t right = p.find("BOARDLIST");
+    return joined(p.substr(0, right), "<OPTION VALUE=\"(\\d+)\">") + " | " +
+           joined(p.substr(right), "<OPTION VALUE=\"(\\d+)\">");
+  }
+  // The unread list's tick boxes.
+  std::string ticks(const std::string& k, const Fields& f = {{"JOB", "NRDETAILS"}}) {
+    return joined(page(k, f), "VALUE=\"(\\d+,\\d+)\"");
+  }
+};
+
+TEST(UnreadCgi, SettingsMoveBoardsOutAndIn) {
+  UnreadSite s;
+  std::string taro = s.key("Taro");
+  // Only a board's own access decides: Inner is offered.
+  EXPECT_EQ(s.lists(taro, {{"JOB", "SETNOREAD"}}), " | 1 3 4");
+  EXPECT_TRUE(has(s.page(taro, {{"JOB", "SETNOREAD"}}), "<OPTION VALUE=\"4\">Other &lt;b&gt;\n"));
+  // Forged numbers (a closed board, no folder, a directory) do nothing; the
+  // list ends at the first number below 1.
+  Fields in = {{"JOB", "SETNOREAD_WR"}, {"BOARD_IN", "x"}};
+  for (const char* n : {"4", "5", "99", "2", "4", "0", "1"}) in.push_back({"BOARDLIST", n});
+  EXPECT_EQ(s.lists(taro, in), "4 | 1 3 4");
+  EXPECT_EQ(read_file_bytes(s.data + "4/unread.dat"), "Taro\n");
+  for (const char* f : {"99", "5/unread.dat", "2/unread.dat", "1/unread.dat"}) EXPECT_FALSE(file_exists(s.data + f)) << f;
+  // Only the pressed button's list counts.
+  EXPECT_EQ(s.lists(taro, {{"JOB", "SETNOREAD_WR"}, {"NOWNOREAD", "4"}}), "4 | 1 3 4");
+  EXPECT_EQ(s.lists(taro, {{"JOB", "SETNOREAD_WR"}, {"BOARD_OUT", "x"}, {"NOWNOREAD", "4"}}), " | 1 3 4");
+  // A guest account has no unread tracking.
+  std::string guest = s.key("Guest");
+  EXPECT_TRUE(refused(s.page(guest, {{"JOB", "SETNOREAD"}})));
+  EXPECT_TRUE(refused(s.page(guest, {{"JOB", "SETNOREAD_WR"}, {"BOARD_IN", "x"}, {"BOARDLIST", "1"}})));
+  EXPECT_FALSE(file_exists(s.data + "1/unread.dat"));
+}
+
+TEST(UnreadCgi, ListAndTickRead) {
+  UnreadSite s;
+  std::string taro = s.key("Taro");
+  std::string p = s.page(taro, {{"JOB", "NRDETAILS"}});
+  // Not below the closed directory, not the closed board, not what he read.
+  EXPECT_EQ(joined(p, "<B>(\\[\\d\\][^<]*)</B><BR>"), "[1]Board [4]Other &lt;b&gt;");
+  EXPECT_EQ(s.ticks(taro), "1,1 1,3 4,1");
+  EXPECT_FALSE(has(p, " checked "));
+  EXPECT_TRUE(has(s.page(taro, {{"JOB", "NRDETAILS"}, {"CHK_ALL", "1"}}), "VALUE=\"1,1\" checked >"));
+  s.page(taro, {{"JOB", "SETNOREAD_WR"}, {"BOARD_IN", "x"}, {"BOARDLIST", "4"}});
+  EXPECT_EQ(s.ticks(taro), "1,1 1,3");
+
+  // Ticks mark read; forged pairs (closed board, missing message, no
+  // folder, nonsense) mark nothing and create nothing.
+  Fields ticked = {{"JOB", "NRDETAILSWR"}};
+  for (const char* v : {"1,3", "5,1", "1,9", "7,1", "x", "1,1"}) ticked.push_back({"FOLSEL", v});
+  EXPECT_EQ(s.ticks(taro, ticked), "");
+  EXPECT_EQ(s.readers(3), (Names{"Admin", "Taro"}));
+  EXPECT_EQ(s.readers(1), (Names{"Admin", "Taro"}));
+  EXPECT_EQ(s.readers(1, 5), Names{"Admin"});
+  EXPECT_FALSE(file_exists(s.data + "1/r9.dat") || file_exists(s.data + "7"));
+
+  // A guest sees the refusal and marks nothing.
+  std::string guest = s.key("Guest");
+  EXPECT_TRUE(has(s.page(guest, {{"JOB", "NRDETAILS"}}), "S102</B></FONT><P>\nS3\n<FORM>\n<INPUT TYPE=\"button\" VALUE=\"S4\""));
+  s.page(guest, {{"JOB", "NRDETAILSWR"}, {"FOLSEL", "4,1"}});
+  EXPECT_EQ(s.readers(1, 4), Names{"Admin"});
+}
+
+// Order 1 follows the index, 2 and 3 the numbers, skipping one removed; a
+// corrupt record with the highest number is listed at once like any other.
+TEST(UnreadCgi, DisplayOrders) {
+  UnreadSite s;
+  s.post(1, 0, "Four");
+  ASSERT_EQ(DeleteINDEX_DATA(1, 3), 0);
+  sINDEX_DATA = {};
+  sINDEX_DATA.FOLDER_NO = 1;
+  sINDEX_DATA.MSG_NO = sINDEX_DATA.THREAD_NO = INT32_MAX;
+  append_file((s.data + "1/index.dat").c_str(), std::string_view(reinterpret_cast<char*>(&sINDEX_DATA), sizeof sINDEX_DATA));
+  for (auto [who, order] : {std::pair{"Taro", "1,1 1,4 1,2147483647 4,1"}, {"Numbers", "1,1 1,2 1,4 1,2147483647 4,1"},
+                            {"Newest", "1,2147483647 1,4 1,2 1,1 4,1"}, {"NoOrder", ""}})
+    EXPECT_EQ(s.ticks(s.key(who)), order) << who;
+}
+
+}  // namespace
