@@ -6,3 +6,6 @@
 #include "pages/room.h"
 #include "pages/write.h"
 #include "pages/details.h"
+#include "pages/accesslog.h"
+#include "pages/idapply.h"
+#include "pages/batch.h"

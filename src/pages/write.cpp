@@ -261,18 +261,16 @@ int j_BORDWRITEWR() {
   rec.DEL_FLG = 0;
   rec.READ_CHK = form_int("READ_CHK");
   rec.ADD_COUNT = add_count;
+  fit_message(rec);
 
   const std::string body = form_str("WRITE_DATA");
-  if (static_cast<long long>(body.size()) > SYSINFO.MAX_CONTENTS) return -5;
-  const std::string stored = CrLf_to_Cr(body);
+  if (message_too_long(body)) return -5;
 
-  sINDEX_DATA = rec;
   if (!edit) {
-    // Without its index record the message has no number of its own; its
-    // body would land on the number answered.
-    if (WriteINDEX_DATA() != 0) return -1;
-    WriteContentsDATA(stored.c_str());
+    if (store_new_message(rec, body) != 0) return -1;
   } else {
+    const std::string stored = CrLf_to_Cr(body);
+    sINDEX_DATA = rec;
     if (ReWriteINDEX_DATA() != 0) return -1;
     WriteContentsDATA(stored.c_str());
     // The edited message counts as unread again for everybody but its
@@ -295,15 +293,41 @@ int j_BORDWRITEWR() {
     if (edit && !s.keep) DeleteADD_FILE2(folder, m, i);
   }
 
-  if (log_enabled()) {
-    std::memset(&sSYSTEM_LOG, 0, sizeof sSYSTEM_LOG);
-    set_field(sSYSTEM_LOG.USER_ID, field(G_MST_USER.USER_ID));
-    set_date(sSYSTEM_LOG.LOG_TIME);
-    sSYSTEM_LOG.LOG_KIND = LOG_KIND_WRITE;
-    sSYSTEM_LOG.FOLDER_NO = folder;
-    WriteSYSTEM_LOG(&sSYSTEM_LOG);
-  }
+  log_writing(folder);
   return 0;
+}
+
+bool message_too_long(std::string_view body) {
+  return static_cast<long long>(body.size()) > SYSINFO.MAX_CONTENTS;
+}
+
+void fit_message(INDEX_DATA& rec) {
+  if (rec.WRITE_PRIORITY < 0 || rec.WRITE_PRIORITY > 2) rec.WRITE_PRIORITY = 0;
+  if (rec.READ_CHK != 1 && rec.READ_CHK != 2) rec.READ_CHK = 1;
+  if (rec.HTML_MODE < 0 || rec.HTML_MODE > 2) rec.HTML_MODE = 0;
+  refit(rec.WRITE_TITLE, TITLE_MAX);
+}
+
+int store_new_message(INDEX_DATA rec, std::string_view body) {
+  if (message_too_long(body)) return -5;
+  fit_message(rec);
+  const std::string stored = CrLf_to_Cr(body);
+  sINDEX_DATA = rec;
+  // Without its index record the message has no number of its own; its
+  // body would land on the number answered.
+  if (WriteINDEX_DATA() != 0) return -1;
+  WriteContentsDATA(stored.c_str());
+  return 0;
+}
+
+void log_writing(int32_t folder) {
+  if (!log_enabled()) return;
+  std::memset(&sSYSTEM_LOG, 0, sizeof sSYSTEM_LOG);
+  set_field(sSYSTEM_LOG.USER_ID, field(G_MST_USER.USER_ID));
+  set_date(sSYSTEM_LOG.LOG_TIME);
+  sSYSTEM_LOG.LOG_KIND = LOG_KIND_WRITE;
+  sSYSTEM_LOG.FOLDER_NO = folder;
+  WriteSYSTEM_LOG(&sSYSTEM_LOG);
 }
 
 void j_BORDWRITEFIN() {

@@ -93,6 +93,26 @@ void ReadSYSTEM_LOG(const char* user_id) {
   sSYSTEM_LOG.FOLDER_NO = writings;
 }
 
+std::map<std::string, LogStat, std::less<>> ReadSYSTEM_LOG_all() {
+  std::map<std::string, LogStat, std::less<>> out;
+  std::string text;
+  if (!read_file(log_path().c_str(), text)) return out;
+  for (std::string_view rest : line_pieces(text)) {
+    std::string_view time, id, kind;
+    if (!next_field(rest, time) || !next_field(rest, id) || !next_field(rest, kind)) continue;
+    if (kind != "login" && kind != "write") continue;
+    auto it = out.find(id);
+    if (it == out.end()) it = out.emplace(std::string(id), LogStat{}).first;
+    if (kind == "login") {
+      it->second.logins++;
+      it->second.last_login.assign(time.substr(0, sjis_fit(time, sizeof sSYSTEM_LOG.LOG_TIME - 1)));
+    } else {
+      it->second.writings++;
+    }
+  }
+  return out;
+}
+
 void DeleteSYSTEM_LOG(const char* cutoff) {
   std::string path = log_path();
   DirLock lock(path.c_str());

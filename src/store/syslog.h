@@ -3,6 +3,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <string>
 
 struct SYSTEM_LOG {
   char USER_ID[22];
@@ -32,6 +34,16 @@ int WriteSYSTEM_LOG(const SYSTEM_LOG* rec);
 // FOLDER_NO, and leaves the time of the latest log-in in LOG_TIME. A missing
 // log leaves sSYSTEM_LOG as it was.
 void ReadSYSTEM_LOG(const char* user_id);
+// One user's statistic as ReadSYSTEM_LOG gathers it, in 64 bits.
+struct LogStat {
+  std::string last_login;  // time of the latest log-in, empty when none
+  int64_t logins = 0;
+  int64_t writings = 0;
+};
+// Every user's statistic from one read of the log, keyed by the ID as the
+// lines hold it (ReadSYSTEM_LOG compares it exactly). Empty when the log is
+// missing.
+std::map<std::string, LogStat, std::less<>> ReadSYSTEM_LOG_all();
 // Removes the lines dated on or before the date in the first 10 characters
 // of `cutoff` ("YYYY/MM/DD").
 void DeleteSYSTEM_LOG(const char* cutoff);
