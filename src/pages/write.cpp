@@ -305,7 +305,6 @@ void fit_message(INDEX_DATA& rec) {
   if (rec.WRITE_PRIORITY < 0 || rec.WRITE_PRIORITY > 2) rec.WRITE_PRIORITY = 0;
   if (rec.READ_CHK != 1 && rec.READ_CHK != 2) rec.READ_CHK = 1;
   if (rec.HTML_MODE < 0 || rec.HTML_MODE > 2) rec.HTML_MODE = 0;
-  refit(rec.WRITE_TITLE, TITLE_MAX);
 }
 
 int store_new_message(INDEX_DATA rec, std::string_view body) {

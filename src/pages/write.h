@@ -23,7 +23,7 @@ void j_BORDWRITEFIN();
 // than the setting MAX_CONTENTS allows.
 bool message_too_long(std::string_view body);
 // Brings priority (0-2), read confirmation (1 or 2) and display mode (0-2)
-// into their ranges and the title within its field.
+// into their ranges (the store cuts the title to its field).
 void fit_message(INDEX_DATA& rec);
 // Stores a new message: `rec` names the board (FOLDER_NO), the message
 // answered (MSG_NO, 0 for a new thread), author, date, title and choices;
