@@ -170,12 +170,11 @@ int j_IDSINSEIWR() {
 void j_IDSINSEIlist() {
   page_start(107);
   pr("%s<P>\n", msg(314));
-  // Decided applications go 14 days after they were made.
-  const std::string cutoff = date_days_back(14);
-  if (!cutoff.empty()) PurgeGUEST_USER(cutoff.c_str());
-
+  // Decided applications go 14 days after they were made; the purge hands
+  // back what stays, so the file is read once.
   std::vector<GUEST_USER> apps;
-  load_records(data_file("g_user.dat").c_str(), apps);
+  if (PurgeGUEST_USER(date_days_back(14).c_str(), &apps) < 0)
+    load_records(data_file("g_user.dat").c_str(), apps);
   pr("<TABLE BORDER>\n");
   header_cells({315, 136, 137, 316, 317});
   for (const GUEST_USER& g : apps) {

@@ -87,7 +87,7 @@ int DeleteGUEST_USER(int64_t index) {
   return save_records(p.c_str(), tmp_path().c_str(), recs);
 }
 
-int PurgeGUEST_USER(const char* cutoff) {
+int PurgeGUEST_USER(const char* cutoff, std::vector<GUEST_USER>* left) {
   std::string p = path();
   DirLock lock(p.c_str());
   std::vector<GUEST_USER> recs;
@@ -97,8 +97,13 @@ int PurgeGUEST_USER(const char* cutoff) {
   size_t i = 0;
   for (; i < recs.size() && strncmp(recs[i].APPLY_DATE, cutoff, 10) <= 0; i++)
     if (recs[i].OK_NG == GUEST_PENDING) kept.push_back(recs[i]);
-  size_t dropped = i - kept.size();
-  if (dropped == 0) return 0;
+  const size_t dropped = i - kept.size();
+  if (dropped == 0) {
+    if (left) *left = std::move(recs);
+    return 0;
+  }
   kept.insert(kept.end(), recs.begin() + static_cast<long>(i), recs.end());
-  return save_records(p.c_str(), tmp_path().c_str(), kept) == 0 ? static_cast<int>(dropped) : -1;
+  if (save_records(p.c_str(), tmp_path().c_str(), kept) != 0) return -1;
+  if (left) *left = std::move(kept);
+  return static_cast<int>(dropped);
 }

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 struct GUEST_USER {
   char USER_ID[22];
@@ -52,4 +53,5 @@ int DeleteGUEST_USER(int64_t index);
 // Drops, from the head of the file up to the first record dated after
 // `cutoff` ("YYYY/MM/DD"), every decided record; pending ones stay. One
 // rewrite, only when something is dropped. The number dropped, or -1.
-int PurgeGUEST_USER(const char* cutoff);
+// `left`, when given, receives the records the file holds afterwards.
+int PurgeGUEST_USER(const char* cutoff, std::vector<GUEST_USER>* left = nullptr);
