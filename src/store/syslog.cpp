@@ -93,8 +93,8 @@ void ReadSYSTEM_LOG(const char* user_id) {
   sSYSTEM_LOG.FOLDER_NO = writings;
 }
 
-std::map<std::string, LogStat, std::less<>> ReadSYSTEM_LOG_all() {
-  std::map<std::string, LogStat, std::less<>> out;
+LogStats ReadSYSTEM_LOG_all() {
+  LogStats out;
   std::string text;
   if (!read_file(log_path().c_str(), text)) return out;
   // Lines of one user tend to come in runs (a log-in, then postings), so
