@@ -29,6 +29,9 @@ out=$(MORVEL_SITE="$site" MORVEL_SETUP_ONLY=1 "$root/tools/serve.sh" "$build") |
   echo "$out"; echo "site set-up failed"; exit 1; }
 password=$(printf '%s\n' "$out" | sed -n 's/^  password: \([^ ]*\).*/\1/p')
 [ -n "$password" ] || { echo "$out"; echo "no administrator password printed"; exit 1; }
+# A guest account (MODE 2) for the journeys that need a second kind of
+# user, with the administrator's password so that they know it.
+printf 'chatguest,Chat guest,1,,%s,0,1,2,1,,,0,\n' "$password" >> "$site/data/user.mst"
 
 MORVEL_SITE="$site" PORT=$port BIND=127.0.0.1 \
   "$(command -v lighttpd || echo /usr/sbin/lighttpd)" -D -f "$root/tools/lighttpd.conf" &

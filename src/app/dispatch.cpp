@@ -96,6 +96,9 @@ constexpr Route kRoutes[] = {
     {"IDSINSEIlist", j_IDSINSEIlist, nullptr, {}, nullptr},
     {"IDSINSEIlist2", j_IDSINSEIlist2, nullptr, {}, nullptr},
     {"IDSINSEIsysopWR", j_IDSINSEIsysopWR, nullptr, {}, j_IDSINSEIlist2},
+    {"CHAT", j_CHAT, nullptr, {}, nullptr},
+    {"CHAT_UP", j_CHAT_UP, nullptr, {}, nullptr},
+    {"CHAT_DOWN", j_CHAT_DOWN, nullptr, {}, nullptr},
     {"BATCH_UPLOAD", j_BATCH_UPLOAD, nullptr, {}, nullptr},
     {"BATCH_UPLOAD_WR", j_BATCH_UPLOAD_WR, nullptr, {}, nullptr},
 };

@@ -9,3 +9,4 @@
 #include "pages/accesslog.h"
 #include "pages/idapply.h"
 #include "pages/batch.h"
+#include "pages/chat.h"

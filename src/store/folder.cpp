@@ -194,7 +194,7 @@ int ReadB_TITLE2(int32_t folder) {
   // The file is scanned in large chunks and the scan stops at the first
   // match, so looking up a folder near the front reads little.
   constexpr size_t REC = sizeof(B_TITLE2);
-  constexpr size_t CHUNK = 16 * REC;
+  constexpr size_t CHUNK = 4 * REC;
   Fd fd(b_open(settings_path().c_str()));
   if (!fd.ok()) return -1;
   std::unique_ptr<char[]> buf(new char[CHUNK]);

@@ -1,0 +1,98 @@
+// The chat store on disk: the newest 61 lines newest first, record layout
+// and field widths, leftovers of interrupted writes, one index entry per
+// member, and simultaneous writers.
+#include <map>
+#include <set>
+
+#include "data_dir.h"
+#include "store/chat.h"
+
+namespace {
+
+constexpr int32_t R = 4;
+using ChatStore = DataDir;
+
+void line(const std::string& text, const std::string& name = "Taro") {
+  sCHAT_DATA = CHAT_DATA{};
+  sCHAT_DATA.MODE = 1;
+  set_field(sCHAT_DATA.USER_NAME, name);
+  set_field(sCHAT_DATA.MTALK, text);
+  ASSERT_EQ(WriteCHAT_DATA(R), 0);
+}
+
+std::string talk(int n) {
+  return ReadCHAT_DATA(R, n) == 0 ? std::string(field(sCHAT_DATA.MTALK)) : "-";
+}
+
+TEST_F(ChatStore, KeepsTheNewest61LinesNewestFirst) {
+  EXPECT_EQ(talk(0), "-");  // an empty room
+  // A long leftover temporary file and a partial record from interrupted
+  // writes bring nothing back.
+  put("4/chat.dat.tmp", std::string(100 * sizeof(CHAT_DATA), 'x'));
+  line("first", std::string(200, 'N'));
+  put("4/chat.dat", get("4/chat.dat") + "partial");
+  for (int i = 1; i < 70; i++) line("line " + std::to_string(i));
+
+  std::string bytes = get("4/chat.dat");
+  ASSERT_EQ(bytes.size(), 61 * sizeof(CHAT_DATA));
+  EXPECT_FALSE(file_exists(dir / "4/chat.dat.tmp"));
+  EXPECT_EQ(bytes.substr(0, 4) + bytes.substr(108, 8), std::string("\1\0\0\0line 69\0", 12));
+  EXPECT_EQ(talk(60), "line 9");
+  EXPECT_EQ(talk(61) + talk(-1), "--");
+
+  // Fields are cut to their width with a terminator.
+  line("x", std::string(200, 'N'));
+  EXPECT_EQ(get("4/chat.dat").substr(4, 82), std::string(81, 'N') + '\0');
+}
+
+TEST_F(ChatStore, OneIndexEntryPerMember) {
+  auto entry = [](const std::string& id, int lines) {
+    sCHAT_IDX = CHAT_IDX{};
+    set_field(sCHAT_IDX.USER_ID, id);
+    sCHAT_IDX.LOG_LINE = lines;
+    set_field(sCHAT_IDX.LAST_DATE, "2024/05/06 07:08");
+    return WriteCHAT_IDX(R);
+  };
+  EXPECT_EQ(ReadCHAT_IDX(R, "Taro"), -1);
+  EXPECT_EQ(bytes_of(sCHAT_IDX), std::string(sizeof(CHAT_IDX), '\0'));
+  // Simultaneous first entries of one member leave one record.
+  EXPECT_TRUE(run_together(10, [&](int) { return entry("Taro", 20); }));
+  EXPECT_EQ(entry("Hanako", 10), 0);
+  EXPECT_EQ(entry("Taro", 40), 0);
+  ASSERT_EQ(get("4/chat.idx").size(), 2 * sizeof(CHAT_IDX));
+  ASSERT_EQ(ReadCHAT_IDX(R, "Taro"), 0);
+  EXPECT_EQ(sCHAT_IDX.LOG_LINE, 40);
+
+  // A member who has left is not marked present again by a reload.
+  EXPECT_EQ(MarkCHAT_IDX(R, "Taro", CHAT_LEFT_DATE, false), 0);
+  EXPECT_EQ(MarkCHAT_IDX(R, "Taro", "2024/05/06 09:00", true), -1);
+  EXPECT_EQ(MarkCHAT_IDX(R, "Hanako", "2024/05/06 09:00", true), 0);
+  ReadCHAT_IDX(R, "Taro");
+  EXPECT_EQ(field(sCHAT_IDX.LAST_DATE), CHAT_LEFT_DATE);
+  EXPECT_EQ(get("4/chat.idx").size(), 2 * sizeof(CHAT_IDX));
+}
+
+TEST_F(ChatStore, SimultaneousWritersLoseNoLine) {
+  constexpr int WRITERS = 20, EACH = 4;
+  EXPECT_TRUE(run_together(WRITERS, [](int k) {
+    for (int i = 0; i < EACH; i++) {
+      line(std::to_string(k) + ":" + std::to_string(i));
+      if (::testing::Test::HasFailure()) return 1;
+    }
+    return 0;
+  }));
+  // 80 lines written, the newest 61 kept: of each writer's lines, the ones
+  // kept are his last ones, newest first.
+  std::vector<CHAT_DATA> lines;
+  ASSERT_TRUE(load_chat_lines(R, lines));
+  ASSERT_EQ(lines.size(), CHAT_LINES_KEPT);
+  std::map<int, std::vector<int>> kept;
+  for (const CHAT_DATA& d : lines) {
+    std::string t(field(d.MTALK));
+    kept[std::stoi(t)].push_back(std::stoi(t.substr(t.find(':') + 1)));
+  }
+  for (const auto& [k, seq] : kept)
+    for (size_t j = 0; j < seq.size(); j++) EXPECT_EQ(seq[j], EACH - 1 - static_cast<int>(j)) << k;
+}
+
+}  // namespace
