@@ -59,6 +59,20 @@ constexpr Outcome kBordwriteOutcomes[] = {
     {-5, nullptr, 278, 377},
 };
 
+constexpr Outcome kNewfolderOutcomes[] = {
+    {0, j_FOLDERLIST, 0, 0}, {1, nullptr, 193, 206}, {2, nullptr, 193, 207},
+    {3, nullptr, 193, 362},  {-1, nullptr, 193, 3},
+};
+constexpr Outcome kBordconfigOutcomes[] = {
+    {0, j_BORDCONFIG, 0, 0}, {-1, nullptr, 109, 3}, {-2, nullptr, 190, 206}, {-3, nullptr, 190, 362},
+};
+constexpr Outcome kBordaccessOutcomes[] = {
+    {0, j_BORDACCESS, 0, 0},
+    {-1, nullptr, 109, 3},
+};
+constexpr Outcome kBordmoveOutcomes[] = {
+    {0, j_FOLDERLIST, 0, 0}, {-1, nullptr, 239, 3}, {-2, nullptr, 239, 207}, {-3, nullptr, 239, 242},
+};
 constexpr Outcome kIdsinseiOutcomes[] = {
     {0, j_IDSINSEIlist, 0, 0},
     {-1, nullptr, 311, 181},
@@ -78,8 +92,19 @@ constexpr Route kRoutes[] = {
     {"TOP", run_TOP, nullptr, {}, nullptr},
     {"LOGOFF", run_LOGOFF, nullptr, {}, nullptr},
     {"FRM21", j_FRM21, nullptr, {}, nullptr},
+    {"FOLDERLIST", j_FOLDERLIST, nullptr, {}, nullptr},
+    {"NEWFOLDER", j_NEWFOLDER, nullptr, {}, nullptr},
+    {"NEWFOLDERWR", nullptr, j_NEWFOLDERWR, kNewfolderOutcomes, nullptr},
+    {"DELFOLDER", j_DELFOLDER, nullptr, {}, nullptr},
+    {"DELFOLDERWR", j_DELFOLDERWR, nullptr, {}, j_FOLDERLIST},
+    {"BORDCONFIG", j_BORDCONFIG, nullptr, {}, nullptr},
+    {"BORDCONFIGWR", nullptr, j_BORDCONFIGWR, kBordconfigOutcomes, nullptr},
+    {"BORDACCESS", j_BORDACCESS, nullptr, {}, nullptr},
+    {"BORDACCESSWR", nullptr, j_BORDACCESSWR, kBordaccessOutcomes, nullptr},
+    {"BORDMOVE", j_BORDMOVE, nullptr, {}, nullptr},
+    {"BORDMOVEWR", nullptr, j_BORDMOVEWR, kBordmoveOutcomes, nullptr},
     {"FOLDER_DOWNLOAD", j_FOLDER_DOWNLOAD, nullptr, {}, nullptr},
-    {"FOLDER_UPLOAD", j_FOLDER_UPLOAD, nullptr, {}, nullptr},
+    {"FOLDER_UPLOAD", j_FOLDER_UPLOAD, nullptr, {}, j_FOLDERLIST},
     {"AccessLogDISP", j_AccessLogDISP, nullptr, {}, nullptr},
     {"AccessLogDOWNLOAD", j_AccessLogDOWNLOAD, nullptr, {}, nullptr},
     {"AccessLogLastLogin", j_AccessLogLastLogin, nullptr, {}, nullptr},

@@ -6,6 +6,7 @@
 #include "pages/room.h"
 #include "pages/write.h"
 #include "pages/details.h"
+#include "pages/folders.h"
 #include "pages/accesslog.h"
 #include "pages/idapply.h"
 #include "pages/batch.h"

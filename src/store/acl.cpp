@@ -187,3 +187,15 @@ int chk_ACL(int32_t folder, AclTables& tables) {
   // range callers compare against.
   return std::clamp(r, ACL_NONE, ACL_ADMIN);
 }
+
+void DeleteFOLDER_ACL(const std::vector<int32_t>& folders) {
+  std::vector<int32_t> sorted(folders);
+  std::sort(sorted.begin(), sorted.end());
+  auto listed = [&sorted](int32_t f) { return std::binary_search(sorted.begin(), sorted.end(), f); };
+  std::string gpath = group_acl_path(), gtmp = gpath + ".tmp";
+  remove_records<B_G_ACL>(gpath.c_str(), gtmp.c_str(),
+                          [&](const B_G_ACL& r) { return listed(r.FOLDER_NO); });
+  std::string upath = user_acl_path(), utmp = upath + ".tmp";
+  remove_records<B_U_ACL>(upath.c_str(), utmp.c_str(),
+                          [&](const B_U_ACL& r) { return listed(r.FOLDER_NO); });
+}

@@ -94,3 +94,6 @@ int DeleteB_U_ACL(int32_t folder, const char* user_id);
 // Removes the entries of that user in every folder, so that a later user
 // given the same ID inherits no rights. 0 when at least one was removed.
 int DeleteB_U_ACL2(const char* user_id);
+// Removes every group and user entry of these folders, one rewrite per
+// file, so that a later folder of a reused number inherits no rights.
+void DeleteFOLDER_ACL(const std::vector<int32_t>& folders);

@@ -2,6 +2,8 @@
 // and the fixed settings records of "b_title2.mst".
 #include "store/folder.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +16,8 @@
 
 #include "cgi/cgilib.h"
 #include "cgi/sjis.h"
+#include "settings/sysinfo.h"
+#include "store/acl.h"
 #include "store/fileio.h"
 #include "store/records.h"
 #include "store/textrec.h"
@@ -238,6 +242,62 @@ int DeleteB_TITLE2(int32_t folder) {
   return removed > 0 ? 0 : -1;
 }
 
+int DeleteB_TITLE2(const std::vector<int32_t>& folders) {
+  // Streams the records through one reused buffer into the temporary file:
+  // the file holds every folder's texts, and a whole copy in memory would
+  // cost more than the copy on disk.
+  std::vector<int32_t> sorted(folders);
+  std::sort(sorted.begin(), sorted.end());
+  constexpr size_t REC = sizeof(B_TITLE2), CHUNK = 16 * REC;
+  std::string path = settings_path(), tmp = path + ".tmp";
+  DirLock lock(path.c_str());
+  Fd in(b_open(path.c_str()));
+  if (!in.ok()) return -1;
+  unlink(tmp.c_str());
+  Fd out(open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (!out.ok()) return -1;
+  std::unique_ptr<char[]> buf(new char[CHUNK]);
+  off_t off = 0;
+  int removed = 0;
+  bool ok = true, tail = false;
+  for (;;) {
+    ssize_t n = pread(in.get(), buf.get(), CHUNK, off);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    size_t whole = static_cast<size_t>(n) / REC * REC, kept = 0;
+    for (size_t i = 0; i < whole; i += REC) {
+      int32_t no;
+      std::memcpy(&no, buf.get() + i, sizeof no);
+      if (std::binary_search(sorted.begin(), sorted.end(), no)) {
+        removed++;
+        continue;
+      }
+      if (kept != i) std::memmove(buf.get() + kept, buf.get() + i, REC);
+      kept += REC;
+    }
+    if (!write_all(out.get(), buf.get(), kept)) {
+      ok = false;
+      break;
+    }
+    off += static_cast<off_t>(whole);
+    if (whole < static_cast<size_t>(n)) {
+      tail = true;  // a partial record at the end goes with the rewrite
+      break;
+    }
+  }
+  struct stat st;
+  if (ok && fstat(in.get(), &st) == 0) fchmod(out.get(), st.st_mode & 07777);
+  out.reset();
+  if (!ok || (removed == 0 && !tail) || rename(tmp.c_str(), path.c_str()) != 0) {
+    unlink(tmp.c_str());
+    return -1;
+  }
+  return removed > 0 ? 0 : -1;
+}
+
 int ReWriteB_TITLE2(int32_t folder) {
   // The record is stored under the number asked for even when the caller
   // left another number in the buffer, so no other folder's record appears.
@@ -261,4 +321,204 @@ int ReWriteB_TITLE2(int32_t folder) {
   // half-written record.
   if (!replaced) return put_record(path.c_str(), recs.size(), &rec, sizeof rec);
   return save_records(path.c_str(), tmp.c_str(), recs);
+}
+
+// ---- Whole-tree changes ----------------------------------------------------
+
+namespace {
+
+// The end of the subtree that starts at index `i`: the index of the first
+// folder after it whose depth is not greater than its own.
+size_t subtree_end(const std::vector<FolderLine>& t, size_t i) {
+  size_t e = i + 1;
+  while (e < t.size() && t[e].rec.DEPTH > t[i].rec.DEPTH) e++;
+  return e;
+}
+
+// Writes the tree; -2 when a line would grow too long, -1 on a file failure.
+int save_tree(const std::vector<FolderLine>& t) {
+  std::string text;
+  if (!tree_text(t, text)) return -2;
+  return ReplaceB_TITLE(text) == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+bool load_tree(std::vector<FolderLine>& out) {
+  out.clear();
+  std::string text;
+  if (!read_file(tree_path().c_str(), text)) return false;
+  FolderLine l;
+  for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES)) {
+    if (!parse_folder_line(piece, l.rec)) continue;
+    if (!piece.empty() && piece.back() == '\n') piece.remove_suffix(1);
+    l.rest.assign(piece.substr(static_cast<size_t>(l.rec.DEPTH)));
+    out.push_back(l);
+  }
+  return true;
+}
+
+bool tree_text(const std::vector<FolderLine>& lines, std::string& out) {
+  out.clear();
+  for (const FolderLine& l : lines) {
+    size_t depth = static_cast<size_t>(std::max<int32_t>(l.rec.DEPTH, 0));
+    if (depth + l.rest.size() + 1 > LINE_MAX_BYTES) return false;
+    out.append(depth, ' ');
+    out += l.rest;
+    out += '\n';
+  }
+  return true;
+}
+
+int ReplaceB_TITLE(std::string_view text) {
+  std::string path = tree_path(), tmp = path + ".tmp";
+  DirLock lock(path.c_str());
+  return replace_file(path.c_str(), tmp.c_str(), text);
+}
+
+int CreateFOLDER(int32_t position, int cls, int kind, std::string_view name, int32_t& made) {
+  made = 0;
+  // Leading blanks would be read back as depth and nest the folder under its
+  // neighbour.
+  while (!name.empty() && (name[0] == ' ' || name[0] == '\t')) name.remove_prefix(1);
+  if (name.empty()) return 1;
+  if (name.find_first_of(",\r\n") != std::string_view::npos) return 3;
+  if (kind < KIND_DIR || kind > KIND_CHAT) return -1;
+
+  DirLock lock(tree_path().c_str());
+  std::vector<FolderLine> tree;
+  load_tree(tree);
+  size_t n = tree.size();
+  if (position < 0) position = 0;
+  if (static_cast<size_t>(position) > n) return 2;
+  if (position == 0 || cls != 2) cls = 1;
+
+  size_t at = n;  // index the new line takes
+  int32_t depth = 0;
+  if (position > 0) {
+    const B_TITLE& ref = tree[static_cast<size_t>(position) - 1].rec;
+    if (cls == 2) {
+      if (ref.KIND != KIND_DIR) return 2;
+      at = static_cast<size_t>(position);
+      depth = ref.DEPTH + 1;
+    } else {
+      at = subtree_end(tree, static_cast<size_t>(position) - 1);
+      depth = ref.DEPTH;
+    }
+  }
+
+  int32_t highest = 0;
+  for (const FolderLine& l : tree) highest = std::max(highest, l.rec.FOLDER_NO);
+  if (highest == INT32_MAX) return -1;
+
+  FolderLine line;
+  std::memset(&line.rec, 0, sizeof line.rec);
+  line.rec.FOLDER_NO = highest + 1;
+  line.rec.KIND = kind;
+  line.rec.DEPTH = 0;
+  set_field(line.rec.NAME, name);
+  if (!build_folder_line(line.rec, line.rest)) return -1;
+  line.rest.pop_back();  // the line feed
+  line.rec.DEPTH = depth;
+  tree.insert(tree.begin() + static_cast<std::ptrdiff_t>(at), line);
+
+  // A reused number starts clean: a fresh settings record and no access
+  // entries. They are written before the tree, so that a failure leaves
+  // no folder with another folder's rights.
+  std::vector<int32_t> no{line.rec.FOLDER_NO};
+  DeleteFOLDER_ACL(no);
+  // The settings file is only rewritten when a leftover record is there;
+  // looking for one reads the records' numbers alone, not their texts.
+  bool leftover = false;
+  {
+    Fd fd(b_open(settings_path().c_str()));
+    int32_t no;
+    for (off_t off = 0; fd.ok() && !leftover; off += sizeof(B_TITLE2)) {
+      if (pread(fd.get(), &no, sizeof no, off) != static_cast<ssize_t>(sizeof no)) break;
+      leftover = no == line.rec.FOLDER_NO;
+    }
+  }
+  std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
+  sB_TITLE2.FOLDER_NO = line.rec.FOLDER_NO;
+  sB_TITLE2.READ_CHK = 1;
+  sB_TITLE2.REWRITE_FLG = 1;
+  if ((leftover ? ReWriteB_TITLE2(line.rec.FOLDER_NO) : InsertB_TITLE2()) != 0) return -1;
+  if (save_tree(tree) != 0) return -1;
+  made = line.rec.FOLDER_NO;
+  return 0;
+}
+
+int DeleteFOLDER(int32_t position, std::vector<int32_t>& removed) {
+  removed.clear();
+  DirLock lock(tree_path().c_str());
+  std::vector<FolderLine> tree;
+  load_tree(tree);
+  if (position < 1 || static_cast<size_t>(position) > tree.size()) return 0;
+  size_t first = static_cast<size_t>(position) - 1, end = subtree_end(tree, first);
+  for (size_t i = first; i < end; i++) removed.push_back(tree[i].rec.FOLDER_NO);
+  tree.erase(tree.begin() + static_cast<std::ptrdiff_t>(first),
+             tree.begin() + static_cast<std::ptrdiff_t>(end));
+  if (save_tree(tree) != 0) {
+    removed.clear();
+    return -1;
+  }
+  DeleteB_TITLE2(removed);
+  DeleteFOLDER_ACL(removed);
+  // The folders' message and attachment directories are emptied, each
+  // under its own lock (taken after the data directory's).
+  for (int32_t f : removed) {
+    for (const char* base : {SYSINFO.DATA_FILE_PATH, SYSINFO.ADD_FILE_PATH}) {
+      std::string dir = folder_dir_path(base, f);
+      DirLock folder_lock((dir + "/x").c_str());
+      DelDIR(dir.c_str());
+    }
+  }
+  return 0;
+}
+
+int MoveFOLDER(int32_t src, int32_t target, int cls) {
+  DirLock lock(tree_path().c_str());
+  std::vector<FolderLine> tree;
+  load_tree(tree);
+  size_t n = tree.size();
+  if (src < 1 || static_cast<size_t>(src) > n) return -2;
+  size_t s = static_cast<size_t>(src) - 1, e = subtree_end(tree, s);
+  if (cls != 2) cls = 1;
+
+  size_t q;  // index of the folder the block goes before (n: the end)
+  int32_t depth;
+  if (target < 1) {
+    q = 0;
+    depth = 0;
+  } else {
+    if (static_cast<size_t>(target) > n) return -2;
+    size_t t = static_cast<size_t>(target) - 1;
+    if (t >= s && t < e) return -3;
+    const B_TITLE& ref = tree[t].rec;
+    if (cls == 2) {
+      if (ref.KIND != KIND_DIR) return -2;
+      q = t + 1;
+      depth = ref.DEPTH + 1;
+    } else {
+      q = subtree_end(tree, t);
+      depth = ref.DEPTH;
+    }
+  }
+  if (q >= s && q < e) return -3;
+
+  int32_t shift = depth - tree[s].rec.DEPTH;
+  std::vector<FolderLine> out;
+  out.reserve(n);
+  auto put_block = [&] {
+    for (size_t i = s; i < e; i++) {
+      out.push_back(tree[i]);
+      out.back().rec.DEPTH += shift;
+    }
+  };
+  for (size_t i = 0; i < n; i++) {
+    if (i == q) put_block();
+    if (i < s || i >= e) out.push_back(tree[i]);
+  }
+  if (q == n) put_block();
+  return save_tree(out);
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 static_assert(std::endian::native == std::endian::little,
@@ -102,7 +103,53 @@ int ReadB_TITLE2(int32_t folder);
 int InsertB_TITLE2();
 // Removes every record of the folder; 0 if at least one was removed.
 int DeleteB_TITLE2(int32_t folder);
+// Removes the records of all these folders in one rewrite; 0 if at least
+// one was removed.
+int DeleteB_TITLE2(const std::vector<int32_t>& folders);
 // Replaces every record of the folder by sB_TITLE2 (stored under `folder`),
 // or appends it when the folder has none. 0, or -1 when the file cannot be
 // written.
 int ReWriteB_TITLE2(int32_t folder);
+
+// ---- Whole-tree changes ----------------------------------------------------
+// Creation, deletion and move each hold the data directory's lock from their
+// first read to their last write and replace "b_title.mst" once, through a
+// temporary file renamed over it, so that a failure leaves the old tree.
+
+// One folder line as stored: the parsed record and the line's text after
+// its leading spaces, without the line feed.
+struct FolderLine {
+  B_TITLE rec;
+  std::string rest;
+};
+// Every folder line of "b_title.mst" in position order; false when the file
+// cannot be read (the list is then empty).
+bool load_tree(std::vector<FolderLine>& out);
+// The file text for `lines`, each with DEPTH leading spaces. False when a
+// line would be too long to read back (999 bytes with its line feed).
+bool tree_text(const std::vector<FolderLine>& lines, std::string& out);
+// Replaces "b_title.mst" by `text` under the data directory's lock, through
+// one rename. 0 or -1.
+int ReplaceB_TITLE(std::string_view text);
+
+// Creates a folder of `kind` named `name` from the creation form's choices:
+// `position` 0 puts it at the end at the top level; else `cls` 2 makes it
+// the first entry of the directory at that position and `cls` 1 puts it on
+// that folder's level after its subtree. Its settings record is written
+// fresh (any leftover record of the reused number is replaced). Results:
+// 0 (the number in `made`), 1 empty name, 2 no folder at the position or
+// `cls` 2 under a folder that is no directory, 3 a name holding a comma or
+// line end, -1 a kind outside 1-3, no number left or a file failure.
+int CreateFOLDER(int32_t position, int cls, int kind, std::string_view name, int32_t& made);
+// Removes the folder at `position` with its subtree from "b_title.mst" and
+// their settings records; their numbers in `removed`, in position order
+// (empty when there is no folder there). 0, or -1 on a file failure.
+int DeleteFOLDER(int32_t position, std::vector<int32_t>& removed);
+// Moves the folder at `src` with its subtree: `target` below 1 puts it
+// first at the top level; else `cls` 2 makes it the first entry of the
+// directory at `target`, and any other `cls` puts it after the target's
+// subtree on the target's level. Results: 0; -2 no folder at `src` or
+// `target`, `cls` 2 under a folder that is no directory, or a line that
+// would grow too long; -3 a target or place inside the moved block (which
+// includes putting a folder where it already stands); -1 a file failure.
+int MoveFOLDER(int32_t src, int32_t target, int cls);

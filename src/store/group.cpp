@@ -83,16 +83,27 @@ int store_if_changed(const std::string& path, const std::string& tmp, const std:
 
 // ---- "group.mst" ---------------------------------------------------------
 
-int ReadGROUP_MST(int32_t group) {
+bool load_groups(std::vector<MST_GROUP>& out) {
+  out.clear();
   std::string text;
-  if (!load_text_store(data_file("group.mst").c_str(), text)) return -1;
+  if (!load_text_store(data_file("group.mst").c_str(), text)) return false;
   for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES)) {
     std::string_view rest = piece, number, name;
     if (!next_token(rest, number) || !next_token(rest, name)) continue;
-    if (parse_num(number) != group) continue;
-    std::memset(&sMST_GROUP, 0, sizeof sMST_GROUP);
-    sMST_GROUP.T02_GROUP_ID = group;
-    set_field(sMST_GROUP.T02_GROUP_NAME, name);
+    MST_GROUP g{};
+    g.T02_GROUP_ID = parse_num(number);
+    set_field(g.T02_GROUP_NAME, name);
+    out.push_back(g);
+  }
+  return true;
+}
+
+int ReadGROUP_MST(int32_t group) {
+  std::vector<MST_GROUP> all;
+  load_groups(all);
+  for (const MST_GROUP& g : all) {
+    if (g.T02_GROUP_ID != group) continue;
+    sMST_GROUP = g;
     return 0;
   }
   return -1;

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 struct MST_GROUP {
   int32_t T02_GROUP_ID;
@@ -25,6 +26,9 @@ extern GROUP_USER sGROUP_USER;
 // The group with that number into sMST_GROUP; -1 when there is none
 // (sMST_GROUP then unchanged).
 int ReadGROUP_MST(int32_t group);
+// Every group line of "group.mst" in file order; false when the file can
+// be neither read nor created.
+bool load_groups(std::vector<MST_GROUP>& out);
 // Adds sMST_GROUP before the first group with a higher number, or gives the
 // first group with its number the new name in place. 0, or -1 when the file
 // cannot be written.

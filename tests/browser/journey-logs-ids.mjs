@@ -3,7 +3,8 @@
 // an ID is applied for and accepted with a reply, the new user logs in with
 // the password applied for and shows up in the log-in statistics; a batch
 // file of three messages (one with Japanese text) is posted into the demo
-// board in file order; the folder tree is downloaded, replaced and restored.
+// board in file order; the folder tree is downloaded, replaced through the
+// folder list and restored.
 // Usage: node journey-logs-ids.mjs BASE_URL PASSWORD OUT_DIR
 import { chromium } from 'playwright-core';
 import { mkdirSync, writeFileSync } from 'node:fs';
@@ -112,13 +113,21 @@ try {
   step = 'folder tree download and upload';
   const download = async () => Buffer.from(await (await page.request.get(
     `${cgi}?SKEY=${skey}&JOB=FOLDER_DOWNLOAD`)).body());
-  const upload = (buffer) => page.request.post(cgi, { multipart: { SKEY: skey, JOB: 'FOLDER_UPLOAD',
-    FILE1: { name: 'b_title.mst', mimeType: 'application/octet-stream', buffer } } });
+  // Uploads through the folder list's form; the folder list follows.
+  const upload = async (buffer) => {
+    await open('FOLDERLIST');
+    const form = main().locator('form:has(input[name=JOB][value=FOLDER_UPLOAD])');
+    await form.locator('input[name=FILE1]').setInputFiles(
+      { name: 'b_title.mst', mimeType: 'application/octet-stream', buffer });
+    await Promise.all([main().waitForNavigation(), form.locator('input[type=submit]').click()]);
+    return main().locator('body').innerText();
+  };
   const tree = await download();
   check(tree.includes('Notice board'), 'the tree file downloads');
-  await upload(Buffer.from(tree.toString('latin1').replace('Notice board', 'Renamed board'), 'latin1'));
-  check((await download()).includes('Renamed board'), 'an uploaded tree replaces the file');
-  await upload(tree);
+  text = await upload(Buffer.from(tree.toString('latin1').replace('Notice board', 'Renamed board'), 'latin1'));
+  check(text.includes('Renamed board'), 'the folder list shows the uploaded tree');
+  text = await upload(tree);
+  check(text.includes('Notice board') && !text.includes('Renamed board'), 'the folder list shows the tree again');
   check((await download()).equals(tree), 'the tree uploaded again is unchanged');
   await menu().goto(`${cgi}?SKEY=${skey}&JOB=FRM21`);
   await Promise.all([menu().waitForNavigation(), menu().click('a:has(img[alt="Demo"])')]);

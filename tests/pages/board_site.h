@@ -151,6 +151,11 @@ inline bool error_page(const std::string& out, int message) {
   return has(out, "<FONT SIZE=\"5\"><B>S278</B></FONT>") &&
          has(out, "<FONT COLOR=\"RED\"><B>S" + std::to_string(message) + "</B></FONT>");
 }
+// Any error page, by its title and message slots.
+inline bool error_page(const std::string& out, int title, int message) {
+  return has(out, "<FONT SIZE=\"5\"><B>S" + std::to_string(title) + "</B></FONT>") &&
+         has(out, "<FONT COLOR=\"RED\"><B>S" + std::to_string(message) + "</B></FONT>");
+}
 // The list of board 1 that follows a stored message.
 inline bool room_list(const std::string& out) {
   return has(out, "<FONT SIZE=\"5\"><B>[1]Board</B></FONT>") && has(out, " Page[");

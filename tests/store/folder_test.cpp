@@ -114,6 +114,14 @@ TEST_F(FolderStore, SettingsRewriteReplacesEveryCopyOrAppends) {
   put("b_title2.mst", disk + "junk");
   EXPECT_EQ(DeleteB_TITLE2(99), -1);
   EXPECT_EQ(get("b_title2.mst"), disk);
+  // Several folders at once, across the chunks the file is streamed in.
+  put("b_title2.mst", disk + "junk");
+  EXPECT_EQ(DeleteB_TITLE2(std::vector<int32_t>{40, 1, 17}), 0);
+  std::string left;
+  for (int no = 2; no < 40; no++) left += no == 17 ? "" : rec(no, no * 10);
+  EXPECT_EQ(get("b_title2.mst"), left);
+  EXPECT_EQ(DeleteB_TITLE2(std::vector<int32_t>{99}), -1);
+  EXPECT_EQ(get("b_title2.mst"), left);
 }
 
 }  // namespace
