@@ -9,6 +9,7 @@
 #include "app/frame.h"
 #include "app/globals.h"
 #include "app/login.h"
+#include "cgi/sjis.h"
 #include "pages/pages.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
@@ -51,6 +52,42 @@ void run_LOGOFF() {
   g_stop = true;
 }
 
+// Personal settings only while the system allows them.
+void run_MYDATA() {
+  if (SYSINFO.MYDATA == 0) j_MYDATA();
+}
+
+// The stored settings take effect at once: they are read again (with the
+// system's language file, or the user's own when he has one) before the
+// settings page shows them.
+void run_SYSTEM_reloaded() {
+  SysFileOpen(INI_FILE);
+  if (G_MST_USER.LANGUAGE[0] && field(G_MST_USER.LANGUAGE) != field(SYSINFO.LANGUAGE) &&
+      language_file_name(G_MST_USER.LANGUAGE))
+    StrdefFileOpen(G_MST_USER.LANGUAGE);
+  j_SYSTEM();
+}
+
+constexpr Outcome kNewgroupOutcomes[] = {
+    {0, j_GROUPLIST, 0, 0},   {-1, nullptr, 154, 3},   {2, nullptr, 154, 156},
+    {3, nullptr, 154, 157},   {4, nullptr, 154, 158},  {5, nullptr, 154, 362},
+};
+
+// The three user forms share their refusals; MYDATAWR always returns to
+// the personal settings page.
+constexpr Outcome kUserwrOutcomes[] = {
+    {1, j_USERMENT, 0, 0},   {2, j_USERLIST, 0, 0},   {3, j_USERLIST, 0, 0},
+    {4, j_USERMENT, 0, 0},   {-1, nullptr, 109, 3},   {-2, nullptr, 109, 181},
+    {-3, nullptr, 109, 182}, {-4, nullptr, 109, 312}, {-5, nullptr, 109, 327},
+    {-6, nullptr, 109, 362}, {-7, nullptr, 109, 363}, {-8, nullptr, 109, 364},
+};
+constexpr Outcome kMydatawrOutcomes[] = {
+    {1, j_MYDATA, 0, 0},     {2, j_MYDATA, 0, 0},     {3, j_MYDATA, 0, 0},
+    {4, j_MYDATA, 0, 0},     {-1, nullptr, 109, 3},   {-2, nullptr, 109, 181},
+    {-3, nullptr, 109, 182}, {-4, nullptr, 109, 312}, {-5, nullptr, 109, 327},
+    {-6, nullptr, 109, 362}, {-7, nullptr, 109, 363}, {-8, nullptr, 109, 364},
+};
+
 constexpr Outcome kBordwriteOutcomes[] = {
     {0, j_ROOM, 0, 0},
     {-1, nullptr, 278, 3},
@@ -92,6 +129,21 @@ constexpr Route kRoutes[] = {
     {"TOP", run_TOP, nullptr, {}, nullptr},
     {"LOGOFF", run_LOGOFF, nullptr, {}, nullptr},
     {"FRM21", j_FRM21, nullptr, {}, nullptr},
+    {"MYDATA", run_MYDATA, nullptr, {}, nullptr},
+    {"ADMIN", j_ADMIN, nullptr, {}, nullptr},
+    {"SYSTEM", j_SYSTEM, nullptr, {}, nullptr},
+    {"USERLIST", j_USERLIST, nullptr, {}, nullptr},
+    {"GROUPLIST", j_GROUPLIST, nullptr, {}, nullptr},
+    {"NEWGROUP", j_NEWGROUP, nullptr, {}, nullptr},
+    {"NEWGROUPWR", nullptr, j_NEWGROUPWR, kNewgroupOutcomes, nullptr},
+    {"EDITGROUP", j_EDITGROUP, nullptr, {}, nullptr},
+    {"DELGROUP", j_DELGROUP, nullptr, {}, nullptr},
+    {"DELGROUPWR", nullptr, j_DELGROUPWR, {}, j_GROUPLIST},
+    {"SYSTEMUPDATE", nullptr, j_SYSTEMUPDATE, {}, run_SYSTEM_reloaded},
+    {"USERMENT", j_USERMENT, nullptr, {}, nullptr},
+    {"USERWR", nullptr, j_USERWR, kUserwrOutcomes, nullptr},
+    {"NEWUSERWR", nullptr, j_USERWR, kUserwrOutcomes, nullptr},
+    {"MYDATAWR", nullptr, j_USERWR, kMydatawrOutcomes, nullptr},
     {"FOLDERLIST", j_FOLDERLIST, nullptr, {}, nullptr},
     {"NEWFOLDER", j_NEWFOLDER, nullptr, {}, nullptr},
     {"NEWFOLDERWR", nullptr, j_NEWFOLDERWR, kNewfolderOutcomes, nullptr},

@@ -11,6 +11,7 @@
 #include "app/globals.h"
 #include "app/html.h"
 #include "cgi/sjis.h"
+#include "pages/admin.h"
 #include "pages/common.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
@@ -21,26 +22,19 @@
 
 namespace {
 
-bool is_admin() { return G_MST_USER.USER_LEVEL > 99; }
-
 void form_start(const char* job) {
   pr("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST>\n", JOB_EXE);
   hidden_skey();
   hidden("JOB", std::string_view(job));
 }
 
-void form_button(const char* job, int label) {
-  form_start(job);
-  pr("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\">\n</FORM>\n", msg(label));
-}
-
 void button_row() {
   pr("<TABLE><TR>\n<TD>\n");
-  form_button("ADMIN", 4);
+  job_button("ADMIN", 4);
   pr("</TD>\n<TD>\n");
-  form_button("AccessLogDOWNLOAD", 246);
+  job_button("AccessLogDOWNLOAD", 246);
   pr("</TD>\n<TD>\n");
-  form_button("AccessLogLastLogin", 247);
+  job_button("AccessLogLastLogin", 247);
   pr("</TD>\n</TR></TABLE>\n");
 }
 
@@ -112,7 +106,7 @@ void j_AccessLogLastLogin() {
   pr("</TABLE>\n<P>\n");
   pr("<INPUT TYPE=\"submit\" VALUE=\"%s\" onClick=\"return confirm('%s')\">\n</FORM>\n", msg(254),
      msg(255));
-  form_button("ADMIN", 4);
+  job_button("ADMIN", 4);
   pr("</BODY>\n</HTML>\n");
 }
 

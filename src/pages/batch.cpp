@@ -14,6 +14,7 @@
 #include "app/html.h"
 #include "cgi/sjis.h"
 #include "cgi/upload.h"
+#include "pages/admin.h"
 #include "pages/common.h"
 #include "pages/write.h"
 #include "settings/strdef.h"
@@ -27,8 +28,6 @@
 #include "text/filter.h"
 
 namespace {
-
-bool is_admin() { return G_MST_USER.USER_LEVEL > 99; }
 
 // The line starting at `pos` with its line feed; advances `pos` past it.
 std::string_view next_line(std::string_view text, size_t& pos) {

@@ -16,6 +16,7 @@
 #include "app/html.h"
 #include "cgi/cgilib.h"
 #include "cgi/sjis.h"
+#include "pages/admin.h"
 #include "pages/common.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
@@ -25,8 +26,6 @@
 #include "text/datetime.h"
 
 namespace {
-
-bool is_admin() { return G_MST_USER.USER_LEVEL > 99; }
 
 // A form field cut to a record field's width on a character boundary.
 std::string field_value(const char* name, size_t max) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -49,6 +50,7 @@ bool parse_user(std::string_view line, MST_USER& u) {
 
 std::vector<MST_USER> parse_users(std::string_view text) {
   std::vector<MST_USER> users;
+  users.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
   MST_USER u;
   for (std::string_view piece : line_pieces(text))
     if (parse_user(piece, u)) users.push_back(u);
@@ -160,42 +162,94 @@ bool numeric_key(std::string_view line, int index, int digits, SortEntry& e) {
   return true;
 }
 
-// Writes the entries' records, each taken from the master, to `target`.
-// An entry whose user is no longer in the master is left out.
-void write_sorted(const char* target, const std::vector<SortEntry>& entries,
-                  const std::vector<MST_USER>& users) {
-  std::string out;
-  for (const SortEntry& e : entries) {
-    char id[sizeof e.id];
-    std::memcpy(id, e.id, sizeof id);
-    const MST_USER* u = find_user(users, id);
-    if (!u) continue;
-    sMST_USER = *u;
-    out += format_user(*u, false);
+// The master's users, indexed by upper-cased ID; the first line of an ID
+// wins, as find_user would find it. One look-up per sorted entry.
+struct UserIndex {
+  std::vector<MST_USER> users;
+  std::unordered_map<std::string, const MST_USER*> by_id;
+  explicit UserIndex(std::string_view master) : users(parse_users(master)) {
+    by_id.reserve(users.size());
+    for (const MST_USER& u : users) by_id.emplace(upper_id(u.USER_ID), &u);
   }
-  std::string tmp = std::string(target) + ".tmp";
-  replace_file(target, tmp.c_str(), out);
-}
+  static std::string upper_id(const char (&id)[sizeof(MST_USER::USER_ID)]) {
+    char upper[sizeof id];
+    std::memcpy(upper, id, sizeof upper);
+    upper[sizeof upper - 1] = '\0';
+    ToUppers(upper);
+    return upper;
+  }
+};
 
-// One sorted copy: entries from the qualifying lines of `source`, sorted,
-// then written from the master into `target`.
+// One sorted copy's text: entries from the qualifying lines of `src`,
+// sorted, each written from the master. An entry whose user is no longer
+// in the master is left out. Leaves the last user written in sMST_USER.
 template <class MakeEntry, class After>
-void make_sorted(const char* source, const char* target, MakeEntry make, After after) {
-  std::string src_path = data_file(source), dst_path = data_file(target);
-  std::string master_path = data_file("user.mst");
-  DirLock lock(dst_path.c_str());
-  std::string src, master;
-  if (!load_text_store(src_path.c_str(), src)) return;
-  if (src_path == master_path)
-    master = src;
-  else if (!load_text_store(master_path.c_str(), master))
-    master.clear();
+std::string sorted_text(std::string_view src, const UserIndex& index, MakeEntry make,
+                        After after) {
   std::vector<SortEntry> entries;
   SortEntry e;
   for (std::string_view piece : line_pieces(src))
     if (make(piece, e)) entries.push_back(e);
   exchange_sort(entries, after);
-  write_sorted(dst_path.c_str(), entries, parse_users(master));
+  std::string out;
+  for (const SortEntry& entry : entries) {
+    auto it = index.by_id.find(UserIndex::upper_id(entry.id));
+    if (it == index.by_id.end()) continue;
+    sMST_USER = *it->second;
+    out += format_user(*it->second, false);
+  }
+  return out;
+}
+
+bool id_entry(std::string_view line, SortEntry& e) {
+  std::string_view id;
+  if (!next_field(line, id) || id.empty()) return false;
+  std::memset(e.id, 0, sizeof e.id);
+  copy_text(e.id, sizeof e.id, id);
+  e.key.clear();
+  return true;
+}
+bool id_after(const SortEntry& a, const SortEntry& b) { return compare_ids(a.id, b.id) > 0; }
+bool level_entry(std::string_view line, SortEntry& e) { return numeric_key(line, 2, 4, e); }
+bool level_after(const SortEntry& a, const SortEntry& b) { return a.key < b.key; }
+bool pgroup_entry(std::string_view line, SortEntry& e) { return numeric_key(line, 5, 8, e); }
+bool pgroup_after(const SortEntry& a, const SortEntry& b) { return a.key > b.key; }
+
+// The sorted copies in the order they build on each other: each is sorted
+// from the lines of the one before.
+struct SortedCopy {
+  const char* source;
+  const char* target;
+  bool (*make)(std::string_view, SortEntry&);
+  bool (*after)(const SortEntry&, const SortEntry&);
+};
+constexpr SortedCopy kCopies[] = {
+    {"user.mst", "user2.mst", id_entry, id_after},
+    {"user2.mst", "user3.mst", level_entry, level_after},
+    {"user3.mst", "user4.mst", pgroup_entry, pgroup_after},
+};
+
+// Rebuilds copies `first` to `last` of kCopies under one lock. The master
+// is read and parsed once; each copy after the first is sorted from the
+// text just written for the one before, as reading that file would give.
+void make_sorted(size_t first, size_t last) {
+  std::string master_path = data_file("user.mst");
+  DirLock lock(master_path.c_str());
+  std::string src, master;
+  bool have_master = load_text_store(master_path.c_str(), master);
+  if (first == 0) {
+    if (!have_master) return;
+    src = master;
+  } else if (!load_text_store(data_file(kCopies[first].source).c_str(), src)) {
+    return;
+  }
+  UserIndex index(master);
+  for (size_t i = first; i <= last; i++) {
+    std::string out = sorted_text(src, index, kCopies[i].make, kCopies[i].after);
+    std::string target = data_file(kCopies[i].target);
+    replace_file(target.c_str(), (target + ".tmp").c_str(), out);
+    src = std::move(out);
+  }
 }
 
 }  // namespace
@@ -281,32 +335,11 @@ int InsertMST_USER() {
   return append_line(path.c_str(), text, format_user(sMST_USER, true));
 }
 
-void MakeOderID() {
-  make_sorted(
-      "user.mst", "user2.mst",
-      [](std::string_view line, SortEntry& e) {
-        std::string_view id;
-        if (!next_field(line, id) || id.empty()) return false;
-        std::memset(e.id, 0, sizeof e.id);
-        copy_text(e.id, sizeof e.id, id);
-        e.key.clear();
-        return true;
-      },
-      [](const SortEntry& a, const SortEntry& b) { return compare_ids(a.id, b.id) > 0; });
-}
-
-void MakeOderLevel() {
-  make_sorted(
-      "user2.mst", "user3.mst",
-      [](std::string_view line, SortEntry& e) { return numeric_key(line, 2, 4, e); },
-      [](const SortEntry& a, const SortEntry& b) { return a.key < b.key; });
-}
-
-void MakeOderPgroup() {
-  make_sorted(
-      "user3.mst", "user4.mst",
-      [](std::string_view line, SortEntry& e) { return numeric_key(line, 5, 8, e); },
-      [](const SortEntry& a, const SortEntry& b) { return a.key > b.key; });
+void MakeOderID() { make_sorted(0, 0); }
+void MakeOderLevel() { make_sorted(1, 1); }
+void MakeOderPgroup() { make_sorted(2, 2); }
+void MakeOderUpTo(int copies) {
+  if (copies >= 1) make_sorted(0, static_cast<size_t>(std::min(copies, 3)) - 1);
 }
 
 bool safe_user_id(std::string_view id) {
@@ -320,4 +353,38 @@ bool safe_user_id(std::string_view id) {
     if (c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == ',') return false;
   }
   return true;
+}
+
+int InsertMST_USER_IF_FREE() {
+  std::string path = data_file("user.mst");
+  DirLock lock(path.c_str());
+  std::string text;
+  if (!load_text_store(path.c_str(), text, true)) return -1;
+  char id[sizeof sMST_USER.USER_ID];
+  std::memcpy(id, sMST_USER.USER_ID, sizeof id);
+  id[sizeof id - 1] = '\0';
+  if (find_user(parse_users(text), id)) return 1;
+  return append_line(path.c_str(), text, format_user(sMST_USER, true));
+}
+
+int ClearMST_USER_PGROUP(int32_t group) {
+  std::string path = data_file("user.mst");
+  DirLock lock(path.c_str());
+  std::string text;
+  if (!load_text_store(path.c_str(), text, true)) return -1;
+  std::string out;
+  out.reserve(text.size());
+  int changed = 0;
+  MST_USER u;
+  for (std::string_view piece : line_pieces(text)) {
+    if (parse_user(piece, u) && u.P_GROUP == group) {
+      u.P_GROUP = 0;
+      put_line(out, format_user(u, true));
+      changed++;
+    } else {
+      out += piece;
+    }
+  }
+  if (changed == 0) return 0;
+  return replace_file(path.c_str(), (path + ".tmp").c_str(), out) == 0 ? changed : -1;
 }

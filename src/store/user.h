@@ -68,6 +68,9 @@ int InsertMST_USER();
 void MakeOderID();
 void MakeOderLevel();
 void MakeOderPgroup();
+// MakeOderID, then MakeOderLevel, then MakeOderPgroup, the first `copies`
+// of them (1 to 3), reading and parsing the master once for all.
+void MakeOderUpTo(int copies);
 // Whether `id` may become a user ID: it is a path component of the user's
 // picture directory and the first field of a comma-separated line, so it
 // must not be empty, start with ".", or hold "/", "\", a comma or a control
@@ -75,3 +78,12 @@ void MakeOderPgroup();
 bool safe_user_id(std::string_view id);
 // Turns ASCII a-z into A-Z in place, passing over two-byte characters.
 void ToUppers(char* text);
+// Appends sMST_USER unless a user whose ID equals its ID without regard to
+// ASCII case exists, the look-up and the append under one lock, so that two
+// requests never add the same user twice. 0 added, 1 the ID is taken, -1
+// when "user.mst" can be neither read nor written.
+int InsertMST_USER_IF_FREE();
+// Gives every user whose primary group is `group` the primary group 0, in
+// one rewrite of the master that leaves every other line as it is. The
+// number of users changed, or -1 when the master cannot be rewritten.
+int ClearMST_USER_PGROUP(int32_t group);

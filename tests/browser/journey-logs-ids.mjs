@@ -48,7 +48,10 @@ try {
   const main = () => page.frame({ name: 'FRM22' });
   const menuButton = async (job) => Promise.all([main().waitForNavigation(),
     menu().click(`form:has(input[name=JOB][value=${job}]) input[type=submit]`)]);
-  const open = (job) => main().goto(`${cgi}?SKEY=${skey}&JOB=${job}`);
+  const mainButton = async (job) => Promise.all([main().waitForNavigation(),
+    main().click(`form:has(input[name=JOB][value=${job}]) input[type=submit]`)]);
+  // A page of the administration menu.
+  const admin = async (job) => { await menuButton('ADMIN'); await mainButton(job); };
 
   step = 'apply for an ID';
   await menuButton('IDSINSEI');
@@ -62,7 +65,7 @@ try {
     'the application is listed as pending');
 
   step = 'accept it with a reply';
-  await open('IDSINSEIlist2');
+  await admin('IDSINSEIlist2');
   await main().check('input[name=USER_ID][value=hanako]');
   await main().check('input[name=MES][value="4"]');
   await main().fill('input[name=MESSAGE]', 'Welcome aboard');
@@ -81,7 +84,8 @@ try {
   current = page;
 
   step = 'statistics show the log-in';
-  await open('AccessLogLastLogin');
+  await admin('AccessLogDISP');
+  await mainButton('AccessLogLastLogin');
   const cells = await main().locator('tr:has(input[name=USER_ID][value=hanako]) td').allInnerTexts();
   check(/^\d{4}\/\d\d\/\d\d \d\d:\d\d$/.test(cells[3].trim()) && cells[4].trim() === '1',
     `last log-in and one log-in shown (${cells.join('|')})`);
@@ -115,7 +119,7 @@ try {
     `${cgi}?SKEY=${skey}&JOB=FOLDER_DOWNLOAD`)).body());
   // Uploads through the folder list's form; the folder list follows.
   const upload = async (buffer) => {
-    await open('FOLDERLIST');
+    await admin('FOLDERLIST');
     const form = main().locator('form:has(input[name=JOB][value=FOLDER_UPLOAD])');
     await form.locator('input[name=FILE1]').setInputFiles(
       { name: 'b_title.mst', mimeType: 'application/octet-stream', buffer });

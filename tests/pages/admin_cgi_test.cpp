@@ -1,0 +1,122 @@
+// The administration menu, the system settings page and its store step,
+// and group administration with the cascade of a deletion.
+#include <tuple>
+
+#include "board_site.h"
+#include "store/acl.h"
+#include "store/group.h"
+
+namespace {
+
+struct AdminSite : BoardSite {
+  std::string admin = key("Admin"), taro = key("Taro");
+  Response save(const std::string& k, const std::string& job, Fields f,
+                const std::vector<Upload>& files = {}) const {
+    f.insert(f.begin(), {{"SKEY", k}, {"JOB", job}});
+    return multipart(f, files);
+  }
+  std::string groups() const { return read_file_bytes(data + "group.mst"); }
+};
+
+bool group_error(const std::string& out, int message) {
+  return has(out, "<FONT SIZE=\"5\"><B>S154</B></FONT>") &&
+         has(out, "<FONT COLOR=\"RED\"><B>S" + std::to_string(message) + "</B></FONT>");
+}
+
+TEST(AdminCgi, MenuAndSettingsForm) {
+  AdminSite s;
+  EXPECT_EQ(joined(s.page(s.admin, {{"JOB", "ADMIN"}}), "NAME=\"JOB\" VALUE=\"([^\"]*)\""),
+            "SYSTEM USERLIST FOLDERLIST GROUPLIST AccessLogDISP IDSINSEIlist2");
+  s.write_settings("LOGIN_GIF,a\"b&amp;.gif,\nDATETIME,5,\nMYDATA,1,\n");
+  std::string p = s.page(s.admin, {{"JOB", "SYSTEM"}});
+  for (const char* piece :
+       {"NAME=\"LOGIN_GIF\" SIZE=\"40\" VALUE=\"a&quot;b&amp;amp;.gif\"><BR>S7<INPUT TYPE=\"file\" NAME=\"FILE1\">",
+        "NAME=\"DATETIME\">\n<OPTION VALUE=\"1\">S9\n<OPTION VALUE=\"2\">S10\n",
+        "NAME=\"MYDATA\">\n<OPTION VALUE=\"1\">S369\n<OPTION VALUE=\"0\">S368\n",
+        "S125<BR> <FONT COLOR=\"#0000FF\"> &nbsp;S126</FONT>"})
+    EXPECT_TRUE(has(p, piece)) << piece << "\n" << p;
+}
+
+TEST(AdminCgi, SettingsAreStoredByAdministratorsOnly) {
+  AdminSite s;
+  std::string before = read_file_bytes(s.ini);
+  Fields f = {{"LANGUAGE", "test.lng"}, {"CG_FILE_PATH", s.pic}, {"CG_FILE_WEB_PATH", s.pic_web},
+              {"DATA_FILE_PATH", s.data}, {"ADD_FILE_PATH", s.add},
+              {"ADD_FILE_WEB_PATH", "http://test/add/"}, {"LOGIN_GIF", "typed.jpg"},
+              {"BACK_GIF", "back.gif"}, {"LOG_DATE", "30"}, {"DATETIME", "2"}, {"IECOLS", "70"},
+              {"NSCOLS", "x"}, {"ROWS", "9"}, {"MYDATA", "1"}, {"MAX_CONTENTS", "5000"},
+              {"LOGOFF_URL", ""}, {"FRAME_DIVIDE", "25"}};
+  // Another user's store step changes nothing; the page after it refuses.
+  EXPECT_TRUE(refused(s.save(s.taro, "SYSTEMUPDATE", f).out));
+  EXPECT_EQ(read_file_bytes(s.ini), before);
+
+  // The log-in picture replaces the typed name; a background that is no
+  // picture is not placed and the typed name stays.
+  std::string p = s.save(s.admin, "SYSTEMUPDATE", f,
+                         {{"FILE1", "logo.png", "PNG"}, {"FILE2", "page.html", "<x>"}}).out;
+  EXPECT_EQ(read_file_bytes(s.ini),
+            "LANGUAGE,test.lng,\nCG_FILE_PATH," + s.pic + ",\nCG_FILE_WEB_PATH," + s.pic_web +
+                ",\nDATA_FILE_PATH," + s.data + ",\nADD_FILE_PATH," + s.add +
+                ",\nADD_FILE_WEB_PATH,http://test/add/,\nLOGIN_GIF,logo.png,\nBACK_GIF,back.gif,\n"
+                "LOG_DATE,30,\nDATETIME,2,\nIECOLS,70,\nNSCOLS,0,\nROWS,9,\nMYDATA,1,\n"
+                "MAX_CONTENTS,5000,\nFRAME_DIVIDE,25,\n");
+  EXPECT_EQ(read_file_bytes(s.pic + "/logo.png"), "PNG");
+  EXPECT_FALSE(file_exists(s.pic + "/page.html"));
+  // The page that follows shows what was stored.
+  EXPECT_TRUE(has(p, "NAME=\"DATETIME\">\n<OPTION VALUE=\"2\">S10\n") && has(p, "VALUE=\"logo.png\"")) << p;
+}
+
+TEST(GroupsCgi, CreateRenameAndRefuse) {
+  AdminSite s;
+  std::string p = s.page(s.admin, {{"JOB", "NEWGROUP"}});
+  EXPECT_TRUE(has(p, "NAME=\"T02_GROUP_ID\" SIZE=\"3\" MAXLENGTH=\"3\" VALUE=\"1\"")) << p;
+  for (auto [id, name, message] :
+       {std::tuple{"", "x", 156}, {"1", "", 157}, {"0", "x", 158}, {"-2", "x", 158},
+        {"abc", "x", 158}, {"1", "a,b", 362}, {"1", "a\r\nb", 362}})
+    EXPECT_TRUE(group_error(s.save(s.admin, "NEWGROUPWR", {{"T02_GROUP_ID", id}, {"T02_GROUP_NAME", name}}).out,
+                            message)) << id << "/" << name;
+  EXPECT_TRUE(group_error(s.save(s.taro, "NEWGROUPWR", {{"T02_GROUP_ID", "1"}, {"T02_GROUP_NAME", "x"}}).out, 3));
+  EXPECT_FALSE(file_exists(s.data + "group.mst"));
+
+  for (auto [id, name] : {std::pair{"3", "Three"}, {"1", "<One> & \"1\""}, {"2", "Two"}, {"1", "One"}})
+    s.save(s.admin, "NEWGROUPWR", {{"T02_GROUP_ID", id}, {"T02_GROUP_NAME", name}});
+  EXPECT_EQ(s.groups(), "1,One,\n2,Two,\n3,Three,\n");
+  s.save(s.admin, "NEWGROUPWR", {{"T02_GROUP_ID", "2"}, {"T02_GROUP_NAME", "<T>&amp;"}});
+  p = s.page(s.admin, {{"JOB", "EDITGROUP"}, {"T02_GROUP_ID", "2"}});
+  EXPECT_TRUE(has(p, "\"#FFB6C1\" ALIGN=\"CENTER\">2</TD><TD BGCOLOR=\"#FFFFFF\"><INPUT TYPE=\"text\" "
+                     "NAME=\"T02_GROUP_NAME\" SIZE=\"40\" MAXLENGTH=\"80\" VALUE=\"&lt;T&gt;&amp;amp;\">")) << p;
+  p = s.page(s.admin, {{"JOB", "GROUPLIST"}});
+  EXPECT_EQ(joined(p, "T02_GROUP_ID=([0-9]+)\">"), "1 2 3");
+  EXPECT_TRUE(has(s.page(s.admin, {{"JOB", "NEWGROUP"}}), "MAXLENGTH=\"3\" VALUE=\"4\""));
+  EXPECT_TRUE(has(s.page(s.admin, {{"JOB", "DELGROUP"}}), "<OPTION VALUE=\"2\">2:&lt;T&gt;&amp;amp;\n"));
+}
+
+TEST(GroupsCgi, DeletionRemovesMembershipsAccessAndPrimaryGroups) {
+  AdminSite s;
+  write_file_bytes(s.data + "group.mst", "1,One,\n3,Three,\n");
+  write_file_bytes(s.data + "g_user.mst", "1,Taro,\n3,Taro,\n3,Jiro,\n");
+  write_file_bytes(s.data + "user.mst", "Admin,Admin,100,,pw,3,1,1,1,,,0,\nTaro,T,1,,pw,1,1,1,1,,,0,\n"
+                                        "Jiro,J,1,,pw,3,1,1,1,,,1,\n");
+  for (int32_t folder : {1, 2})
+    for (int32_t group : {1, 3}) {
+      sB_G_ACL = {folder, group, 1};
+      WriteB_G_ACL();
+    }
+  std::string acl = read_file_bytes(s.data + "b_g_acl.mst");
+  EXPECT_TRUE(refused(s.save(s.taro, "DELGROUPWR", {{"T02_GROUP_ID", "3"}}).out));
+  EXPECT_EQ(read_file_bytes(s.data + "b_g_acl.mst"), acl);
+  EXPECT_EQ(s.groups(), "1,One,\n3,Three,\n");
+
+  std::string p = s.save(s.admin, "DELGROUPWR", {{"T02_GROUP_ID", "3"}}).out;
+  EXPECT_EQ(joined(p, "T02_GROUP_ID=([0-9]+)\">"), "1");
+  EXPECT_EQ(s.groups(), "1,One,\n");
+  EXPECT_EQ(read_file_bytes(s.data + "g_user.mst"), "1,Taro,\n");
+  EXPECT_EQ(read_file_bytes(s.data + "user.mst"), "Admin,Admin,100,,pw,0,1,1,1,,,0,\n"
+                                                  "Taro,T,1,,pw,1,1,1,1,,,0,\nJiro,J,1,,pw,0,1,1,1,,,1,\n");
+  std::vector<B_G_ACL> left;
+  split_records(read_file_bytes(s.data + "b_g_acl.mst"), left);
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_TRUE(left[0].T02_GROUP_ID == 1 && left[1].T02_GROUP_ID == 1);
+}
+
+}  // namespace

@@ -1,0 +1,188 @@
+// User administration and personal settings through the program: saves,
+// refusals, memberships, deletion, pictures, escaping, the user list, and
+// two administrators (or an administrator and the user) saving at once.
+#include <tuple>
+
+#include "board_site.h"
+#include "store/acl.h"
+
+namespace {
+
+struct UserSite : BoardSite {
+  std::string admin = key("Admin");
+  Response save(const std::string& k, const std::string& job, Fields f,
+                const std::vector<Upload>& files = {}) const {
+    f.insert(f.begin(), {{"SKEY", k}, {"JOB", job}});
+    return multipart(f, files);
+  }
+  std::string users() const { return read_file_bytes(data + "user.mst"); }
+  std::string line_of(const std::string& id) const {
+    std::string all = "\n" + users();
+    size_t at = all.find("\n" + id + ",");
+    return at == std::string::npos ? "" : all.substr(at + 1, all.find('\n', at + 1) - at - 1);
+  }
+};
+
+bool error_109(const std::string& out, int message) {
+  return has(out, "<FONT SIZE=\"5\"><B>S109</B></FONT>") &&
+         has(out, "<FONT COLOR=\"RED\"><B>S" + std::to_string(message) + "</B></FONT>");
+}
+
+const Fields kNew = {{"USER_ID", "NewOne"}, {"USER_PASS", "pw1"}, {"USER_NAME", "New One"},
+                     {"USER_LEVEL", "5 "}, {"E_MAIL_ADDR", "n@x.test"}, {"P_GROUP", "2"},
+                     {"USER_DISP_DEF", "2"}, {"MODE", "1"}, {"WRITE_MODE", "2"},
+                     {"LANGUAGE", "test.lng"}, {"PICFILE", ""}, {"SUB1", "S171"}};
+
+Fields with(Fields f, const std::string& name, const std::string& value) {
+  f.insert(f.begin(), {name, value});  // the program reads a field's first value
+  return f;
+}
+
+TEST(UsersCgi, NewUserIsStoredOnceAndEditedUnderTheStoredId) {
+  UserSite s;
+  std::string out = s.save(s.admin, "NEWUSERWR", kNew).out;
+  EXPECT_EQ(s.line_of("NewOne"), "NewOne,New One,5,n@x.test,pw1,2,2,1,2,test.lng,,0,");
+  EXPECT_TRUE(has(out, "S166") && has(out, "NAME=\"USER_ID\" VALUE=\"NewOne\"")) << out;
+  EXPECT_TRUE(error_109(s.save(s.admin, "NEWUSERWR", with(kNew, "USER_ID", "NEWONE")).out, 312));
+
+  // Saved from a form that spells the ID otherwise: the stored user changes,
+  // nobody new appears; the user's own unread choice stays.
+  size_t size = s.users().size();
+  s.save(s.admin, "USERWR", with(with(kNew, "USER_ID", "newone"), "USER_LEVEL", "7"));
+  EXPECT_EQ(s.line_of("NewOne"), "NewOne,New One,7,n@x.test,pw1,2,2,1,2,test.lng,,0,");
+  EXPECT_EQ(s.users().size(), size);
+  s.save(s.admin, "USERWR", with(with(kNew, "USER_ID", "Quiet"), "USER_NAME", "Quiet"));
+  EXPECT_EQ(s.line_of("Quiet"), "Quiet,Quiet,5,n@x.test,pw1,2,2,1,2,test.lng,,1,");
+  // A text is checked as its field will hold it: what lies beyond the width
+  // neither counts nor is stored.
+  s.save(s.admin, "NEWUSERWR", with(with(kNew, "USER_ID", "Long"), "USER_NAME", std::string(81, 'n') + ",x"));
+  EXPECT_EQ(s.line_of("Long").substr(0, 89), "Long," + std::string(81, 'n') + ",5,");
+}
+
+TEST(UsersCgi, RefusalsStoreNothing) {
+  UserSite s;
+  std::string before = s.users();
+  for (auto [field, value, message] :
+       {std::tuple{"USER_ID", "", 181}, {"USER_ID", "  ", 181}, {"USER_NAME", "", 182},
+        {"USER_ID", "a,b", 327}, {"USER_ID", "a b", 327}, {"USER_ID", "../x", 327},
+        {"USER_ID", ".hidden", 327}, {"USER_ID", "a\\b", 327}, {"USER_ID", "a\rb", 327},
+        {"USER_NAME", "a,b", 362}, {"USER_NAME", "a\nb", 362}, {"USER_PASS", "a b", 363},
+        {"USER_PASS", "a,b", 363}, {"E_MAIL_ADDR", "a,b@x", 364}, {"E_MAIL_ADDR", "a\r@x", 364}})
+    EXPECT_TRUE(error_109(s.save(s.admin, "NEWUSERWR", with(kNew, field, value)).out, message))
+        << field << "=" << value;
+  // Only administrators use the user forms; cancelling as anyone stores nothing.
+  std::string taro = s.key("Taro");
+  EXPECT_TRUE(error_109(s.save(taro, "NEWUSERWR", kNew).out, 3));
+  EXPECT_TRUE(error_109(s.save(taro, "USERWR", with(kNew, "USER_ID", "Taro")).out, 3));
+  EXPECT_TRUE(refused(s.save(taro, "USERWR", with(kNew, "SUB2", "S4")).out));
+  EXPECT_EQ(s.users(), before);
+  for (const char* job : {"ADMIN", "SYSTEM", "USERLIST", "USERMENT", "GROUPLIST", "NEWGROUP",
+                          "EDITGROUP", "DELGROUP"})
+    EXPECT_TRUE(refused(s.page(taro, {{"JOB", job}}))) << job;
+}
+
+TEST(UsersCgi, MembershipsKeepTheTypedIdAndDeletionRemovesEverything) {
+  UserSite s;
+  write_file_bytes(s.data + "group.mst", "1,One,\n2,Two,\n");
+  Fields in = {{"USER_ID", "Mixed"}, {"USER_NAME", "M"}, {"GROUP_IN", "S171"},
+               {"GROUPLIST", "2"}, {"GROUPLIST", "1"}, {"GROUPLIST", "0"}, {"GROUPLIST", "9"}};
+  std::string out = s.save(s.admin, "NEWUSERWR", in).out;
+  EXPECT_EQ(read_file_bytes(s.data + "g_user.mst"), "1,Mixed,\n2,Mixed,\n");
+  // The edit page that follows shows the ID as typed and its two groups.
+  EXPECT_TRUE(has(out, "NAME=\"USER_ID\" VALUE=\"Mixed\"") &&
+              has(out, "MULTIPLE>\n<OPTION VALUE=\"1\">One\n<OPTION VALUE=\"2\">Two\n</SELECT>"))
+      << out;
+  s.save(s.admin, "USERWR", {{"USER_ID", "Mixed"}, {"USER_NAME", "M"}, {"GROUP_OUT", "S172"},
+                             {"NOWGROUP", "1"}});
+  EXPECT_EQ(read_file_bytes(s.data + "g_user.mst"), "2,Mixed,\n");
+
+  // Deleting Taro takes his line, key, memberships and access entries.
+  s.save(s.admin, "USERWR", {{"USER_ID", "Taro"}, {"USER_NAME", "T"}, {"GROUP_IN", "S171"},
+                             {"GROUPLIST", "1"}});
+  s.folder(1, KIND_BOARD, 0, "Board");
+  sB_U_ACL = {};
+  sB_U_ACL.FOLDER_NO = 1;
+  set_field(sB_U_ACL.USER_ID, "Taro");
+  sB_U_ACL.USERMODE = ACL_ADMIN;
+  ASSERT_EQ(WriteB_U_ACL(), -1);
+  std::string taro = s.key("Taro");
+  EXPECT_TRUE(has(s.save(s.admin, "USERWR", {{"USER_ID", "taro"}, {"USER_NAME", "T"},
+                                             {"SUB3", "S172"}}).out, "S109"));
+  EXPECT_EQ(s.line_of("Taro"), "");
+  EXPECT_EQ(read_file_bytes(s.data + "g_user.mst"), "2,Mixed,\n");
+  EXPECT_EQ(read_file_bytes(s.data + "b_u_acl.mst"), "");
+  EXPECT_TRUE(has(s.page(taro, {{"JOB", "FRM21"}}), "S6"));
+}
+
+TEST(UsersCgi, PersonalSettings) {
+  UserSite s;
+  std::string taro = s.key("Taro");
+  Fields mine = {{"USER_NAME", "Taro &amp; Co"}, {"USER_PASS", "new"}, {"E_MAIL_ADDR", ""},
+                 {"USER_DISP_DEF", "3"}, {"WRITE_MODE", "2"}, {"LANGUAGE", "test.lng"},
+                 {"NO_READ_MODE", "1"}, {"PICFILE", "me.png"}, {"USER_LEVEL", "500"}, {"P_GROUP", "4"},
+                 {"MODE", "2"}, {"USER_ID", "Admin"}, {"SUB1", "S171"}};
+  std::string out = s.save(taro, "MYDATAWR", with(mine, "PICFILE", ""), {{"FILE1", "me.png", "PNG"}}).out;
+  // A forged level, group, mode or ID changes nothing of them.
+  EXPECT_EQ(s.line_of("Taro"), "Taro,Taro &amp; Co,1,,new,0,3,1,2,test.lng,me.png,1,");
+  EXPECT_EQ(read_file_bytes(s.pic + "userpic/Taro/me.png"), "PNG");
+  EXPECT_TRUE(has(out, "VALUE=\"Taro &amp;amp; Co\"") && has(out, "S183")) << out;
+  // Unusable languages and pictures leave the stored ones.
+  for (const char* lang : {"../test.lng", "missing.lng", "bbs.ini"})
+    s.save(taro, "MYDATAWR", with(mine, "LANGUAGE", lang), {{"FILE1", "x.html", "<x>"}});
+  s.save(taro, "MYDATAWR", with(mine, "PICFILE", "a,b.png"));
+  EXPECT_EQ(s.line_of("Taro"), "Taro,Taro &amp; Co,1,,new,0,3,1,2,test.lng,me.png,1,");
+  EXPECT_FALSE(file_exists(s.pic + "userpic/Taro/x.html"));
+  EXPECT_EQ(s.key("Taro"), "");  // the new password holds
+
+  // A guest shares his account: no personal settings. Nor anyone's when
+  // the system turns them off.
+  std::string guest = s.key("Guest"), before = s.users();
+  EXPECT_TRUE(refused(s.page(guest, {{"JOB", "MYDATA"}})));
+  EXPECT_TRUE(error_109(s.save(guest, "MYDATAWR", mine).out, 3));
+  s.write_settings("MYDATA,1,\n");
+  EXPECT_EQ(s.page(s.key("Jiro"), {{"JOB", "MYDATA"}}), "");
+  EXPECT_TRUE(error_109(s.save(s.key("Jiro"), "MYDATAWR", mine).out, 3));
+  EXPECT_EQ(s.users(), before);
+}
+
+TEST(UsersCgi, PagesEscapeStoredValuesAndListInOrder) {
+  UserSite s;
+  write_file_bytes(s.data + "group.mst", "1,<G>,\n");
+  std::ofstream(s.data + "user.mst", std::ios::app)
+      << "a&b,</TEXTAREA>\",150,m&amp;,p\"w,1,9,7,1,test.lng,p&.png,0,\n";
+  std::string p = s.page(s.admin, {{"JOB", "USERMENT"}, {"USER_ID", "A&B"}});
+  for (const char* piece :
+       {"VALUE=\"p&quot;w\"", "VALUE=\"&lt;/TEXTAREA&gt;&quot;\"", "VALUE=\"m&amp;amp;\"",
+        "NAME=\"USER_ID\" VALUE=\"a&amp;b\"", "NAME=\"P_GROUP\">\n<OPTION VALUE=\"1\">&lt;G&gt;\n",
+        "NAME=\"USER_DISP_DEF\">\n<OPTION VALUE=\"1\">S175\n<OPTION VALUE=\"1\">S175\n",
+        "NAME=\"MODE\">\n<OPTION VALUE=\"1\">S167\n<OPTION VALUE=\"2\">S168\n",
+        "NAME=\"LANGUAGE\">\n<OPTION VALUE=\"test.lng\">test.lng\n", "VALUE=\"p&amp;.png\""})
+    EXPECT_TRUE(has(p, piece)) << piece << "\n" << p;
+  p = s.page(s.admin, {{"JOB", "USERLIST"}, {"SJOB", "ORDER_LEVEL"}});
+  EXPECT_EQ(joined(p, "USER_ID=([^\"]*)\""), "a%26b Admin Bad Guest Hanako Jiro Mail Newest NoOrder "
+                                             "Numbers Quiet Taro Window Reader");
+  EXPECT_TRUE(has(p, ">150</TD><TD BGCOLOR=\"#FFFFFF\">&lt;G&gt;<BR>") &&
+              has(p, "&lt;B&gt;Bad&lt;/B&gt;") && has(p, ">Guest</TD>")) << p;
+  EXPECT_FALSE(has(s.page(s.admin, {{"JOB", "USERLIST"}}), "S136"));
+}
+
+TEST(UsersCgi, SimultaneousSavesLoseNothing) {
+  UserSite s;
+  std::string taro = s.key("Taro");
+  for (int round = 0; round < 4; round++) {
+    std::string id = "Dup" + std::to_string(round);
+    EXPECT_TRUE(run_together(3, [&](int) {
+      return s.save(s.admin, "NEWUSERWR", with(kNew, "USER_ID", id)).status;
+    }));
+    EXPECT_EQ(all_matches(s.users(), "\n(" + id + "),").size(), 1u) << id;
+    // The administrator's level change survives Taro's own save.
+    std::string level = std::to_string(10 + round);
+    EXPECT_TRUE(run_together(2, [&](int k) {
+      return k ? s.save(s.admin, "USERWR", with(with(kNew, "USER_ID", "Taro"), "USER_LEVEL", level)).status
+               : s.save(taro, "MYDATAWR", with(kNew, "USER_PASS", "pw")).status;
+    }));
+    EXPECT_EQ(all_matches(s.line_of("Taro"), "^Taro,[^,]*,([0-9]+),"), std::vector{level});
+  }
+}
+
+}  // namespace
