@@ -83,24 +83,28 @@ void decide(const std::string& id, int32_t decision, const std::string& reply) {
   }
   GUEST_USER g = sGUEST_USER;
   const std::string_view applied = field(g.USER_ID);
-  if (user_exists(applied) || !valid_id(applied)) {
+  int taken = valid_id(applied) ? 0 : 1;
+  if (!taken && decision == GUEST_ACCEPTED) {
+    MST_USER u{};
+    set_field(u.USER_ID, applied);
+    set_field(u.USER_NAME, field(g.USER_NAME));
+    set_field(u.E_MAIL_ADDR, field(g.E_MAIL_ADDR));
+    set_field(u.USER_PASS, field(g.USER_PASS));
+    u.USER_LEVEL = 10;
+    u.P_GROUP = 0;
+    u.USER_DISP_DEF = 1;
+    u.MODE = 1;
+    u.WRITE_MODE = 1;
+    set_field(u.LANGUAGE, field(SYSINFO.LANGUAGE));
+    sMST_USER = u;
+    taken = InsertMST_USER_IF_FREE();
+    if (taken < 0) return;  // the master cannot be written: stays pending
+  } else if (!taken && user_exists(applied)) {
+    taken = 1;
+  }
+  if (taken) {
     g.OK_NG = GUEST_REFUSED;
   } else {
-    if (decision == GUEST_ACCEPTED) {
-      MST_USER u{};
-      set_field(u.USER_ID, applied);
-      set_field(u.USER_NAME, field(g.USER_NAME));
-      set_field(u.E_MAIL_ADDR, field(g.E_MAIL_ADDR));
-      set_field(u.USER_PASS, field(g.USER_PASS));
-      u.USER_LEVEL = 10;
-      u.P_GROUP = 0;
-      u.USER_DISP_DEF = 1;
-      u.MODE = 1;
-      u.WRITE_MODE = 1;
-      set_field(u.LANGUAGE, field(SYSINFO.LANGUAGE));
-      sMST_USER = u;
-      if (InsertMST_USER() != 0) return;  // stays pending
-    }
     g.OK_NG = decision;
     set_field(g.MESSAGE, reply);
   }
