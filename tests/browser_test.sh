@@ -42,6 +42,26 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 
+# The server's own rules: attachments that a browser could run are only
+# offered for download, and a query with bytes that are not UTF-8 (as
+# Shift_JIS forms send) reaches the program.
+headers() { curl -s -o /dev/null -D - "http://127.0.0.1:$port$1" | tr -d '\r'; }
+printf '<script>x</script>' > "$site/htdocs/morveladd/t.HTML"
+printf 'GIF89a' > "$site/htdocs/morveladd/t.gif"
+for u in /morveladd/t.HTML /morveladd/t.HTML/x.gif; do
+  h=$(headers "$u")
+  for want in "Content-Type: application/octet-stream" "Content-Disposition: attachment" \
+              "X-Content-Type-Options: nosniff"; do
+    grep -qx "$want" <<<"$h" || { echo "$u lacks \"$want\":"; echo "$h"; exit 1; }
+  done
+done
+h=$(headers /morveladd/t.gif)
+grep -qx "Content-Type: image/gif" <<<"$h" && grep -qx "X-Content-Type-Options: nosniff" <<<"$h" &&
+  ! grep -qi "^Content-Disposition" <<<"$h" || { echo "picture attachment headers:"; echo "$h"; exit 1; }
+h=$(headers "/cgi-bin/morvel.cgi?SUB=%8C%9F%8D%F5&X=%7F%FF%00")
+grep -q "^HTTP/1.1 200" <<<"$h" || { echo "Shift_JIS query refused:"; echo "$h"; exit 1; }
+rm -f "$site/htdocs/morveladd/t.HTML" "$site/htdocs/morveladd/t.gif"
+
 artifacts="$here/artifacts"
 rm -rf "$artifacts"
 # The main journey first (it posts the messages later journeys look for),
@@ -51,3 +71,9 @@ for j in "$here/journey.mjs" "$here"/journey-*.mjs; do
   echo "journey: $(basename "$j")"
   timeout 120 node "$j" "http://127.0.0.1:$port" "$password" "$artifacts/$(basename "$j" .mjs)" || exit 1
 done
+
+# Once more with the Japanese language file: every GET form then sends
+# Shift_JIS bytes in its query.
+sed -i 's/^LANGUAGE,[^,]*,/LANGUAGE,japan.lng,/' "$site/cgi-bin/morvel.ini"
+echo "journey: japanese.mjs"
+timeout 300 node "$here/japanese.mjs" "http://127.0.0.1:$port" "$password" "$artifacts/japanese" || exit 1

@@ -116,9 +116,9 @@ void header_table(int32_t folder, const INDEX_DATA& m, bool compact) {
   pr("<TR><TD BGCOLOR=\"#FFFFFF\">%s</TD><TD BGCOLOR=\"#FFFFFF\">", msg(279));
   if (compact) {
     details_link(folder, m.MSG_NO, G_MST_USER.USER_DISP_DEF);
-    pr("%s</A>", reply_title(m).c_str());
+    pr("%s</A>", safe_html(reply_title(m)).c_str());
   } else {
-    pr("%s", Add_a_href(reply_title(m)).c_str());
+    pr("%s", safe_html(Add_a_href(reply_title(m))).c_str());
   }
   pr("</TD>\n");
   if (m.READ_CHK == 2) readers_cell(folder, m, compact);
@@ -189,7 +189,7 @@ void thread_table(int32_t folder, const std::vector<INDEX_DATA>& idx, const INDE
     pr("<TD BGCOLOR=\"#FFFFFF\">");
     for (int d = 0; d < t->RES_DEPTH; d++) pr("&nbsp;&nbsp;");
     details_link(folder, t->MSG_NO, order);
-    pr("%s</A></TD>", list_title(*t).c_str());
+    pr("%s</A></TD>", safe_html(list_title(*t)).c_str());
     pr("<TD BGCOLOR=\"#FFFFFF\">%s</TD>",
        t->DEL_FLG ? "" : esc(g_users.name(field(t->USER_ID))).c_str());
     pr("<TD BGCOLOR=\"#FFFFFF\">%s</TD></TR>\n", std::string(shown_date(*t)).c_str());

@@ -25,6 +25,7 @@
 #include "store/message.h"
 #include "store/user.h"
 #include "text/convert.h"
+#include "text/filter.h"
 
 namespace {
 
@@ -125,7 +126,7 @@ void board_head(const View& v) {
     pr("<IMG SRC=\"%s%d/%s\"><BR>\n", SYSINFO.CG_FILE_WEB_PATH, static_cast<int>(v.folder),
        esc(field(sB_TITLE2.TITLEPIC)).c_str());
   if (sB_TITLE2.INFO[0]) {
-    std::string info = CrLf_to_BR(field(sB_TITLE2.INFO));
+    std::string info = safe_html(CrLf_to_BR(field(sB_TITLE2.INFO)));
     if (sB_TITLE2.FONTCOLOR[0])
       pr("<FONT COLOR=\"#%s\">%s</FONT>\n", esc(field(sB_TITLE2.FONTCOLOR)).c_str(),
          info.c_str());
@@ -207,7 +208,7 @@ void message_row(const View& v, const INDEX_DATA& r, UserCache& authors) {
   pr("<A HREF=\"%s?SKEY=%s&JOB=DETAILS&FOLDER_NO=%d&SEL_NO=%d&USER_DISP_DEF=%d\">", JOB_EXE,
      url_esc(g_SKEY).c_str(), static_cast<int>(v.folder), static_cast<int>(r.MSG_NO),
      static_cast<int>(v.order));
-  pr("%s</A></TD>\n", list_title(r).c_str());
+  pr("%s</A></TD>\n", safe_html(list_title(r)).c_str());
 
   // Names are chosen by their users on the personal settings page, so they
   // are shown as text, never as mark-up.

@@ -208,6 +208,17 @@ size_t url_len(std::string_view t, size_t i) {
   return j - i;
 }
 
+// An address as the value of a double-quoted HREF: a quote in it is written
+// as "&quot;" so that it cannot end the attribute and start another one.
+std::string href_text(std::string_view url) {
+  std::string r;
+  for (char c : url) {
+    if (c == '"') r += "&quot;";
+    else r += c;
+  }
+  return r;
+}
+
 std::string do_Add_a_href(std::string_view t, size_t cap) {
   Out out(cap);
   // Copies t[from, to) character by character, the user's own mark-up.
@@ -229,13 +240,13 @@ std::string do_Add_a_href(std::string_view t, size_t cap) {
                starts(t, i, "HTTPS://") || starts(t, i, "https://")) {
       std::string_view url = t.substr(i, url_len(t, i));
       std::string link = "<A HREF=\"";
-      link.append(url).append("\">").append(url).append("</A>");
+      link.append(href_text(url)).append("\">").append(url).append("</A>");
       out.put(link);
       i += url.size();
     } else if (starts(t, i, "MAILTO:") || starts(t, i, "mailto:")) {
       std::string_view url = t.substr(i, url_len(t, i));
       std::string link = "<A HREF=\"";
-      link.append(url).append("\">").append(url.substr(7)).append("</A>");
+      link.append(href_text(url)).append("\">").append(url.substr(7)).append("</A>");
       out.put(link);
       i += url.size();
     } else if (starts(t, i, "<A HREF") || starts(t, i, "<a href")) {

@@ -64,9 +64,11 @@ void Add_Blue(char* text, const char* color, size_t size = CONV_BUFF_SIZE);
 
 // Turns "http://", "HTTP://", "https://", "HTTPS://" addresses into
 // <A HREF="addr">addr</A> and "mailto:"/"MAILTO:" addresses into
-// <A HREF="mailto:x">x</A>. The user's own links (<A HREF / <a href up to
-// the next </A> or </a>, which is written back as "</A>") and image tags
-// (<IMG / <img up to ">") are copied without linking anything inside them.
+// <A HREF="mailto:x">x</A>; a '"' in the address is written as "&quot;"
+// inside the HREF and as it is in the link text. The user's own links
+// (<A HREF / <a href up to the next </A> or </a>, which is written back as
+// "</A>") and image tags (<IMG / <img up to ">") are copied without linking
+// anything inside them.
 void Add_a_href(char* text, size_t size = CONV_BUFF_SIZE);
 [[nodiscard]] std::string Add_a_href(std::string_view text);
 

@@ -1,6 +1,293 @@
-// The output filter for stored HTML text.
+// The output filter for stored HTML text: one pass that reads the text the
+// way a browser's HTML tokenizer does and lets through only formatting
+// mark-up.
+//
+// Every byte that shapes a tag ("<", ">", quotes, "=", "/", blanks and line
+// ends) lies below 0x40, and a browser decoding Shift_JIS never takes such a
+// byte as the second half of a two-byte character. So the scan looks at
+// single bytes: a "<" that follows a first byte is still a "<" here, exactly
+// as the browser sees it, and cannot be used to slip a tag past the filter.
 #include "text/filter.h"
 
-#include "text/convert.h"
+#include <algorithm>
+#include <array>
+#include <vector>
 
-std::string safe_html(std::string_view html) { return HtmlConvert(html); }
+#include "cgi/sjis.h"
+
+namespace {
+
+using sv = std::string_view;
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Whether `s` equals the small-letter `name` in any letter case.
+bool same_name(sv s, sv name) {
+  return s.size() == name.size() &&
+         std::equal(s.begin(), s.end(), name.begin(), [](char a, char b) { return lower(a) == b; });
+}
+
+template <size_t N>
+bool listed(sv s, const std::array<sv, N>& names) {
+  return std::any_of(names.begin(), names.end(), [s](sv n) { return same_name(s, n); });
+}
+
+// Openings whose "<" is always written as "&lt;" (capital letters only), so
+// that a message cannot close or restart the page's own structure.
+constexpr std::array<sv, 9> STRUCTURAL = {"<META", "<TABLE", "</TABLE", "<TR", "</TR",
+                                          "<TD",   "</TD",   "<HTML",   "</HTML"};
+
+constexpr std::array<sv, 43> TAGS = {
+    "b",    "i",          "u",    "s",    "strike", "em",    "strong", "font",  "br",
+    "p",    "div",        "span", "center", "blockquote", "pre", "code", "tt",  "big",
+    "small", "sub",       "sup",  "hr",   "h1",     "h2",    "h3",     "h4",    "h5",
+    "h6",   "ul",         "ol",   "li",   "dl",     "dt",    "dd",     "a",     "img",
+    "table", "tbody",     "thead", "tr",  "th",     "td",    "caption"};
+
+constexpr std::array<sv, 15> HARMLESS = {
+    "color", "size",  "face",    "align",   "valign",      "width",      "height",    "border",
+    "alt",   "title", "colspan", "rowspan", "bgcolor",     "cellpadding", "cellspacing"};
+
+// The character a character reference at v[i] ("&...") stands for, as far
+// as an address check needs it: an ASCII character, 0x80 for anything else,
+// or -1 for a named reference this check does not know (which might stand
+// for ":"). `len` receives the reference's length; 0 when v[i] is a plain
+// "&".
+int reference(sv v, size_t i, size_t& len) {
+  len = 0;
+  size_t j = i + 1;
+  if (j < v.size() && v[j] == '#') {
+    j++;
+    bool hex = j < v.size() && (v[j] == 'x' || v[j] == 'X');
+    if (hex) j++;
+    long cp = 0;
+    size_t digits = j;
+    for (; j < v.size(); j++) {
+      char c = v[j];
+      int d = c >= '0' && c <= '9'   ? c - '0'
+              : hex && is_alpha(c) && lower(c) <= 'f' ? lower(c) - 'a' + 10
+                                                       : -1;
+      if (d < 0) break;
+      cp = std::min(cp * (hex ? 16 : 10) + d, 0x110000L);
+    }
+    if (j == digits) return '&';  // "&#" without digits stays as it is
+    if (j < v.size() && v[j] == ';') j++;
+    len = j - i;
+    return cp > 0 && cp < 0x80 ? static_cast<int>(cp) : 0x80;
+  }
+  if (j < v.size() && is_alpha(v[j])) {
+    static constexpr std::array<std::pair<sv, char>, 5> KNOWN = {
+        {{"amp;", '&'}, {"lt;", '<'}, {"gt;", '>'}, {"quot;", '"'}, {"apos;", '\''}}};
+    for (auto [name, c] : KNOWN)
+      if (v.substr(j, name.size()) == name) {
+        len = 1 + name.size();
+        return c;
+      }
+    return -1;
+  }
+  return '&';
+}
+
+// Whether an address is relative or uses http:, https: or mailto:, read as
+// the browser reads it: references decoded, tabs and line ends removed,
+// leading blanks and control characters skipped, and any letter case.
+// Anything else that names a scheme before the first "/", "?" or "#" is
+// refused, and so is an unknown named reference there.
+bool safe_address(sv v) {
+  std::string scheme;
+  for (size_t i = 0; i < v.size();) {
+    int c = static_cast<unsigned char>(v[i]);
+    size_t len = 1;
+    if (c == '&') {
+      c = reference(v, i, len);
+      if (c < 0) return false;
+      if (len == 0) len = 1;
+    }
+    i += len;
+    if (c == '\t' || c == '\n' || c == '\r') continue;
+    if (scheme.empty() && c <= ' ') continue;
+    if (c == '/' || c == '?' || c == '#') return true;
+    if (c == ':') return same_name(scheme, "http") || same_name(scheme, "https") ||
+                         same_name(scheme, "mailto");
+    scheme += static_cast<char>(c);
+  }
+  return true;
+}
+
+// One attribute of a start tag: the blanks and "/" before it begin at
+// `fill`, the attribute itself spans [begin, end).
+struct Attr {
+  size_t fill, begin, end;
+  sv name, value;
+};
+
+struct Tag {
+  bool closing = false;
+  sv name;
+  size_t name_end = 0;
+  std::vector<Attr> attrs;
+  size_t close_fill = 0;  // blanks and "/" before the ">"
+  size_t end = 0;         // just after the ">"
+};
+
+// Reads the tag at t[i] ("<" and a letter, or "</" and a letter) as the
+// browser's tokenizer does. False when the text ends inside it.
+bool read_tag(sv t, size_t i, Tag& tag) {
+  const size_t n = t.size();
+  size_t j = i + 1;
+  if (t[j] == '/') {
+    tag.closing = true;
+    j++;
+  }
+  size_t name_begin = j;
+  while (j < n && !is_blank(t[j]) && t[j] != '/' && t[j] != '>') j++;
+  tag.name = t.substr(name_begin, j - name_begin);
+  tag.name_end = j;
+  for (;;) {
+    size_t fill = j;
+    while (j < n && (is_blank(t[j]) || t[j] == '/')) j++;
+    if (j >= n) return false;
+    if (t[j] == '>') {
+      tag.close_fill = fill;
+      tag.end = j + 1;
+      return true;
+    }
+    Attr a{fill, j, 0, {}, {}};
+    if (t[j] == '=') j++;  // a name may begin with "="
+    while (j < n && !is_blank(t[j]) && t[j] != '/' && t[j] != '>' && t[j] != '=') j++;
+    a.name = t.substr(a.begin, j - a.begin);
+    size_t k = j;
+    while (k < n && is_blank(t[k])) k++;
+    if (k < n && t[k] == '=') {
+      k++;
+      while (k < n && is_blank(t[k])) k++;
+      if (k >= n) return false;
+      if (t[k] == '"' || t[k] == '\'') {
+        size_t close = t.find(t[k], k + 1);
+        if (close == sv::npos) return false;
+        a.value = t.substr(k + 1, close - k - 1);
+        j = close + 1;
+      } else {
+        size_t v = k;
+        while (k < n && !is_blank(t[k]) && t[k] != '>') k++;
+        a.value = t.substr(v, k - v);
+        j = k;
+      }
+    }
+    a.end = j;
+    tag.attrs.push_back(a);
+  }
+}
+
+bool attr_allowed(sv tag, const Attr& a) {
+  if (listed(a.name, HARMLESS)) return true;
+  if (same_name(a.name, "href")) return same_name(tag, "a") && safe_address(a.value);
+  if (same_name(a.name, "src")) return same_name(tag, "img") && safe_address(a.value);
+  return false;
+}
+
+// Whether one of the page-structure openings starts at t[i].
+bool structural_at(sv t, size_t i) {
+  return std::any_of(STRUCTURAL.begin(), STRUCTURAL.end(),
+                     [&](sv s) { return t.substr(i, s.size()) == s; });
+}
+
+// Builds an allowed tag: its name and kept attributes byte for byte. Where
+// an attribute was dropped, a blank keeps the next one (or a "/") from
+// running into what came before it.
+void build_tag(sv t, size_t i, const Tag& tag, std::string& out) {
+  if (tag.closing) {
+    // Attributes of an end tag do nothing; the tag is copied whole.
+    out.append(t.substr(i, tag.end - i));
+    return;
+  }
+  out.append(t.substr(i, tag.name_end - i));
+  bool dropped = false;
+  auto put_piece = [&](size_t from, size_t to) {
+    if (dropped && from < to && !is_blank(t[from]) && t[from] != '>') out += ' ';
+    out.append(t.substr(from, to - from));
+    dropped = false;
+  };
+  for (const Attr& a : tag.attrs) {
+    if (attr_allowed(tag.name, a))
+      put_piece(a.fill, a.end);
+    else
+      dropped = true;
+  }
+  put_piece(tag.close_fill, tag.end);
+}
+
+// The page-structure openings are neutralised inside a tag too (in an
+// attribute value), as everywhere else.
+void put_tag(sv t, size_t i, const Tag& tag, std::string& out) {
+  std::string built;
+  build_tag(t, i, tag, built);
+  for (size_t k = 0; k < built.size(); k++) {
+    if (built[k] == '<' && structural_at(built, k))
+      out += "&lt;";
+    else
+      out += built[k];
+  }
+}
+
+// Appends `text` with every "<" written as "&lt;".
+void put_as_text(sv text, std::string& out) {
+  for (char c : text) {
+    if (c == '<')
+      out += "&lt;";
+    else
+      out += c;
+  }
+}
+
+}  // namespace
+
+std::string safe_html(std::string_view html) {
+  // Up to the first NUL, as in a C buffer, and without a first byte of a
+  // two-byte character standing last.
+  sv t = whole_chars(html.substr(0, html.find('\0')));
+  std::string out;
+  out.reserve(t.size() + t.size() / 8);
+  size_t i = 0;
+  while (i < t.size()) {
+    size_t lt = t.find('<', i);
+    if (lt == sv::npos) lt = t.size();
+    out.append(t.substr(i, lt - i));
+    i = lt;
+    if (i >= t.size()) break;
+    bool structural = structural_at(t, i);
+    char next = i + 1 < t.size() ? t[i + 1] : '\0';
+    bool markup = is_alpha(next) || next == '/' || next == '!' || next == '?';
+    if (!structural && !markup) {
+      // "<" before a blank, a digit or the end is text to the browser too.
+      out += '<';
+      i++;
+      continue;
+    }
+    Tag tag;
+    if (!structural && (is_alpha(next) || (next == '/' && i + 2 < t.size() && is_alpha(t[i + 2])))) {
+      // Each tag is read once. One that is not allowed becomes text with
+      // every "<" in it, so nothing inside it is read again; one that runs
+      // to the end of the text takes the rest of the text with it.
+      if (!read_tag(t, i, tag)) {
+        put_as_text(t.substr(i), out);
+        break;
+      }
+      if (listed(tag.name, TAGS))
+        put_tag(t, i, tag, out);
+      else
+        put_as_text(t.substr(i, tag.end - i), out);
+      i = tag.end;
+      continue;
+    }
+    // A structural opening, a comment, a declaration or a processing
+    // instruction becomes text; what follows its "<" is read as text again.
+    out += "&lt;";
+    i++;
+  }
+  return out;
+}

@@ -92,6 +92,32 @@ TEST(DetailsCgi, HtmlModesAndRights) {
                 buttons("Guest", 3), "edit delete||delete|");
 }
 
+// Script stored in a title, a body in each HTML mode or the folder's
+// information text prints as text or loses its attribute, on the details
+// page (heading, thread table, body) and on the room list.
+TEST(DetailsCgi, StoredScriptPrintsNeutralised) {
+  PostingSite s;
+  s.configure(1, [](B_TITLE2& b) { set_field(b.INFO, "<b>Info</b>\r<svg onload=alert(4)>"); });
+  std::string k = s.key("Taro");
+  s.send(k, {{"WRITE_TITLE", "<img src=x onerror=alert(1)>T"},
+             {"WRITE_DATA", "http://x.test/\"onmouseover=alert(3)// <ScRiPt>x</sCrIpT>"}});
+  s.send(k, {{"SEL_NO", "1"}, {"WRITE_TITLE", "<a href=\"java&#115;cript:x\">R</a>"}, {"HTML_MODE", "2"},
+             {"WRITE_DATA", "<b onclick=x>B</b><a\thref='javascript:y'>L</a>"}});
+  std::string one = details(s, k, 1), two = details(s, k, 2);
+  for (const std::string& piece :
+       Names{"<TD BGCOLOR=\"#FFFFFF\"><img src=x>T</TD>",
+             "<A HREF=\"http://x.test/&quot;onmouseover=alert(3)//\">http://x.test/\"onmouseover=alert(3)//</A>"
+             " &lt;ScRiPt>x&lt;/sCrIpT>",
+             "\">Re:^1:<a>R</a></A></TD>"})
+    EXPECT_TRUE(has(one, piece)) << piece << "\n" << one;
+  EXPECT_TRUE(has(two, "<HR>\n<b>B</b><a>L</a>\n<HR>")) << two;
+  std::string room = s.page(k, {{"JOB", "ROOM"}, {"FOLDER_NO", "1"}, {"FAST_FLG", "1"}});
+  EXPECT_TRUE(has(room, "<b>Info</b><BR>\n&lt;svg onload=alert(4)>")) << room;
+  EXPECT_TRUE(has(room, "\"><img src=x>T</A></TD>") && has(room, "\">Re:^1:<a>R</a></A></TD>")) << room;
+  for (const std::string& p : {one, two, room})
+    EXPECT_FALSE(has(p, "onerror") || has(p, "<svg") || has(p, "javascript") || has(p, "java&#115;"));
+}
+
 TEST(DetailsCgi, PreviousNextAndPageFollowTheDisplayOrder) {
   PostingSite s;
   s.post(1, 0, "A");

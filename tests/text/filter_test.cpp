@@ -1,0 +1,107 @@
+// The output filter: script in any spelling is neutralised, while text and
+// formatting mark-up that was safe already print exactly as before.
+#include "text/filter.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <utility>
+
+#include "text/convert.h"
+
+namespace {
+
+TEST(SafeHtml, NeutralisesScriptInEverySpelling) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"<script>alert(1)</script>", "&lt;script>alert(1)&lt;/script>"},
+      {"<ScRiPt\tsrc=x>", "&lt;ScRiPt\tsrc=x>"},
+      {"<img src=x onerror=alert(1)>", "<img src=x>"},
+      {"<IMG SRC=\"a.gif\"\nONERROR\n=\n'alert(1)' ALT=\"a\">", "<IMG SRC=\"a.gif\" ALT=\"a\">"},
+      {"<img/src=\"x\"/onerror=alert(1)>", "<img/src=\"x\">"},
+      {"<b onmouseover=\"x\"title=t>", "<b title=t>"},
+      {"<b title=\"a\"onclick=\"x\"/>", "<b title=\"a\" />"},
+      {"<b title=\"a\"onclick=x/>", "<b title=\"a\">"},
+      {"<a href=\"javascript:alert(1)\">x</a>", "<a>x</a>"},
+      {"<a href=\"java&#115;cript:alert(1)\">x</a>", "<a>x</a>"},
+      {"<a href=\"&#x6A;avascript&#58;x\">", "<a>"},
+      {"<a href=\"javascript&colon;x\">", "<a>"},
+      {"<a href=\" \tJaVa\nScRiPt:x\">", "<a>"},
+      {"<a href=vbscript:x title=t>", "<a title=t>"},
+      {"<a href=\"data:text/html,x\">", "<a>"},
+      {"<img src=\"javascript:x\" width=1>", "<img width=1>"},
+      {"<b href=\"http://x/\" src=y style=\"x\">", "<b>"},
+      {"<a target=_blank href='https://x/'>", "<a href='https://x/'>"},
+      {"<svg onload=alert(1)>", "&lt;svg onload=alert(1)>"},
+      {"<iframe src=x></iframe>", "&lt;iframe src=x>&lt;/iframe>"},
+      {"<!-- x --><!DOCTYPE x><?php x ?>", "&lt;!-- x -->&lt;!DOCTYPE x>&lt;?php x ?>"},
+      {"</script x>", "&lt;/script x>"},
+      {"<b title=\"unclosed", "&lt;b title=\"unclosed"},
+      {"<b", "&lt;b"},
+      // A "<" after a first byte is still a "<" to the browser.
+      {"\x81<script>", "\x81&lt;script>"},
+      {"<TABLE BORDER=1><TR><TD>x</TD></TR></TABLE>",
+       "&lt;TABLE BORDER=1>&lt;TR>&lt;TD>x&lt;/TD>&lt;/TR>&lt;/TABLE>"},
+      {"<META http-equiv=refresh><HTML>", "&lt;META http-equiv=refresh>&lt;HTML>"},
+      {"<TR onclick=x>", "&lt;TR onclick=x>"},
+      // A tag that is not allowed is text as a whole, one left open takes
+      // the rest of the text with it.
+      {"<x <b>y</b>", "&lt;x &lt;b>y</b>"},
+      {"<b>a</b><i title=\"x <b>y</b>", "<b>a</b>&lt;i title=\"x &lt;b>y&lt;/b>"},
+  };
+  for (auto [in, want] : cases) {
+    EXPECT_EQ(safe_html(in), want) << in;
+    EXPECT_EQ(safe_html(safe_html(in)), want) << "second pass over " << in;
+  }
+}
+
+TEST(SafeHtml, SafeTextAndMarkupPrintAsHtmlConvertPrintsThem) {
+  const char* kept[] = {
+      "",
+      "plain text, a < b > c & d; 3<4",
+      "\x93\xfa\x96\x7b\x8c\xea \x83\x5c\x83\x7b",  // Japanese, second bytes 0x5C and 0x7B
+      "<FONT COLOR=\"#0000FF\">&gt;quoted</FONT>line<BR>\nnext",
+      "<A HREF=\"http://x.test/a?b=1&amp;c=2\">http://x.test/a?b=1&amp;c=2</A>",
+      "<a href=\"mailto:a@b.test\">a@b.test</a> <a href=\"../x.html#t\">rel</a> <a href>e</a>",
+      "<IMG SRC=\"HTTPS://x/p.gif\" ALT='p' BORDER=0><img src=p.gif width=\"10\" height=10/>",
+      "<PRE>x</PRE><p align=center><b>B</b><i>I</i><u>U</u><s>S</s><strike>S</strike></p>",
+      "<em>e</em><strong>s</strong><div><span title=t>x</span></div><center>c</center>",
+      "<blockquote>q</blockquote><code>c</code><tt>t</tt><big>b</big><small>s</small>"
+      "<sub>1</sub><sup>2</sup><hr size=1><h1>1</h1><h6>6</h6>",
+      "<ul><li>a<ol><li>b</ol></ul><dl><dt>t<dd>d</dl>",
+      "<table border=1 cellpadding=2 cellspacing=0 bgcolor=\"#fff\"><caption>c</caption>"
+      "<thead><tr><th colspan=2>h</th></tr></thead><tbody><tr><td rowspan=1 valign=top>d"
+      "</td></tr></tbody></table>",
+      "<TH>capital cells other than the nine</TH><TBODY><Table><tR>",
+      "<font face=\"MS Gothic\" size=+1 color=red>f</font><FONT\tCOLOR = red >g</FONT >",
+      "Re:^1:<B>title</B>",
+      "<b title=\"a<TABLE>b\">x</b>",
+  };
+  for (const char* in : kept) EXPECT_EQ(safe_html(in), HtmlConvert(std::string_view(in))) << in;
+  // A first byte standing last is dropped, as by every conversion.
+  EXPECT_EQ(safe_html("ab\x82"), "ab");
+}
+
+// Every tag is read once: open or unknown tags by the thousand cost no
+// more than the text's length.
+TEST(SafeHtml, ManyOpenTagsTakeLinearTime) {
+  std::string open, unknown = "<x";
+  for (int i = 0; i < 40000; i++) open += "<b ", unknown += " <x";
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(safe_html(open).size(), open.size() + 3 * 40000);
+  EXPECT_EQ(safe_html(unknown + ">").size(), unknown.size() + 1 + 3 * 40001);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+// A quote in an address ends the link's HREF no more: the whole address
+// stays one attribute value, and the filter keeps the link.
+TEST(SafeHtml, AutoLinkWithQuoteStaysOneAttribute) {
+  std::string linked = Add_a_href(std::string_view("see http://x.test/\"onmouseover=alert(3)// now"));
+  EXPECT_EQ(linked,
+            "see <A HREF=\"http://x.test/&quot;onmouseover=alert(3)//\">"
+            "http://x.test/\"onmouseover=alert(3)//</A> now");
+  EXPECT_EQ(safe_html(linked), linked);
+  EXPECT_EQ(Add_a_href(std::string_view("mailto:a\"b@x")), "<A HREF=\"mailto:a&quot;b@x\">a\"b@x</A>");
+}
+
+}  // namespace
