@@ -28,14 +28,15 @@ TEST(BatchCgi, BlocksArePostedInFileOrderWithThePostingLimits) {
   BatchSite s;
   const std::string k = s.key("Taro");
   const std::string long_title = std::string(80, 'T') + "\x82\xa0";  // a character across byte 81
-  std::string file = "preamble\n" + block(1, 0, "First", "line1\n;not a block\n") +
+  std::string file = "preamble\n" + block(1, 0, "First<script>", "line1\n;not a block\n") +
                      "between\n" + block(2, 0, "Read only", "x\n") + block(3, 0, "Chat", "x\n") +
                      block(9, 0, "Missing", "x\n") + block(1, 1, long_title, "a\r\nb\r\n", "RCHK9\nHTML7\n") +
                      block(1, 0, "Big", std::string(4001, 'b') + "\n") +
                      ";board1\nRES0\nJapanese \x93\xfa\x96\x7b\nPRI2\n\x93\xfa\n..\nRCHK2\nHTML1\n" +
                      ";board0\n" + block(1, 0, "After the end", "x\n");
   std::string out = s.send(k, file);
-  EXPECT_TRUE(has(out, "write board[1],res[1] <B>First\n</B><P>\n"
+  EXPECT_FALSE(has(out, "<script>")) << out;  // titles print through the output filter
+  EXPECT_TRUE(has(out, "write board[1],res[1] <B>First&lt;script>\n</B><P>\n"
                        "board[2],res[0] S3<P>\nboard[3],res[0] S3<P>\nboard[9],res[0] S3<P>\n"
                        "write board[1],res[2] <B>" + std::string(80, 'T') + "</B><P>\n"
                        "board[1],res[0] S377<P>\nwrite board[1],res[3] <B>Japanese")) << out;
