@@ -34,8 +34,25 @@ constexpr size_t MAX_HEADER_LINE = 8192;
 CGI_ENTRY* last = nullptr;  // the empty entry that ends the list
 std::vector<std::string> g_uploads;  // temporary files this request created
 
+void free_list() {
+  while (list) {
+    CGI_ENTRY* next = list->next;
+    delete list;
+    list = next;
+  }
+  cur = last = nullptr;
+}
+
 void reset_list() {
+  free_list();
   list = cur = last = new CGI_ENTRY;
+}
+
+// Removes the upload files this request created that are still in place;
+// one a handler moved away is simply gone.
+void remove_own_uploads() {
+  for (const std::string& u : g_uploads) unlink(u.c_str());
+  g_uploads.clear();
 }
 
 // Fills the list's closing empty entry and appends a new empty one.
@@ -140,6 +157,8 @@ class Sink {
     }
   }
   virtual void emit(std::string_view s) = 0;
+  // True when the input must not be read any further.
+  virtual bool stop() const { return false; }
 
  private:
   std::string held_;
@@ -162,13 +181,21 @@ class TextSink : public Sink {
   std::string value;
 };
 
+// Writes a file part to its temporary file, counting its bytes against what
+// the whole request may upload (`budget`); past that it stops the input.
 class FileSink : public Sink {
  public:
-  explicit FileSink(int fd) : fd_(fd) {}
+  FileSink(int fd, uint64_t& budget) : fd_(fd), budget_(budget) {}
   ~FileSink() override {
     if (fd_ >= 0) close(fd_);
   }
+  bool stop() const override { return over_; }
   void emit(std::string_view s) override {
+    if (over_ || s.size() > budget_) {
+      over_ = true;
+      return;
+    }
+    budget_ -= s.size();
     if (fd_ < 0) return;
     size_t done = 0;
     while (done < s.size()) {
@@ -181,6 +208,8 @@ class FileSink : public Sink {
 
  private:
   int fd_;
+  uint64_t& budget_;
+  bool over_ = false;
 };
 
 // Passes input to `sink` up to the next separator, which is consumed.
@@ -205,6 +234,7 @@ bool until_separator(Input& in, const std::string& sep, Sink& sink) {
     size_t keep = std::min(win.size(), sep.size() - 1);
     sink.feed(std::string_view(win).substr(0, win.size() - keep));
     win.erase(0, win.size() - keep);
+    if (sink.stop()) return false;
   }
 }
 
@@ -244,11 +274,16 @@ std::string quoted_after(const std::string& line, size_t open, bool& closed) {
   return out;
 }
 
-// Claims the first free name CGI0, CGI1, ... atomically and returns its
+// Claims a fresh name "CGI<n>" atomically (O_EXCL) and returns its
 // descriptor (or -1 when no file can be created; the name is still given).
+// Numbers start at the process id times 1000, so simultaneous requests draw
+// from ranges of their own and a claim costs one open; a name still taken
+// (left by a dead process that had the same id) moves on to the next one.
 int claim_temp(std::string& name) {
-  for (int i = 0; i < 1000000; i++) {
-    name = "CGI" + std::to_string(i);
+  static unsigned counter = 0;
+  const unsigned long long base = static_cast<unsigned long long>(getpid()) * 1000;
+  for (int tries = 0; tries < 1000; tries++) {
+    name = "CGI" + std::to_string(base + counter++ % 1000);
     int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
       g_uploads.push_back(name);
@@ -259,7 +294,10 @@ int claim_temp(std::string& name) {
   return -1;
 }
 
-void decode_multipart(const char* ctype) {
+// Decodes a multipart body into the list. -1 when the body uploads more
+// than one request may (CGI_MAX_FILE_PARTS, CGI_MAX_FILE_BYTES); reading
+// stops there and the caller drops everything.
+int decode_multipart(const char* ctype) {
   // The boundary parameter: "boundary=" after the first character.
   const char* b = nullptr;
   for (const char* p = ctype + (ctype[0] ? 1 : 0); *p; p++) {
@@ -268,17 +306,19 @@ void decode_multipart(const char* ctype) {
       break;
     }
   }
-  if (!b) return;
+  if (!b) return 0;
   std::string boundary;
   for (const char* p = b; *p && *p != ']'; p++) boundary += *p;
-  if (boundary.empty() || boundary.size() > MAX_BOUNDARY) return;
+  if (boundary.empty() || boundary.size() > MAX_BOUNDARY) return 0;
   const std::string sep = "--" + boundary;
 
   Input in;
   DropSink drop;
-  if (!until_separator(in, sep, drop)) return;
+  if (!until_separator(in, sep, drop)) return 0;
   in.get();
-  if (in.get() == '-') return;
+  if (in.get() == '-') return 0;
+  int file_parts = 0;
+  uint64_t budget = CGI_MAX_FILE_BYTES;
 
   for (;;) {
     // Part headers: the line with name= gives the field name, and a
@@ -298,9 +338,9 @@ void decode_multipart(const char* ctype) {
       found = true;
       break;
     }
-    if (!found) return;
+    if (!found) return 0;
     int c = in.get();
-    if (c < 0) return;
+    if (c < 0) return 0;
     if (c == '\r') {
       get_0x0a(in);
     } else {
@@ -312,9 +352,11 @@ void decode_multipart(const char* ctype) {
     if (!is_file) {
       TextSink text;
       complete = until_separator(in, sep, text);
-      if (!complete) return;
+      if (!complete) return 0;
       text.finish();
       add_entry(std::move(name), std::move(text.value));
+    } else if (++file_parts > CGI_MAX_FILE_PARTS) {
+      return -1;
     } else if (filename.empty()) {
       add_entry(std::move(name), std::string());
       complete = until_separator(in, sep, drop);
@@ -322,12 +364,13 @@ void decode_multipart(const char* ctype) {
       std::string tmp;
       int fd = claim_temp(tmp);
       add_entry(std::move(name), filename + "," + tmp);
-      FileSink file(fd);
+      FileSink file(fd, budget);
       complete = until_separator(in, sep, file);
+      if (file.stop()) return -1;
     }
-    if (!complete) return;
+    if (!complete) return 0;
     in.get();
-    if (in.get() == '-') return;
+    if (in.get() == '-') return 0;
   }
 }
 
@@ -366,7 +409,11 @@ int cgi_get() {
     decode_urlencoded(std::move(body));
     return 0;
   }
-  decode_multipart(ctype);
+  if (decode_multipart(ctype) < 0) {
+    reset_list();
+    remove_own_uploads();
+    return -1;
+  }
   return 0;
 }
 
@@ -400,15 +447,10 @@ bool upload_name(const char* name) {
 }  // namespace
 
 void cgi_free() {
-  while (list) {
-    CGI_ENTRY* next = list->next;
-    delete list;
-    list = next;
-  }
-  cur = last = nullptr;
-  g_uploads.clear();
-  // Sweep upload files nobody has touched for an hour: uploads no handler
-  // moved into place are left for this sweep.
+  free_list();
+  remove_own_uploads();
+  // Sweep upload files nobody has touched for an hour: those of processes
+  // that ended before their own clean-up.
   time_t now = time(nullptr);
   DIR* d = opendir(".");
   if (!d) return;

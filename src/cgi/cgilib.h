@@ -20,6 +20,11 @@ extern uint32_t input_byte;
 
 // Largest URL-encoded body read into memory; a longer one gives -1 and no input.
 constexpr uint32_t CGI_MAX_URLENCODED = 8u * 1024 * 1024;
+// What one multipart body may upload: file parts, and bytes of file data in
+// all. A body beyond either gives -1 and no input, and the files it had
+// already produced are removed.
+constexpr int CGI_MAX_FILE_PARTS = 100;
+constexpr uint64_t CGI_MAX_FILE_BYTES = 64u * 1024 * 1024;
 
 int cgi_get();
 // Copies the n-th value of field `name` into `out` (size bytes, cut at a
@@ -36,8 +41,9 @@ std::string cgi_value(const char* name, int n = 0);
 // text part sent under a file field's name), so handlers move or remove
 // only uploads this check confirms.
 bool cgi_own_upload(std::string_view tmp);
-// Releases the list and sweeps upload files ("CGI<digits>") that nobody has
-// touched for an hour.
+// Releases the list, removes this request's upload files that no handler
+// moved away, and sweeps upload files ("CGI<digits>") that nobody has
+// touched for an hour (those of processes that died mid-request).
 void cgi_free();
 
 int StrFind(std::string_view text, std::string_view pattern);

@@ -3,6 +3,8 @@
 // right of authors, and the page's user look-ups.
 #include "pages/common.h"
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -44,7 +46,13 @@ void hidden(const char* name, long value) {
 void hidden_skey() { hidden("SKEY", std::string_view(g_SKEY)); }
 
 int32_t form_int(const char* name, int n) {
-  return static_cast<int32_t>(atol(cgi_value(name, n).c_str()));
+  // Read as atol reads a number, except that a value beyond 32 bits is no
+  // number at all: wrapped, it would name another message or folder.
+  std::string v = cgi_value(name, n);
+  errno = 0;
+  long long x = strtoll(v.c_str(), nullptr, 10);
+  if (errno == ERANGE || x < INT32_MIN || x > INT32_MAX) return 0;
+  return static_cast<int32_t>(x);
 }
 
 std::string form_str(const char* name, int n) { return cgi_value(name, n); }

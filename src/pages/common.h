@@ -24,7 +24,8 @@ void hidden(const char* name, std::string_view value);
 void hidden(const char* name, long value);
 // The request's SKEY as a hidden field.
 void hidden_skey();
-// A form field read as a decimal number (0 when empty or not a number).
+// A form field read as a decimal number (0 when empty, not a number, or
+// beyond the signed 32-bit range).
 int32_t form_int(const char* name, int n = 0);
 // A form field's whole value.
 std::string form_str(const char* name, int n = 0);

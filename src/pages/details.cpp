@@ -280,7 +280,7 @@ void j_DETAILS() {
   const B_TITLE2 conf = read_folder(folder);
   folder_body(folder, conf.BACKPIC);
   pr("<TABLE><TR><TD BGCOLOR=\"#FFFFFF\"><FONT SIZE=\"5\"><B>[%d]%s</B></FONT></TD></TR></TABLE>\n",
-     static_cast<int>(folder), sB_TITLE.NAME);
+     static_cast<int>(folder), safe_html(field(sB_TITLE.NAME)).c_str());
   pr("<HR>\n");
 
   std::vector<INDEX_DATA> idx;
@@ -431,11 +431,14 @@ void j_DELMSG() {
       ReWriteINDEX_DATA();
       return;
     }
+    // The record goes first: without it nothing refers to the rest, and a
+    // later message that takes the number over clears what is left. The
+    // attached files go under the lock too, before their number is free.
     DeleteINDEX_DATA(folder, sel);
     DeleteREAD_POINT(folder, sel);
     DeleteADD_FILE(folder, sel);
+    DelDIR(msg_attach_dir_path(folder, sel).c_str());
   }
-  DelDIR(msg_attach_dir_path(folder, sel).c_str());
 }
 
 void j_BORDALLFLG() {

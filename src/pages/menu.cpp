@@ -26,6 +26,7 @@
 #include "pages/common.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
+#include "text/filter.h"
 #include "store/acl.h"
 #include "store/folder.h"
 #include "store/message.h"
@@ -141,7 +142,7 @@ void folder_entry(Menu& m, int32_t position, const std::vector<long>& open, bool
     pr("<IMG SRC=\"%s%s\" ALT=\"%s\" BORDER=0>", SYSINFO.CG_FILE_WEB_PATH, esc(icon).c_str(),
        esc(name).c_str());
   if (count > 0) pr("(%d)", count);
-  pr("%.*s%s<BR>", static_cast<int>(name.size()), name.data(), link.empty() ? "" : "</A>");
+  pr("%s%s<BR>", safe_html(name).c_str(), link.empty() ? "" : "</A>");
 }
 
 void print_link_html() {
@@ -181,9 +182,8 @@ void j_FRM21() {
 
   std::vector<long> open;
   for (int i = 0;; i++) {
-    std::string v = form_str("DISP_NO", i);
-    if (v.empty()) break;
-    open.push_back(atol(v.c_str()));
+    if (form_str("DISP_NO", i).empty()) break;
+    open.push_back(form_int("DISP_NO", i));
   }
   const bool member = G_MST_USER.MODE == 1;
   const bool counts = member && G_MST_USER.NO_READ_MODE == 0;

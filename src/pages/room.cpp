@@ -264,10 +264,9 @@ void j_ROOM() {
 
   script_block();
   folder_body(v.folder, sB_TITLE2.BACKPIC);
-  std::string_view name = field(sB_TITLE.NAME);
-  pr("<TABLE><TR><TD BGCOLOR=\"#FFFFFF\"><FONT SIZE=\"5\"><B>[%d]%.*s</B></FONT></TD></TR>"
+  pr("<TABLE><TR><TD BGCOLOR=\"#FFFFFF\"><FONT SIZE=\"5\"><B>[%d]%s</B></FONT></TD></TR>"
      "</TABLE>\n",
-     static_cast<int>(v.folder), static_cast<int>(name.size()), name.data());
+     static_cast<int>(v.folder), safe_html(field(sB_TITLE.NAME)).c_str());
   top_buttons(v);
   if (form_int("FAST_FLG") >= 1) board_head(v);
 

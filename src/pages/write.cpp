@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +33,7 @@
 #include "store/records.h"
 #include "store/syslog.h"
 #include "text/convert.h"
+#include "text/filter.h"
 #include "text/datetime.h"
 
 namespace {
@@ -104,7 +104,7 @@ void j_BORDWRITE() {
 
   const B_TITLE2 conf = read_folder(folder);
   folder_body(folder, conf.BACKPIC);
-  pr("<FONT SIZE=\"5\"><B>%s %s</B></FONT>\n<HR>\n", sB_TITLE.NAME,
+  pr("<FONT SIZE=\"5\"><B>%s %s</B></FONT>\n<HR>\n", safe_html(field(sB_TITLE.NAME)).c_str(),
      msg(edit ? 330 : reply ? 271 : 270));
 
   pr("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST "
@@ -230,10 +230,10 @@ int j_BORDWRITEWR() {
   // number they would turn up in a folder created later with it.
   if (sB_TITLE.FOLDER_NO != folder || sB_TITLE.KIND != KIND_BOARD) return -1;
 
-  // An edit is checked and stored under the board's lock, so that the
-  // message cannot change hands or disappear in between.
-  std::optional<DirLock> lock;
-  if (edit) lock.emplace(msg_index_path(folder).c_str());
+  // Checked and stored under the board's lock, so that an edited message
+  // cannot change hands or disappear in between, and nobody sees a record
+  // before the files it refers to.
+  DirLock lock(msg_index_path(folder).c_str());
 
   INDEX_DATA rec{};
   if (edit) {
@@ -266,31 +266,29 @@ int j_BORDWRITEWR() {
   const std::string body = form_str("WRITE_DATA");
   if (message_too_long(body)) return -5;
 
+  // The attachments of message m, written with its body before its index
+  // record: the record is what makes a message or an edit visible.
+  auto attach = [&](int32_t m) {
+    for (int i = 1; i <= conf.ADD_MAX; i++) {
+      const Slot& s = slots[static_cast<size_t>(i - 1)];
+      // An upload into a slot whose existing file stays is dropped, as is
+      // one under an unusable name (which counts as none).
+      if (s.usable && !s.keep) store_attachment(folder, m, i, s);
+      if (!s.usable && edit && !s.keep) DeleteADD_FILE2(folder, m, i);
+      discard_upload(s.up.tmp);
+    }
+    return 0;
+  };
   if (!edit) {
-    if (store_new_message(rec, body) != 0) return -1;
+    if (store_new_message(rec, body, attach) != 0) return -1;
   } else {
-    const std::string stored = CrLf_to_Cr(body);
     sINDEX_DATA = rec;
-    if (ReWriteINDEX_DATA() != 0) return -1;
-    WriteContentsDATA(stored.c_str());
+    if (WriteContentsDATA(CrLf_to_Cr(body).c_str()) != 0 || attach(sel) != 0) return -1;
     // The edited message counts as unread again for everybody but its
     // editor, replaced in one step.
     ResetREAD_POINT(folder, sel);
-  }
-  lock.reset();
-  const int32_t m = sINDEX_DATA.MSG_NO;
-
-  for (int i = 1; i <= conf.ADD_MAX; i++) {
-    const Slot& s = slots[static_cast<size_t>(i - 1)];
-    if (s.usable) {
-      // An upload into a slot whose existing file stays is dropped.
-      if (!s.keep) store_attachment(folder, m, i, s);
-      discard_upload(s.up.tmp);
-      continue;
-    }
-    // An upload under an unusable name is dropped and counts as none.
-    discard_upload(s.up.tmp);
-    if (edit && !s.keep) DeleteADD_FILE2(folder, m, i);
+    sINDEX_DATA = rec;
+    if (ReWriteINDEX_DATA() != 0) return -1;
   }
 
   log_writing(folder);
@@ -304,19 +302,24 @@ bool message_too_long(std::string_view body) {
 void fit_message(INDEX_DATA& rec) {
   if (rec.WRITE_PRIORITY < 0 || rec.WRITE_PRIORITY > 2) rec.WRITE_PRIORITY = 0;
   if (rec.READ_CHK != 1 && rec.READ_CHK != 2) rec.READ_CHK = 1;
+  // Only the three known modes are stored; anything else shows as plain text.
   if (rec.HTML_MODE < 0 || rec.HTML_MODE > 2) rec.HTML_MODE = 0;
 }
 
-int store_new_message(INDEX_DATA rec, std::string_view body) {
+int store_new_message(INDEX_DATA rec, std::string_view body,
+                      const std::function<int(int32_t)>& attach) {
   if (message_too_long(body)) return -5;
   fit_message(rec);
   const std::string stored = CrLf_to_Cr(body);
   sINDEX_DATA = rec;
   // Without its index record the message has no number of its own; its
-  // body would land on the number answered.
-  if (WriteINDEX_DATA() != 0) return -1;
-  WriteContentsDATA(stored.c_str());
-  return 0;
+  // body would land on the number answered. The record comes last.
+  return WriteINDEX_DATA([&](int32_t m) {
+           if (WriteContentsDATA(stored.c_str()) != 0) return -1;
+           return attach ? attach(m) : 0;
+         }) == 0
+             ? 0
+             : -1;
 }
 
 void log_writing(int32_t folder) {

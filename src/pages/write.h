@@ -3,6 +3,7 @@
 // closes a separate posting window.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 struct INDEX_DATA;
@@ -27,9 +28,12 @@ bool message_too_long(std::string_view body);
 void fit_message(INDEX_DATA& rec);
 // Stores a new message: `rec` names the board (FOLDER_NO), the message
 // answered (MSG_NO, 0 for a new thread), author, date, title and choices;
-// it is numbered and threaded, then `body` stored with CR line ends. 0 with
-// the stored record in sINDEX_DATA; -5 body too long; -1 not stored.
-int store_new_message(INDEX_DATA rec, std::string_view body);
+// it is numbered and threaded, its body stored with CR line ends and then
+// `attach(number)`, when given, stores its other files; its index record is
+// written last. 0 with the stored record in sINDEX_DATA; -5 body too long;
+// -1 not stored.
+int store_new_message(INDEX_DATA rec, std::string_view body,
+                      const std::function<int(int32_t)>& attach = nullptr);
 // The "write" line of the access log for the current user, when logging is
 // switched on.
 void log_writing(int32_t folder);

@@ -11,11 +11,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string_view>
 
 #include "app/globals.h"
@@ -95,45 +98,78 @@ bool open_records(const char* path, Fd& fd, std::vector<R>& out) {
   return true;
 }
 
-// Inserts `rec` (MSG_NO: the message answered) into the index in thread
-// order as message `n`: directly after the last message of the parent's
-// subtree, or at the end heading a thread of its own when the parent is not
-// in the index.
-std::vector<INDEX_DATA> thread_in(const std::vector<INDEX_DATA>& recs, INDEX_DATA& rec,
-                                  int32_t n) {
-  std::vector<INDEX_DATA> out;
-  out.reserve(recs.size() + 1);
-  int32_t parent = rec.MSG_NO;
-  rec.THREAD_NO = parent;
-  bool seen = false, written = false;
-  int32_t depth = 0;
-  for (const INDEX_DATA& r : recs) {
-    if (seen && !written && r.RES_DEPTH <= depth) {
-      rec.MSG_NO = n;
-      rec.RES_DEPTH = depth + 1;
-      out.push_back(rec);
-      written = true;
+// Calls `fn(record, position)` on each whole record of the open index,
+// reading it a chunk at a time into one small buffer: a large board's index
+// is never held whole (fresh memory for it costs more than reading it).
+// False when a read fails.
+template <class Fn>
+bool scan_index(int fd, Fn fn) {
+  std::vector<INDEX_DATA> buf(65536 / sizeof(INDEX_DATA));
+  const size_t chunk = buf.size() * sizeof(INDEX_DATA);
+  size_t pos = 0;
+  for (;;) {
+    ssize_t n = pread(fd, buf.data(), chunk, static_cast<off_t>(pos * sizeof(INDEX_DATA)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    size_t whole = static_cast<size_t>(n) / sizeof(INDEX_DATA);
+    for (size_t i = 0; i < whole; i++) fn(buf[i], pos + i);
+    pos += whole;
+    // A regular file returns fewer bytes than asked only at its end; a
+    // partial record there is no record.
+    if (static_cast<size_t>(n) < chunk) return true;
+  }
+}
+
+// Copies bytes [from, to) of `in` to `out` in chunks; false on error.
+bool copy_range(int in, int out, off_t from, off_t to) {
+  char buf[65536];
+  while (from < to) {
+    size_t want = static_cast<size_t>(std::min<off_t>(to - from, sizeof buf));
+    ssize_t n = pread(in, buf, want, from);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || !write_all(out, buf, static_cast<size_t>(n))) return false;
+    from += n;
+  }
+  return true;
+}
+
+// Finds, record by record, where a reply to `parent` goes in thread order:
+// directly after the last message of the parent's subtree. A later record
+// of the parent's number inside that subtree takes over as parent.
+struct ThreadPlace {
+  int32_t parent;
+  bool seen = false;
+  int32_t thread = 0, depth = 0;
+  size_t at = SIZE_MAX;  // the position found, if any yet
+
+  void see(const INDEX_DATA& r, size_t pos) {
+    if (at != SIZE_MAX) return;
+    if (seen && r.RES_DEPTH <= depth) {
+      at = pos;
+      return;
     }
-    // Until it is written, the new record still carries the parent's number;
-    // a later record of the same number takes over as parent.
-    if (!written && r.MSG_NO == parent) {
+    if (r.MSG_NO == parent) {
       seen = true;
-      rec.THREAD_NO = r.THREAD_NO;
+      thread = r.THREAD_NO;
       depth = r.RES_DEPTH;
     }
-    out.push_back(r);
   }
-  if (!written) {
-    rec.MSG_NO = n;
-    if (seen) {
-      rec.RES_DEPTH = depth + 1;
-    } else {
-      rec.RES_DEPTH = 0;
-      rec.THREAD_NO = parent;
-    }
-    out.push_back(rec);
+};
+
+// Clears message number `n` of whatever a removed message or an interrupted
+// post left under it: attachment records and files, read marks (which
+// become the author's alone) and, last, the body. Attachments are only ever
+// stored after the body, so without a body there is nothing to look for in
+// the attachment list.
+void clear_number(int32_t folder, int32_t n) {
+  const std::string body = msg_body_path(folder, n);
+  struct stat st;
+  if (lstat(body.c_str(), &st) == 0 || errno != ENOENT) {
+    DeleteADD_FILE(folder, n);
+    DelDIR(msg_attach_dir_path(folder, n).c_str());
   }
-  return out;
+  ResetREAD_POINT(folder, n);
+  unlink(body.c_str());
 }
 
 }  // namespace
@@ -250,47 +286,71 @@ int ReadINDEX_DATA_G(int32_t folder, int n, int32_t thread) {
   return -1;
 }
 
-int WriteINDEX_DATA() {
+int WriteINDEX_DATA() { return WriteINDEX_DATA(nullptr); }
+
+int WriteINDEX_DATA(const std::function<int(int32_t)>& fill) {
   INDEX_DATA rec = sINDEX_DATA;
   clean(rec);
   int32_t folder = rec.FOLDER_NO;
-  int32_t parent = rec.MSG_NO;
-  if (parent < 0) return -1;
+  if (rec.MSG_NO < 0) return -1;
 
   make_dir(msg_dir_path(folder).c_str());
   std::string path = msg_index_path(folder);
-  // Numbering and insert form one step: nobody else may read the index
-  // between them, or two messages would share a number.
+  // Numbering, the message's files and its record form one step: nobody
+  // else may read the index between them, or two messages would share a
+  // number.
   DirLock lock(path.c_str());
-  Fd fd;
-  std::vector<INDEX_DATA> recs;
-  if (!open_records(path.c_str(), fd, recs)) return -1;
+  Fd fd(b_open(path.c_str()));
+  if (!fd.ok()) return -1;
 
-  int32_t n = 1;
-  for (const INDEX_DATA& r : recs) {
-    if (r.MSG_NO == INT32_MAX) return -1;  // no number left
-    if (r.MSG_NO >= n) n = r.MSG_NO + 1;
-  }
+  // One pass over the index: the highest number, the count of whole
+  // records, and for a reply its place.
+  int32_t top = 0;
+  size_t count = 0;
+  ThreadPlace place{rec.MSG_NO};
+  if (!scan_index(fd.get(), [&](const INDEX_DATA& r, size_t pos) {
+        top = std::max(top, r.MSG_NO);
+        count = pos + 1;
+        if (rec.MSG_NO != 0) place.see(r, pos);
+      }))
+    return -1;
+  if (top == INT32_MAX) return -1;  // no number left
+  const int32_t n = top + 1;
+
   rec.DEL_FLG = 0;
-  rec.RES_DEPTH = 0;
-
-  if (parent == 0) {
-    rec.MSG_NO = n;
+  size_t at = count;
+  if (rec.MSG_NO == 0) {
     rec.THREAD_NO = n;
-    // Appended after the last whole record, over any partial tail.
-    long off = static_cast<long>(recs.size() * sizeof rec);
-    if (!pwrite_all(fd.get(), &rec, sizeof rec, off)) return -1;
+    rec.RES_DEPTH = 0;
   } else {
-    std::vector<INDEX_DATA> out = thread_in(recs, rec, n);
-    fd.reset();
-    if (save_records(path.c_str(), msg_index_tmp_path(folder).c_str(), out) != 0) return -1;
+    rec.THREAD_NO = place.seen ? place.thread : rec.MSG_NO;
+    rec.RES_DEPTH = place.seen ? place.depth + 1 : 0;
+    at = std::min(place.at, count);
+  }
+  rec.MSG_NO = n;
+
+  // The record comes last: a reader that finds it finds the message's own
+  // files, and a process that dies before it leaves only files under a
+  // number that the next message clears again.
+  clear_number(folder, n);
+  sINDEX_DATA = rec;
+  if (fill && fill(n) != 0) return -1;
+
+  const off_t cut = static_cast<off_t>(at * sizeof rec);
+  if (at == count) {
+    // A new thread, or a reply whose place is the end: appended after the
+    // last whole record, over any partial tail.
+    if (!pwrite_all(fd.get(), &rec, sizeof rec, static_cast<long>(cut))) return -1;
+  } else {
+    // Inside the thread order: the index is written anew, once.
+    const off_t end = static_cast<off_t>(count * sizeof rec);
+    if (replace_file_with(path.c_str(), msg_index_tmp_path(folder).c_str(), [&](int out) {
+          return copy_range(fd.get(), out, 0, cut) && write_all(out, &rec, sizeof rec) &&
+                 copy_range(fd.get(), out, cut, end);
+        }) != 0)
+      return -1;
   }
   sINDEX_DATA = rec;
-
-  // The number may have been used by a removed message: its body must not
-  // show through, and its readers start afresh with the author alone.
-  unlink(msg_body_path(folder, n).c_str());
-  ResetREAD_POINT(folder, n);
   return 0;
 }
 

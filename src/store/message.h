@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,13 @@ int ReadINDEX_DATA_G(int32_t folder, int n, int32_t thread);
 // new thread), numbers and threads it, and writes the author's read mark.
 // On return sINDEX_DATA holds the stored record.
 int WriteINDEX_DATA();
+// The same, with the message's own files stored before its record: under
+// the board's lock the new number is cleared of anything a removed message
+// or an interrupted post left (body, read marks, attachment records and
+// files), sINDEX_DATA is set to the record to be stored, and `fill(number)`
+// writes the body and attachments. Only then is the record written, which
+// makes the message visible. -1, with no record, when `fill` fails.
+int WriteINDEX_DATA(const std::function<int(int32_t)>& fill);
 // Overwrites every record of sINDEX_DATA's folder with its MSG_NO.
 int ReWriteINDEX_DATA();
 // Removes every record with that number; 0 if at least one was removed.

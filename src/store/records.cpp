@@ -158,10 +158,15 @@ bool pwrite_all(int fd, const void* data, size_t len, long offset) {
 }
 
 int replace_file(const char* path, const char* tmp, std::string_view bytes) {
+  return replace_file_with(path, tmp,
+                           [bytes](int fd) { return write_all(fd, bytes.data(), bytes.size()); });
+}
+
+int replace_file_with(const char* path, const char* tmp, const std::function<bool(int)>& write) {
   unlink(tmp);
   Fd fd(open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (!fd.ok()) return -1;
-  if (!write_all(fd.get(), bytes.data(), bytes.size())) {
+  if (!write(fd.get())) {
     fd.reset();
     unlink(tmp);
     return -1;

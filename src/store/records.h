@@ -12,6 +12,7 @@
 #pragma once
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,9 @@ bool pwrite_all(int fd, const void* data, size_t len, long offset);
 // completely, then renames it over `path`. The old file stays in place until
 // the rename, so a failure at any step leaves it untouched. 0 or -1.
 int replace_file(const char* path, const char* tmp, std::string_view bytes);
+// The same with the new content written to the temporary file's descriptor
+// by `write` (false: failed, nothing is replaced).
+int replace_file_with(const char* path, const char* tmp, const std::function<bool(int)>& write);
 
 // Appends with one write to a descriptor opened with O_APPEND, so that
 // simultaneous appends from several processes never overwrite each other.

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -129,23 +131,31 @@ TEST(CutFilename, SplitsFileNameAndTemporaryName) {
   }
 }
 
+// The temporary file named after the comma of a file field's value.
+std::string tmp_of(const std::string& value) { return value.substr(value.rfind(',') + 1); }
+
 TEST_F(Decode, MultipartBodies) {
-  // A name already taken by another request is skipped, never reused.
-  write_file_bytes(dir_ / "CGI1", "someone else's upload");
+  // Names still taken (by a process that had this one's id) are skipped:
+  // all of this process's names but one are taken.
+  const unsigned long long base = static_cast<unsigned long long>(getpid()) * 1000;
+  for (int i = 1; i < 1000; i++) write_file_bytes(dir_ / ("CGI" + std::to_string(base + i)), "old");
   std::string data1("bin\0ary\r\n--x\r\n", 14);
   std::string body = "preamble\r\n" + part("two", "\x82\xA0") + part("empty", "") +
                      part("lines", "a\r\n--b\r\n\r\n") + part("f1", data1, "C:\\d\\a.bin") +
-                     part("none", "dropped", "") + part("f2", "second", "b.txt") +
-                     part("after", "ok") + kClosing;
+                     part("none", "dropped", "") + part("after", "ok") + kClosing;
   EXPECT_EQ(post(kMultipart, body), 0);
+  const std::string tmp = "CGI" + std::to_string(base);
   EXPECT_EQ(entries(), (Fields{{"two", "\x82\xA0"}, {"empty", ""}, {"lines", "a\r\n--b\r\n\r\n"},
-                                {"f1", "C:\\d\\a.bin,CGI0"}, {"none", ""}, {"f2", "b.txt,CGI2"},
-                                {"after", "ok"}}));
-  EXPECT_EQ(read_file_bytes(dir_ / "CGI0"), data1);
-  EXPECT_EQ(read_file_bytes(dir_ / "CGI1"), "someone else's upload");
-  EXPECT_EQ(read_file_bytes(dir_ / "CGI2"), "second");
-  EXPECT_FALSE(file_exists(dir_ / "CGI3"));  // none for a part without a chosen file
-  EXPECT_EQ(file_mode(dir_ / "CGI0"), 0600);
+                                {"f1", "C:\\d\\a.bin," + tmp}, {"none", ""}, {"after", "ok"}}));
+  EXPECT_EQ(read_file_bytes(dir_ / tmp), data1);
+  EXPECT_EQ(file_mode(dir_ / tmp), 0600);
+  EXPECT_TRUE(cgi_own_upload(tmp));
+  EXPECT_FALSE(cgi_own_upload("CGI" + std::to_string(base + 1)));
+  // The request's end removes its own upload, nobody else's.
+  cgi_free();
+  EXPECT_FALSE(file_exists(dir_ / tmp));
+  EXPECT_EQ(read_file_bytes(dir_ / ("CGI" + std::to_string(base + 999))), "old");
+  for (int i = 1; i < 1000; i++) std::remove((dir_ / ("CGI" + std::to_string(base + i))).c_str());
 
   // Without a boundary parameter nothing is read; its name in any case.
   EXPECT_EQ(post("multipart/form-data", part("a", "1") + kClosing), 0);
@@ -162,6 +172,33 @@ TEST_F(Decode, MultipartBodies) {
        part("kanji", "a" + std::string(120000, '\x82')) + part("next", "ok") + kClosing);
   EXPECT_EQ(cgi_value("kanji"), "a" + std::string(99998, '\x82'));
   EXPECT_EQ(cgi_value("next"), "ok");
+}
+
+// Beyond 100 file parts or 64 MiB of file data the whole body is refused:
+// no fields, and the files made so far are gone.
+TEST_F(Decode, UploadsBeyondTheRequestLimitsAreRefused) {
+  auto uploads = [&] {
+    size_t n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir_.path()))
+      n += e.path().filename().string().rfind("CGI", 0) == 0;
+    return n;
+  };
+  std::string body;
+  for (int i = 0; i < CGI_MAX_FILE_PARTS; i++) body += part("f", "x", "a.txt");
+  EXPECT_EQ(post(kMultipart, body + part("t", "1") + kClosing), 0);
+  EXPECT_EQ(entries().size(), 101u);
+  EXPECT_EQ(uploads(), 100u);
+  EXPECT_EQ(post(kMultipart, body + part("f", "", "") + kClosing), -1);
+  EXPECT_TRUE(entries().empty());
+  EXPECT_EQ(uploads(), 0u);
+
+  const std::string big(CGI_MAX_FILE_BYTES / 2, 'b');
+  body = part("f", big, "1.bin") + part("f", big, "2.bin");
+  EXPECT_EQ(post(kMultipart, body + kClosing), 0);
+  EXPECT_EQ(read_file_bytes(dir_ / tmp_of(cgi_value("f", 1))).size(), big.size());
+  EXPECT_EQ(post(kMultipart, part("t", "1") + body + part("f", "!", "3.bin") + kClosing), -1);
+  EXPECT_TRUE(entries().empty());
+  EXPECT_EQ(uploads(), 0u);
 }
 
 TEST_F(Decode, FreeRemovesUploadFilesUntouchedForAnHour) {

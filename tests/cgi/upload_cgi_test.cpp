@@ -1,13 +1,15 @@
-// Uploads through the real program: every file arrives byte for byte in its
-// own temporary file in the program's working directory, also when several
-// requests upload at the same moment.
+// Uploads through the real program: every file arrives byte for byte where
+// the posting puts it, also when several requests upload at the same
+// moment; no request leaves a temporary file behind, and a flood of file
+// parts is refused at once.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "site.h"
+#include "../pages/board_site.h"
 
 namespace {
 
@@ -30,34 +32,53 @@ std::string tricky(size_t size, unsigned seed) {
   return s.replace(size - near_sep.size(), near_sep.size(), near_sep);
 }
 
-TEST(UploadCgi, FilesOfBoundarySizesArriveIntact) {
-  Site site;
+size_t temp_files(const std::string& dir) {
+  size_t n = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    n += e.path().filename().string().rfind("CGI", 0) == 0;
+  return n;
+}
+
+TEST(UploadCgi, FilesArriveIntactAndNoTemporaryFileStays) {
+  PostingSite site;
+  site.configure(1, [](B_TITLE2& b) { b.ADD_MAX = 4; });
+  const std::string k = site.key("Taro");
   const size_t sizes[] = {999, 1000, 1001, 70000};
-  for (unsigned i = 0; i < 4; i++) {
-    std::string content = tricky(sizes[i], i);
-    site.multipart({{"JOB", "BORDWRITEWR"}, {"TITLE", "t"}},
-                   {{"ADD_FILE1", "C:\\tmp\\up" + std::to_string(i) + ".bin", content}});
-    // Each request claims the next free name.
-    std::string tmp = site.cgi_dir + "/CGI" + std::to_string(i);
-    EXPECT_TRUE(read_file_bytes(tmp) == content) << "size " << sizes[i];
-    EXPECT_EQ(file_mode(tmp), 0600);
-  }
-  EXPECT_FALSE(file_exists(site.cgi_dir + "/CGI4"));
+  std::vector<Upload> files;
+  for (unsigned i = 0; i < 4; i++)
+    files.push_back({"FILE" + std::to_string(i + 1), "C:\\tmp\\up.bin", tricky(sizes[i], i)});
+  ASSERT_TRUE(room_list(site.send(k, {}, files).out));
+  for (unsigned i = 0; i < 4; i++)
+    EXPECT_TRUE(read_file_bytes(site.add + "1/x1/" + std::to_string(i + 1) + "/up.bin") ==
+                files[i].content) << "size " << sizes[i];
+  // Uploads nobody takes: a refused post, a page that takes no files.
+  site.send(k, {{"WRITE_TITLE", ""}}, files);
+  site.multipart({{"JOB", "TOP"}, {"SKEY", k}}, files);
+  site.multipart({}, files);
+  EXPECT_EQ(temp_files(site.cgi_dir), 0u);
+  // A flood of file parts is refused at once and leaves nothing.
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(site.send(k, {}, std::vector<Upload>(4000, Upload{"FILE1", "a.txt", "x"})).status == 0);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+  EXPECT_EQ(site.index().size(), 1u);
+  EXPECT_EQ(temp_files(site.cgi_dir), 0u);
 }
 
 TEST(UploadCgi, SimultaneousUploadsEachGetTheirOwnFile) {
-  Site site;
-  std::vector<std::string> contents, got;
+  PostingSite site;
+  site.configure(1, [](B_TITLE2& b) { b.ADD_MAX = 1; });
+  const std::string k = site.key("Taro");
+  std::vector<std::string> contents;
   for (int i = 0; i < 6; i++) contents.push_back(tricky(200000 + i * 977, 100 + i));
   EXPECT_TRUE(run_together(6, [&](int i) {
-    return site.multipart({{"JOB", "BORDWRITEWR"}}, {{"ADD_FILE1", "a.bin", contents[i]}}).status;
+    return site.send(k, {{"WRITE_TITLE", std::to_string(i)}},
+                     {{"FILE1", "a.bin", contents[static_cast<size_t>(i)]}}).status;
   }));
-  for (int i = 0; i < 6; i++)
-    got.push_back(read_file_bytes(site.cgi_dir + "/CGI" + std::to_string(i)));
-  EXPECT_FALSE(file_exists(site.cgi_dir + "/CGI6"));
-  std::sort(got.begin(), got.end());
-  std::sort(contents.begin(), contents.end());
-  EXPECT_TRUE(got == contents) << "an upload was damaged or lost";
+  ASSERT_EQ(site.index().size(), 6u);
+  for (const INDEX_DATA& m : site.index())
+    EXPECT_TRUE(read_file_bytes(site.add + "1/x" + std::to_string(m.MSG_NO) + "/1/a.bin") ==
+                contents[std::stoul(field(m.WRITE_TITLE).data())]) << m.MSG_NO;
+  EXPECT_EQ(temp_files(site.cgi_dir), 0u);
 }
 
 }  // namespace

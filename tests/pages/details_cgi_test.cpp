@@ -98,6 +98,7 @@ TEST(DetailsCgi, HtmlModesAndRights) {
 TEST(DetailsCgi, StoredScriptPrintsNeutralised) {
   PostingSite s;
   s.configure(1, [](B_TITLE2& b) { set_field(b.INFO, "<b>Info</b>\r<svg onload=alert(4)>"); });
+  s.folder(2, KIND_BOARD, 0, "<i>Two</i><img src=x onerror=alert(5)>");
   std::string k = s.key("Taro");
   s.send(k, {{"WRITE_TITLE", "<img src=x onerror=alert(1)>T"},
              {"WRITE_DATA", "http://x.test/\"onmouseover=alert(3)// <ScRiPt>x</sCrIpT>"}});
@@ -114,8 +115,14 @@ TEST(DetailsCgi, StoredScriptPrintsNeutralised) {
   std::string room = s.page(k, {{"JOB", "ROOM"}, {"FOLDER_NO", "1"}, {"FAST_FLG", "1"}});
   EXPECT_TRUE(has(room, "<b>Info</b><BR>\n&lt;svg onload=alert(4)>")) << room;
   EXPECT_TRUE(has(room, "\"><img src=x>T</A></TD>") && has(room, "\">Re:^1:<a>R</a></A></TD>")) << room;
-  for (const std::string& p : {one, two, room})
-    EXPECT_FALSE(has(p, "onerror") || has(p, "<svg") || has(p, "javascript") || has(p, "java&#115;"));
+  // Folder names: the board heading and the menu.
+  std::string room2 = s.page(k, {{"JOB", "ROOM"}, {"FOLDER_NO", "2"}});
+  std::string menu = s.page(k, {{"JOB", "FRM21"}});
+  EXPECT_TRUE(has(room2, "<B>[2]<i>Two</i><img src=x></B>")) << room2;
+  EXPECT_TRUE(has(menu, "<i>Two</i><img src=x></A>")) << menu;
+  for (const std::string& p : {one, two, room, room2, menu})
+    EXPECT_FALSE(has(p, "<img src=x onerror") || has(p, "<svg") || has(p, "javascript") || has(p, "java&#115;"))
+        << p;
 }
 
 TEST(DetailsCgi, PreviousNextAndPageFollowTheDisplayOrder) {

@@ -106,6 +106,20 @@ TEST(WriteCgi, RefusalsStoreNothingAndTitlesAreCut) {
   EXPECT_EQ(field(s.message(3).WRITE_TITLE), a79 + "a");
 }
 
+TEST(WriteCgi, NumbersBeyond32BitsAndUnknownModesAreNotTakenAsOthers) {
+  PostingSite s;
+  const std::string k = s.key("Taro");
+  s.send(k, {{"HTML_MODE", "7"}});
+  s.send(k, {{"HTML_MODE", "-1"}});
+  // 2^32 + 1 wrapped would answer message 1 or post into board 1.
+  s.send(k, {{"SEL_NO", "4294967297"}});
+  EXPECT_TRUE(error_page(s.send(k, {{"FOLDER_NO", "4294967297"}}).out, 3));
+  EXPECT_TRUE(error_page(s.send(k, {{"FJOB", "EDITMSG"}, {"SEL_NO", "4294967297"}}).out, 3));
+  Ints got;  // number, thread, depth, mode
+  for (const INDEX_DATA& r : s.index()) got.insert(got.end(), {r.MSG_NO, r.THREAD_NO, r.RES_DEPTH, r.HTML_MODE});
+  EXPECT_EQ(got, (Ints{1, 1, 0, 0, 2, 2, 0, 0, 3, 3, 0, 0}));
+}
+
 TEST(WriteCgi, AttachmentsAreStoredIntactAndUnsafeNamesDropped) {
   PostingSite s;
   s.configure(1, [](B_TITLE2& b) { b.ADD_MAX = 5; });

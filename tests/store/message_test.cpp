@@ -86,21 +86,49 @@ TEST_F(MessageStore, RepliesGoAfterTheirParentsSubtreeInWritingOrder) {
   EXPECT_EQ(WriteINDEX_DATA(), -1);  // no number left, rather than a negative one
 }
 
-TEST_F(MessageStore, HighestNumberIsReusedWithFreshBodyAndMarks) {
+TEST_F(MessageStore, RecordComesLastAndAReusedNumberStartsClean) {
   post(0);
   post(0);
   ASSERT_EQ(WriteContentsDATA("old body"), 0);
   ASSERT_EQ(mark(2, "bob"), 0);
-  // Removed without its body and marks: the next message must not inherit them.
+  sADD_FILE = ADD_FILE{2, 1, "a.txt"};
+  ASSERT_EQ(WriteADD_FILE(F), 0);
+  for (const char* d : {"add/7", "add/7/x2", "add/7/x2/1"}) mkdir((dir / d).c_str(), 0700);
+  put("add/7/x2/1/a.txt", "old file");
+  // Removed as an interrupted delete leaves it: only the record is gone.
   EXPECT_EQ(DeleteINDEX_DATA(F, 2), 0);
   as_user("carol");
-  EXPECT_EQ(post(0), 2);
-  EXPECT_EQ(marks(2), "carol");
-  char buf[CONTENTS_MAX + 1];
-  EXPECT_EQ(ReadContentsDATA(buf), 0);
-  EXPECT_STREQ(buf, "");
+  // A message whose files cannot be stored gets no record.
+  sINDEX_DATA = rec(0);
+  EXPECT_EQ(WriteINDEX_DATA([](int32_t) { return -1; }), -1);
+  EXPECT_EQ(shape(), "1/1/0");
+  // When its files are written, the number is clear and has no record yet.
+  std::string seen;
+  sINDEX_DATA = rec(0);
+  EXPECT_EQ(WriteINDEX_DATA([&](int32_t n) {
+              std::vector<ADD_FILE> adds;
+              load_add_files(F, adds);
+              seen = std::to_string(n) + " " + shape() + " [" + get("7/x2.dat") + "] " + marks(2) +
+                     " " + std::to_string(adds.size()) + (file_exists(dir / "add/7/x2/1/a.txt") ? "1" : "0");
+              return WriteContentsDATA("new body");
+            }), 0);
+  EXPECT_EQ(seen, "2 1/1/0 [] carol 00");
+  EXPECT_EQ(shape(), "1/1/0 2/2/0");
+  EXPECT_EQ(get("7/x2.dat"), "new body");
   EXPECT_EQ(DeleteINDEX_DATA(F, 1), 0);  // a lower number is not reused
   EXPECT_EQ(post(0), 3);
+
+  // A reply that falls at the end of the index is appended; only one that
+  // goes inside the thread order rewrites the file.
+  struct stat before, after;
+  ASSERT_EQ(stat((dir / "7/index.dat").c_str(), &before), 0);
+  post(3);
+  ASSERT_EQ(stat((dir / "7/index.dat").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  post(2);
+  ASSERT_EQ(stat((dir / "7/index.dat").c_str(), &after), 0);
+  EXPECT_NE(after.st_ino, before.st_ino);
+  EXPECT_EQ(shape(), "2/2/0 5/2/1 3/3/0 4/3/1");
 }
 
 TEST_F(MessageStore, PartialTrailingRecordIsIgnoredAndDropped) {

@@ -3,6 +3,7 @@
 #include "site.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -129,7 +130,8 @@ void Site::add_user(const std::string& id, const std::string& pass, int level, i
 
 Response Site::run(const std::string& method, const std::string& query,
                    const std::string& content_type, const std::string& body,
-                   const std::map<std::string, std::string>& extra_env) const {
+                   const std::map<std::string, std::string>& extra_env,
+                   long kill_after_us) const {
   TempDir io;
   write_file_bytes(io / "in", body);
   std::map<std::string, std::string> e = env;
@@ -155,6 +157,10 @@ Response Site::run(const std::string& method, const std::string& query,
     dup2(open((io / "out").c_str(), O_WRONLY | O_CREAT, 0600), 1);
     if (chdir(cgi_dir.c_str()) == 0) execve(program.c_str(), argv, envp.data());
     _exit(127);
+  }
+  if (kill_after_us >= 0) {
+    usleep(static_cast<useconds_t>(kill_after_us));
+    kill(pid, SIGKILL);  // a child that ended already is a zombie until waited for
   }
   int status = 0;
   waitpid(pid, &status, 0);

@@ -73,9 +73,13 @@ class Site {
   Response get(const Fields& fields) const;
   Response post(const Fields& fields) const;  // URL-encoded body
   Response multipart(const Fields& fields, const std::vector<Upload>& files = {}) const;
+  // With `kill_after_us` of 0 or more the request is killed (SIGKILL) that
+  // many microseconds after it started, unless it ended before; the status
+  // is then 128 + 9.
   Response run(const std::string& method, const std::string& query,
                const std::string& content_type, const std::string& body,
-               const std::map<std::string, std::string>& extra_env = {}) const;
+               const std::map<std::string, std::string>& extra_env = {},
+               long kill_after_us = -1) const;
   // Logs in by POST and returns the session key from the frameset ("" on failure).
   std::string login(const std::string& id, const std::string& pass) const;
 };
