@@ -110,6 +110,18 @@ constexpr Outcome kBordaccessOutcomes[] = {
 constexpr Outcome kBordmoveOutcomes[] = {
     {0, j_FOLDERLIST, 0, 0}, {-1, nullptr, 239, 3}, {-2, nullptr, 239, 207}, {-3, nullptr, 239, 242},
 };
+constexpr Outcome kIdsinseiOutcomes[] = {
+    {0, j_IDSINSEIlist, 0, 0},
+    {-1, nullptr, 311, 181},
+    {-2, nullptr, 311, 182},
+    {-3, nullptr, 311, 312},
+    {-4, nullptr, 311, 313},
+    {-5, nullptr, 311, 327},
+    {-6, nullptr, 311, 362},
+    {-7, nullptr, 311, 363},
+    {-8, nullptr, 311, 364},
+    {-9, nullptr, 311, 3},
+};
 
 // Routes in the order page names are compared. Later page families add
 // their rows here, at their place in the order.
@@ -145,6 +157,12 @@ constexpr Route kRoutes[] = {
     {"BORDACCESSWR", nullptr, j_BORDACCESSWR, kBordaccessOutcomes, nullptr},
     {"BORDMOVE", j_BORDMOVE, nullptr, {}, nullptr},
     {"BORDMOVEWR", nullptr, j_BORDMOVEWR, kBordmoveOutcomes, nullptr},
+    {"FOLDER_DOWNLOAD", j_FOLDER_DOWNLOAD, nullptr, {}, nullptr},
+    {"FOLDER_UPLOAD", j_FOLDER_UPLOAD, nullptr, {}, j_FOLDERLIST},
+    {"AccessLogDISP", j_AccessLogDISP, nullptr, {}, nullptr},
+    {"AccessLogDOWNLOAD", j_AccessLogDOWNLOAD, nullptr, {}, nullptr},
+    {"AccessLogLastLogin", j_AccessLogLastLogin, nullptr, {}, nullptr},
+    {"AccessLogDeleteUser", j_AccessLogDeleteUser, nullptr, {}, j_AccessLogLastLogin},
     {"ROOM", j_ROOM, nullptr, {}, nullptr},
     {"BORDWRITE", j_BORDWRITE, nullptr, {}, nullptr},
     {"EDITMSG", j_BORDWRITE, nullptr, {}, nullptr},
@@ -152,6 +170,11 @@ constexpr Route kRoutes[] = {
     {"DETAILS", j_DETAILS, nullptr, {}, nullptr},
     {"DELMSG", j_DELMSG, nullptr, {}, j_ROOM},
     {"BORDALLFLG", j_BORDALLFLG, nullptr, {}, j_ROOM},
+    {"IDSINSEI", j_IDSINSEI, nullptr, {}, nullptr},
+    {"IDSINSEIWR", nullptr, j_IDSINSEIWR, kIdsinseiOutcomes, nullptr},
+    {"IDSINSEIlist", j_IDSINSEIlist, nullptr, {}, nullptr},
+    {"IDSINSEIlist2", j_IDSINSEIlist2, nullptr, {}, nullptr},
+    {"IDSINSEIsysopWR", j_IDSINSEIsysopWR, nullptr, {}, j_IDSINSEIlist2},
     {"NRDETAILS", j_NRDETAILS, nullptr, {}, nullptr},
     {"NRDETAILSWR", j_NRDETAILSWR, nullptr, {}, j_NRDETAILS},
     {"SEARCH", j_SEARCH, nullptr, {}, nullptr},
@@ -159,6 +182,8 @@ constexpr Route kRoutes[] = {
     {"CHAT", j_CHAT, nullptr, {}, nullptr},
     {"CHAT_UP", j_CHAT_UP, nullptr, {}, nullptr},
     {"CHAT_DOWN", j_CHAT_DOWN, nullptr, {}, nullptr},
+    {"BATCH_UPLOAD", j_BATCH_UPLOAD, nullptr, {}, nullptr},
+    {"BATCH_UPLOAD_WR", j_BATCH_UPLOAD_WR, nullptr, {}, nullptr},
 };
 
 // Pages served before any log-in or key check.

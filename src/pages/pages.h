@@ -12,4 +12,7 @@
 #include "pages/users.h"
 #include "pages/groups.h"
 #include "pages/folders.h"
+#include "pages/accesslog.h"
+#include "pages/idapply.h"
+#include "pages/batch.h"
 #include "pages/chat.h"

@@ -251,9 +251,7 @@ int j_BORDWRITEWR() {
 
   rec.FOLDER_NO = folder;
   rec.MSG_NO = sel;
-  // Only the three known modes are stored; anything else shows as plain text.
-  const int32_t mode = form_int("HTML_MODE");
-  rec.HTML_MODE = mode >= 0 && mode <= 2 ? mode : 0;
+  rec.HTML_MODE = form_int("HTML_MODE");
   rec.WRITE_PRIORITY = form_int("WRITE_PRIORITY");
   char now[20];
   set_date(now);
@@ -263,15 +261,14 @@ int j_BORDWRITEWR() {
   rec.DEL_FLG = 0;
   rec.READ_CHK = form_int("READ_CHK");
   rec.ADD_COUNT = add_count;
+  fit_message(rec);
 
   const std::string body = form_str("WRITE_DATA");
-  if (static_cast<long long>(body.size()) > SYSINFO.MAX_CONTENTS) return -5;
-  const std::string stored = CrLf_to_Cr(body);
+  if (message_too_long(body)) return -5;
 
-  // The body and the attachments of message m, written before its index
+  // The attachments of message m, written with its body before its index
   // record: the record is what makes a message or an edit visible.
-  auto fill = [&](int32_t m) {
-    if (WriteContentsDATA(stored.c_str()) != 0) return -1;
+  auto attach = [&](int32_t m) {
     for (int i = 1; i <= conf.ADD_MAX; i++) {
       const Slot& s = slots[static_cast<size_t>(i - 1)];
       // An upload into a slot whose existing file stays is dropped, as is
@@ -282,13 +279,11 @@ int j_BORDWRITEWR() {
     }
     return 0;
   };
-  sINDEX_DATA = rec;
   if (!edit) {
-    // Without its index record the message has no number of its own; its
-    // body would land on the number answered.
-    if (WriteINDEX_DATA(fill) != 0) return -1;
+    if (store_new_message(rec, body, attach) != 0) return -1;
   } else {
-    if (fill(sel) != 0) return -1;
+    sINDEX_DATA = rec;
+    if (WriteContentsDATA(CrLf_to_Cr(body).c_str()) != 0 || attach(sel) != 0) return -1;
     // The edited message counts as unread again for everybody but its
     // editor, replaced in one step.
     ResetREAD_POINT(folder, sel);
@@ -296,15 +291,45 @@ int j_BORDWRITEWR() {
     if (ReWriteINDEX_DATA() != 0) return -1;
   }
 
-  if (log_enabled()) {
-    std::memset(&sSYSTEM_LOG, 0, sizeof sSYSTEM_LOG);
-    set_field(sSYSTEM_LOG.USER_ID, field(G_MST_USER.USER_ID));
-    set_date(sSYSTEM_LOG.LOG_TIME);
-    sSYSTEM_LOG.LOG_KIND = LOG_KIND_WRITE;
-    sSYSTEM_LOG.FOLDER_NO = folder;
-    WriteSYSTEM_LOG(&sSYSTEM_LOG);
-  }
+  log_writing(folder);
   return 0;
+}
+
+bool message_too_long(std::string_view body) {
+  return static_cast<long long>(body.size()) > SYSINFO.MAX_CONTENTS;
+}
+
+void fit_message(INDEX_DATA& rec) {
+  if (rec.WRITE_PRIORITY < 0 || rec.WRITE_PRIORITY > 2) rec.WRITE_PRIORITY = 0;
+  if (rec.READ_CHK != 1 && rec.READ_CHK != 2) rec.READ_CHK = 1;
+  // Only the three known modes are stored; anything else shows as plain text.
+  if (rec.HTML_MODE < 0 || rec.HTML_MODE > 2) rec.HTML_MODE = 0;
+}
+
+int store_new_message(INDEX_DATA rec, std::string_view body,
+                      const std::function<int(int32_t)>& attach) {
+  if (message_too_long(body)) return -5;
+  fit_message(rec);
+  const std::string stored = CrLf_to_Cr(body);
+  sINDEX_DATA = rec;
+  // Without its index record the message has no number of its own; its
+  // body would land on the number answered. The record comes last.
+  return WriteINDEX_DATA([&](int32_t m) {
+           if (WriteContentsDATA(stored.c_str()) != 0) return -1;
+           return attach ? attach(m) : 0;
+         }) == 0
+             ? 0
+             : -1;
+}
+
+void log_writing(int32_t folder) {
+  if (!log_enabled()) return;
+  std::memset(&sSYSTEM_LOG, 0, sizeof sSYSTEM_LOG);
+  set_field(sSYSTEM_LOG.USER_ID, field(G_MST_USER.USER_ID));
+  set_date(sSYSTEM_LOG.LOG_TIME);
+  sSYSTEM_LOG.LOG_KIND = LOG_KIND_WRITE;
+  sSYSTEM_LOG.FOLDER_NO = folder;
+  WriteSYSTEM_LOG(&sSYSTEM_LOG);
 }
 
 void j_BORDWRITEFIN() {

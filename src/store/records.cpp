@@ -94,6 +94,9 @@ bool read_fd(int fd, std::string& out) {
   // A regular file returns fewer bytes than asked only at its end, so a
   // short read ends the loop: a small file costs one read call.
   out.clear();
+  // Room for the whole file at once, instead of regrowing as it arrives.
+  struct stat st;
+  if (fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
   char buf[65536];
   off_t off = 0;
   for (;;) {

@@ -93,6 +93,34 @@ void ReadSYSTEM_LOG(const char* user_id) {
   sSYSTEM_LOG.FOLDER_NO = writings;
 }
 
+LogStats ReadSYSTEM_LOG_all() {
+  LogStats out;
+  std::string text;
+  if (!read_file(log_path().c_str(), text)) return out;
+  // Lines of one user tend to come in runs (a log-in, then postings), so
+  // the entry found last is tried first.
+  LogStat* last = nullptr;
+  std::string_view last_id;
+  for (std::string_view rest : line_pieces(text)) {
+    std::string_view time, id, kind;
+    if (!next_field(rest, time) || !next_field(rest, id) || !next_field(rest, kind)) continue;
+    if (kind != "login" && kind != "write") continue;
+    if (!last || id != last_id) {
+      auto it = out.find(id);
+      if (it == out.end()) it = out.emplace(std::string(id), LogStat{}).first;
+      last = &it->second;
+      last_id = it->first;
+    }
+    if (kind == "login") {
+      last->logins++;
+      last->last_login.assign(time.substr(0, sjis_fit(time, sizeof sSYSTEM_LOG.LOG_TIME - 1)));
+    } else {
+      last->writings++;
+    }
+  }
+  return out;
+}
+
 void DeleteSYSTEM_LOG(const char* cutoff) {
   std::string path = log_path();
   DirLock lock(path.c_str());

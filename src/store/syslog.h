@@ -3,6 +3,10 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 struct SYSTEM_LOG {
   char USER_ID[22];
@@ -32,6 +36,21 @@ int WriteSYSTEM_LOG(const SYSTEM_LOG* rec);
 // FOLDER_NO, and leaves the time of the latest log-in in LOG_TIME. A missing
 // log leaves sSYSTEM_LOG as it was.
 void ReadSYSTEM_LOG(const char* user_id);
+// One user's statistic as ReadSYSTEM_LOG gathers it, in 64 bits.
+struct LogStat {
+  std::string last_login;  // time of the latest log-in, empty when none
+  int64_t logins = 0;
+  int64_t writings = 0;
+};
+struct LogIdHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+using LogStats = std::unordered_map<std::string, LogStat, LogIdHash, std::equal_to<>>;
+// Every user's statistic from one read of the log, keyed by the ID as the
+// lines hold it (ReadSYSTEM_LOG compares it exactly). Empty when the log is
+// missing.
+LogStats ReadSYSTEM_LOG_all();
 // Removes the lines dated on or before the date in the first 10 characters
 // of `cutoff` ("YYYY/MM/DD").
 void DeleteSYSTEM_LOG(const char* cutoff);

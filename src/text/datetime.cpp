@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <chrono>
 #include <ctime>
 
 namespace {
@@ -219,4 +220,20 @@ int calc_TimeToCount(const char* t1, const char* t2, const char* step) {
     count++;
   }
   return count;
+}
+
+std::string date_days_back(long long days) {
+  using namespace std::chrono;
+  struct tm t;
+  local_now(&t);
+  const sys_days today{year{t.tm_year + 1900} / (t.tm_mon + 1) / t.tm_mday};
+  const long long today_n = today.time_since_epoch().count();
+  const long long first_n = sys_days{year{1} / 1 / 1}.time_since_epoch().count();
+  if (days < 0) days = 0;
+  if (days > today_n - first_n) return "";
+  const year_month_day d{sys_days{sys_days::duration{today_n - days}}};
+  char buf[16];
+  snprintf(buf, sizeof buf, "%04d/%02u/%02u", static_cast<int>(d.year()),
+           static_cast<unsigned>(d.month()), static_cast<unsigned>(d.day()));
+  return buf;
 }

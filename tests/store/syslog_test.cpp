@@ -39,6 +39,12 @@ TEST_F(SysLog, LineFormatsAndPerUserStatistic) {
                         "no comma at all\n2001/03/09 12:00,Taro\n2001/03/09 12:00,Taro,login\n");
   EXPECT_EQ(statistic("Taro"), std::tuple(3, 2, "2001/03/03 09:07"));
   EXPECT_EQ(statistic("Hana"), std::tuple(0, 0, ""));
+  // The one-pass table of all users agrees with the per-user reading.
+  auto all = ReadSYSTEM_LOG_all();
+  EXPECT_EQ(std::tuple(all["Taro"].logins, all["Taro"].writings, all["Taro"].last_login),
+            std::tuple(3, 2, "2001/03/03 09:07"));
+  EXPECT_EQ(all["TARO"].logins, 1);
+  EXPECT_FALSE(all.contains("Hana"));
 }
 
 TEST_F(SysLog, PruneRemovesCutoffDayAndBefore) {

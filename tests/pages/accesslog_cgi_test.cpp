@@ -1,0 +1,82 @@
+// Access log pages through the program: administrators only, statistics
+// with large counts and escaped names, pruning by LOG_DATE, deleting users.
+#include "board_site.h"
+#include "store/acl.h"
+#include "text/datetime.h"
+
+namespace {
+
+std::string bytes_of(const B_U_ACL& r) { return std::string(reinterpret_cast<const char*>(&r), sizeof r); }
+
+std::string line(long long days_ago, const std::string& id, const char* kind) {
+  return date_days_back(days_ago) + " 10:00," + id + "," + kind + ",1,,\n";
+}
+
+TEST(AccessLogCgi, StatisticsAndAdministratorsOnly) {
+  BoardSite s;
+  std::string log = line(3, "Taro", "login") + line(2, "Hanako", "write") + line(1, "Bad", "login");
+  for (int i = 0; i < 3; i++) log += line(1, "Taro", "login");
+  for (int i = 0; i < 10; i++) log += line(1, "Taro", "write");
+  for (int i = 0; i < 100000; i++) log += line(0, "Jiro", "write");
+  log += line(0, "Jiro", "login");
+  const std::string taro = s.key("Taro"), admin = s.key("Admin");
+  write_file_bytes(s.data_file("system.log"), log);
+
+  for (const char* job : {"AccessLogDISP", "AccessLogLastLogin"})
+    EXPECT_TRUE(refused(s.page(taro, {{"JOB", job}}))) << job;
+  EXPECT_EQ(s.page(taro, {{"JOB", "AccessLogDOWNLOAD"}}), "");
+  s.page(taro, {{"JOB", "AccessLogDeleteUser"}, {"USER_ID", "Hanako"}});
+  EXPECT_TRUE(has(read_file_bytes(s.data_file("user.mst")), "\nHanako,"));
+
+  const std::string day = date_days_back(1) + " 10:00";
+  const std::string cells = "<TD BGCOLOR=\"#FFFFFF\" ALIGN=\"CENTER\">";
+  auto row = [&](const std::string& id, const std::string& name, std::vector<std::string> v) {
+    std::string r = "<TD BGCOLOR=\"#FFFFFF\">" + id + "</TD><TD BGCOLOR=\"#FFFFFF\">" + name + "</TD>";
+    for (const std::string& c : v) r += cells + c + "<BR></TD>";
+    return r + "</TR>\n";
+  };
+  std::string p = s.page(admin, {{"JOB", "AccessLogLastLogin"}});
+  EXPECT_TRUE(has(p, row("Taro", "Taro Y", {day, "4", "10", "250"}))) << p;
+  EXPECT_TRUE(has(p, row("Hanako", "Hanako S", {"", "", "1", ""}))) << p;
+  EXPECT_TRUE(has(p, row("Jiro", "Jiro", {date_days_back(0) + " 10:00", "1", "100000", "10000000"})));
+  EXPECT_TRUE(has(p, row("Bad", "&lt;B&gt;Bad&lt;/B&gt;", {day, "1", "", ""}))) << p;
+  EXPECT_TRUE(has(p, row("Admin", "Admin", {"", "", "", ""})));
+  EXPECT_TRUE(has(s.page(admin, {{"JOB", "AccessLogDOWNLOAD"}}),
+                  "Content-Disposition: attachment; filename=system.log\n\n" + log.substr(0, 200)));
+}
+
+TEST(AccessLogCgi, EntryPagePrunesToLogDateDays) {
+  BoardSite s;
+  std::string log;
+  for (int d = 39; d >= 0; d--) log += line(d, "Taro", "login");
+  const std::string admin = s.key("Admin");
+  write_file_bytes(s.data_file("system.log"), log);
+  s.write_settings("LOG_DATE,999999999,\n");
+  EXPECT_TRUE(has(s.page(admin, {{"JOB", "AccessLogDISP"}}), "<B>S112</B>"));
+  EXPECT_EQ(read_file_bytes(s.data_file("system.log")), log.substr(0));
+  s.write_settings("LOG_DATE,30,\n");
+  s.page(admin, {{"JOB", "AccessLogDISP"}});
+  EXPECT_EQ(read_file_bytes(s.data_file("system.log")), log.substr(log.find(line(29, "Taro", "login"))));
+  s.write_settings("LOG_DATE,0,\n");
+  s.page(admin, {{"JOB", "AccessLogDISP"}});
+  EXPECT_EQ(read_file_bytes(s.data_file("system.log")), "");
+}
+
+TEST(AccessLogCgi, DeletingUsersRemovesThemEverywhereButTheLog) {
+  BoardSite s;
+  s.folder(1, KIND_BOARD, 0, "Board");
+  std::vector<B_U_ACL> acl = {{1, "Taro", 2}, {1, "Jiro", 1}, {1, "Hanako", 2}};
+  write_file_bytes(s.data_file("b_u_acl.mst"), std::string(record_bytes(acl)));
+  const std::string taro = s.key("Taro"), admin = s.key("Admin");
+  write_file_bytes(s.data_file("system.log"), line(0, "Taro", "login"));
+  std::string p = s.page(admin, {{"JOB", "AccessLogDeleteUser"}, {"USER_ID", "Taro"},
+                                          {"USER_ID", "Hanako"}, {"USER_ID", ""}, {"USER_ID", "Jiro"}});
+  EXPECT_TRUE(has(p, "<B>S112 S247</B>") && !has(p, "VALUE=\"Taro\"") && has(p, "VALUE=\"Jiro\""));
+  std::string users = read_file_bytes(s.data_file("user.mst"));
+  EXPECT_FALSE(has(users, "Taro,") || has(users, "Hanako,"));
+  EXPECT_EQ(read_file_bytes(s.data_file("b_u_acl.mst")), bytes_of(acl[1]));
+  EXPECT_TRUE(has(s.page(taro, {{"JOB", "FRM21"}}), "S6"));  // his session is gone
+  EXPECT_EQ(read_file_bytes(s.data_file("system.log")), line(0, "Taro", "login"));
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// ID applications through the program: result codes and what they leave
+// stored, escaping in both lists, decisions creating users under the
+// spelling applied for, and simultaneous applications for one ID.
+#include "board_site.h"
+#include "store/guest_user.h"
+#include "text/datetime.h"
+
+namespace {
+
+struct IdSite : Site {
+  IdSite() {
+    add_user("Admin", "pw", 100);
+    add_user("Taro", "pw");
+  }
+  std::string apply(const std::string& k, const std::string& id, const std::string& name = "N",
+                    const std::string& pass = "p", const std::string& mail = "m@x") const {
+    return multipart({{"SKEY", k}, {"JOB", "IDSINSEIWR"}, {"USER_ID", id}, {"USER_NAME", name},
+                      {"USER_PASS", pass}, {"E_MAIL_ADDR", mail}})
+        .out;
+  }
+  Response decide(const std::string& k, Fields f) const {
+    f.insert(f.begin(), {{"SKEY", k}, {"JOB", "IDSINSEIsysopWR"}});
+    return multipart(f);
+  }
+  std::vector<GUEST_USER> apps() const {
+    std::vector<GUEST_USER> v;
+    split_records(read_file_bytes(data_file("g_user.dat")), v);
+    return v;
+  }
+};
+
+bool refused_with(const std::string& out, int slot) {
+  return has(out, "<B>S311</B>") && has(out, "<B>S" + std::to_string(slot) + "</B></FONT>");
+}
+
+TEST(IdApplyCgi, ResultCodesInOrderAndNothingStoredOnRefusal) {
+  IdSite s;
+  const std::string k = s.login("Taro", "pw");
+  const std::pair<std::vector<std::string>, int> cases[] = {
+      {{"", "N"}, 181},           {{"X", ""}, 182},          {{"taro", "N"}, 312},
+      {{"a b", "N"}, 327},        {{"a,b", "N"}, 327},       {{"../x", "N"}, 327},
+      {{".x", "N"}, 327},         {{"a\\b", "N"}, 327},      {{"a\tb", "N"}, 327},
+      {{"X", "a,b"}, 362},        {{"X", "N", "p w"}, 363},  {{"X", "N", "p", "m,x"}, 364},
+  };
+  for (const auto& [f, slot] : cases) {
+    std::string out = s.apply(k, f[0], f[1], f.size() > 2 ? f[2] : "p", f.size() > 3 ? f[3] : "m@x");
+    EXPECT_TRUE(refused_with(out, slot)) << f[0] << " " << slot << "\n" << out;
+  }
+  EXPECT_TRUE(s.apps().empty());
+
+  // A name with a blank is fine; values are cut to their fields; a pending
+  // ID is refused (-4), but an existing user's ID is reported first (-3).
+  std::string out = s.apply(k, std::string(30, 'L'), "Long <B>name</B> " + std::string(100, 'n'));
+  EXPECT_TRUE(has(out, "<B>S107</B>")) << out;
+  ASSERT_EQ(s.apps().size(), 1u);
+  EXPECT_EQ(field(s.apps()[0].USER_ID), std::string(21, 'L'));
+  EXPECT_EQ(field(s.apps()[0].USER_NAME).size(), 81u);
+  EXPECT_TRUE(refused_with(s.apply(k, std::string(21, 'L')), 313));
+  s.add_user(std::string(21, 'L'), "pw");
+  EXPECT_TRUE(refused_with(s.apply(k, std::string(21, 'L')), 312));
+  // The public list escapes what applicants typed.
+  EXPECT_TRUE(has(out, "Long &lt;B&gt;name&lt;/B&gt;") && !has(out, "<B>name")) << out;
+}
+
+TEST(IdApplyCgi, DecisionsCreateUsersAndRefusedIdsMayApplyAgain) {
+  IdSite s;
+  s.env["HTTP_USER_AGENT"] = "<script>x</script>";
+  const std::string taro = s.login("Taro", "pw"), admin = s.login("Admin", "pw");
+  s.apply(taro, "NewBie", "New Bie", "secret", "nb@x");
+  s.apply(taro, "Other");
+  std::string list = s.multipart({{"SKEY", admin}, {"JOB", "IDSINSEIlist2"}}).out;
+  EXPECT_TRUE(has(list, "VALUE=\"NewBie\"") && has(list, "&lt;script&gt;") && !has(list, "<script>"));
+  EXPECT_TRUE(refused(s.multipart({{"SKEY", taro}, {"JOB", "IDSINSEIlist2"}}).out));
+
+  // Not an administrator, or a decision other than accept or refuse: nothing.
+  s.decide(taro, {{"USER_ID", "NewBie"}, {"OK_NG", "1"}, {"MES", "1"}});
+  s.decide(admin, {{"USER_ID", "NewBie"}, {"OK_NG", "7"}, {"MES", "1"}});
+  EXPECT_EQ(s.apps()[0].OK_NG, GUEST_PENDING);
+  EXPECT_EQ(s.login("NewBie", "secret"), "");
+
+  std::string out = s.decide(admin, {{"USER_ID", "NewBie"}, {"OK_NG", "1"}, {"MES", "4"},
+                                     {"MESSAGE", "Welcome <i>"}}).out;
+  EXPECT_FALSE(has(out, "VALUE=\"NewBie\"")) << out;  // no longer pending
+  EXPECT_EQ(s.apps()[0].OK_NG, GUEST_ACCEPTED);
+  EXPECT_EQ(field(s.apps()[0].MESSAGE), "Welcome <i>");
+  EXPECT_TRUE(has(read_file_bytes(s.data_file("user.mst")), "\nNewBie,New Bie,10,nb@x,secret,0,1,1,1,"));
+  EXPECT_NE(s.login("NewBie", "secret"), "");
+  EXPECT_TRUE(has(s.multipart({{"SKEY", taro}, {"JOB", "IDSINSEIlist"}}).out, "Welcome &lt;i&gt;"));
+
+  // A refused ID applies again: the new application replaces the old one.
+  s.decide(admin, {{"USER_ID", "Other"}, {"OK_NG", "2"}, {"MES", "2"}});
+  EXPECT_EQ(s.apps()[1].OK_NG, GUEST_REFUSED);
+  EXPECT_EQ(field(s.apps()[1].MESSAGE), "S327");
+  EXPECT_TRUE(has(s.apply(taro, "Other", "Again"), "<B>S107</B>"));
+  ASSERT_EQ(s.apps().size(), 2u);
+  EXPECT_EQ(field(s.apps()[1].USER_NAME), "Again");
+  // An ID that became a user's meanwhile is refused, not created twice.
+  s.add_user("OTHER", "pw");
+  s.decide(admin, {{"USER_ID", "Other"}, {"OK_NG", "1"}, {"MES", "1"}});
+  EXPECT_EQ(s.apps()[1].OK_NG, GUEST_REFUSED);
+  EXPECT_FALSE(has(read_file_bytes(s.data_file("user.mst")), "\nOther,"));
+}
+
+TEST(IdApplyCgi, PublicListDropsDecidedApplicationsFourteenDaysOld) {
+  IdSite s;
+  std::vector<GUEST_USER> v(3);
+  const char* ids[] = {"Old", "Pending", "Recent"};
+  const int days[] = {14, 15, 13}, states[] = {GUEST_REFUSED, GUEST_PENDING, GUEST_ACCEPTED};
+  for (int i = 0; i < 3; i++) {
+    set_field(v[i].USER_ID, ids[i]);
+    set_field(v[i].APPLY_DATE, date_days_back(days[i]) + " 23:59");
+    v[i].OK_NG = states[i];
+  }
+  write_file_bytes(s.data_file("g_user.dat"), std::string(record_bytes(v)));
+  std::string out = s.multipart({{"SKEY", s.login("Taro", "pw")}, {"JOB", "IDSINSEIlist"}}).out;
+  EXPECT_TRUE(!has(out, "Old") && has(out, "Pending") && has(out, "Recent")) << out;
+  EXPECT_EQ(s.apps().size(), 2u);
+}
+
+TEST(IdApplyCgi, SimultaneousApplicationsForOneIdStoreOne) {
+  IdSite s;
+  const std::string k = s.login("Taro", "pw");
+  EXPECT_TRUE(run_together(6, [&](int) { return s.multipart({{"SKEY", k}, {"JOB", "IDSINSEIWR"},
+      {"USER_ID", "Same"}, {"USER_NAME", "N"}}).status; }));
+  EXPECT_EQ(s.apps().size(), 1u);
+}
+
+}  // namespace

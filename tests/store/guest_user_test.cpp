@@ -1,0 +1,63 @@
+// The ID application store: exact-ID duplicates, writes in place, index
+// checks, deletions and the purge as single rewrites.
+#include "store/guest_user.h"
+
+#include "data_dir.h"
+#include "store/records.h"
+
+namespace {
+
+using GuestStore = DataDir;
+
+GUEST_USER app(const char* id, int32_t state, const char* date = "2001/03/03 10:00") {
+  GUEST_USER g{};
+  set_field(g.USER_ID, id);
+  set_field(g.APPLY_DATE, date);
+  g.OK_NG = state;
+  return g;
+}
+
+// "ID state" of every record in file order.
+std::string ids(const std::string& bytes) {
+  std::vector<GUEST_USER> v;
+  split_records(bytes, v);
+  std::string s;
+  for (const GUEST_USER& g : v) s += std::string(field(g.USER_ID)) + std::to_string(g.OK_NG) + " ";
+  return s;
+}
+
+TEST_F(GuestStore, DuplicatesIndexesAndDeletion) {
+  EXPECT_EQ(ReadGUEST_USER(0), -1);
+  EXPECT_EQ(get("g_user.dat"), "");  // created empty
+  for (const char* id : {"Aki", "Bob", "bob", "Bob"}) {
+    sGUEST_USER = app(id, GUEST_PENDING);
+    WriteGUEST_USER();
+  }
+  EXPECT_EQ(ids(get("g_user.dat")), "Aki0 Bob0 bob0 ");  // IDs compare exactly
+  ASSERT_EQ(ReadGUEST_USER2(0, "bob"), 0);
+  sGUEST_USER.OK_NG = GUEST_ACCEPTED;
+  EXPECT_EQ(WriteGUEST_USER2(0, "bob"), 0);
+  EXPECT_EQ(WriteGUEST_USER2(1, "bob"), -1);
+  EXPECT_EQ(ReadGUEST_USER2(-1, "bob"), -1);
+
+  const std::string before = get("g_user.dat");
+  EXPECT_EQ(ids(before), "Aki0 Bob0 bob1 ");  // written in place
+  for (int64_t bad : {int64_t{-1}, int64_t{3}, int64_t{1} << 40}) {
+    EXPECT_EQ(DeleteGUEST_USER(bad), -1);
+    EXPECT_EQ(ReadGUEST_USER(bad), -1);
+  }
+  put("g_user.dat", before + "partial");
+  EXPECT_EQ(DeleteGUEST_USER(0), 0);
+  EXPECT_EQ(get("g_user.dat"), before.substr(sizeof(GUEST_USER)));  // the partial tail goes too
+}
+
+TEST_F(GuestStore, PurgeDropsDecidedRecordsUpToTheFirstNewerOne) {
+  std::vector<GUEST_USER> v = {app("A", 1, "2001/03/01 09:00"), app("B", 0, "2001/03/01 09:00"),
+                               app("C", 2, "2001/03/02 23:59"), app("D", 1, "2001/03/03 00:00"),
+                               app("E", 2, "2001/03/01 00:00")};
+  put("g_user.dat", std::string(record_bytes(v)));
+  EXPECT_EQ(PurgeGUEST_USER("2001/03/02"), 2);
+  EXPECT_EQ(ids(get("g_user.dat")), "B0 D1 E2 ");
+}
+
+}  // namespace
