@@ -10,7 +10,8 @@
 // key, {F} the measured board, {M} a message in the middle of it, {O} a
 // message of the logged-in user, {P} the password, {U} the ID of another
 // user (a log-in replaces that user's key, so it must not be the one whose
-// key the other pages use).
+// key the other pages use), {W} the logged-in user's ID, {A} the session key
+// of an administrator, {C} a chat room holding a full list of lines.
 //
 // usage: morvel-bench [--runs N] [--quick] [--only SET] [--keep] [--cgi PATH] [--hello PATH]
 //                     [--marks PATH] [--lang FILE]
@@ -36,6 +37,7 @@
 #include "app/login.h"
 #include "cgi/sjis.h"
 #include "settings/sysinfo.h"
+#include "store/chat.h"
 #include "store/folder.h"
 #include "store/message.h"
 #include "store/records.h"
@@ -79,6 +81,19 @@ constexpr Page kPages[] = {
     {"mark all read (again)", kPost | kWrites, "SKEY={S}&JOB=BORDALLFLG&FOLDER_NO={F}&DISP_PAGE=1&USER_DISP_DEF=1", "Page["},
     {"post a new thread", kPost | kWrites | kBoard, "SKEY={S}&JOB=BORDWRITEWR&FJOB=BORDWRITE&FOLDER_NO={F}&SEL_NO=0&WRITE_TITLE=Bench&WRITE_DATA=Hello&READ_CHK=1&HTML_MODE=0", "Page["},
     {"post a reply", kPost | kWrites | kBoard, "SKEY={S}&JOB=BORDWRITEWR&FJOB=BORDWRITE&FOLDER_NO={F}&SEL_NO={M}&WRITE_TITLE=Bench&WRITE_DATA=Hello&READ_CHK=1&HTML_MODE=0", "Page["},
+    {"unread list", kGet, "SKEY={S}&JOB=NRDETAILS", ""},
+    {"unread settings", kGet, "SKEY={S}&JOB=SETNOREAD", ""},
+    {"search, keyword, all boards", kPost, "SKEY={S}&JOB=SEARCHDISP&FOLDER_NO=0&CONDITION=quoted&STAT=1", ""},
+    {"search, writer only", kPost, "SKEY={S}&JOB=SEARCHDISP&FOLDER_NO=0&WRITER={W}&STAT=1", ""},
+    {"chat display, 61 lines", kGet, "SKEY={S}&JOB=CHAT_DOWN&FOLDER_NO={C}&LOG_LINE=61&RELOAD_TIME=999", "Chat line 61"},
+    {"chat line post", kPost | kWrites, "SKEY={S}&JOB=CHAT_DOWN&FOLDER_NO={C}&LOG_LINE=61&RELOAD_TIME=999&MTALK=Hello", "Refresh"},
+    {"admin menu", kGet, "SKEY={A}&JOB=ADMIN", ""},
+    {"user list, stored order", kPost, "SKEY={A}&JOB=USERLIST&SJOB=NON_ORDER", ""},
+    {"group list", kGet, "SKEY={A}&JOB=GROUPLIST", ""},
+    {"folder list", kGet, "SKEY={A}&JOB=FOLDERLIST", ""},
+    {"folder settings", kGet, "SKEY={A}&JOB=BORDCONFIG&FOLDER_NO={F}", ""},
+    {"access log statistics", kGet, "SKEY={A}&JOB=AccessLogDISP", ""},
+    {"ID application list", kGet, "SKEY={A}&JOB=IDSINSEIlist", ""},
 };
 
 // ---- Data sets --------------------------------------------------------------
@@ -98,7 +113,7 @@ constexpr int32_t kKeyBase = 1000003;
 
 struct Built {
   std::string root, cgi_dir, program, data;
-  int32_t board = 0, middle = 0, own = 0, key = 0;
+  int32_t board = 0, middle = 0, own = 0, key = 0, admin_key = 0, chat = 0;
   std::string user, other;
   std::vector<int32_t> boards;
 };
@@ -209,10 +224,11 @@ Built build(const DataSet& ds, const std::string& tmp_root, const std::string& c
   SysFileOpen(ini.c_str());
 
   // Users, each logged in; the measured user stands in the middle of both
-  // files, a member of level 1 who sees the unread counts.
+  // files, a member of level 1 who sees the unread counts. The first user is
+  // the administrator who opens the administration pages.
   std::string users;
   for (int i = 0; i < ds.users; i++)
-    users += user_id(i) + ",User number " + std::to_string(i) + ",1,," + kPassword +
+    users += user_id(i) + ",User number " + std::to_string(i) + (i == 0 ? ",100,," : ",1,,") + kPassword +
              ",0,1,1,1,,,0,\n";
   write_text(b.data + "user.mst", users);
   b.user = user_id(ds.users / 2);
@@ -226,6 +242,7 @@ Built build(const DataSet& ds, const std::string& tmp_root, const std::string& c
     WriteMST_SKEY();
   }
   b.key = kKeyBase + ds.users / 2;
+  b.admin_key = kKeyBase;
 
   add_folder(1, KIND_DIR, 0, "Boards", 0);
   for (int i = 0; i < ds.boards; i++) {
@@ -244,6 +261,22 @@ Built build(const DataSet& ds, const std::string& tmp_root, const std::string& c
     fill_board(ds, f, ds.messages, b.user, f == b.board ? b : scratch);
   }
   b.middle = ds.messages / 2 + 1;
+
+  // A chat room beside the boards with its full list of lines.
+  add_folder(100000, KIND_CHAT, 1, "Chat room", 0);
+  load_folders(folders);
+  b.chat = folders.back().FOLDER_NO;
+  for (int n = 1; n <= static_cast<int>(CHAT_LINES_KEPT); n++) {
+    sCHAT_DATA = {};
+    sCHAT_DATA.MODE = 1;
+    set_field(sCHAT_DATA.USER_NAME, "User number " + std::to_string(n % ds.users));
+    set_field(sCHAT_DATA.COLOR, "0000FF");
+    set_field(sCHAT_DATA.MTALK, "<B>Chat line " + std::to_string(n) + "</B> of the benchmark room");
+    set_field(sCHAT_DATA.TALK_DATE, "2024/01/01 12:00.00");
+    set_field(sCHAT_DATA.REMOTE_ADDR, "127.0.0.1");
+    set_field(sCHAT_DATA.HTTP_USER_AGENT, kAgent);
+    WriteCHAT_DATA(b.chat);
+  }
   return b;
 }
 
@@ -356,6 +389,9 @@ Request page_request(const Page& p, const Built& b, int serial) {
   q = replace_all(q, "{M}", std::to_string(b.middle));
   q = replace_all(q, "{O}", std::to_string(b.own));
   q = replace_all(q, "{U}", b.other);
+  q = replace_all(q, "{W}", b.user);
+  q = replace_all(q, "{A}", std::to_string(b.admin_key));
+  q = replace_all(q, "{C}", std::to_string(b.chat));
   q = replace_all(q, "{P}", kPassword);
   Request r;
   r.argv = {b.program};
