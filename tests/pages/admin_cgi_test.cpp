@@ -10,18 +10,10 @@ namespace {
 
 struct AdminSite : BoardSite {
   std::string admin = key("Admin"), taro = key("Taro");
-  Response save(const std::string& k, const std::string& job, Fields f,
-                const std::vector<Upload>& files = {}) const {
-    f.insert(f.begin(), {{"SKEY", k}, {"JOB", job}});
-    return multipart(f, files);
-  }
   std::string groups() const { return read_file_bytes(data + "group.mst"); }
 };
 
-bool group_error(const std::string& out, int message) {
-  return has(out, "<FONT SIZE=\"5\"><B>S154</B></FONT>") &&
-         has(out, "<FONT COLOR=\"RED\"><B>S" + std::to_string(message) + "</B></FONT>");
-}
+bool group_error(const std::string& out, int message) { return error_page(out, 154, message); }
 
 TEST(AdminCgi, MenuAndSettingsForm) {
   AdminSite s;

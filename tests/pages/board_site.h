@@ -87,6 +87,16 @@ struct BoardSite : Site {
     EXPECT_EQ(r.status, 0);
     return r.out;
   }
+  // A store step as `skey`: the request's answer, or its page alone.
+  Response save(const std::string& skey, const std::string& job, Fields f,
+                const std::vector<Upload>& files = {}) const {
+    f.insert(f.begin(), {{"SKEY", skey}, {"JOB", job}});
+    return multipart(f, files);
+  }
+  std::string store(const std::string& skey, Fields f, const std::vector<Upload>& files = {}) const {
+    f.insert(f.begin(), {"SKEY", skey});
+    return multipart(f, files).out;
+  }
 
   // Sends the posting form's store step into board 1. The program reads a
   // field's first value, so the fields in `f` win over the defaults.
@@ -127,6 +137,8 @@ struct BoardSite : Site {
 struct PostingSite : BoardSite {
   PostingSite() { folder(1, KIND_BOARD, 0, "Board"); }
 };
+
+using Names = std::vector<std::string>;
 
 inline bool has(const std::string& page, const std::string& piece) {
   return page.find(piece) != std::string::npos;

@@ -27,7 +27,6 @@ std::vector<int> nav(const std::string& page) {
 }
 
 const char kGone[] = "S285<BR>\nS286<BR>\nS287<BR>\nS288<P>\n";
-using Names = std::vector<std::string>;
 
 // Mail's message with an attachment and readers' list, read by a user who
 // no longer exists and, twice, by Taro; Hanako's reply.

@@ -16,10 +16,6 @@ struct ConfigSite : BoardSite {
     WriteB_U_ACL();
     std::ofstream(data + "group.mst") << "4,Staff<&>,\n7,Guests,\n";
   }
-  std::string store(const std::string& k, Fields f, const std::vector<Upload>& files = {}) const {
-    f.insert(f.begin(), {"SKEY", k});
-    return multipart(f, files).out;
-  }
   // The settings form's store step for folder `no`, fields in `f` first.
   std::string save(const std::string& k, const std::string& no, Fields f,
                    const std::vector<Upload>& files = {}) const {

@@ -34,10 +34,6 @@ struct TreeSite : BoardSite {
     }
     return out;
   }
-  std::string store(const std::string& k, Fields f) const {
-    f.insert(f.begin(), {"SKEY", k});
-    return multipart(f).out;
-  }
 };
 
 constexpr const char* kTree = "A1 .B2 .C3 ..D4 E5";

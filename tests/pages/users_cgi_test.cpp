@@ -10,11 +10,6 @@ namespace {
 
 struct UserSite : BoardSite {
   std::string admin = key("Admin");
-  Response save(const std::string& k, const std::string& job, Fields f,
-                const std::vector<Upload>& files = {}) const {
-    f.insert(f.begin(), {{"SKEY", k}, {"JOB", job}});
-    return multipart(f, files);
-  }
   std::string users() const { return read_file_bytes(data + "user.mst"); }
   std::string line_of(const std::string& id) const {
     std::string all = "\n" + users();
@@ -23,10 +18,7 @@ struct UserSite : BoardSite {
   }
 };
 
-bool error_109(const std::string& out, int message) {
-  return has(out, "<FONT SIZE=\"5\"><B>S109</B></FONT>") &&
-         has(out, "<FONT COLOR=\"RED\"><B>S" + std::to_string(message) + "</B></FONT>");
-}
+bool error_109(const std::string& out, int message) { return error_page(out, 109, message); }
 
 const Fields kNew = {{"USER_ID", "NewOne"}, {"USER_PASS", "pw1"}, {"USER_NAME", "New One"},
                      {"USER_LEVEL", "5 "}, {"E_MAIL_ADDR", "n@x.test"}, {"P_GROUP", "2"},

@@ -8,7 +8,6 @@
 
 namespace {
 
-using Names = std::vector<std::string>;
 using Ints = std::vector<int32_t>;
 
 // The decoder's temporary copies left in the program's directory.
