@@ -6,7 +6,7 @@
 // into the directory, the directory is deleted, and the board's messages
 // and attachments are gone. Usage: node journey-admin-folders.mjs BASE_URL
 // PASSWORD OUT_DIR
-import { button, cgi, check, click, logIn, newPage, open, password, run, step } from './lib.mjs';
+import { button, cgi, check, click, fetchNew, logIn, newPage, open, password, run, step } from './lib.mjs';
 
 const attachment = Buffer.from('journey attachment ' + 'x'.repeat(500));
 
@@ -113,7 +113,7 @@ await run('admin-folders', async () => {
   await click(main(), 'a:has-text("Journey message")');
   const href = await main().locator('a', { hasText: 'journey.txt' }).getAttribute('href');
   const fileUrl = new URL(href, main().url()).toString();
-  check(Buffer.from(await (await page.request.get(fileUrl)).body()).equals(attachment), 'attachment stored');
+  check((await fetchNew(fileUrl)).body.equals(attachment), 'attachment stored');
 
   step('move the board back into the directory');
   // A new log-in ends the administrator's earlier session.
@@ -130,7 +130,7 @@ await run('admin-folders', async () => {
   await click(page, 'input[name=SUB]');
   check(await page.locator('img[alt="Journey dir"], img[alt="Journey board"]').count() === 0,
     'directory and board gone from the list');
-  check((await page.request.get(fileUrl)).status() === 404, 'attachment gone');
+  check((await fetchNew(fileUrl)).status === 404, 'attachment gone');
   await admin('ROOM', `&FOLDER_NO=${boardNo}`);
   check(!(await page.content()).includes('Journey message'), 'message gone');
 });

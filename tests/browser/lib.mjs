@@ -4,6 +4,7 @@
 // open page in OUT_DIR when a step fails.
 import { chromium } from 'playwright-core';
 import { mkdirSync, writeFileSync } from 'node:fs';
+import { get as httpGet } from 'node:http';
 import { join } from 'node:path';
 
 export const [base, password, outDir] = process.argv.slice(2);
@@ -12,6 +13,12 @@ export const check = (cond, what) => { if (!cond) throw new Error(`check failed:
 export const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 // The submit button of the form whose hidden JOB is `job`.
 export const button = (job) => `form:has(input[name=JOB][value="${job}"]) input[type=submit]`;
+// Fetches `url` over a connection of its own (the server closes idle ones,
+// which a pooled request may find reset): { status, body }.
+export const fetchNew = (url) => new Promise((ok, fail) => httpGet(url, { agent: false }, (r) => {
+  const parts = [];
+  r.on('data', (d) => parts.push(d)).on('end', () => ok({ status: r.statusCode, body: Buffer.concat(parts) }));
+}).on('error', fail));
 // Clicks `selector` in `where` (a page or frame) and waits for `nav` to load.
 export const click = (where, selector, nav = where) =>
   Promise.all([nav.waitForNavigation(), where.click(selector)]);
