@@ -6,188 +6,131 @@
 // into the directory, the directory is deleted, and the board's messages
 // and attachments are gone. Usage: node journey-admin-folders.mjs BASE_URL
 // PASSWORD OUT_DIR
-import { chromium } from 'playwright-core';
-import { mkdirSync, writeFileSync } from 'node:fs';
-import { join } from 'node:path';
+import { button, cgi, check, click, fetchNew, logIn, newPage, open, password, run, step } from './lib.mjs';
 
-const [base, password, outDir] = process.argv.slice(2);
-mkdirSync(outDir, { recursive: true });
-const cgi = base + '/cgi-bin/morvel.cgi';
 const attachment = Buffer.from('journey attachment ' + 'x'.repeat(500));
 
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-});
-const page = await browser.newPage();
-page.setDefaultTimeout(15000);
-page.on('dialog', (d) => d.accept());
-let step = 'start';
-const check = (cond, what) => { if (!cond) throw new Error(`check failed: ${what}`); };
+await run('admin-folders', async () => {
+  const page = await newPage('admin');
+  page.on('dialog', (d) => d.accept());
+  // The position of the folder named `name` on a page that lists the tree.
+  const position = async (name) => {
+    const value = await page.locator('select[name=DISPNO] option', { hasText: `:${name}` }).first()
+      .getAttribute('value');
+    check(value, `position of ${name}`);
+    return value;
+  };
 
-// Logs `id` in on `p` and returns the session key from the frameset.
-async function login(p, id, pass) {
-  await p.goto(cgi);
-  await p.fill('input[name=uid]', id);
-  await p.fill('input[name=upw]', pass);
-  await Promise.all([p.waitForNavigation(), p.click('input[name=sub]')]);
-  await p.waitForSelector('frame[name=FRM21]', { state: 'attached' });
-  const src = await p.locator('frame[name=FRM21]').getAttribute('src');
-  return new URL(src, cgi).searchParams.get('SKEY');
-}
-const submitAndWait = (p, selector) => Promise.all([p.waitForNavigation(), p.click(selector)]);
-// The position of the folder named `name` on a page that lists the tree.
-async function position(p, name) {
-  const value = await p.locator('select[name=DISPNO] option', { hasText: `:${name}` }).first()
-    .getAttribute('value');
-  check(value, `position of ${name}`);
-  return value;
-}
-
-try {
-  step = 'administrator logs in';
-  let skey = await login(page, 'admin', password);
+  step('administrator logs in');
+  let { skey } = await logIn(page, 'admin', password);
   const admin = (job, extra = '') => page.goto(`${cgi}?SKEY=${skey}&JOB=${job}${extra}`);
 
-  step = 'create the directory';
+  step('create the directory');
   await admin('FOLDERLIST');
-  await submitAndWait(page, 'form:has(input[name=JOB][value=NEWFOLDER]) input[type=submit]');
+  await click(page, button('NEWFOLDER'));
   await page.selectOption('select[name=DISPNO]', '0');
   await page.selectOption('select[name=MODE]', '1');
   await page.fill('input[name=NAME]', 'Journey dir');
-  await submitAndWait(page, 'input[name=SUB]');
+  await click(page, 'input[name=SUB]');
   await page.waitForSelector('img[alt="Journey dir"]');
 
-  step = 'create a board inside it';
-  await submitAndWait(page, 'form:has(input[name=JOB][value=NEWFOLDER]) input[type=submit]');
-  await page.selectOption('select[name=DISPNO]', await position(page, 'Journey dir'));
+  step('create a board inside it');
+  await click(page, button('NEWFOLDER'));
+  await page.selectOption('select[name=DISPNO]', await position('Journey dir'));
   await page.selectOption('select[name=CLASS]', '2');
   await page.selectOption('select[name=MODE]', '2');
   await page.fill('input[name=NAME]', 'Journey new');
-  await submitAndWait(page, 'input[name=SUB]');
+  await click(page, 'input[name=SUB]');
   const row = page.locator('tr', { has: page.locator('img[alt="Journey new"]') });
   check((await row.innerHTML()).includes('&nbsp;&nbsp;<img'), 'board nested in the directory');
 
-  step = 'move the board to the top level';
-  await submitAndWait(page, 'a:has(img[alt="Journey new"][src$="bot0003.gif"])');
+  step('move the board to the top level');
+  await click(page, 'a:has(img[alt="Journey new"][src$="bot0003.gif"])');
   await page.selectOption('select[name=DISPNO]', '0');
-  await submitAndWait(page, 'input[name=SUB]');
+  await click(page, 'input[name=SUB]');
   const first = page.locator('table[border] tr').nth(1);
   check((await first.innerText()).includes('Journey new'), 'board first in the list');
   check(!(await first.innerHTML()).includes('&nbsp;&nbsp;<img'), 'board at the top level');
   const boardNo = (await first.locator('td').nth(1).innerText()).trim();
 
-  step = 'folder settings';
-  await submitAndWait(page, 'a:has(img[alt="Journey new"][src$="bot0001.gif"])');
+  step('folder settings');
+  await click(page, 'a:has(img[alt="Journey new"][src$="bot0001.gif"])');
   await page.fill('input[name=NAME]', 'Journey board');
   await page.fill('input[name=ADD_MAX]', '1');
   await page.fill('textarea[name=INFO]', 'Read <A HREF="http://example.com/guide">the guide</A> first.');
   await page.fill('input[name=RESFONTCOLOR]', 'FF0000');
-  await submitAndWait(page, 'input[name=SUB][onclick]');
+  await click(page, 'input[name=SUB][onclick]');
   check(await page.inputValue('input[name=NAME]') === 'Journey board', 'name stored');
   check(await page.inputValue('input[name=RESFONTCOLOR]') === 'FF0000', 'quote colour stored');
   check((await page.inputValue('textarea[name=INFO]')).includes('the guide</A>'), 'information text stored');
 
-  step = 'limit the board by levels';
+  step('limit the board by levels');
   await admin('BORDACCESS', `&FOLDER_NO=${boardNo}`);
   await page.fill('input[name=READ_LEVEL]', '50');
   await page.fill('input[name=WRITE_LEVEL]', '50');
-  await submitAndWait(page, 'input[name=SUB1]');
+  await click(page, 'input[name=SUB1]');
   check(await page.inputValue('input[name=READ_LEVEL]') === '50', 'read level stored');
 
-  // Groups and users come from the group and user administration pages;
-  // on a build without them the program answers those pages with nothing
-  // (the web server then reports an error), and the member sub-step is
-  // skipped.
-  const probe = await page.request.post(cgi, { multipart: { SKEY: skey, JOB: 'GROUPLIST' } });
-  const withUsers = probe.ok() && (await probe.text()).includes('<HTML>');
-  // The posting form aims at the main frame, so the poster works in a
-  // frameset of his own.
-  let poster = await browser.newPage(), posterId = 'admin', posterPass = password;
-  poster.setDefaultTimeout(15000);
-  if (withUsers) {
-    step = 'prepare a group, a member and an outsider';
-    const post = (fields) => page.request.post(cgi, { multipart: { SKEY: skey, ...fields } });
-    await post({ JOB: 'NEWGROUPWR', T02_GROUP_ID: '90', T02_GROUP_NAME: 'Journey group' });
-    for (const [id, group] of [['jmember', '90'], ['joutsider', '0']]) {
-      await post({ JOB: 'NEWUSERWR', USER_ID: id, USER_PASS: 'pw' + id, USER_NAME: id,
-        USER_LEVEL: '1', P_GROUP: group, USER_DISP_DEF: '1', MODE: '1', WRITE_MODE: '1', SUB1: 'x' });
-    }
-
-    step = 'give the group read and write access';
-    await admin('BORDACCESS', `&FOLDER_NO=${boardNo}`);
-    await page.selectOption('select[name=GROUPLIST]', { label: 'Journey group' });
-    await page.selectOption('select[name=GROUPMODE]', '2');
-    await submitAndWait(page, 'input[name=GROUP_ADD]');
-    check(await page.locator('select[name=NOWGROUP] option', { hasText: 'Journey group' }).count() === 1,
-      'group entry listed');
-
-    step = 'an outsider does not see the board';
-    const outsider = await browser.newPage();
-    await login(outsider, 'joutsider', 'pwjoutsider');
-    const outMenu = outsider.frame({ name: 'FRM21' });
-    await outMenu.waitForSelector('a:has(img[alt="Demo"])');
-    check(await outMenu.locator('img[alt="Journey board"]').count() === 0, 'board hidden from outsiders');
-    await outsider.close();
-
-    posterId = 'jmember';
-    posterPass = 'pwjmember';
-  } else {
-    console.log('journey-admin-folders: no group and user pages on this build; the administrator posts instead of a member');
+  step('prepare a group, a member and an outsider');
+  const post = (fields) => page.request.post(cgi, { multipart: { SKEY: skey, ...fields } });
+  await post({ JOB: 'NEWGROUPWR', T02_GROUP_ID: '90', T02_GROUP_NAME: 'Journey group' });
+  for (const [id, group] of [['jmember', '90'], ['joutsider', '0']]) {
+    await post({ JOB: 'NEWUSERWR', USER_ID: id, USER_PASS: 'pw' + id, USER_NAME: id,
+      USER_LEVEL: '1', P_GROUP: group, USER_DISP_DEF: '1', MODE: '1', WRITE_MODE: '1', SUB1: 'x' });
   }
 
-  step = 'the poster sees the board in the menu';
-  await login(poster, posterId, posterPass);
-  const menu = poster.frame({ name: 'FRM21' });
-  const main = poster.frame({ name: 'FRM22' });
-  await menu.waitForSelector('a:has(img[alt="Journey board"])');
+  step('give the group read and write access');
+  await admin('BORDACCESS', `&FOLDER_NO=${boardNo}`);
+  await page.selectOption('select[name=GROUPLIST]', { label: 'Journey group' });
+  await page.selectOption('select[name=GROUPMODE]', '2');
+  await click(page, 'input[name=GROUP_ADD]');
+  check(await page.locator('select[name=NOWGROUP] option', { hasText: 'Journey group' }).count() === 1,
+    'group entry listed');
 
-  step = 'the board shows its information text and takes a message';
-  await Promise.all([main.waitForNavigation(), menu.click('a:has(img[alt="Journey board"])')]);
-  check(await main.locator('a[href="http://example.com/guide"]', { hasText: 'the guide' }).count() === 1,
+  step('an outsider does not see the board');
+  const outsider = await newPage('outsider');
+  const out = await logIn(outsider, 'joutsider', 'pwjoutsider');
+  check(await out.menu().locator('img[alt="Journey board"]').count() === 0, 'board hidden from outsiders');
+  await outsider.close();
+
+  // The posting form aims at the main frame, so the member works in a
+  // frameset of his own.
+  step('the member sees the board in the menu');
+  const { menu, main } = await logIn(await newPage('member'), 'jmember', 'pwjmember',
+    'a:has(img[alt="Journey board"])');
+
+  step('the board shows its information text and takes a message');
+  await open(menu(), 'Journey board', main());
+  check(await main().locator('a[href="http://example.com/guide"]', { hasText: 'the guide' }).count() === 1,
     'information text link shown');
-  await submitAndWait(main, 'form:has(input[name=JOB][value=BORDWRITE]) input[type=submit]');
-  check(await main.locator('input[type=file]').count() === 1, 'one attachment slot');
-  await main.fill('input[name=WRITE_TITLE]', 'Journey message');
-  await main.fill('textarea[name=WRITE_DATA]', 'In the limited board.');
-  await main.setInputFiles('input[name=FILE1]',
+  await click(main(), button('BORDWRITE'));
+  check(await main().locator('input[type=file]').count() === 1, 'one attachment slot');
+  await main().fill('input[name=WRITE_TITLE]', 'Journey message');
+  await main().fill('textarea[name=WRITE_DATA]', 'In the limited board.');
+  await main().setInputFiles('input[name=FILE1]',
     { name: 'journey.txt', mimeType: 'text/plain', buffer: attachment });
-  await submitAndWait(main, 'input[name=SUB]');
-  await submitAndWait(main, 'a:has-text("Journey message")');
-  const href = await main.locator('a', { hasText: 'journey.txt' }).getAttribute('href');
-  const fileUrl = new URL(href, main.url()).toString();
-  check(Buffer.from(await (await page.request.get(fileUrl)).body()).equals(attachment), 'attachment stored');
+  await click(main(), 'input[name=SUB]');
+  await click(main(), 'a:has-text("Journey message")');
+  const href = await main().locator('a', { hasText: 'journey.txt' }).getAttribute('href');
+  const fileUrl = new URL(href, main().url()).toString();
+  check((await fetchNew(fileUrl)).body.equals(attachment), 'attachment stored');
 
-  step = 'move the board back into the directory';
+  step('move the board back into the directory');
   // A new log-in ends the administrator's earlier session.
-  skey = await login(page, 'admin', password);
+  ({ skey } = await logIn(page, 'admin', password));
   await admin('FOLDERLIST');
-  await submitAndWait(page, 'a:has(img[alt="Journey board"][src$="bot0003.gif"])');
-  await page.selectOption('select[name=DISPNO]', await position(page, 'Journey dir'));
+  await click(page, 'a:has(img[alt="Journey board"][src$="bot0003.gif"])');
+  await page.selectOption('select[name=DISPNO]', await position('Journey dir'));
   await page.selectOption('select[name=CLASS]', '2');
-  await submitAndWait(page, 'input[name=SUB]');
+  await click(page, 'input[name=SUB]');
 
-  step = 'delete the directory';
-  await submitAndWait(page, 'form:has(input[name=JOB][value=DELFOLDER]) input[type=submit]');
-  await page.selectOption('select[name=DISPNO]', await position(page, 'Journey dir'));
-  await submitAndWait(page, 'input[name=SUB]');
+  step('delete the directory');
+  await click(page, button('DELFOLDER'));
+  await page.selectOption('select[name=DISPNO]', await position('Journey dir'));
+  await click(page, 'input[name=SUB]');
   check(await page.locator('img[alt="Journey dir"], img[alt="Journey board"]').count() === 0,
     'directory and board gone from the list');
-  check((await page.request.get(fileUrl)).status() === 404, 'attachment gone');
+  check((await fetchNew(fileUrl)).status === 404, 'attachment gone');
   await admin('ROOM', `&FOLDER_NO=${boardNo}`);
   check(!(await page.content()).includes('Journey message'), 'message gone');
-
-  console.log('browser journey admin-folders: 1 passed, 0 failed');
-  await browser.close();
-} catch (err) {
-  console.error(`browser journey admin-folders failed at "${step}": ${err.message}`);
-  try {
-    await page.screenshot({ path: join(outDir, 'failure.png'), fullPage: true });
-    writeFileSync(join(outDir, 'page.html'), await page.content());
-  } catch (e) { /* the page may be gone */ }
-  console.error(`screenshot and page kept in ${outDir}`);
-  console.log('browser journey admin-folders: 0 passed, 1 failed');
-  await browser.close();
-  process.exit(1);
-}
+});

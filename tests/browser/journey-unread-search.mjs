@@ -6,12 +6,10 @@
 // page, ticks one read, and searches by a Japanese keyword and by writer.
 // Usage: node journey-unread-search.mjs BASE_URL PASSWORD OUT_DIR
 // (MORVEL_SITE: the site's directory).
-import { chromium } from 'playwright-core';
-import { appendFileSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { appendFileSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
+import { button, check, click, logIn, newPage, open, password, run, step } from './lib.mjs';
 
-const [base, password, outDir] = process.argv.slice(2);
-mkdirSync(outDir, { recursive: true });
 const data = join(process.env.MORVEL_SITE || '', 'data');
 
 // A member and a board "Second board" below the demo directory, open to
@@ -26,38 +24,20 @@ settings.writeInt32LE(1, 16);  // READ_CHK
 settings.writeInt32LE(1, 20);  // REWRITE_FLG
 appendFileSync(join(data, 'b_title2.mst'), settings);
 
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-});
-let page = await browser.newPage();
-page.setDefaultTimeout(15000);
-let step = 'start';
-const check = (cond, what) => { if (!cond) throw new Error(`check failed: ${what}`); };
-const menu = () => page.frame({ name: 'FRM21' });
-const main = () => page.frame({ name: 'FRM22' });
-
-async function logIn(user, pass) {
-  page = await browser.newPage();
-  page.setDefaultTimeout(15000);
-  await page.goto(base + '/cgi-bin/morvel.cgi');
-  await page.fill('input[name=uid]', user);
-  await page.fill('input[name=upw]', pass);
-  await Promise.all([page.waitForNavigation(), page.click('input[name=sub]')]);
-  await page.waitForSelector('frame[name=FRM21]', { state: 'attached' });
-  await menu().waitForSelector('a:has(img[alt="Demo"])');
-  await Promise.all([menu().waitForNavigation(), menu().click('a:has(img[alt="Demo"])')]);
-  await menu().waitForSelector('a:has(img[alt="Second board"])');
+let menu, main;
+async function logInAs(user, pass) {
+  const page = await newPage(user);
+  ({ menu, main } = await logIn(page, user, pass));
+  await open(menu(), 'Demo', menu(), 'a:has(img[alt="Second board"])');
+  return page;
 }
 
 async function post(board, title) {
-  await Promise.all([main().waitForNavigation(), menu().click(`a:has(img[alt="${board}"])`)]);
-  await Promise.all([main().waitForNavigation(),
-    main().click('form:has(input[name=JOB][value=BORDWRITE]) input[type=submit]')]);
+  await open(menu(), board, main());
+  await click(main(), button('BORDWRITE'));
   await main().fill('input[name=WRITE_TITLE]', title);
   await main().fill('textarea[name=WRITE_DATA]', `Body of ${title}`);
-  await Promise.all([main().waitForNavigation(), main().click('input[name=SUB]')]);
+  await click(main(), 'input[name=SUB]');
   await main().locator('a', { hasText: title }).waitFor();
 }
 
@@ -67,80 +47,61 @@ async function entry(board) {
   return (await menu().locator(`a:has(img[alt="${board}"])`).innerText()).trim();
 }
 
-async function menuButton(job) {
-  await Promise.all([main().waitForNavigation(),
-    menu().click(`form:has(input[name=JOB][value=${job}]) input[type=submit]`)]);
-}
+const menuButton = (job) => click(menu(), button(job), main());
 
 async function search(fields) {
   await menuButton('SEARCH');
   for (const [name, value] of Object.entries(fields)) await main().fill(`input[name=${name}]`, value);
-  await Promise.all([main().waitForNavigation(), main().click('input[name=SUB]')]);
+  await click(main(), 'input[name=SUB]');
   return main().locator('body').innerText();
 }
 
-try {
-  step = 'the member posts into both boards';
-  await logIn('walker', 'walkpw');
+await run('(unread, search)', async () => {
+  step('the member posts into both boards');
+  const walker = await logInAs('walker', 'walkpw');
   await post('Notice board', 'Unread one');
   await post('Notice board', 'Unread two');
   await post('Second board', 'Elsewhere news');
-  await page.close();
+  await walker.close();
 
-  step = 'the administrator sees unread counts';
-  await logIn('admin', password);
+  step('the administrator sees unread counts');
+  const page = await logInAs('admin', password);
   check(await entry('Notice board') === '(2)Notice board', 'two unread in Notice board');
   check(await entry('Second board') === '(1)Second board', 'one unread in Second board');
 
-  step = 'exclude the second board';
+  step('exclude the second board');
   await menuButton('SETNOREAD');
   await main().selectOption('select[name=BOARDLIST]', { label: 'Second board' });
-  await Promise.all([main().waitForNavigation(), main().click('input[name=BOARD_IN]')]);
+  await click(main(), 'input[name=BOARD_IN]');
   const excluded = await main().locator('select[name=NOWNOREAD] option').allInnerTexts();
   check(excluded.length === 1 && excluded[0].trim() === 'Second board', 'board in the left list');
   check(await entry('Second board') === 'Second board', 'count gone from the menu');
 
-  step = 'unread list';
+  step('unread list');
   await menuButton('NRDETAILS');
   let text = await main().locator('body').innerText();
   check(text.includes('Unread one') && text.includes('Unread two'), 'new messages listed');
   check(!text.includes('Elsewhere news'), 'excluded board not listed');
   check(!text.includes('Hello from the browser'), 'own message not listed');
 
-  step = 'tick one read';
+  step('tick one read');
   const box = main().locator('input[name=FOLSEL]').first();
   const value = await box.getAttribute('value');
   await box.check();
   page.once('dialog', (d) => d.accept());
-  await Promise.all([main().waitForNavigation(),
-    main().click('form:has(input[name=JOB][value=NRDETAILSWR]) input[type=submit]')]);
+  await click(main(), button('NRDETAILSWR'));
   check((await main().locator(`input[name=FOLSEL][value="${value}"]`).count()) === 0, 'ticked message gone');
   text = await main().locator('body').innerText();
   check(text.includes('Unread one') !== text.includes('Unread two'), 'one message left');
   check(await entry('Notice board') === '(1)Notice board', 'menu count lowered');
 
-  step = 'search by a Japanese keyword';
+  step('search by a Japanese keyword');
   text = await search({ CONDITION: '日本語' });
   check(text.includes('Hello from the browser テスト'), 'Japanese message found');
   check(!text.includes('Unread one') && !text.includes('Elsewhere news'), 'nothing else found');
 
-  step = 'search by writer';
+  step('search by writer');
   text = await search({ WRITER: 'Administrator' });
   check(text.includes('Hello from the browser テスト'), "administrator's message found");
   check(!text.includes('Unread two') && !text.includes('Elsewhere news'), "member's messages not found");
-
-  console.log('browser journey (unread, search): 1 passed, 0 failed');
-  await browser.close();
-} catch (err) {
-  console.error(`browser journey (unread, search) failed at "${step}": ${err.message}`);
-  try {
-    await page.screenshot({ path: join(outDir, 'failure.png'), fullPage: true });
-    for (const f of page.frames()) {
-      writeFileSync(join(outDir, `frame-${f.name() || 'top'}.html`), await f.content());
-    }
-  } catch (e) { /* the page may be gone */ }
-  console.error(`screenshots and frames kept in ${outDir}`);
-  console.log('browser journey (unread, search): 0 passed, 1 failed');
-  await browser.close();
-  process.exit(1);
-}
+});

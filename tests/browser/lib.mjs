@@ -1,0 +1,94 @@
+// What every browser journey shares: its arguments (BASE_URL PASSWORD
+// OUT_DIR), headless Chromium, log-in and frame helpers, and `run`, which
+// reports the outcome and keeps a screenshot and every frame's HTML of each
+// open page in OUT_DIR when a step fails.
+import { chromium } from 'playwright-core';
+import { mkdirSync, writeFileSync } from 'node:fs';
+import { get as httpGet } from 'node:http';
+import { join } from 'node:path';
+
+export const [base, password, outDir] = process.argv.slice(2);
+export const cgi = base + '/cgi-bin/morvel.cgi';
+export const check = (cond, what) => { if (!cond) throw new Error(`check failed: ${what}`); };
+export const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+// The submit button of the form whose hidden JOB is `job`.
+export const button = (job) => `form:has(input[name=JOB][value="${job}"]) input[type=submit]`;
+// Fetches `url` over a connection of its own (the server closes idle ones,
+// which a pooled request may find reset): { status, body }.
+export const fetchNew = (url) => new Promise((ok, fail) => httpGet(url, { agent: false }, (r) => {
+  const parts = [];
+  r.on('data', (d) => parts.push(d)).on('end', () => ok({ status: r.statusCode, body: Buffer.concat(parts) }));
+}).on('error', fail));
+// Clicks `selector` in `where` (a page or frame) and waits for `nav` to load.
+export const click = (where, selector, nav = where) =>
+  Promise.all([nav.waitForNavigation(), where.click(selector)]);
+
+export const browser = await chromium.launch({
+  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+});
+const pages = [];
+let current = 'start';
+export const step = (name) => { current = name; };
+
+// A page in a browser context of its own (own cookies), kept on failure as `who`.
+export async function newPage(who = 'page') {
+  const page = await browser.newPage();
+  page.setDefaultTimeout(15000);
+  pages.push([who, page]);
+  return page;
+}
+
+// The frame of that name once it exists.
+export async function frame(page, name) {
+  for (let i = 0; i < 100; i++) {
+    const f = page.frame({ name });
+    if (f) return f;
+    await sleep(100);
+  }
+  throw new Error(`no frame ${name}`);
+}
+
+// Logs `id` in on `page` and waits for `ready` in the menu frame. Returns the
+// session key and the menu and main frames (as functions: frames change).
+export async function logIn(page, id, pass, ready = 'a:has(img[alt="Demo"])') {
+  await page.goto(cgi);
+  await page.fill('input[name=uid]', id);
+  await page.fill('input[name=upw]', pass);
+  await click(page, 'input[name=sub]');
+  await page.waitForSelector('frame[name=FRM21]', { state: 'attached' });
+  const src = await page.locator('frame[name=FRM21]').getAttribute('src');
+  await (await frame(page, 'FRM21')).waitForSelector(ready);
+  return { skey: new URL(src, cgi).searchParams.get('SKEY'),
+    menu: () => page.frame({ name: 'FRM21' }), main: () => page.frame({ name: 'FRM22' }) };
+}
+
+// Opens the menu's folder `name` in `target` and waits for `ready` there.
+export async function open(menu, name, target = menu, ready = '') {
+  await click(menu, `a:has(img[alt="${name}"])`, target);
+  if (ready) await target.waitForSelector(ready);
+}
+
+// Runs the journey `name`; on failure keeps what each page showed.
+export async function run(name, body) {
+  mkdirSync(outDir, { recursive: true });
+  try {
+    await body();
+    console.log(`browser journey ${name}: 1 passed, 0 failed`);
+    await browser.close();
+  } catch (err) {
+    console.error(`browser journey ${name} failed at "${current}": ${err.message}`);
+    for (const [i, [who, page]] of pages.entries()) {
+      const at = (what) => join(outDir, `${i + 1}-${who}-${what}`);
+      try {
+        await page.screenshot({ path: at('failure.png'), fullPage: true });
+        for (const f of page.frames()) writeFileSync(at(`frame-${f.name() || 'top'}.html`), await f.content());
+      } catch (e) { /* the page may be gone */ }
+    }
+    console.error(`screenshots and frames kept in ${outDir}`);
+    console.log(`browser journey ${name}: 0 passed, 1 failed`);
+    await browser.close();
+    process.exit(1);
+  }
+}
