@@ -15,14 +15,14 @@
 #include <vector>
 
 #include "app/login.h"
+#include "store/records.h"
 #include "site.h"
 
 namespace {
 
 std::vector<MST_SKEY> key_records(const Site& s) {
-  std::string bytes = read_file_bytes(s.data_file("skey.mst"));
-  std::vector<MST_SKEY> v(bytes.size() / sizeof(MST_SKEY));
-  if (!v.empty()) memcpy(static_cast<void*>(v.data()), bytes.data(), v.size() * sizeof(MST_SKEY));
+  std::vector<MST_SKEY> v;
+  split_records(read_file_bytes(s.data_file("skey.mst")), v);
   return v;
 }
 

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -32,13 +31,6 @@ std::string tricky(size_t size, unsigned seed) {
   return s.replace(size - near_sep.size(), near_sep.size(), near_sep);
 }
 
-size_t temp_files(const std::string& dir) {
-  size_t n = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir))
-    n += e.path().filename().string().rfind("CGI", 0) == 0;
-  return n;
-}
-
 TEST(UploadCgi, FilesArriveIntactAndNoTemporaryFileStays) {
   PostingSite site;
   site.configure(1, [](B_TITLE2& b) { b.ADD_MAX = 4; });
@@ -55,13 +47,13 @@ TEST(UploadCgi, FilesArriveIntactAndNoTemporaryFileStays) {
   site.send(k, {{"WRITE_TITLE", ""}}, files);
   site.multipart({{"JOB", "TOP"}, {"SKEY", k}}, files);
   site.multipart({}, files);
-  EXPECT_EQ(temp_files(site.cgi_dir), 0u);
+  EXPECT_EQ(files_named(site.cgi_dir, "CGI"), 0u);
   // A flood of file parts is refused at once and leaves nothing.
   auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(site.send(k, {}, std::vector<Upload>(4000, Upload{"FILE1", "a.txt", "x"})).status == 0);
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
   EXPECT_EQ(site.index().size(), 1u);
-  EXPECT_EQ(temp_files(site.cgi_dir), 0u);
+  EXPECT_EQ(files_named(site.cgi_dir, "CGI"), 0u);
 }
 
 TEST(UploadCgi, SimultaneousUploadsEachGetTheirOwnFile) {
@@ -78,7 +70,7 @@ TEST(UploadCgi, SimultaneousUploadsEachGetTheirOwnFile) {
   for (const INDEX_DATA& m : site.index())
     EXPECT_TRUE(read_file_bytes(site.add + "1/x" + std::to_string(m.MSG_NO) + "/1/a.bin") ==
                 contents[std::stoul(field(m.WRITE_TITLE).data())]) << m.MSG_NO;
-  EXPECT_EQ(temp_files(site.cgi_dir), 0u);
+  EXPECT_EQ(files_named(site.cgi_dir, "CGI"), 0u);
 }
 
 }  // namespace

@@ -47,6 +47,13 @@ int file_mode(const std::string& path) {
 
 bool file_exists(const std::string& path) { return file_mode(path) >= 0; }
 
+size_t files_named(const std::string& dir, const std::string& prefix) {
+  size_t n = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    n += e.path().filename().string().rfind(prefix, 0) == 0;
+  return n;
+}
+
 std::string url_encode(const std::string& s) {
   std::string out;
   for (unsigned char c : s) {
