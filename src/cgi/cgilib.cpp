@@ -473,6 +473,13 @@ void cgi_free() {
 
 int StrFind(std::string_view text, std::string_view pattern) {
   if (pattern.empty()) return -1;
+  // A single byte that cannot be part of a two-byte character (a comma, a
+  // line feed) is found in one walk over the characters.
+  if (pattern.size() == 1 && static_cast<unsigned char>(pattern[0]) < 0x40) {
+    for (size_t i = 0; i < text.size(); i += sjis_lead(static_cast<unsigned char>(text[i])) ? 2 : 1)
+      if (text[i] == pattern[0]) return static_cast<int>(i);
+    return -1;
+  }
   // Byte matches are found with the library search; `at` steps through the
   // characters alongside, so the whole scan stays one pass over the text.
   size_t at = 0;

@@ -258,14 +258,14 @@ void j_USERMENT() {
   MST_USER u{};
   if (editing) {
     // The look-up works on a copy: a user not on file keeps the ID as typed.
-    std::vector<MST_USER> users;
-    load_users(users);
+    std::string users;
+    load_text_store(data_file("user.mst").c_str(), users);
     char id[sizeof u.USER_ID];
     copy_text(id, sizeof id, typed);
-    if (const MST_USER* found = find_user(users, id))
-      u = *found;
-    else
+    if (!find_user_in(users, id, u)) {
+      u = {};
       set_field(u.USER_ID, typed);
+    }
   }
   std::string_view id = field(u.USER_ID);
   const Groups all;
@@ -378,11 +378,12 @@ int j_USERWR() {
 
   std::string path = data_file("user.mst");
   DirLock lock(path.c_str());
-  std::vector<MST_USER> users;
-  load_users(users);
+  std::string users;
+  load_text_store(path.c_str(), users);
   char key[sizeof(MST_USER::USER_ID)];
   copy_text(key, sizeof key, id);
-  const MST_USER* found = find_user(users, key);
+  MST_USER stored;
+  const MST_USER* found = find_user_in(users, key, stored) ? &stored : nullptr;
   if (job == "NEWUSERWR" && found) return -4;
   // The ID becomes a path component of the picture directory and the key
   // of memberships: a new one must be usable as both.

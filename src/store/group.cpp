@@ -216,28 +216,35 @@ int SortGROUP_USER() {
   std::string text;
   if (!read_file(path.c_str(), text)) return 0;
   std::vector<Member> members = parse_members(text);
-  if (members.size() < 2) return 0;
+  const size_t count = members.size();
+  if (count < 2) return 0;
   // The order is that of a bubble sort whose every pass carries a membership
   // forward until it meets a higher group number, passing over equal ones;
   // the passes run in memory and the file is written once. Equal numbers do
-  // not keep their order, so no other sort gives the same result.
-  for (size_t n = members.size(); n >= 2; n--) {
+  // not keep their order, so no other sort gives the same result. The passes
+  // move small keys: the group number (made unsigned, order kept) above the
+  // membership's place in the file.
+  std::vector<uint64_t> keys(count);
+  for (size_t i = 0; i < count; i++)
+    keys[i] = uint64_t{static_cast<uint32_t>(members[i].group) ^ 0x80000000u} << 32 | i;
+  for (size_t n = count; n >= 2; n--) {
     bool rising = true;  // a strictly rising run is left as it is by every pass
-    for (size_t i = 1; i < n && rising; i++) rising = members[i - 1].group < members[i].group;
+    for (size_t i = 1; i < n && rising; i++) rising = keys[i - 1] >> 32 < keys[i] >> 32;
     if (rising) break;
-    Member held = members[0];
+    uint64_t held = keys[0];
     for (size_t i = 1; i < n; i++) {
-      if (members[i].group > held.group) {
-        members[i - 1] = held;
-        held = members[i];
-      } else {
-        members[i - 1] = members[i];
-      }
+      const uint64_t next = keys[i];
+      const bool higher = next >> 32 > held >> 32;
+      keys[i - 1] = higher ? held : next;
+      held = higher ? next : held;
     }
-    members[n - 1] = held;
+    keys[n - 1] = held;
   }
   std::string out;
   out.reserve(text.size());
-  for (const Member& m : members) put_member(out, m.group, m.id);
+  for (uint64_t k : keys) {
+    const Member& m = members[static_cast<uint32_t>(k)];
+    put_member(out, m.group, m.id);
+  }
   return store_if_changed(path, tmp, text, out);
 }

@@ -6,7 +6,11 @@
 // runs under the data directory's lock and replaces the file atomically.
 #include "store/user.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -132,12 +136,34 @@ int compare_ids(const char* a, const char* b) {
 // The exchange sort the user list has always had: for each position i and
 // each later position j in turn, swap when the entry at i belongs after the
 // entry at j. Its treatment of equal keys decides the order of users that
-// tie, so it is kept as it is rather than replaced by a stable sort.
+// tie, so its moves are kept exactly; they are made on small numbers (each
+// entry's rank among the distinct keys, beside its place) rather than on
+// the entries, with the entry at i held aside while j walks.
 template <class After>
 void exchange_sort(std::vector<SortEntry>& v, After after) {
-  for (size_t i = 0; i + 1 < v.size(); i++)
-    for (size_t j = i + 1; j < v.size(); j++)
-      if (after(v[i], v[j])) std::swap(v[i], v[j]);
+  const size_t n = v.size();
+  std::vector<uint32_t> by_key(n);
+  for (size_t i = 0; i < n; i++) by_key[i] = static_cast<uint32_t>(i);
+  std::stable_sort(by_key.begin(), by_key.end(),
+                   [&](uint32_t a, uint32_t b) { return after(v[b], v[a]); });
+  // rank << 32 | place: a lower rank belongs before a higher one, equal
+  // ranks tie.
+  std::vector<uint64_t> r(n);
+  uint64_t rank = 0;
+  for (size_t k = 0; k < n; k++) {
+    if (k > 0 && after(v[by_key[k]], v[by_key[k - 1]])) rank++;
+    r[by_key[k]] = rank << 32 | by_key[k];
+  }
+  for (size_t i = 0; i + 1 < n; i++) {
+    uint64_t held = r[i];
+    for (size_t j = i + 1; j < n; j++)
+      if ((r[j] >> 32) < (held >> 32)) std::swap(r[j], held);
+    r[i] = held;
+  }
+  std::vector<SortEntry> sorted;
+  sorted.reserve(n);
+  for (uint64_t x : r) sorted.push_back(std::move(v[static_cast<uint32_t>(x)]));
+  v = std::move(sorted);
 }
 
 // Number field `index` (from 0) of a line written as "%0<digits>d" and cut
@@ -163,13 +189,21 @@ bool numeric_key(std::string_view line, int index, int digits, SortEntry& e) {
 }
 
 // The master's users, indexed by upper-cased ID; the first line of an ID
-// wins, as find_user would find it. One look-up per sorted entry.
+// wins, as find_user would find it. Each user's line in the copies' format
+// is made once and written into every copy rebuilt.
 struct UserIndex {
-  std::vector<MST_USER> users;
-  std::unordered_map<std::string, const MST_USER*> by_id;
-  explicit UserIndex(std::string_view master) : users(parse_users(master)) {
-    by_id.reserve(users.size());
-    for (const MST_USER& u : users) by_id.emplace(upper_id(u.USER_ID), &u);
+  struct Entry {
+    std::string_view master_line;
+    std::string copy_line;
+  };
+  std::unordered_map<std::string, Entry> by_id;
+  explicit UserIndex(std::string_view master) {
+    MST_USER u;
+    for (std::string_view piece : line_pieces(master)) {
+      if (!parse_user(piece, u)) continue;
+      auto [it, added] = by_id.try_emplace(upper_id(u.USER_ID));
+      if (added) it->second = {piece, format_user(u, false)};
+    }
   }
   static std::string upper_id(const char (&id)[sizeof(MST_USER::USER_ID)]) {
     char upper[sizeof id];
@@ -192,12 +226,15 @@ std::string sorted_text(std::string_view src, const UserIndex& index, MakeEntry 
     if (make(piece, e)) entries.push_back(e);
   exchange_sort(entries, after);
   std::string out;
+  out.reserve(src.size());
+  const UserIndex::Entry* last = nullptr;
   for (const SortEntry& entry : entries) {
     auto it = index.by_id.find(UserIndex::upper_id(entry.id));
     if (it == index.by_id.end()) continue;
-    sMST_USER = *it->second;
-    out += format_user(*it->second, false);
+    last = &it->second;
+    out += last->copy_line;
   }
+  if (last) parse_user(last->master_line, sMST_USER);
   return out;
 }
 
@@ -229,12 +266,56 @@ constexpr SortedCopy kCopies[] = {
     {"user3.mst", "user4.mst", pgroup_entry, pgroup_after},
 };
 
+// A copy built in a chain from the master is given the master's
+// modification time. It is still what a rebuild would write when it has
+// that time and was changed after the master last was: any write to the
+// master since gives the master a later change time (or, within the same
+// clock tick, an equal one, which counts as stale too).
+bool same_time(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+bool later_time(const timespec& a, const timespec& b) {
+  return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+bool copy_current(const std::string& copy, const struct stat& master) {
+  struct stat st;
+  return stat(copy.c_str(), &st) == 0 && same_time(st.st_mtim, master.st_mtim) &&
+         later_time(st.st_ctim, master.st_ctim);
+}
+
+// sMST_USER as a rebuild of `copy` would leave it: the master's record of
+// the copy's last user.
+void load_last_user(const std::string& copy) {
+  std::string text, master;
+  if (!read_file(copy.c_str(), text) || !read_file(data_file("user.mst").c_str(), master)) return;
+  std::string_view last, id;
+  for (std::string_view piece : line_pieces(text))
+    if (piece.find(',') != std::string_view::npos) last = piece;
+  if (!next_field(last, id) || id.empty()) return;
+  char key[sizeof(MST_USER::USER_ID)];
+  copy_text(key, sizeof key, id);
+  MST_USER u;
+  if (find_user_in(master, key, u)) sMST_USER = u;
+}
+
 // Rebuilds copies `first` to `last` of kCopies under one lock. The master
 // is read and parsed once; each copy after the first is sorted from the
 // text just written for the one before, as reading that file would give.
+// A chain from the master whose copies are all still current is left as it
+// is: the users have not changed since it was built.
 void make_sorted(size_t first, size_t last) {
   std::string master_path = data_file("user.mst");
   DirLock lock(master_path.c_str());
+  // The master's times are taken before it is read: a change made after
+  // that leaves the copies stale, never current with old contents.
+  struct stat master_st;
+  const bool chain = first == 0 && stat(master_path.c_str(), &master_st) == 0;
+  if (chain) {
+    bool current = true;
+    for (size_t i = first; i <= last && current; i++)
+      current = copy_current(data_file(kCopies[i].target), master_st);
+    if (current) return load_last_user(data_file(kCopies[last].target));
+  }
   std::string src, master;
   bool have_master = load_text_store(master_path.c_str(), master);
   if (first == 0) {
@@ -247,7 +328,10 @@ void make_sorted(size_t first, size_t last) {
   for (size_t i = first; i <= last; i++) {
     std::string out = sorted_text(src, index, kCopies[i].make, kCopies[i].after);
     std::string target = data_file(kCopies[i].target);
-    replace_file(target.c_str(), (target + ".tmp").c_str(), out);
+    if (replace_file(target.c_str(), (target + ".tmp").c_str(), out) == 0 && chain) {
+      const timespec times[2] = {{0, UTIME_OMIT}, master_st.st_mtim};
+      utimensat(AT_FDCWD, target.c_str(), times, 0);
+    }
     src = std::move(out);
   }
 }

@@ -2,9 +2,15 @@
 // cutting, rewrites and appends, and the three sorted copies.
 #include "store/user.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <random>
 #include <tuple>
+#include <vector>
 
 #include "data_dir.h"
 
@@ -108,6 +114,72 @@ TEST_F(UserStore, SortedCopiesOrderAndFormat) {
   MakeOderLevel();
   EXPECT_EQ(get("user3.mst"),
             "Bob,Bob,0,m@x,pw,0,1,1,lng,0,\nAlice,Fresh,1,m@x,pw,0,1,1,lng,0,\n");
+}
+
+// Ties in level and group are common; their order must be the plain
+// exchange sort's, pass for pass.
+TEST_F(UserStore, SortedCopiesKeepTheExchangeSortsOrderOfTies) {
+  struct U {
+    std::string id;
+    int level, group;
+  };
+  std::mt19937 random(7);
+  std::vector<U> users;
+  std::string text;
+  for (int i = 0; i < 300; i++) {
+    U u{"u" + std::to_string(random() % 100000), static_cast<int>(random() % 4) * 10,
+        static_cast<int>(random() % 6)};
+    if (std::any_of(users.begin(), users.end(), [&](const U& x) { return x.id == u.id; })) continue;
+    users.push_back(u);
+    text += line(u.id, u.level, u.group);
+  }
+  master(text);
+  auto exchange = [](std::vector<U>& v, auto after) {
+    for (size_t i = 0; i + 1 < v.size(); i++)
+      for (size_t j = i + 1; j < v.size(); j++)
+        if (after(v[i], v[j])) std::swap(v[i], v[j]);
+  };
+  auto joined = [](const std::vector<U>& v) {
+    std::string out;
+    for (const U& u : v) out += (out.empty() ? "" : " ") + u.id;
+    return out;
+  };
+  exchange(users, [](const U& a, const U& b) { return a.id > b.id; });
+  exchange(users, [](const U& a, const U& b) { return a.level < b.level; });
+  exchange(users, [](const U& a, const U& b) { return a.group > b.group; });
+  MakeOderUpTo(3);
+  EXPECT_EQ(ids("user4.mst"), joined(users));
+}
+
+// A list shown again without a change reuses the copies; any change of the
+// master since, even one that keeps its modification time, rebuilds them.
+TEST_F(UserStore, SortedCopiesFollowEveryChangeOfTheMaster) {
+  master(line("b", 1) + line("a", 2));
+  MakeOderUpTo(3);
+  EXPECT_EQ(ids("user4.mst"), "a b");
+  struct stat before, after;
+  ASSERT_EQ(stat((dir / "user4.mst").c_str(), &before), 0);
+  MakeOderUpTo(3);
+  ASSERT_EQ(stat((dir / "user4.mst").c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino);
+  EXPECT_STREQ(sMST_USER.USER_ID, "b");  // the last user, as a rebuild leaves it
+
+  // Changed at once (within the clock tick of the build), and changed with
+  // the old modification time put back.
+  sMST_USER = {};
+  std::strcpy(sMST_USER.USER_ID, "c");
+  sMST_USER.USER_LEVEL = 3;
+  InsertMST_USER();
+  MakeOderUpTo(2);
+  EXPECT_EQ(ids("user3.mst"), "c a b");
+  struct stat old;
+  ASSERT_EQ(stat((dir / "user.mst").c_str(), &old), 0);
+  master(line("b", 1) + line("a", 2));
+  const timespec times[2] = {old.st_atim, old.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, (dir / "user.mst").c_str(), times, 0), 0);
+  MakeOderUpTo(3);
+  EXPECT_EQ(ids("user3.mst"), "a b");
+  EXPECT_EQ(ids("user4.mst"), "a b");
 }
 
 }  // namespace
