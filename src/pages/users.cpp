@@ -419,10 +419,12 @@ int j_USERWR() {
     else
       InsertMST_USER_IF_FREE();
     if (mine) {
+      const bool same_language = field(u.LANGUAGE) == field(G_MST_USER.LANGUAGE);
       G_MST_USER = u;
       // The page that follows speaks the language just chosen.
-      StrdefFileOpen(u.LANGUAGE[0] && language_file_name(u.LANGUAGE) ? u.LANGUAGE
-                                                                     : SYSINFO.LANGUAGE);
+      if (!same_language)
+        StrdefFileOpen(u.LANGUAGE[0] && language_file_name(u.LANGUAGE) ? u.LANGUAGE
+                                                                       : SYSINFO.LANGUAGE);
     }
     return 1;
   }
