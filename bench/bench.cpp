@@ -88,6 +88,7 @@ constexpr Page kPages[] = {
     {"unread list, 100 unread", kGet, "SKEY={R}&JOB=NRDETAILS", "FOLSEL"},
     {"unread settings", kGet, "SKEY={S}&JOB=SETNOREAD", ""},
     {"search, keyword, all boards", kPost, "SKEY={S}&JOB=SEARCHDISP&FOLDER_NO=0&CONDITION=quoted&STAT=1", ""},
+    {"search, keyword found nowhere", kPost, "SKEY={S}&JOB=SEARCHDISP&FOLDER_NO=0&CONDITION=nowhere&STAT=1", ""},
     {"search, writer only", kPost, "SKEY={S}&JOB=SEARCHDISP&FOLDER_NO=0&WRITER={W}&STAT=1", ""},
     {"chat display, 61 lines", kGet, "SKEY={S}&JOB=CHAT_DOWN&FOLDER_NO={C}&LOG_LINE=61&RELOAD_TIME=999", "Chat line 61"},
     {"chat line post", kPost | kWrites, "SKEY={S}&JOB=CHAT_DOWN&FOLDER_NO={C}&LOG_LINE=61&RELOAD_TIME=999&MTALK=Hello", "Refresh"},
@@ -550,6 +551,7 @@ struct SetResult {
 
 constexpr char kHello[] = "(static hello CGI)";
 constexpr char kMarks[] = "(read-mark files alone)";
+constexpr char kBodies[] = "(message bodies alone)";
 constexpr char kLogin[] = "log-in page";
 
 SetResult run_set(const Options& o, const DataSet& ds, const std::string& tmp) {
@@ -569,6 +571,9 @@ SetResult run_set(const Options& o, const DataSet& ds, const std::string& tmp) {
   marks.argv = {o.marks, b.data};
   for (int32_t f : b.boards) marks.argv.push_back(std::to_string(f));
   set.rows.push_back(measure(o, kMarks, marks, "files", b.root));
+  Request bodies = marks;
+  bodies.argv.insert(bodies.argv.begin() + 1, "-b");
+  set.rows.push_back(measure(o, kBodies, bodies, "files", b.root));
 
   int serial = 0;
   for (bool writes : {false, true}) {
@@ -678,6 +683,10 @@ void print_checks(const std::map<std::string, SetResult>& sets) {
     check(menu <= 1.2 * floor,
           "medium: menu %.2f ms = %.2f x (read-mark files alone + log-in page = %.2f ms) (<= 1.2)",
           menu, menu / floor, floor);
+    double search = cpu_of(m, "search, keyword found nowhere"), bodies = cpu_of(m, kBodies);
+    check(search <= 1.5 * bodies,
+          "medium: keyword search %.2f ms = %.2f x (message bodies alone = %.2f ms) (<= 1.5)", search,
+          search / bodies, bodies);
     double unread = cpu_of(m, "unread list, 100 unread"), login = cpu_of(m, kLogin);
     check(unread <= 4 * login, "medium: unread list, 100 unread %.2f ms = %.2f x log-in page (<= 4)",
           unread, unread / login);

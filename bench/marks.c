@@ -1,8 +1,10 @@
 /* The least work an unread count can do: for each board named on the
    command line, read its "index.dat" and open, read and close the read-mark
    file "r<MSG_NO>.dat" of every message in it. The benchmark times it over
-   the same files the menu counts, as the floor of the menu's cost.
-   usage: bench-marks DATA_DIR FOLDER... */
+   the same files the menu counts, as the floor of the menu's cost. With -b
+   it reads the message bodies "x<MSG_NO>.dat" instead: the floor of a
+   keyword search.
+   usage: bench-marks [-b] DATA_DIR FOLDER... */
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -28,6 +30,12 @@ static char *read_all(const char *path, size_t *len) {
 }
 
 int main(int argc, char **argv) {
+  const char *kind = "r";
+  if (argc > 1 && strcmp(argv[1], "-b") == 0) {
+    kind = "x";
+    argv++;
+    argc--;
+  }
   if (argc < 3) return 2;
   long files = 0, bytes = 0;
   char path[4096], buf[4096];
@@ -39,7 +47,7 @@ int main(int argc, char **argv) {
     for (size_t off = 0; off + RECORD <= len; off += RECORD) {
       int msg;
       memcpy(&msg, index + off + MSG_NO_AT, sizeof msg);
-      snprintf(path, sizeof path, "%s%s/r%d.dat", argv[1], argv[i], msg);
+      snprintf(path, sizeof path, "%s%s/%s%d.dat", argv[1], argv[i], kind, msg);
       int fd = open(path, O_RDONLY);
       if (fd < 0) continue;
       ssize_t got;

@@ -2,7 +2,7 @@
 //
 // There is no search index: each readable board in scope is searched by
 // reading its index once and, for a message whose title and writer do not
-// decide it, its body once. Keywords match as exact bytes at character
+// decide it, its body once (in batches). Keywords match as exact bytes at character
 // boundaries, so a keyword never matches across a two-byte character.
 #include "pages/search.h"
 
@@ -22,6 +22,7 @@
 #include "settings/sysinfo.h"
 #include "store/acl.h"
 #include "store/folder.h"
+#include "store/batch_read.h"
 #include "store/message.h"
 
 namespace {
@@ -61,21 +62,23 @@ class Search {
   // False when no message can match: nothing asked, or neither mode.
   bool asks() const { return (stat_ == 1 || stat_ == 2) && (!words_.empty() || !writer_.empty()); }
 
-  // Whether message `m` of board `folder` matches; `body` holds its body when it was read.
-  bool matches(int32_t folder, const INDEX_DATA& m, std::string& body, bool& body_read) {
-    body_read = false;
-    if (m.DEL_FLG == 1) return false;
+  // Whether message `m` matches as far as its title and writer tell: 1 or
+  // 0 when they decide it, -1 when its body must tell (`found` then holds
+  // the keywords its title already has).
+  int decide_without_body(const INDEX_DATA& m, std::vector<bool>& found) {
+    if (m.DEL_FLG == 1) return 0;
     // The writer decides first where it can, so that no body is read for it.
     if (!writer_.empty()) {
       const bool w = writer_matches(field(m.USER_ID));
       if (words_.empty()) return w;
-      if (stat_ == 1 && w) return true;
-      if (stat_ == 2 && !w) return false;
+      if (stat_ == 1 && w) return 1;
+      if (stat_ == 2 && !w) return 0;
     }
-    std::vector<bool> found(words_.size(), false);
-    if (scan(field(m.WRITE_TITLE), found)) return true;
-    read_body(folder, m.MSG_NO, body);
-    body_read = true;
+    found.assign(words_.size(), false);
+    return scan(field(m.WRITE_TITLE), found) ? 1 : -1;
+  }
+  // Whether the body decides a match left open by the title.
+  bool decide_with_body(std::string_view body, std::vector<bool>& found) const {
     return scan(body, found);
   }
 
@@ -146,11 +149,35 @@ void j_SEARCHDISP() {
     pr("<IMG SRC=\"%s%s\"><B>%s</B><BR>\n", SYSINFO.CG_FILE_WEB_PATH,
        esc(folder_icon(f, sB_TITLE2)).c_str(), esc(field(f.NAME)).c_str());
     if (f.KIND != KIND_BOARD || !search.asks()) continue;
-    for (const INDEX_DATA& m : compact_index(f.FOLDER_NO)) {
-      bool body_read = false;
-      if (search.matches(f.FOLDER_NO, m, body, body_read))
-        j_DETAILS_sub1(f.FOLDER_NO, m.MSG_NO, 0, body_read ? &body : nullptr);
+    // The title and writer decide what they can; the bodies still needed
+    // are read in batches, and every message is shown in index order once
+    // it is decided.
+    const std::vector<INDEX_DATA>& idx = compact_index(f.FOLDER_NO);
+    std::vector<int> verdict(idx.size());
+    std::vector<std::vector<bool>> found(idx.size());
+    std::vector<std::string> names;
+    std::vector<size_t> pending;
+    for (size_t i = 0; i < idx.size(); i++) {
+      verdict[i] = search.decide_without_body(idx[i], found[i]);
+      if (verdict[i] != -1) continue;
+      names.push_back("x" + std::to_string(idx[i].MSG_NO) + ".dat");
+      pending.push_back(i);
     }
+    size_t shown = 0;
+    auto show_decided_before = [&](size_t end) {
+      for (; shown < end; shown++)
+        if (verdict[shown] == 1) j_DETAILS_sub1(f.FOLDER_NO, idx[shown].MSG_NO, 0);
+    };
+    read_small_files(msg_dir_path(f.FOLDER_NO), names,
+                     [&](size_t k, std::string_view bytes, int) {
+                       const size_t i = pending[k];
+                       show_decided_before(i);
+                       body = body_text(bytes);
+                       if (search.decide_with_body(body, found[i]))
+                         j_DETAILS_sub1(f.FOLDER_NO, idx[i].MSG_NO, 0, &body);
+                       shown = i + 1;
+                     });
+    show_decided_before(idx.size());
   }
   pr("</BODY>\n</HTML>\n");
 }

@@ -434,6 +434,12 @@ int WriteContentsDATA(const char* text) {
   return replace_file(path.c_str(), tmp.c_str(), text ? std::string_view(text) : std::string_view());
 }
 
+std::string body_text(std::string_view file_bytes) {
+  std::string_view text = file_bytes.substr(0, std::min<size_t>(file_bytes.size(), CONTENTS_MAX));
+  // The body is a C string to every reader: a NUL byte ends it.
+  return std::string(text.substr(0, std::min(text.size(), text.find('\0'))));
+}
+
 bool read_body(int32_t folder, int32_t msg, std::string& text) {
   text.clear();
   Fd fd(b_open(msg_body_path(folder, msg).c_str()));

@@ -9,6 +9,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 static_assert(std::endian::native == std::endian::little,
@@ -159,6 +160,8 @@ int ReadContentsDATA(char* buf);
 // CONTENTS_MAX bytes, ending before the first NUL byte. False when the file
 // cannot be opened or read whole (`text` then holds what was read).
 bool read_body(int32_t folder, int32_t msg, std::string& text);
+// A body as read_body gives it, from the bytes of its file read elsewhere.
+std::string body_text(std::string_view file_bytes);
 
 // ---- Read marks ----------------------------------------------------------
 
