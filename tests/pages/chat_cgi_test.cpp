@@ -95,10 +95,10 @@ TEST(ChatCgi, RefusalsStoreAndCreateNothing) {
   ChatSite s;
   std::string taro = s.key("Taro"), reader = s.key("Reader");
   const std::tuple<std::string, std::string, Fields, int> refused_cases[] = {
-      {taro, "CHAT", {}, 9}, {taro, "CHAT_UP", {{"FAST", "1"}}, 9},
-      {taro, "CHAT_DOWN", {{"MTALK", "x"}}, 9}, {taro, "CHAT_DOWN", {{"MTALK", "x"}}, 1},
-      {taro, "CHAT", {}, 6}, {reader, "CHAT_UP", {{"FAST", "1"}}, 5},
-      {reader, "CHAT_UP", {{"FAST", "3"}}, 5}, {reader, "CHAT_DOWN", {{"MTALK", "x"}}, 5}};
+      {taro, "CHAT_UP", {{"FAST", "1"}}, 9}, {taro, "CHAT_DOWN", {{"MTALK", "x"}}, 9},
+      {taro, "CHAT_DOWN", {{"MTALK", "x"}}, 1}, {taro, "CHAT", {}, 6},
+      {reader, "CHAT_UP", {{"FAST", "1"}}, 5}, {reader, "CHAT_UP", {{"FAST", "3"}}, 5},
+      {reader, "CHAT_DOWN", {{"MTALK", "x"}}, 5}};
   for (const auto& [k, job, f, room] : refused_cases)
     EXPECT_TRUE(refused(s.chat(k, job, f, room))) << job << " " << room;
   EXPECT_FALSE(file_exists(s.data + "9"));

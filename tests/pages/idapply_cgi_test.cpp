@@ -36,11 +36,10 @@ bool refused_with(const std::string& out, int slot) {
 TEST(IdApplyCgi, ResultCodesInOrderAndNothingStoredOnRefusal) {
   IdSite s;
   const std::string k = s.login("Taro", "pw");
+  // The ID rules are the user forms' (tested there): one case of each refusal.
   const std::pair<std::vector<std::string>, int> cases[] = {
-      {{"", "N"}, 181},           {{"X", ""}, 182},          {{"taro", "N"}, 312},
-      {{"a b", "N"}, 327},        {{"a,b", "N"}, 327},       {{"../x", "N"}, 327},
-      {{".x", "N"}, 327},         {{"a\\b", "N"}, 327},      {{"a\tb", "N"}, 327},
-      {{"X", "a,b"}, 362},        {{"X", "N", "p w"}, 363},  {{"X", "N", "p", "m,x"}, 364},
+      {{"", "N"}, 181}, {{"X", ""}, 182}, {{"taro", "N"}, 312}, {{"../x", "N"}, 327},
+      {{"X", "a,b"}, 362}, {{"X", "N", "p w"}, 363}, {{"X", "N", "p", "m,x"}, 364},
   };
   for (const auto& [f, slot] : cases) {
     std::string out = s.apply(k, f[0], f[1], f.size() > 2 ? f[2] : "p", f.size() > 3 ? f[3] : "m@x");
