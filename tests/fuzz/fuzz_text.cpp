@@ -36,9 +36,17 @@ const std::pair<Whole, InPlace> kConversions[] = {
     {[](std::string_view t) { (void)CrLf_to_BR(t); }, [](char* b, size_t n) { CrLf_to_BR(b, n); }},
     {[](std::string_view t) { (void)Add_Blue(t, "0000FF"); }, [](char* b, size_t n) { Add_Blue(b, "0000FF", n); }},
     {[](std::string_view t) { (void)Add_a_href(t); }, [](char* b, size_t n) { Add_a_href(b, n); }},
+    {[](std::string_view t) { (void)get_url(t); },
+     [](char* b, size_t n) { std::vector<char> out(n); get_url(b, out.data(), n); }},
     {[](std::string_view t) { (void)HtmlConvert(t); }, [](char* b, size_t n) { HtmlConvert(b, n); }},
     {[](std::string_view t) { (void)Add_Res(t); }, [](char* b, size_t n) { Add_Res(b, n); }},
-    {[](std::string_view t) { (void)ketadori(t); }, [](char* b, size_t n) { ketadori(b, n); }},
+    {[](std::string_view t) {
+       (void)ketadori(t);
+       std::string small(t.substr(0, 20));  // the fixed-size form
+       small.resize(std::max(KETADORI_SIZE, small.size() + 1), '\0');
+       ketadori(small.data());
+     },
+     [](char* b, size_t n) { ketadori(b, n); }},
     {[](std::string_view t) { (void)TrimRight(t); }, [](char* b, size_t) { TrimRight(b); }},
     {[](std::string_view t) { (void)Add_Bold(t, t.substr(0, t.size() % 4)); },
      [](char* b, size_t n) { Add_Bold(b, "a", n); }},
@@ -55,20 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // in-place form works in; the rest is the text.
   const size_t buf_size = 1 + data[1] * 16;
   std::string_view t(reinterpret_cast<const char*>(data + 2), size - 2);
-  const std::string c_text(t.substr(0, t.find('\0')));
-  const size_t pick = data[0] % (kCount + 3);
+  const size_t pick = data[0] % (kCount + 2);
   if (pick < kCount) {
     kConversions[pick].first(t);
     in_buffer(t, buf_size, kConversions[pick].second);
   } else if (pick == kCount) {
-    (void)get_url(t);
-    std::vector<char> out(buf_size);
-    get_url(c_text.c_str(), out.data(), buf_size);
-    std::string small(t.substr(0, 20));
-    small.resize(std::max(KETADORI_SIZE, small.size() + 1), '\0');
-    ketadori(small.data());
-  } else if (pick == kCount + 1) {
-    (void)chk_date(c_text.c_str());
+    (void)chk_date(std::string(t.substr(0, t.find('\0'))).c_str());
   } else {
     // A body as the pages show it, in each HTML mode.
     std::string blue = Add_Blue(t, "336699");
