@@ -46,13 +46,10 @@ TEST(ChatCgi, MemberEntersWritesAndLeaves) {
   EXPECT_TRUE(has(p, "CONTENT=\"60;URL=" + display(k, 20, 60)));
   EXPECT_TRUE(has(p, "<B><FONT COLOR=\"RED\">.Taro Y</FONT></B> > <FONT COLOR=\"000000\">" + kHello));
 
-  // Leaving: the notice, the entry marked as left, and the entry form with
-  // the choices he entered with.
+  // Leaving marks the entry as left (the notice and the remembered choices
+  // are the chat journey's).
   mine.push_back({"FAST", "3"});
-  p = s.chat(k, "CHAT_UP", mine);
-  EXPECT_TRUE(field(s.lines()[0].MTALK).ends_with(" S356"));
-  EXPECT_TRUE(has(p, "VALUE=\"RED\">(RRGGBB)") && has(p, "LOG_LINE\">\n<OPTION VALUE=\"20\">20") &&
-              has(p, "RELOAD_TIME\">\n<OPTION VALUE=\"60\">60"));
+  s.chat(k, "CHAT_UP", mine);
   EXPECT_FALSE(has(s.chat(k, "CHAT_DOWN", {{"RELOAD_TIME", "999"}}), "Refresh"));
   ReadCHAT_IDX(5, "Taro");
   EXPECT_EQ(field(sCHAT_IDX.LAST_DATE), CHAT_LEFT_DATE);
