@@ -11,7 +11,8 @@
 // message of the logged-in user, {P} the password, {U} the ID of another
 // user (a log-in replaces that user's key, so it must not be the one whose
 // key the other pages use), {W} the logged-in user's ID, {A} the session key
-// of an administrator, {C} a chat room holding a full list of lines.
+// of an administrator, {C} a chat room holding a full list of lines, {R} the
+// session key of a reader who has read all but every fortieth message.
 //
 // usage: morvel-bench [--runs N] [--quick] [--only SET] [--keep] [--cgi PATH] [--hello PATH]
 //                     [--marks PATH] [--lang FILE]
@@ -84,6 +85,7 @@ constexpr Page kPages[] = {
     {"post a new thread", kPost | kWrites | kBoard, "SKEY={S}&JOB=BORDWRITEWR&FJOB=BORDWRITE&FOLDER_NO={F}&SEL_NO=0&WRITE_TITLE=Bench&WRITE_DATA=Hello&READ_CHK=1&HTML_MODE=0", "Page["},
     {"post a reply", kPost | kWrites | kBoard, "SKEY={S}&JOB=BORDWRITEWR&FJOB=BORDWRITE&FOLDER_NO={F}&SEL_NO={M}&WRITE_TITLE=Bench&WRITE_DATA=Hello&READ_CHK=1&HTML_MODE=0", "Page["},
     {"unread list", kGet, "SKEY={S}&JOB=NRDETAILS", ""},
+    {"unread list, 100 unread", kGet, "SKEY={R}&JOB=NRDETAILS", "FOLSEL"},
     {"unread settings", kGet, "SKEY={S}&JOB=SETNOREAD", ""},
     {"search, keyword, all boards", kPost, "SKEY={S}&JOB=SEARCHDISP&FOLDER_NO=0&CONDITION=quoted&STAT=1", ""},
     {"search, writer only", kPost, "SKEY={S}&JOB=SEARCHDISP&FOLDER_NO=0&WRITER={W}&STAT=1", ""},
@@ -126,7 +128,8 @@ constexpr int kGroups = 50;
 struct Built {
   std::string root, cgi_dir, program, data;
   int32_t board = 0, middle = 0, own = 0, key = 0, admin_key = 0, chat = 0;
-  std::string user, other;
+  std::string user, other, reader;
+  int32_t reader_key = 0;
   std::vector<int32_t> boards;
 };
 
@@ -209,6 +212,13 @@ void fill_board(const DataSet& ds, int32_t folder, int count, const std::string&
       set_field(p.USER_ID, user_id((n + k * 3) % ds.users));
       marks.append(reinterpret_cast<const char*>(&p), sizeof p);
     }
+    // The reader has read all but every fortieth message.
+    if (n % 40 != 0) {
+      READ_POINT p{};
+      p.MSG_NO = n;
+      set_field(p.USER_ID, b.reader);
+      marks.append(reinterpret_cast<const char*>(&p), sizeof p);
+    }
     replace_file(msg_mark_path(folder, n).c_str(), msg_mark_tmp_path(folder, n).c_str(), marks);
     if (author == me && (b.own == 0 || n <= count / 2)) b.own = n;
   }
@@ -257,6 +267,7 @@ Built build(const DataSet& ds, const std::string& tmp_root, const std::string& c
   write_text(b.data + "g_user.mst", members);
   b.user = user_id(ds.users / 2);
   b.other = user_id(ds.users / 2 + 1);
+  b.reader = user_id(ds.users / 2 + 2);
   setenv("HTTP_USER_AGENT", kAgent, 1);
   setenv("REMOTE_ADDR", "127.0.0.1", 1);
   for (int i = 0; i < ds.users; i++) {
@@ -267,6 +278,7 @@ Built build(const DataSet& ds, const std::string& tmp_root, const std::string& c
   }
   b.key = kKeyBase + ds.users / 2;
   b.admin_key = kKeyBase;
+  b.reader_key = kKeyBase + ds.users / 2 + 2;
 
   add_folder(1, KIND_DIR, 0, "Boards", 0);
   for (int i = 0; i < ds.boards; i++) {
@@ -282,6 +294,7 @@ Built build(const DataSet& ds, const std::string& tmp_root, const std::string& c
   for (int32_t f : b.boards) {
     if (ds.one_full && f != b.board) continue;
     Built scratch;
+    scratch.reader = b.reader;
     fill_board(ds, f, ds.messages, b.user, f == b.board ? b : scratch);
   }
   b.middle = ds.messages / 2 + 1;
@@ -415,6 +428,7 @@ Request page_request(const Page& p, const Built& b, int serial) {
   q = replace_all(q, "{U}", b.other);
   q = replace_all(q, "{W}", b.user);
   q = replace_all(q, "{A}", std::to_string(b.admin_key));
+  q = replace_all(q, "{R}", std::to_string(b.reader_key));
   q = replace_all(q, "{C}", std::to_string(b.chat));
   q = replace_all(q, "{P}", kPassword);
   Request r;
@@ -664,6 +678,9 @@ void print_checks(const std::map<std::string, SetResult>& sets) {
     check(menu <= 1.2 * floor,
           "medium: menu %.2f ms = %.2f x (read-mark files alone + log-in page = %.2f ms) (<= 1.2)",
           menu, menu / floor, floor);
+    double unread = cpu_of(m, "unread list, 100 unread"), login = cpu_of(m, kLogin);
+    check(unread <= 4 * login, "medium: unread list, 100 unread %.2f ms = %.2f x log-in page (<= 4)",
+          unread, unread / login);
   }
   if (sets.count("medium") && sets.count("medium-500-users")) {
     const SetResult &a = sets.at("medium"), &b = sets.at("medium-500-users");

@@ -15,7 +15,12 @@ void pr(const char* fmt, ...) {
 
 std::string esc(std::string_view s) {
   std::string out;
-  out.reserve(s.size());
+  esc_into(out, s);
+  return out;
+}
+
+void esc_into(std::string& out, std::string_view s) {
+  out.reserve(out.size() + s.size());
   for (char c : s) {
     switch (c) {
       case '&': out += "&amp;"; break;
@@ -26,8 +31,9 @@ std::string esc(std::string_view s) {
       default: out += c;
     }
   }
-  return out;
 }
+
+void pr_text(std::string_view text) { fwrite(text.data(), 1, text.size(), stdout); }
 
 std::string url_esc(std::string_view s) {
   static const char hex[] = "0123456789ABCDEF";

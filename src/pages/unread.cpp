@@ -2,8 +2,8 @@
 // list and its store step.
 //
 // Every request reads the folder tree, the access tables and each board's
-// index once; the list then reads one read-mark file per message of a
-// tracked board and shows the unread ones through the compact view.
+// index once; the list then reads the read-mark files of a tracked board's
+// messages in batches and shows the unread ones through the compact view.
 #include "pages/unread.h"
 
 #include <algorithm>
@@ -74,8 +74,12 @@ void unread_messages(int32_t folder) {
     for (const auto& [no, r] : by_number) seq.push_back(r);
     if (order == 3) std::reverse(seq.begin(), seq.end());
   }
-  for (const INDEX_DATA* m : seq)
-    if (ReadREAD_POINT(folder, m->MSG_NO) != 0) j_DETAILS_sub1(folder, m->MSG_NO, 1);
+  std::vector<int32_t> numbers;
+  numbers.reserve(seq.size());
+  for (const INDEX_DATA* m : seq) numbers.push_back(m->MSG_NO);
+  const std::vector<int> marked = own_marks(folder, numbers);
+  for (size_t i = 0; i < seq.size(); i++)
+    if (marked[i] != 1) j_DETAILS_sub1(folder, seq[i]->MSG_NO, 1);
 }
 
 }  // namespace

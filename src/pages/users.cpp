@@ -233,17 +233,29 @@ void j_USERLIST_sub1(int order) {
   if (!read_file(data_file(file).c_str(), text)) return;
   const std::map<int32_t, std::string> groups = Groups().names;  // read once for all rows
   std::string link = std::string(JOB_EXE) + "?SKEY=" + url_esc(g_SKEY) + "&JOB=USERMENT&USER_ID=";
+  // The rows are put together in one text and written at once.
+  std::string rows;
+  rows.reserve(text.size() * 4);
   for (std::string_view line : line_pieces(text)) {
     std::string_view f[8];
     if (!user_fields(line, f)) continue;
     auto g = groups.find(parse_num(f[5]));
-    pr("<TR><TD BGCOLOR=\"#FFFFFF\"><A HREF=\"%s%s\">%s</A></TD><TD BGCOLOR=\"#FFFFFF\">%s</TD>"
-       "<TD BGCOLOR=\"#FFFFFF\" ALIGN=\"CENTER\">%d</TD><TD BGCOLOR=\"#FFFFFF\">%s<BR></TD>"
-       "<TD BGCOLOR=\"#FFFFFF\">%s<BR></TD></TR>\n",
-       link.c_str(), url_esc(f[0]).c_str(), esc(f[0]).c_str(), esc(f[1]).c_str(),
-       static_cast<int>(parse_num(f[2])), g == groups.end() ? "" : esc(g->second).c_str(),
-       parse_num(f[7]) == 2 ? msg(168) : "");
+    rows += "<TR><TD BGCOLOR=\"#FFFFFF\"><A HREF=\"";
+    rows += link;
+    rows += url_esc(f[0]);
+    rows += "\">";
+    esc_into(rows, f[0]);
+    rows += "</A></TD><TD BGCOLOR=\"#FFFFFF\">";
+    esc_into(rows, f[1]);
+    rows += "</TD><TD BGCOLOR=\"#FFFFFF\" ALIGN=\"CENTER\">";
+    rows += std::to_string(parse_num(f[2]));
+    rows += "</TD><TD BGCOLOR=\"#FFFFFF\">";
+    if (g != groups.end()) esc_into(rows, g->second);
+    rows += "<BR></TD><TD BGCOLOR=\"#FFFFFF\">";
+    if (parse_num(f[7]) == 2) rows += msg(168);
+    rows += "<BR></TD></TR>\n";
   }
+  pr_text(rows);
 }
 
 void j_USERMENT_sub1() { Groups().options(); }
@@ -419,10 +431,12 @@ int j_USERWR() {
     else
       InsertMST_USER_IF_FREE();
     if (mine) {
+      const bool same_language = field(u.LANGUAGE) == field(G_MST_USER.LANGUAGE);
       G_MST_USER = u;
       // The page that follows speaks the language just chosen.
-      StrdefFileOpen(u.LANGUAGE[0] && language_file_name(u.LANGUAGE) ? u.LANGUAGE
-                                                                     : SYSINFO.LANGUAGE);
+      if (!same_language)
+        StrdefFileOpen(u.LANGUAGE[0] && language_file_name(u.LANGUAGE) ? u.LANGUAGE
+                                                                       : SYSINFO.LANGUAGE);
     }
     return 1;
   }

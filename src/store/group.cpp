@@ -139,6 +139,20 @@ std::vector<uint32_t> bubble_order(const std::vector<Member>& members) {
   return order;
 }
 
+// Calls fn(group) for each membership of the user, in file order, until it
+// returns false. Only lines holding the ID somewhere are parsed.
+template <class Fn>
+void for_each_membership_of(std::string_view text, std::string_view want, Fn fn) {
+  int32_t group;
+  std::string_view id;
+  for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES)) {
+    if (want.empty() ? piece.find(",,") == std::string_view::npos
+                     : piece.find(want) == std::string_view::npos)
+      continue;
+    if (parse_member(piece, group, id) && id == want && !fn(group)) return;
+  }
+}
+
 // Writes `out` in place of `path` unless it equals what is there.
 int store_if_changed(const std::string& path, const std::string& tmp, const std::string& text,
                      const std::string& out) {
@@ -222,13 +236,12 @@ int DeleteMST_GROUP() {
 int ReadGROUP_USER1(const char* user_id, int32_t* list) {
   std::string text;
   if (!read_file(data_file("g_user.mst").c_str(), text)) return -1;
-  std::string_view want(user_id);
   size_t count = 0;
-  for (const Member& m : parse_members(text)) {
-    if (m.id != want) continue;
-    if (count == GROUP_LIST_SIZE - 1) break;  // the list is full
-    list[count++] = m.group;
-  }
+  for_each_membership_of(text, user_id, [&](int32_t group) {
+    if (count == GROUP_LIST_SIZE - 1) return false;  // the list is full
+    list[count++] = group;
+    return true;
+  });
   list[count] = 0;
   return static_cast<int>(count) - 1;
 }
@@ -240,8 +253,9 @@ int WriteGROUP_USER() {
   DirLock lock(path.c_str());
   std::string text;
   if (!load_text_store(path.c_str(), text, true)) return -1;
-  for (const Member& m : parse_members(text))
-    if (m.group == group && m.id == id) return 0;
+  bool present = false;
+  for_each_membership_of(text, id, [&](int32_t g) { return !(present = g == group); });
+  if (present) return 0;
   std::string line;
   put_member(line, group, id);
   return append_line(path.c_str(), text, line);

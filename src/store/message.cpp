@@ -25,6 +25,7 @@
 #include "app/globals.h"
 #include "cgi/sjis.h"
 #include "settings/sysinfo.h"
+#include "store/batch_read.h"
 #include "store/fileio.h"
 #include "store/records.h"
 #include "store/unread.h"
@@ -539,11 +540,18 @@ int MarkAllREAD_POINT(int32_t folder) {
   DirLock lock(msg_index_path(folder).c_str());
   std::vector<INDEX_DATA> recs;
   if (!load_index(folder, recs)) return -1;
+  // The marks are read in batches first; only the messages found without
+  // the user's mark are opened again, created where missing, checked once
+  // more and written.
+  std::vector<int32_t> numbers;
+  numbers.reserve(recs.size());
+  for (const INDEX_DATA& r : recs) numbers.push_back(r.MSG_NO);
+  const std::vector<int> marked_before = own_marks(folder, numbers);
   std::vector<char> buf(64 * 1024);
   int added = 0, failed = 0;
-  for (const INDEX_DATA& r : recs) {
-    // Open (creating the file where it is missing), read, close; a write
-    // only where the user has no mark yet.
+  for (size_t at = 0; at < recs.size(); at++) {
+    if (marked_before[at] == 1) continue;
+    const INDEX_DATA& r = recs[at];
     Fd fd(open(msg_mark_path(folder, r.MSG_NO).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (!fd.ok()) {
       failed++;
@@ -584,28 +592,56 @@ int MarkAllREAD_POINT(int32_t folder) {
   return failed ? -1 : added;
 }
 
+std::vector<int> own_marks(int32_t folder, const std::vector<int32_t>& msgs) {
+  const std::string me = current_user();
+  std::vector<std::string> names;
+  names.reserve(msgs.size());
+  for (int32_t m : msgs) names.push_back("r" + std::to_string(m) + ".dat");
+  std::vector<int> out(msgs.size(), 0);
+  read_small_files(msg_dir_path(folder), names, [&](size_t i, std::string_view bytes, int err) {
+    if (err) {
+      out[i] = err == ENOENT ? 0 : -1;
+      return;
+    }
+    const size_t count = bytes.size() / sizeof(READ_POINT);
+    for (size_t k = 0; k < count && !out[i]; k++) {
+      READ_POINT m;
+      std::memcpy(&m, bytes.data() + k * sizeof m, sizeof m);
+      if (field(m.USER_ID) == me) out[i] = 1;
+    }
+  });
+  return out;
+}
+
 int CountREAD_POINT(int32_t folder) {
   std::string me = current_user();
   if (ChkUNREAD(folder, me.c_str()) > 0) return 0;
   std::vector<INDEX_DATA> recs;
   if (!load_index(folder, recs)) return 0;
-  // One read of the index, then one read per read-mark file. A message
-  // without a read-mark file simply has no readers; nothing is created.
-  long unread = 0;
-  std::string bytes;
-  for (const INDEX_DATA& r : recs) {
-    unread++;
-    if (!read_file(msg_mark_path(folder, r.MSG_NO).c_str(), bytes)) {
-      if (errno == ENOENT) continue;
-      sINDEX_DATA = r;
-      return -1;
+  // One read of the index, then the read-mark files in batches. A message
+  // without a read-mark file simply has no readers; nothing is created. A
+  // mark counts once per record of the user, as a file written by hand may
+  // hold two.
+  std::vector<std::string> names;
+  names.reserve(recs.size());
+  for (const INDEX_DATA& r : recs) names.push_back("r" + std::to_string(r.MSG_NO) + ".dat");
+  long unread = static_cast<long>(recs.size());
+  size_t failed = recs.size();
+  read_small_files(msg_dir_path(folder), names, [&](size_t i, std::string_view bytes, int err) {
+    if (err) {
+      if (err != ENOENT && failed == recs.size()) failed = i;
+      return;
     }
-    size_t count = bytes.size() / sizeof(READ_POINT);
-    for (size_t i = 0; i < count; i++) {
+    const size_t count = bytes.size() / sizeof(READ_POINT);
+    for (size_t k = 0; k < count; k++) {
       READ_POINT m;
-      std::memcpy(&m, bytes.data() + i * sizeof m, sizeof m);
+      std::memcpy(&m, bytes.data() + k * sizeof m, sizeof m);
       if (field(m.USER_ID) == me) unread--;
     }
+  });
+  if (failed < recs.size()) {
+    sINDEX_DATA = recs[failed];
+    return -1;
   }
   if (!recs.empty()) sINDEX_DATA = recs.back();
   return static_cast<int>(unread);

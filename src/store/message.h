@@ -183,6 +183,10 @@ int MarkAllREAD_POINT(int32_t folder);
 int ResetREAD_POINT(int32_t folder, int32_t msg);
 // Clears the message's marks; the file stays, empty.
 int DeleteREAD_POINT(int32_t folder, int32_t msg);
+// Whether the current user has a mark on each of the messages: 1 marked,
+// 0 not (also when the message has no read-mark file), -1 when its file
+// exists but cannot be read. The files are read in batches, none created.
+std::vector<int> own_marks(int32_t folder, const std::vector<int32_t>& msgs);
 // The current user's unread messages in the folder (0 when the user has
 // excluded the folder from unread tracking). Leaves the folder's last
 // record in sINDEX_DATA.

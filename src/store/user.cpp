@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -182,9 +183,16 @@ bool numeric_key(std::string_view line, int index, int digits, SortEntry& e) {
     e.key.assign(static_cast<size_t>(digits), '\0');
     return true;
   }
-  char buf[32];
-  snprintf(buf, sizeof buf, "%0*d", digits, static_cast<int>(parse_num(f)));
-  e.key.assign(buf, static_cast<size_t>(digits));
+  // "%0<digits>d": the sign, then zeros up to the width, then the digits.
+  const int64_t v = parse_num(f);
+  char num[24];
+  const char* end = std::to_chars(num, num + sizeof num, v < 0 ? -v : v).ptr;
+  const size_t len = static_cast<size_t>(end - num) + (v < 0 ? 1 : 0);
+  e.key.clear();
+  if (v < 0) e.key += '-';
+  if (len < static_cast<size_t>(digits)) e.key.append(static_cast<size_t>(digits) - len, '0');
+  e.key.append(num, static_cast<size_t>(end - num));
+  e.key.resize(static_cast<size_t>(digits));
   return true;
 }
 

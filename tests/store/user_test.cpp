@@ -118,8 +118,8 @@ TEST_F(UserStore, SortedCopiesKeepTheExchangeSortsOrderOfTies) {
   std::vector<U> users;
   std::string text;
   for (int i = 0; i < 300; i++) {
-    U u{"u" + std::to_string(random() % 100000), static_cast<int>(random() % 4) * 10,
-        static_cast<int>(random() % 6)};
+    U u{"u" + std::to_string(random() % 100000), static_cast<int>(random() % 5) * 10 - 20,
+        static_cast<int>(random() % 6) - 1};
     if (std::any_of(users.begin(), users.end(), [&](const U& x) { return x.id == u.id; })) continue;
     users.push_back(u);
     text += line(u.id, u.level, u.group);
@@ -135,9 +135,15 @@ TEST_F(UserStore, SortedCopiesKeepTheExchangeSortsOrderOfTies) {
     for (const U& u : v) out += (out.empty() ? "" : " ") + u.id;
     return out;
   };
+  // Numbers compare as "%04d" and "%08d" texts, so -20 counts above -5.
+  auto key = [](int n, int width) {
+    char b[16];
+    snprintf(b, sizeof b, "%0*d", width, n);
+    return std::string(b);
+  };
   exchange(users, [](const U& a, const U& b) { return a.id > b.id; });
-  exchange(users, [](const U& a, const U& b) { return a.level < b.level; });
-  exchange(users, [](const U& a, const U& b) { return a.group > b.group; });
+  exchange(users, [&](const U& a, const U& b) { return key(a.level, 4) < key(b.level, 4); });
+  exchange(users, [&](const U& a, const U& b) { return key(a.group, 8) > key(b.group, 8); });
   MakeOderUpTo(3);
   EXPECT_EQ(ids("user4.mst"), joined(users));
 }

@@ -1,0 +1,194 @@
+// Batched reading of small files through io_uring, with reading one by one
+// as the fallback. The ring is set up once per process on first use, with a
+// table of registered descriptor slots: each file is opened straight into a
+// slot, read from it and closed, three requests linked so that a failed open
+// cancels the other two.
+#include "store/batch_read.h"
+
+#include <fcntl.h>
+#include <linux/io_uring.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "store/records.h"
+
+namespace {
+
+constexpr unsigned kSlots = 64;          // files in flight per batch
+constexpr unsigned kBuffer = 4096;       // bytes read per file; larger ones are read again
+constexpr unsigned kEntries = 4 * kSlots;  // three requests per file fit
+
+bool g_plain = false;
+
+class Ring {
+ public:
+  static Ring* get() {
+    static Ring ring;
+    return ring.ok_ ? &ring : nullptr;
+  }
+  Ring(const Ring&) = delete;
+  Ring& operator=(const Ring&) = delete;
+
+  // Opens, reads and closes names[first + k] for k < count (at most kSlots)
+  // in `dir_fd`; res_open[k], res_read[k] and the bytes in buffer(k).
+  // False when the ring failed as a whole (the caller then reads plainly).
+  bool run(int dir_fd, const std::vector<std::string>& names, size_t first, unsigned count,
+           int* res_open, int* res_read) {
+    unsigned tail = sq_tail_->load(std::memory_order_relaxed);
+    for (unsigned k = 0; k < count; k++) {
+      io_uring_sqe* s = next_sqe(tail);
+      s->opcode = IORING_OP_OPENAT;
+      s->fd = dir_fd;
+      s->addr = reinterpret_cast<uintptr_t>(names[first + k].c_str());
+      // Straight into slot k: such a descriptor is never in the process's
+      // table, so close-on-exec does not apply (and is refused).
+      s->open_flags = O_RDONLY;
+      s->file_index = k + 1;
+      s->flags = IOSQE_IO_LINK;
+      s->user_data = k << 2;
+      s = next_sqe(tail);
+      s->opcode = IORING_OP_READ;
+      s->fd = static_cast<int>(k);
+      s->flags = IOSQE_FIXED_FILE | IOSQE_IO_LINK;
+      s->addr = reinterpret_cast<uintptr_t>(buffer(k));
+      s->len = kBuffer;
+      s->off = 0;
+      s->user_data = k << 2 | 1;
+      s = next_sqe(tail);
+      s->opcode = IORING_OP_CLOSE;
+      s->file_index = k + 1;
+      s->user_data = k << 2 | 2;
+    }
+    sq_tail_->store(tail, std::memory_order_release);
+    unsigned to_submit = 3 * count, pending = 3 * count;
+    while (pending > 0) {
+      long r = syscall(__NR_io_uring_enter, fd_, to_submit, 1, IORING_ENTER_GETEVENTS, nullptr, 0);
+      if (r < 0 && errno != EINTR && errno != EAGAIN && errno != EBUSY) return broken();
+      if (r > 0) to_submit -= static_cast<unsigned>(r) < to_submit ? static_cast<unsigned>(r) : to_submit;
+      unsigned head = cq_head_->load(std::memory_order_relaxed);
+      const unsigned ctail = cq_tail_->load(std::memory_order_acquire);
+      for (; head != ctail; head++) {
+        const io_uring_cqe& c = cqes_[head & cq_mask_];
+        const unsigned k = static_cast<unsigned>(c.user_data >> 2);
+        if (k < count) {
+          if ((c.user_data & 3) == 0) res_open[k] = c.res;
+          if ((c.user_data & 3) == 1) res_read[k] = c.res;
+        }
+        pending--;
+      }
+      cq_head_->store(head, std::memory_order_release);
+    }
+    return true;
+  }
+  char* buffer(unsigned k) { return buffers_.get() + static_cast<size_t>(k) * kBuffer; }
+  bool broken() {
+    ok_ = false;
+    return false;
+  }
+  bool usable() const { return ok_; }
+
+ private:
+  // The buffers are left uninitialised: only the pages the reads fill are
+  // ever touched.
+  Ring() : buffers_(new char[static_cast<size_t>(kSlots) * kBuffer]) {
+    io_uring_params p{};
+    fd_ = static_cast<int>(syscall(__NR_io_uring_setup, kEntries, &p));
+    if (fd_ < 0) return;
+    if (!(p.features & IORING_FEAT_SINGLE_MMAP) || !(p.features & IORING_FEAT_NODROP)) return;
+    ring_size_ = std::max<size_t>(p.sq_off.array + p.sq_entries * sizeof(unsigned),
+                                  p.cq_off.cqes + p.cq_entries * sizeof(io_uring_cqe));
+    void* ring = mmap(nullptr, ring_size_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd_,
+                      IORING_OFF_SQ_RING);
+    sqes_size_ = p.sq_entries * sizeof(io_uring_sqe);
+    void* sqes = mmap(nullptr, sqes_size_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd_,
+                      IORING_OFF_SQES);
+    if (ring == MAP_FAILED || sqes == MAP_FAILED) return;
+    char* base = static_cast<char*>(ring);
+    sq_tail_ = reinterpret_cast<std::atomic<unsigned>*>(base + p.sq_off.tail);
+    sq_mask_ = *reinterpret_cast<unsigned*>(base + p.sq_off.ring_mask);
+    sq_array_ = reinterpret_cast<unsigned*>(base + p.sq_off.array);
+    cq_head_ = reinterpret_cast<std::atomic<unsigned>*>(base + p.cq_off.head);
+    cq_tail_ = reinterpret_cast<std::atomic<unsigned>*>(base + p.cq_off.tail);
+    cq_mask_ = *reinterpret_cast<unsigned*>(base + p.cq_off.ring_mask);
+    cqes_ = reinterpret_cast<io_uring_cqe*>(base + p.cq_off.cqes);
+    sqes_ = static_cast<io_uring_sqe*>(sqes);
+    int empty[kSlots];
+    for (int& e : empty) e = -1;
+    if (syscall(__NR_io_uring_register, fd_, IORING_REGISTER_FILES, empty, kSlots) < 0) return;
+    ok_ = true;
+  }
+  io_uring_sqe* next_sqe(unsigned& tail) {
+    const unsigned i = tail & sq_mask_;
+    io_uring_sqe* s = &sqes_[i];
+    std::memset(s, 0, sizeof *s);
+    sq_array_[i] = i;
+    tail++;
+    return s;
+  }
+
+  int fd_ = -1;
+  bool ok_ = false;
+  size_t ring_size_ = 0, sqes_size_ = 0;
+  std::atomic<unsigned>*sq_tail_ = nullptr, *cq_head_ = nullptr, *cq_tail_ = nullptr;
+  unsigned sq_mask_ = 0, cq_mask_ = 0;
+  unsigned* sq_array_ = nullptr;
+  io_uring_sqe* sqes_ = nullptr;
+  io_uring_cqe* cqes_ = nullptr;
+  std::unique_ptr<char[]> buffers_;
+};
+
+// One file, read plainly: err 0 and the bytes, or the errno.
+int read_plain(int dir_fd, const std::string& dir, const std::string& name, std::string& out) {
+  out.clear();
+  Fd fd(dir_fd >= 0 ? openat(dir_fd, name.c_str(), O_RDONLY | O_CLOEXEC)
+                    : open((dir + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.ok()) return errno;
+  return read_fd(fd.get(), out) ? 0 : errno;
+}
+
+}  // namespace
+
+void read_small_files_plain(bool plain) { g_plain = plain; }
+
+bool read_small_files_batching() { return !g_plain && Ring::get(); }
+
+void read_small_files(const std::string& dir, const std::vector<std::string>& names,
+                      const std::function<void(size_t, std::string_view, int)>& fn) {
+  Fd dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::string bytes;
+  size_t i = 0;
+  Ring* ring = g_plain || !dir_fd.ok() ? nullptr : Ring::get();
+  while (ring && ring->usable() && i < names.size()) {
+    const unsigned count =
+        static_cast<unsigned>(std::min<size_t>(kSlots, names.size() - i));
+    int res_open[kSlots], res_read[kSlots];
+    for (unsigned k = 0; k < count; k++) res_open[k] = res_read[k] = -ECANCELED;
+    if (!ring->run(dir_fd.get(), names, i, count, res_open, res_read)) break;
+    for (unsigned k = 0; k < count; k++, i++) {
+      const int opened = res_open[k], got = res_read[k];
+      if (opened < 0 && opened != -EINVAL && opened != -EBADF && opened != -ECANCELED) {
+        fn(i, {}, -opened);
+      } else if (opened >= 0 && got >= 0 && static_cast<unsigned>(got) < kBuffer) {
+        fn(i, std::string_view(ring->buffer(k), static_cast<size_t>(got)), 0);
+      } else {
+        // A file larger than the buffer, or a request the kernel would
+        // not take (then the batches stop): this one is read plainly.
+        if (opened == -EINVAL || opened == -EBADF) ring->broken();
+        int err = read_plain(dir_fd.get(), dir, names[i], bytes);
+        fn(i, err ? std::string_view() : std::string_view(bytes), err);
+      }
+    }
+  }
+  for (; i < names.size(); i++) {
+    int err = read_plain(dir_fd.ok() ? dir_fd.get() : -1, dir, names[i], bytes);
+    fn(i, err ? std::string_view() : std::string_view(bytes), err);
+  }
+}

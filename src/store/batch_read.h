@@ -1,0 +1,27 @@
+// Reading many small files of one directory at once: the read marks of
+// every message of a board, for the unread counts and the unread list.
+//
+// Where the kernel offers io_uring, the files go through it in batches:
+// each file is opened, read and closed by a linked chain of requests, and a
+// whole batch costs one system call instead of three or four per file. Where
+// it does not (an older kernel, io_uring switched off, a sandbox), the files
+// are read one by one with the same results.
+#pragma once
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Calls `fn(i, bytes, err)` for each `names[i]` (a file name in `dir`), in
+// order: `err` is 0 and `bytes` the whole file, or `err` is the errno of the
+// failed open or read (ENOENT for a missing file) and `bytes` empty. Files
+// are opened for reading only: nothing is created. `bytes` is valid only
+// during the call.
+void read_small_files(const std::string& dir, const std::vector<std::string>& names,
+                      const std::function<void(size_t, std::string_view, int)>& fn);
+
+// For tests: forces the one-by-one reading (true) or allows the batches,
+// and whether the batches go through io_uring here.
+void read_small_files_plain(bool plain);
+bool read_small_files_batching();

@@ -1,0 +1,76 @@
+// Reading many small files at once: the batches give what reading them one
+// by one gives, across batch boundaries, for missing, empty, large and
+// unreadable files.
+#include "store/batch_read.h"
+
+#include <linux/io_uring.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "data_dir.h"
+
+namespace {
+
+using BatchRead = DataDir;
+
+struct Got {
+  std::string bytes;
+  int err;
+  bool operator==(const Got&) const = default;
+};
+
+std::vector<Got> read_all(const std::string& dir, const std::vector<std::string>& names) {
+  std::vector<Got> out;
+  read_small_files(dir, names, [&](size_t i, std::string_view bytes, int err) {
+    EXPECT_EQ(i, out.size());
+    out.push_back({std::string(bytes), err});
+  });
+  return out;
+}
+
+TEST_F(BatchRead, SameAsOneByOne) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 150; i++) {
+    std::string name = "r" + std::to_string(i) + ".dat";
+    names.push_back(name);
+    if (i % 7 == 3) continue;  // missing
+    // Empty, small, and now and then far larger than one read.
+    put(name, std::string(i % 50 == 0 ? 70000 + i : i * 32, static_cast<char>('a' + i % 26)));
+  }
+  names.push_back("sub");  // a directory
+  mkdir((dir / "sub").c_str(), 0700);
+
+  // Where the kernel has io_uring with opening into registered slots (from
+  // Linux 5.15), the batches must use it.
+  io_uring_params p{};
+  const int probe = static_cast<int>(syscall(__NR_io_uring_setup, 4, &p));
+  if (probe >= 0) close(probe);
+  utsname u;
+  int major = 0, minor = 0;
+  const bool recent = uname(&u) == 0 && sscanf(u.release, "%d.%d", &major, &minor) == 2 &&
+                      (major > 5 || (major == 5 && minor >= 15));
+  std::vector<Got> batched = read_all(dir.path(), names);
+  if (probe >= 0 && recent) EXPECT_TRUE(read_small_files_batching());
+  read_small_files_plain(true);
+  std::vector<Got> plain = read_all(dir.path(), names);
+  read_small_files_plain(false);
+  ASSERT_EQ(batched.size(), names.size());
+  EXPECT_TRUE(batched == plain);
+  EXPECT_EQ(batched[3].err, ENOENT);
+  EXPECT_EQ(batched[50].bytes.size(), 70050u);
+  EXPECT_EQ(batched[1].bytes, std::string(32, 'b'));
+  EXPECT_EQ(batched[150].err, EISDIR);
+
+  // A directory that is not there: every file is missing.
+  std::vector<Got> none = read_all(dir.path() + "/nowhere", {"a", "b"});
+  EXPECT_EQ(none, (std::vector<Got>{{"", ENOENT}, {"", ENOENT}}));
+}
+
+}  // namespace
