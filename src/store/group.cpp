@@ -13,6 +13,7 @@
 
 #include "cgi/cgilib.h"
 #include "cgi/sjis.h"
+#include "store/pass_sort.h"
 #include "store/records.h"
 #include "store/textrec.h"
 
@@ -77,66 +78,19 @@ std::vector<Member> parse_members(std::string_view text) {
 // The order in which SortGROUP_USER leaves the memberships: that of a
 // bubble sort whose every pass, over one membership fewer than the last,
 // carries a membership forward until it meets a higher group number,
-// passing over equal ones. Equal numbers do not keep their order, so no
-// other sort gives the same result; the passes are not run one by one but
-// worked out for each group number at once, which gives the same order:
-//
-// - Restricted to the memberships of group g and higher, the passes act as
-//   they would on those memberships alone, so a group's order depends only
-//   on the higher groups' memberships, not the lower ones'.
-// - A membership of g with h higher ones before it has exactly one of them
-//   carried past it by each pass until none is left before it: it joins
-//   the run of g's at the front after pass h, behind the run.
-// - Each pass starting with such a run carries its first membership to the
-//   run's end; once the higher groups are all past (one pass each), the
-//   passes left put the run into the file backwards.
+// passing over equal ones. Equal numbers do not keep their order.
 std::vector<uint32_t> bubble_order(const std::vector<Member>& members) {
-  const size_t n = members.size();
   std::vector<int32_t> numbers;
-  numbers.reserve(n);
+  numbers.reserve(members.size());
   for (const Member& m : members) numbers.push_back(m.group);
   std::sort(numbers.begin(), numbers.end());
   numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
-  auto rank_of = [&](int32_t g) {
-    return static_cast<size_t>(std::lower_bound(numbers.begin(), numbers.end(), g) - numbers.begin());
-  };
-  // Per membership: how many of a higher group stand before it (counted
-  // with a Fenwick tree over the ranks); per group: its memberships in file
-  // order, and how many memberships are of a higher group.
-  std::vector<uint32_t> fenwick(numbers.size() + 1, 0), higher_before(n);
-  std::vector<std::vector<uint32_t>> by_rank(numbers.size());
-  for (size_t i = 0; i < n; i++) {
-    size_t r = rank_of(members[i].group);
-    uint32_t not_higher = 0;
-    for (size_t k = r + 1; k > 0; k -= k & (~k + 1)) not_higher += fenwick[k];
-    higher_before[i] = static_cast<uint32_t>(i) - not_higher;
-    for (size_t k = r + 1; k <= numbers.size(); k += k & (~k + 1)) fenwick[k]++;
-    by_rank[r].push_back(static_cast<uint32_t>(i));
-  }
-  std::vector<uint32_t> order;
-  order.reserve(n);
-  size_t higher = n;
-  std::vector<uint32_t> run;  // circular: the run starts at `head`
-  for (const std::vector<uint32_t>& group : by_rank) {
-    higher -= group.size();
-    run.clear();
-    size_t head = 0, passes = 0;
-    for (size_t j = 0; j < group.size();) {
-      const size_t joins_after = higher_before[group[j]];
-      size_t end = j;
-      while (end < group.size() && higher_before[group[end]] == joins_after) end++;
-      // The passes up to this one each carried the run's first to its end;
-      // the memberships joining now go behind the run as it then stands.
-      if (!run.empty()) head = (head + (joins_after - passes)) % run.size();
-      run.insert(run.begin() + static_cast<std::ptrdiff_t>(head), group.begin() + j, group.begin() + end);
-      head = (head + (end - j)) % run.size();
-      passes = joins_after;
-      j = end;
-    }
-    head = (head + (higher - passes)) % run.size();
-    for (size_t k = run.size(); k-- > 0;) order.push_back(run[(head + k) % run.size()]);
-  }
-  return order;
+  std::vector<uint32_t> rank;
+  rank.reserve(members.size());
+  for (const Member& m : members)
+    rank.push_back(static_cast<uint32_t>(
+        std::lower_bound(numbers.begin(), numbers.end(), m.group) - numbers.begin()));
+  return bubble_sort_order(rank);
 }
 
 // Calls fn(group) for each membership of the user, in file order, until it

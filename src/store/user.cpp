@@ -22,6 +22,7 @@
 
 #include "cgi/cgilib.h"
 #include "cgi/sjis.h"
+#include "store/pass_sort.h"
 #include "store/records.h"
 #include "store/textrec.h"
 
@@ -137,9 +138,7 @@ int compare_ids(const char* a, const char* b) {
 // The exchange sort the user list has always had: for each position i and
 // each later position j in turn, swap when the entry at i belongs after the
 // entry at j. Its treatment of equal keys decides the order of users that
-// tie, so its moves are kept exactly; they are made on small numbers (each
-// entry's rank among the distinct keys, beside its place) rather than on
-// the entries, with the entry at i held aside while j walks.
+// tie, so its result is kept exactly (worked out from the entries' ranks).
 template <class After>
 void exchange_sort(std::vector<SortEntry>& v, After after) {
   const size_t n = v.size();
@@ -147,23 +146,15 @@ void exchange_sort(std::vector<SortEntry>& v, After after) {
   for (size_t i = 0; i < n; i++) by_key[i] = static_cast<uint32_t>(i);
   std::stable_sort(by_key.begin(), by_key.end(),
                    [&](uint32_t a, uint32_t b) { return after(v[b], v[a]); });
-  // rank << 32 | place: a lower rank belongs before a higher one, equal
-  // ranks tie.
-  std::vector<uint64_t> r(n);
-  uint64_t rank = 0;
+  std::vector<uint32_t> rank(n);
+  uint32_t r = 0;
   for (size_t k = 0; k < n; k++) {
-    if (k > 0 && after(v[by_key[k]], v[by_key[k - 1]])) rank++;
-    r[by_key[k]] = rank << 32 | by_key[k];
-  }
-  for (size_t i = 0; i + 1 < n; i++) {
-    uint64_t held = r[i];
-    for (size_t j = i + 1; j < n; j++)
-      if ((r[j] >> 32) < (held >> 32)) std::swap(r[j], held);
-    r[i] = held;
+    if (k > 0 && after(v[by_key[k]], v[by_key[k - 1]])) r++;
+    rank[by_key[k]] = r;
   }
   std::vector<SortEntry> sorted;
   sorted.reserve(n);
-  for (uint64_t x : r) sorted.push_back(std::move(v[static_cast<uint32_t>(x)]));
+  for (uint32_t i : exchange_sort_order(rank)) sorted.push_back(std::move(v[i]));
   v = std::move(sorted);
 }
 
