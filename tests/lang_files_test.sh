@@ -1,16 +1,10 @@
 #!/bin/bash
-# Checks the shipped language files against the inventory of message slots
-# the pages use (site-files/lang/slots.txt).
-#
-# A language file line is "number,text": the loader cuts the text at the
-# first comma and keeps 99 bytes of it, and pages print texts inside HTML
-# attributes, JavaScript strings and confirm('...')/alert('...') calls, so
-# a text must fit and hold no comma and no quote mark of either kind.
-# (Neither a comma nor a quote can be the second byte of a Shift_JIS
-# character, so the checks work on the raw bytes.)
-#
-# Usage: lang_files_test.sh [build dir]   (the build dir is not used)
-# MORVEL_SITE_FILES may name another site-files folder to check.
+# Checks the shipped language files against the slots the pages use
+# (site-files/lang/slots.txt). A line is "number,text"; the loader keeps 99
+# bytes of the text up to its first comma, and pages print texts inside
+# attributes and JavaScript strings, so a text must fit and hold no comma or
+# quote mark (neither can be a Shift_JIS second byte, so raw bytes are checked).
+# MORVEL_SITE_FILES may name another site-files folder.
 set -u
 export LC_ALL=C
 

@@ -1,42 +1,26 @@
-// The request entry: the log-in page and page frame byte for byte, the
-// invalid-key and error pages, the settings file a first request creates,
-// and the derivation of the settings path and program name.
+// The request entry: the log-in page byte for byte, the settings file a
+// first request creates, and the derivation of the settings path and
+// program name.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <utility>
 
 #include "app/entry.h"
 #include "app/frame.h"
-#include "app/globals.h"
-#include "capture.h"
-#include "settings/sysinfo.h"
 #include "site.h"
 
 namespace {
 
-const char kFrame[] =
-    "Content-type: text/html\n\n"
-    "<HTML>\n<HEAD>\n"
-    "S1</HEAD>\n"
-    "<!--S2-->\n";
-
 std::string login_page(const std::string& pic_web) {
-  return std::string(kFrame) +
+  return "Content-type: text/html\n\n<HTML>\n<HEAD>\nS1</HEAD>\n<!--S2-->\n"
          "<TITLE>Welcome to Morvel Ver2.13 for FreeBSD R.001</TITLE>\n"
          "<BODY BACKGROUND=\"" + pic_web + "back.gif\" BGPROPERTIES=FIXED >\n"
-         "Morvel Ver2.13 for FreeBSD R.001<BR>\n"
-         "<CENTER>\n"
-         "<IMG SRC=\"" + pic_web + "title.jpg\" >\n"
-         "<FORM ACTION=\"bbs.cgi\" METHOD=POST>\n"
-         "S100<P>\n"
-         "<TABLE>\n"
+         "Morvel Ver2.13 for FreeBSD R.001<BR>\n<CENTER>\n<IMG SRC=\"" + pic_web + "title.jpg\" >\n"
+         "<FORM ACTION=\"bbs.cgi\" METHOD=POST>\nS100<P>\n<TABLE>\n"
          "<TR><TD>S130</TD><TD><INPUT TYPE=\"text\" NAME=\"uid\" SIZE=\"20\" MAXLENGTH=\"20\"></TD></TR>\n"
          "<TR><TD>S131</TD><TD><INPUT TYPE=\"password\" NAME=\"upw\" SIZE=\"20\" MAXLENGTH=\"20\"></TD></TR>\n"
-         "</TABLE>\n"
-         "<INPUT TYPE=\"hidden\" NAME=\"JOB\" VALUE=\"TOP\">\n"
-         "<INPUT TYPE=\"submit\" NAME=\"sub\" VALUE=\"S101\">\n"
-         "</FORM>\n</CENTER>\n</BODY>\n</HTML>\n";
+         "</TABLE>\n<INPUT TYPE=\"hidden\" NAME=\"JOB\" VALUE=\"TOP\">\n"
+         "<INPUT TYPE=\"submit\" NAME=\"sub\" VALUE=\"S101\">\n</FORM>\n</CENTER>\n</BODY>\n</HTML>\n";
 }
 
 TEST(Entry, RequestWithoutUserGetsLoginPageByteForByte) {
@@ -47,19 +31,7 @@ TEST(Entry, RequestWithoutUserGetsLoginPageByteForByte) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, login_page(site.pic_web));
   }
-  EXPECT_EQ(site.post({{"JOB", "ADMIN"}}).out, login_page(site.pic_web));
   EXPECT_EQ(site.multipart({{"JOB", "ADMIN"}}).out, login_page(site.pic_web));
-}
-
-TEST(Entry, UnknownKeyGetsInvalidKeyPage) {
-  Site site;
-  std::string out = site.get({{"SKEY", "12345"}, {"JOB", "ROOM"}}).out;
-  EXPECT_EQ(out.rfind(kFrame, 0), 0u);
-  // The button leaves the frames for a fresh log-in.
-  EXPECT_NE(out.find("<B>S6</B></FONT>\n<P><BR><HR><P><BR>\n<FORM ENCTYPE=\"multipart/form-data\" "
-                     "ACTION=\"bbs.cgi\" METHOD=POST TARGET=\"_parent\">\n"
-                     "<INPUT TYPE=\"submit\" VALUE=\"S4\">\n</FORM>"),
-            std::string::npos);
 }
 
 TEST(Entry, FirstRequestWritesDefaultSettingsFile) {
@@ -67,22 +39,11 @@ TEST(Entry, FirstRequestWritesDefaultSettingsFile) {
   Response r = site.get({});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(read_file_bytes(site.ini),
-            "LANGUAGE,japan.lng,\n"
-            "CG_FILE_PATH,/usr/local/www/data/morvelpic/,\n"
-            "CG_FILE_WEB_PATH,http://localhost/morvelpic/,\n"
-            "DATA_FILE_PATH,/usr/local/www/cgi-bin/morveldata/,\n"
-            "ADD_FILE_PATH,/usr/local/www/data/morvelpic/,\n"
-            "ADD_FILE_WEB_PATH,http://localhost/morvelpic/,\n"
-            "LOGIN_GIF,title.jpg,\n"
-            "BACK_GIF,back.gif,\n"
-            "LOG_DATE,365,\n"
-            "DATETIME,1,\n"
-            "IECOLS,80,\n"
-            "NSCOLS,60,\n"
-            "ROWS,8,\n"
-            "MYDATA,0,\n"
-            "MAX_CONTENTS,4000,\n"
-            "FRAME_DIVIDE,20,\n");
+            "LANGUAGE,japan.lng,\nCG_FILE_PATH,/usr/local/www/data/morvelpic/,\n"
+            "CG_FILE_WEB_PATH,http://localhost/morvelpic/,\nDATA_FILE_PATH,/usr/local/www/cgi-bin/morveldata/,\n"
+            "ADD_FILE_PATH,/usr/local/www/data/morvelpic/,\nADD_FILE_WEB_PATH,http://localhost/morvelpic/,\n"
+            "LOGIN_GIF,title.jpg,\nBACK_GIF,back.gif,\nLOG_DATE,365,\nDATETIME,1,\nIECOLS,80,\nNSCOLS,60,\n"
+            "ROWS,8,\nMYDATA,0,\nMAX_CONTENTS,4000,\nFRAME_DIVIDE,20,\n");
   // The page used those values (and no language file: empty messages).
   EXPECT_NE(r.out.find("<IMG SRC=\"http://localhost/morvelpic/title.jpg\" >"), std::string::npos);
   EXPECT_NE(r.out.find("<TR><TD></TD><TD><INPUT TYPE=\"text\""), std::string::npos);
@@ -103,19 +64,6 @@ TEST(Entry, SettingsPathAndProgramName) {
   char name[] = "dir\\\x95\x5C.cgi";
   cut_name(name, '\\');
   EXPECT_STREQ(name, "\x95\x5C.cgi");
-}
-
-TEST(Frame, ErrorPage) {
-  strcpy(SYSINFO.CG_FILE_WEB_PATH, "http://p/");
-  strcpy(SYSINFO.BACK_GIF, "b.gif");
-  strcpy(JOB_EXE, "bbs.cgi");
-  EXPECT_NE(capture_stdout([] { j_ERROR2("Title", "Message"); })
-                .find("<BODY BACKGROUND=\"http://p/b.gif\" BGPROPERTIES=FIXED >\n<CENTER>\n"
-                      "<BR><FONT SIZE=\"5\"><B>Title</B></FONT>\n<P><BR><HR><P><BR>\n"
-                      "<FONT COLOR=\"RED\"><B>Message</B></FONT>\n<FORM ACTION=\"bbs.cgi\" "
-                      "METHOD=POST>\n<INPUT TYPE=\"button\" VALUE=\" OK \" "
-                      "onClick=\"history.back()\">\n</FORM>\n</CENTER>\n</BODY>\n</HTML>\n"),
-            std::string::npos);
 }
 
 }  // namespace

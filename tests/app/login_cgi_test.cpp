@@ -4,15 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <fstream>
 #include <regex>
 #include <set>
-#include <string>
-#include <vector>
 
 #include "app/login.h"
 #include "store/records.h"
@@ -58,8 +52,7 @@ TEST(LoginCgi, LoginThenLaterRequestsInTheUsersLanguage) {
   Response none = s.get({{"SKEY", taro}, {"JOB", "NOSUCH"}});  // names no page: nothing
   EXPECT_EQ(none.out, "");
   EXPECT_EQ(none.status, 0);
-  EXPECT_NE(s.get({{"SKEY", s.login("hana", "pw")}}).out.find(
-                "<HEAD>\nOWN-HEAD</HEAD>\n<!--OWN-COMMENT-->"),
+  EXPECT_NE(s.get({{"SKEY", s.login("hana", "pw")}}).out.find("<HEAD>\nOWN-HEAD</HEAD>\n<!--OWN-COMMENT-->"),
             std::string::npos);
 
   // The key works only in its own browser, and a log-in elsewhere replaces it.
@@ -96,8 +89,7 @@ TEST(LoginCgi, LogoffRemovesTheKeyButNotAGuests) {
 
   s.write_settings("LOGOFF_URL,http://bye.example/,\n");
   EXPECT_NE(s.get({{"SKEY", s.login("Taro", "pw")}, {"JOB", "LOGOFF"}})
-                .out.find("<!--S2-->\n<META HTTP-EQUIV=\"Refresh\" "
-                          "CONTENT=\"0;URL=http://bye.example/\">\n</HTML>\n"),
+                .out.find("<!--S2-->\n<META HTTP-EQUIV=\"Refresh\" CONTENT=\"0;URL=http://bye.example/\">\n</HTML>\n"),
             std::string::npos);
   EXPECT_EQ(key_records(s).size(), 1u);
 }
@@ -139,8 +131,7 @@ TEST(LoginCgi, ADozenSimultaneousLoginsKeepEveryKeyAndLogLine) {
   std::set<int32_t> keys;
   for (const MST_SKEY& r : key_records(s)) ids.insert(r.USER_ID), keys.insert(r.SKEY);
   EXPECT_EQ(read_file_bytes(s.data_file("skey.mst")).size(), kUsers * sizeof(MST_SKEY));
-  EXPECT_EQ(ids.size(), kUsers);
-  EXPECT_EQ(keys.size(), kUsers);
+  EXPECT_EQ(ids.size() + keys.size(), 2 * kUsers);
   // None is the first number of the C generator seeded with the time.
   for (time_t t = start - 1; t <= time(nullptr) + 1; t++) {
     srand(static_cast<unsigned>(t));
@@ -151,8 +142,7 @@ TEST(LoginCgi, ADozenSimultaneousLoginsKeepEveryKeyAndLogLine) {
   std::string log = read_file_bytes(s.data_file("system.log"));
   std::regex line(R"(\d{4}/\d\d/\d\d \d\d:\d\d,(user\d+),login,0,127\.0\.0\.1,TestBrowser/1\.0\n)");
   std::set<std::string> logged;
-  for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it)
-    logged.insert((*it)[1]);
+  for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it) logged.insert((*it)[1]);
   EXPECT_EQ(logged.size(), kUsers);
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), kUsers);
 }
@@ -177,9 +167,7 @@ TEST(LoginCgi, KeysFoundFarIntoALongKeyFile) {
   ASSERT_FALSE(key.empty());
   auto recs = key_records(s);
   EXPECT_EQ(recs.size(), 400u);
-  EXPECT_EQ(std::count_if(recs.begin(), recs.end(),
-                          [&](const MST_SKEY& r) { return std::to_string(r.SKEY) == key; }),
-            1);
+  EXPECT_EQ(std::count_if(recs.begin(), recs.end(), [&](auto& r) { return std::to_string(r.SKEY) == key; }), 1);
 }
 
 }  // namespace

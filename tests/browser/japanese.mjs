@@ -1,9 +1,6 @@
-// Every form works with the Japanese language file: the pages are
-// Shift_JIS, so a GET form with a Japanese button label sends bytes that
-// are not UTF-8. Presses every button of the menu, the board page and the
-// message page and expects no "400 Bad Request" (pages not built yet may
-// answer empty). Runs after the site's language was switched to japan.lng.
-// Usage: node japanese.mjs BASE_URL PASSWORD OUT_DIR
+// With the Japanese language file every GET form sends Shift_JIS bytes:
+// every button of the menu, the board page and the message page is pressed
+// and no "400 Bad Request" may come back.
 import { button, check, click, logIn, newPage, open, password, run, step } from './lib.mjs';
 
 const page = await newPage();

@@ -1,11 +1,7 @@
-// The administrator shapes the folder tree in headless Chromium: creates a
-// directory and a board inside it, moves the board to the top level, gives
-// it a name, an information text with a link, a quote colour and one
-// attachment slot, limits it to one group; a member of that group sees and
-// posts in it while a member of no group does not; then the board goes back
-// into the directory, the directory is deleted, and the board's messages
-// and attachments are gone. Usage: node journey-admin-folders.mjs BASE_URL
-// PASSWORD OUT_DIR
+// The administrator shapes the folder tree: a directory with a board in it,
+// the board moved, configured (information text, quote colour, one
+// attachment slot) and limited to a group whose member posts there while an
+// outsider does not see it; then the directory goes with the board's messages.
 import { button, cgi, check, click, fetchNew, logIn, newPage, open, password, run, step } from './lib.mjs';
 
 const attachment = Buffer.from('journey attachment ' + 'x'.repeat(500));

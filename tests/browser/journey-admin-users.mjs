@@ -1,9 +1,6 @@
-// The administrator's journey through users and groups, then the new
-// user's own: the administrator creates a group and a user in it; the user
-// logs in in a browser context of his own, sees the demo folder, changes
-// his password and his language to Japanese on the personal settings page,
-// logs off, logs in again with the new password and sees the pages in
-// Japanese. Usage: node journey-admin-users.mjs BASE_URL PASSWORD OUT_DIR
+// The administrator creates a group and a user in it; the user logs in,
+// changes his password and language on the personal settings page, and
+// logs in again with the new password to Japanese pages.
 import { button, check, click, logIn, newPage, password, run, step } from './lib.mjs';
 
 const uid = `journey${Date.now() % 100000}`;

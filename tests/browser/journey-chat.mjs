@@ -1,9 +1,6 @@
-// Two people in the demo chat room, each in a browser context of its own: a
-// member (the administrator) and the guest account "chatguest". Both enter
-// and write a Japanese line, each sees the other's line once the display
-// frame reloads, the member leaves and the guest sees the leave notice, and
-// the member's colour is offered again on his next entry.
-// Usage: node journey-chat.mjs BASE_URL PASSWORD OUT_DIR
+// A member and the guest account "chatguest" in the demo chat room: both
+// write, each sees the other's line, the guest sees the member leave, and the
+// member's colour is offered again on his next entry.
 import { check, click, frame, logIn, newPage, open, password, run, sleep, step } from './lib.mjs';
 
 const memberLine = 'こんにちは、メンバーです';

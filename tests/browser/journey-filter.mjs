@@ -1,9 +1,6 @@
-// Stored script never runs: a member posts messages whose title and body
-// would change the page title if any of their script ran (script tags,
-// event attributes, javascript: links, a quote in an auto-linked address,
-// mixed case, character references); the room list and the message page
-// then stay unchanged even when every element is hovered, clicked and
-// loaded. Usage: node journey-filter.mjs BASE_URL PASSWORD OUT_DIR
+// Stored script never runs: messages whose title and body would change the
+// page title if any of their script ran leave the room list and the message
+// page unchanged even when every element is hovered, clicked and loaded.
 import { button, check, click, logIn, newPage, open, password, run, step } from './lib.mjs';
 
 const pwn = `document.title='pwned'`;

@@ -1,11 +1,6 @@
-// Administration journey for ID applications, the access log, batch upload
-// and the folder tree file, run after the main journey on the same site:
-// an ID is applied for and accepted with a reply, the new user logs in with
-// the password applied for and shows up in the log-in statistics; a batch
-// file of three messages (one with Japanese text) is posted into the demo
-// board in file order; the folder tree is downloaded, replaced through the
-// folder list and restored.
-// Usage: node journey-logs-ids.mjs BASE_URL PASSWORD OUT_DIR
+// ID applications, the access log, batch upload and the folder tree file: an
+// accepted applicant logs in and shows in the statistics; a batch of three
+// messages is posted in file order; the tree is downloaded, replaced, restored.
 import { button, cgi, check, click, logIn, newPage, open, password, run, step } from './lib.mjs';
 
 // The Japanese text 日本語 in Shift_JIS.

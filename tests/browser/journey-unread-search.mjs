@@ -1,11 +1,7 @@
-// Unread tracking and search in headless Chromium, after the main journey
-// (whose administrator posted a Japanese message into "Notice board"). A
-// second member and a second board are laid out in the site's files; the
-// member posts into both boards; the administrator then excludes the second
-// board from unread tracking, reads the rest of his unread messages on one
-// page, ticks one read, and searches by a Japanese keyword and by writer.
-// Usage: node journey-unread-search.mjs BASE_URL PASSWORD OUT_DIR
-// (MORVEL_SITE: the site's directory).
+// Unread tracking and search, after the main journey: a second member posts
+// into two boards; the administrator excludes one from unread tracking, reads
+// and ticks his unread messages, and searches by Japanese keyword and writer.
+// MORVEL_SITE names the site's directory.
 import { appendFileSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { button, check, click, logIn, newPage, open, password, run, step } from './lib.mjs';

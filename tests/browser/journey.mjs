@@ -1,7 +1,5 @@
-// A member's main journey through a real web server in headless Chromium:
-// log in, open the menu's demo directory and board, post a message with an
-// attachment (Japanese text included), find it in the list, open it, fetch
-// the attachment, log off. Usage: node journey.mjs BASE_URL PASSWORD OUT_DIR
+// A member's main journey: log in, open the demo board, post a message with
+// an attachment and Japanese text, open it, fetch the attachment, log off.
 import { button, check, click, logIn, newPage, open, password, run, step } from './lib.mjs';
 
 const title = 'Hello from the browser テスト';

@@ -158,16 +158,12 @@ inline std::string joined(const std::string& text, const std::string& re) {
   return s;
 }
 
-// The error page of a refused posting, with the message in slot `message`.
-inline bool error_page(const std::string& out, int message) {
-  return has(out, "<FONT SIZE=\"5\"><B>S278</B></FONT>") &&
-         has(out, "<FONT COLOR=\"RED\"><B>S" + std::to_string(message) + "</B></FONT>");
-}
-// Any error page, by its title and message slots.
+// An error page, by its title and message slots (title 278: a refused posting).
 inline bool error_page(const std::string& out, int title, int message) {
   return has(out, "<FONT SIZE=\"5\"><B>S" + std::to_string(title) + "</B></FONT>") &&
          has(out, "<FONT COLOR=\"RED\"><B>S" + std::to_string(message) + "</B></FONT>");
 }
+inline bool error_page(const std::string& out, int message) { return error_page(out, 278, message); }
 // The list of board 1 that follows a stored message.
 inline bool room_list(const std::string& out) {
   return has(out, "<FONT SIZE=\"5\"><B>[1]Board</B></FONT>") && has(out, " Page[");

@@ -1,10 +1,7 @@
 // Message details through the program: the message page, HTML modes and
 // rights, previous/next and the back button's page in each order, numbers
-// without a message, deleting, marking a board read; and the compact view.
+// without a message, deleting, marking a board read.
 #include "board_site.h"
-#include "capture.h"
-#include "pages/details.h"
-#include "settings/strdef.h"
 
 namespace {
 
@@ -132,8 +129,7 @@ TEST(DetailsCgi, PreviousNextAndPageFollowTheDisplayOrder) {
   std::string k = s.key("Taro");
   using V = std::vector<int>;
   // {message, order, previous, next}, the back button on page 1.
-  for (const V& c :
-       {V{3, 1, 1, 2}, V{2, 1, 3, 0}, V{1, 1, 0, 3}, V{1, 2, 0, 2}, V{2, 3, 1, 3}, V{3, 2, 2, 0}})
+  for (const V& c : {V{3, 1, 1, 2}, V{2, 1, 3, 0}, V{1, 1, 0, 3}, V{2, 3, 1, 3}, V{3, 2, 2, 0}})
     EXPECT_EQ(nav(details(s, k, c[0], c[1])), (V{c[2], c[3], 1})) << c[0] << " " << c[1];
   // No order in the request: the user's own, carried on in the links.
   std::string p = s.page(s.key("Numbers"), {{"JOB", "DETAILS"}, {"FOLDER_NO", "1"}, {"SEL_NO", "2"}});
@@ -149,19 +145,6 @@ TEST(DetailsCgi, PreviousNextAndPageFollowTheDisplayOrder) {
   for (const V& c : {V{48, 1, 3, 2, 1}, V{25, 2, 24, 26, 1}, V{26, 3, 25, 27, 2}, V{15, 2, 9, 16, 1},
                      V{47, 2, 46, 48, 3}})
     EXPECT_EQ(nav(details(s, k, c[0], c[1])), (V{c[2], c[3], c[4]})) << c[0] << " " << c[1];
-}
-
-TEST(DetailsCgi, NumberWithoutMessageShowsAndStoresNothing) {
-  PostingSite s;
-  s.post(1, 0, "Existing title");
-  std::string k = s.key("Taro");
-  const std::string index = read_file_bytes(s.data + "1/index.dat");
-  for (int sel : {0, 7, -1}) {
-    std::string p = details(s, k, sel);
-    EXPECT_TRUE(has(p, kGone) && !has(p, "Existing title") && !has(p, "VALUE=\"BORDWRITE\"")) << sel;
-  }
-  EXPECT_EQ(read_file_bytes(s.data + "1/index.dat"), index);
-  EXPECT_FALSE(file_exists(s.data + "1/r7.dat"));
 }
 
 // 1 (Taro) > 2 (Hanako) > 3 (Taro); 4 (Taro, with an attachment).
@@ -203,7 +186,8 @@ TEST(DetailsCgi, DeletingWithAndWithoutFollowers) {
   EXPECT_EQ(del(s.key("Admin"), 1), (V{2}));
 }
 
-// Without read right a board's messages are neither shown nor marked read.
+// Without read right a board's messages are neither shown nor marked read;
+// a number without a message shows and stores nothing.
 TEST(DetailsCgi, ReadRightGuardsPageAndMarks) {
   PostingSite s;
   s.folder(2, KIND_BOARD, 0, "Closed", 5, 5);
@@ -211,6 +195,13 @@ TEST(DetailsCgi, ReadRightGuardsPageAndMarks) {
   s.mark_read(1, 2, "Taro");
   std::string k = s.key("Taro"), p = details(s, k, 1, 1, 2);
   EXPECT_TRUE(refused(p) && !has(p, "Secret")) << p;
+  const std::string index = read_file_bytes(s.data + "1/index.dat");
+  for (int sel : {0, 7, -1}) {
+    p = details(s, k, sel);
+    EXPECT_TRUE(has(p, kGone) && !has(p, "Open") && !has(p, "VALUE=\"BORDWRITE\"")) << sel;
+  }
+  EXPECT_EQ(read_file_bytes(s.data + "1/index.dat"), index);
+  EXPECT_FALSE(file_exists(s.data + "1/r7.dat"));
   auto all_read = [&](const char* f) { return s.page(k, {{"JOB", "BORDALLFLG"}, {"FOLDER_NO", f}}); };
   EXPECT_TRUE(room_list(all_read("1")));
   all_read("1");  // a second time adds nothing
@@ -219,26 +210,6 @@ TEST(DetailsCgi, ReadRightGuardsPageAndMarks) {
     EXPECT_EQ(s.readers(m), (Names{"Admin", "Taro"})) << m;
     EXPECT_EQ(s.readers(m, 2), Names{"Admin"}) << m;
   }
-}
-
-// The compact view, called in this process as the unread list and the
-// search call it.
-TEST(DetailsCgi, CompactView) {
-  PostingSite s;
-  s.post(1, 0, "Head");
-  int32_t m = s.post(1, 1, "Reply", "Taro"), gone = s.post(1, 0, "Gone");
-  s.mark_deleted(1, gone);
-  StrdefFileOpen((s.cgi_dir + "/test.lng").c_str());
-  copy_text(JOB_EXE, sizeof JOB_EXE, "bbs.cgi");
-  copy_text(g_SKEY, sizeof g_SKEY, "42");
-  G_MST_USER.USER_DISP_DEF = 3;
-  std::string p = capture_stdout([&] { j_DETAILS_sub1(1, m, 1); });
-  EXPECT_EQ(p.rfind("<INPUT TYPE=\"checkbox\" NAME=\"FOLSEL\" VALUE=\"1,2\">SEL:2<BR>\n", 0), 0u) << p;
-  EXPECT_TRUE(has(p, "bbs.cgi?SKEY=42&JOB=DETAILS&FOLDER_NO=1&SEL_NO=2&USER_DISP_DEF=3\">Re:^1:Reply</A>"));
-  EXPECT_EQ(s.readers(m), Names{"Taro"});  // no mark for the viewer
-  // A deleted message shows the notice only; a missing one nothing.
-  EXPECT_EQ(capture_stdout([&] { j_DETAILS_sub1(1, gone, 0); }), std::string("<BR>\n") + kGone + "<HR>\n");
-  EXPECT_EQ(capture_stdout([&] { j_DETAILS_sub1(1, 99, 1); }), "");
 }
 
 }  // namespace

@@ -36,11 +36,10 @@ bool refused_with(const std::string& out, int slot) {
 TEST(IdApplyCgi, ResultCodesInOrderAndNothingStoredOnRefusal) {
   IdSite s;
   const std::string k = s.login("Taro", "pw");
+  // The ID rules are the user forms' (tested there): one case of each refusal.
   const std::pair<std::vector<std::string>, int> cases[] = {
-      {{"", "N"}, 181},           {{"X", ""}, 182},          {{"taro", "N"}, 312},
-      {{"a b", "N"}, 327},        {{"a,b", "N"}, 327},       {{"../x", "N"}, 327},
-      {{".x", "N"}, 327},         {{"a\\b", "N"}, 327},      {{"a\tb", "N"}, 327},
-      {{"X", "a,b"}, 362},        {{"X", "N", "p w"}, 363},  {{"X", "N", "p", "m,x"}, 364},
+      {{"", "N"}, 181}, {{"X", ""}, 182}, {{"taro", "N"}, 312}, {{"../x", "N"}, 327},
+      {{"X", "a,b"}, 362}, {{"X", "N", "p w"}, 363}, {{"X", "N", "p", "m,x"}, 364},
   };
   for (const auto& [f, slot] : cases) {
     std::string out = s.apply(k, f[0], f[1], f.size() > 2 ? f[2] : "p", f.size() > 3 ? f[3] : "m@x");
@@ -82,7 +81,6 @@ TEST(IdApplyCgi, DecisionsCreateUsersAndRefusedIdsMayApplyAgain) {
                                      {"MESSAGE", "Welcome <i>"}}).out;
   EXPECT_FALSE(has(out, "VALUE=\"NewBie\"")) << out;  // no longer pending
   EXPECT_EQ(s.apps()[0].OK_NG, GUEST_ACCEPTED);
-  EXPECT_EQ(field(s.apps()[0].MESSAGE), "Welcome <i>");
   EXPECT_TRUE(has(read_file_bytes(s.data_file("user.mst")), "\nNewBie,New Bie,10,nb@x,secret,0,1,1,1,"));
   EXPECT_NE(s.login("NewBie", "secret"), "");
   EXPECT_TRUE(has(s.multipart({{"SKEY", taro}, {"JOB", "IDSINSEIlist"}}).out, "Welcome &lt;i&gt;"));

@@ -55,7 +55,6 @@ TEST(SearchCgi, WhatEachSearchFinds) {
            {"Cherry", "Admin", 2, ""},
            {"", "aro", 2, "1&SEL_NO=2"},
            {"", "Ghost", 1, ""},  // a removed writer has no name
-           {"", "", 1, ""},
            {"  ", "", 2, ""},  // blanks alone ask nothing
            {"Apple", "", 3, ""},
            {"\x93\xfa", "", 1, "1&SEL_NO=4"},

@@ -75,12 +75,9 @@ TEST_F(GroupStore, RemovalsByMembershipGroupAndUser) {
 // Equal numbers come out in the order of the pass-by-pass bubble sort that
 // ordered the file before: the earlier of two carried past the later.
 TEST_F(GroupStore, SortOrdersByGroupNumber) {
-  put("g_user.mst", "junk\n3,a,\n1,b,\n3,c,\n2,d,\n3,e,\n");
-  ASSERT_EQ(SortGROUP_USER(), 0);
-  EXPECT_EQ(get("g_user.mst"), "1,b,\n2,d,\n3,e,\n3,c,\n3,a,\n");
-
   // Many ties, numbers below zero, a sorted file with memberships added at
   // its end, one group only: the same order as running the plain passes.
+  // A line that is no membership is dropped.
   for (int shape = 0; shape < 4; shape++) {
     std::vector<std::pair<int, std::string>> m;
     for (int i = 0; i < 300; i++) {
@@ -88,7 +85,7 @@ TEST_F(GroupStore, SortOrdersByGroupNumber) {
       if (shape == 1 && i >= 290) g = i % 13;
       m.emplace_back(g, "u" + std::to_string(i));
     }
-    std::string text;
+    std::string text = "junk\n";
     for (const auto& [g, id] : m) text += std::to_string(g) + "," + id + ",\n";
     put("g_user.mst", text);
     for (size_t n = m.size(); n >= 2; n--) {

@@ -1,5 +1,5 @@
-// Test harness: temporary directories, file helpers, standard output
-// capture, and CGI requests run through the real program.
+// Test harness: temporary directories, file helpers, and CGI requests run
+// through the real program.
 #include "site.h"
 
 #include <fcntl.h>
@@ -15,8 +15,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-#include "capture.h"
 
 namespace fs = std::filesystem;
 
@@ -93,19 +91,6 @@ bool run_together(int n, const std::function<int(int)>& fn) {
   bool all_ok = true;
   for (int i = 0, status; i < n; i++) all_ok &= wait(&status) > 0 && status == 0;
   return all_ok;
-}
-
-std::string capture_stdout(const std::function<void()>& fn) {
-  TempDir dir;
-  fflush(stdout);
-  int saved = dup(1), fd = open((dir / "out").c_str(), O_WRONLY | O_CREAT, 0600);
-  dup2(fd, 1);
-  close(fd);
-  fn();
-  fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  return read_file_bytes(dir / "out");
 }
 
 Site::Site(bool write_ini)
