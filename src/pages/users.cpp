@@ -233,9 +233,10 @@ void j_USERLIST_sub1(int order) {
   if (!read_file(data_file(file).c_str(), text)) return;
   const std::map<int32_t, std::string> groups = Groups().names;  // read once for all rows
   std::string link = std::string(JOB_EXE) + "?SKEY=" + url_esc(g_SKEY) + "&JOB=USERMENT&USER_ID=";
-  // The rows are put together in one text and written at once.
+  // The rows are put together a few at a time and written in pieces that
+  // stay in the same small buffer.
   std::string rows;
-  rows.reserve(text.size() * 4);
+  rows.reserve(16384);
   for (std::string_view line : line_pieces(text)) {
     std::string_view f[8];
     if (!user_fields(line, f)) continue;
@@ -254,6 +255,10 @@ void j_USERLIST_sub1(int order) {
     rows += "<BR></TD><TD BGCOLOR=\"#FFFFFF\">";
     if (parse_num(f[7]) == 2) rows += msg(168);
     rows += "<BR></TD></TR>\n";
+    if (rows.size() > 15000) {
+      pr_text(rows);
+      rows.clear();
+    }
   }
   pr_text(rows);
 }
