@@ -278,8 +278,10 @@ bool later_time(const timespec& a, const timespec& b) {
 }
 bool copy_current(const std::string& copy, const struct stat& master) {
   struct stat st;
+  // An empty copy of a master with users is rebuilt whatever its times say
+  // (a copy whose contents a crash lost, say).
   return stat(copy.c_str(), &st) == 0 && same_time(st.st_mtim, master.st_mtim) &&
-         later_time(st.st_ctim, master.st_ctim);
+         later_time(st.st_ctim, master.st_ctim) && (st.st_size > 0 || master.st_size == 0);
 }
 
 // sMST_USER as a rebuild of `copy` would leave it: the master's record of
