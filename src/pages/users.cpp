@@ -13,6 +13,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -330,8 +331,9 @@ void j_USERMENT() {
      "</TR>\n<TR><TD BGCOLOR=\"#FFFFFF\"><SELECT NAME=\"NOWGROUP\" SIZE=5 MULTIPLE>\n",
      msg(178), msg(179), msg(180));
   if (!id.empty()) {
-    std::vector<int32_t> mine(GROUP_LIST_SIZE);
-    if (ReadGROUP_USER1(std::string(id).c_str(), mine.data()) >= 0)
+    // Left uninitialised: only the entries the look-up writes are touched.
+    std::unique_ptr<int32_t[]> mine(new int32_t[GROUP_LIST_SIZE]);
+    if (ReadGROUP_USER1(std::string(id).c_str(), mine.get()) >= 0)
       for (size_t i = 0; mine[i] != 0; i++) {
         auto g = groups.find(mine[i]);
         if (g != groups.end()) option(g->first, g->second);
