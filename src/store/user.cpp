@@ -302,8 +302,8 @@ void load_last_user(const std::string& copy) {
 // Rebuilds copies `first` to `last` of kCopies under one lock. The master
 // is read and parsed once; each copy after the first is sorted from the
 // text just written for the one before, as reading that file would give.
-// A chain from the master whose copies are all still current is left as it
-// is: the users have not changed since it was built.
+// Copies of a chain from the master that are still current are left as
+// they are: the users have not changed since they were built.
 void make_sorted(size_t first, size_t last) {
   std::string master_path = data_file("user.mst");
   DirLock lock(master_path.c_str());
@@ -312,10 +312,10 @@ void make_sorted(size_t first, size_t last) {
   struct stat master_st;
   const bool chain = first == 0 && stat(master_path.c_str(), &master_st) == 0;
   if (chain) {
-    bool current = true;
-    for (size_t i = first; i <= last && current; i++)
-      current = copy_current(data_file(kCopies[i].target), master_st);
-    if (current) return load_last_user(data_file(kCopies[last].target));
+    // Copies still current at the head of the chain are kept; the rest is
+    // built from the last of them.
+    while (first <= last && copy_current(data_file(kCopies[first].target), master_st)) first++;
+    if (first > last) return load_last_user(data_file(kCopies[last].target));
   }
   std::string src, master;
   bool have_master = load_text_store(master_path.c_str(), master);

@@ -169,6 +169,8 @@ TEST_F(UserStore, SortedCopiesFollowEveryChangeOfTheMaster) {
   InsertMST_USER();
   MakeOderUpTo(2);
   EXPECT_EQ(ids("user3.mst"), "c a b");
+  MakeOderUpTo(3);  // from the copies still current, where they are
+  EXPECT_EQ(ids("user4.mst"), "c a b");
   struct stat old;
   ASSERT_EQ(stat((dir / "user.mst").c_str(), &old), 0);
   master(line("b", 1) + line("a", 2));
