@@ -62,7 +62,9 @@ TEST_F(BatchRead, SameAsOneByOne) {
   const bool recent = uname(&u) == 0 && sscanf(u.release, "%d.%d", &major, &minor) == 2 &&
                       (major > 5 || (major == 5 && minor >= 15));
   std::vector<Got> batched = read_all(dir.path(), names);
-  if (probe >= 0 && recent) EXPECT_TRUE(read_small_files_batching());
+  if (probe >= 0 && recent) {
+    EXPECT_TRUE(read_small_files_batching());
+  }
   read_small_files_plain(true);
   std::vector<Got> plain = read_all(dir.path(), names);
   read_small_files_plain(false);
