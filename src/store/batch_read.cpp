@@ -25,6 +25,7 @@ namespace {
 constexpr unsigned kSlots = 64;          // files in flight per batch
 constexpr unsigned kBuffer = 4096;       // bytes read per file; larger ones are read again
 constexpr unsigned kEntries = 4 * kSlots;  // three requests per file fit
+constexpr size_t kFewFiles = 8;
 
 bool g_plain = false;
 
@@ -165,7 +166,9 @@ void read_small_files(const std::string& dir, const std::vector<std::string>& na
   Fd dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   std::string bytes;
   size_t i = 0;
-  Ring* ring = g_plain || !dir_fd.ok() ? nullptr : Ring::get();
+  // A few files are read plainly: setting the ring up costs about as much
+  // as reading a handful of them.
+  Ring* ring = g_plain || !dir_fd.ok() || names.size() < kFewFiles ? nullptr : Ring::get();
   while (ring && ring->usable() && i < names.size()) {
     const unsigned count =
         static_cast<unsigned>(std::min<size_t>(kSlots, names.size() - i));

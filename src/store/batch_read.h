@@ -1,11 +1,12 @@
 // Reading many small files of one directory at once: the read marks of
-// every message of a board, for the unread counts and the unread list.
+// every message of a board (unread counts, unread list, mark all read) and
+// the bodies a search reads.
 //
-// Where the kernel offers io_uring, the files go through it in batches:
-// each file is opened, read and closed by a linked chain of requests, and a
-// whole batch costs one system call instead of three or four per file. Where
-// it does not (an older kernel, io_uring switched off, a sandbox), the files
-// are read one by one with the same results.
+// Where the kernel offers io_uring, more than a few files go through it in
+// batches: each file is opened, read and closed by a linked chain of
+// requests, and a whole batch costs one system call instead of three or four
+// per file. Where it does not (an older kernel, io_uring switched off, a
+// sandbox), the files are read one by one with the same results.
 #pragma once
 #include <cstddef>
 #include <functional>
