@@ -70,15 +70,14 @@ await run('admin-folders', async () => {
     'group entry listed');
 
   step('an outsider does not see the board');
-  const outsider = await newPage('outsider');
-  const out = await logIn(outsider, 'joutsider', 'pwjoutsider');
+  const out = await logIn('outsider', 'joutsider', 'pwjoutsider');
   check(await out.menu().locator('img[alt="Journey board"]').count() === 0, 'board hidden from outsiders');
-  await outsider.close();
+  await out.page.close();
 
   // The posting form aims at the main frame, so the member works in a
   // frameset of his own.
   step('the member sees the board in the menu');
-  const { menu, main } = await logIn(await newPage('member'), 'jmember', 'pwjmember',
+  const { menu, main } = await logIn('member', 'jmember', 'pwjmember',
     'a:has(img[alt="Journey board"])');
 
   step('the board shows its information text and takes a message');

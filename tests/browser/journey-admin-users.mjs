@@ -1,15 +1,15 @@
 // The administrator creates a group and a user in it; the user logs in,
 // changes his password and language on the personal settings page, and
 // logs in again with the new password to Japanese pages.
-import { button, check, click, fill, logIn, logOff, newPage, password, run, step, text } from './lib.mjs';
+import { button, check, click, fill, logIn, password, run, step, text } from './lib.mjs';
 
 const uid = `journey${Date.now() % 100000}`;
 const groupName = `Users journey group ${uid}`;
 
 await run('(admin users)', async () => {
   step('administrator: group list');
-  const { menu, main } = await logIn(await newPage('admin'), 'admin', password, 'input[type=submit]');
-  await click(menu(), button('ADMIN'), main());
+  const { main, press } = await logIn('admin', 'admin', password, 'input[type=submit]');
+  await press('ADMIN');
   await click(main(), button('GROUPLIST'));
   await click(main(), button('NEWGROUP'));
 
@@ -30,16 +30,16 @@ await run('(admin users)', async () => {
   check(member.map((t) => t.trim()).includes(groupName), `user is in the group (${member})`);
 
   step('new user: log in and see the demo folder');
-  const page = await newPage('user');
-  let user = await logIn(page, uid, 'first1');
+  let user = await logIn('user', uid, 'first1');
+  const { page } = user;
 
   step('new user: personal settings');
-  await click(user.menu(), button('MYDATA'), user.main());
+  await user.press('MYDATA');
   await fill(user.main(), { USER_PASS: 'second2', LANGUAGE: 'japan.lng' }, 'input[name=SUB1]');
   check((await text(user.main())).includes('個人設定'), 'the saved settings page speaks Japanese');
 
   step('new user: log off');
-  await logOff(page, user.menu());
+  await user.logOff();
 
   step('new user: the old password no longer works');
   await fill(page, { uid, upw: 'first1' }, 'input[name=sub]');

@@ -1,8 +1,7 @@
 // ID applications, the access log, batch upload and the folder tree file: an
 // accepted applicant logs in and shows in the statistics; a batch of three
 // messages is posted in file order; the tree is downloaded, replaced, restored.
-import { button, cgi, check, click, fill, logIn, newPage, open, openDemo, password, run, step, text }
-  from './lib.mjs';
+import { button, cgi, check, click, fill, logIn, open, openDemo, password, run, step, text } from './lib.mjs';
 
 // The Japanese text 日本語 in Shift_JIS.
 const nihongo = Buffer.from([0x93, 0xfa, 0x96, 0x7b, 0x8c, 0xea]);
@@ -10,15 +9,13 @@ const ascii = (s) => Buffer.from(s, 'latin1');
 
 await run('logs-ids', async () => {
   step('administrator logs in');
-  const page = await newPage('admin');
-  const { skey, menu, main } = await logIn(page, 'admin', password);
-  const menuButton = (job) => click(menu(), button(job), main());
+  const { page, skey, menu, main, press } = await logIn('admin', 'admin', password);
   const mainButton = (job) => click(main(), button(job));
   // A page of the administration menu.
-  const admin = async (job) => { await menuButton('ADMIN'); await mainButton(job); };
+  const admin = async (job) => { await press('ADMIN'); await mainButton(job); };
 
   step('apply for an ID');
-  await menuButton('IDSINSEI');
+  await press('IDSINSEI');
   await fill(main(), { USER_ID: 'hanako', USER_PASS: 'hana-pw1', USER_NAME: 'Hanako <Browser>',
     E_MAIL_ADDR: 'hanako@example.test' }, 'input[name=SUB]');
   let shown = await text(main());
@@ -31,14 +28,14 @@ await run('logs-ids', async () => {
   await main().check('input[name=MES][value="4"]');
   await fill(main(), { MESSAGE: 'Welcome aboard' }, 'input[name=SUB]');
   check(await main().locator('input[name=USER_ID][value=hanako]').count() === 0, 'no longer pending');
-  await menuButton('IDSINSEIlist');
+  await press('IDSINSEIlist');
   shown = await text(main());
   check(shown.includes('Accepted') && shown.includes('Welcome aboard'), 'accepted with the reply');
 
   step('the new user logs in');
-  const other = await newPage('hanako');
-  check((await logIn(other, 'hanako', 'hana-pw1')).skey, 'a session key for the new user');
-  await other.close();
+  const other = await logIn('hanako', 'hanako', 'hana-pw1');
+  check(other.skey, 'a session key for the new user');
+  await other.page.close();
 
   step('statistics show the log-in');
   await admin('AccessLogDISP');
@@ -56,7 +53,7 @@ await run('logs-ids', async () => {
     blockOf(Buffer.concat([ascii(titles[1]), nihongo]), [nihongo, ascii(' body\n')]),
     blockOf(ascii(titles[2]), [ascii('third body\n')]),
   ]);
-  await menuButton('BATCH_UPLOAD');
+  await press('BATCH_UPLOAD');
   await main().setInputFiles('input[name=FILE1]', { name: 'batch.txt', mimeType: 'text/plain', buffer: file });
   await click(main(), 'input[name=SUB]');
   shown = await text(main());

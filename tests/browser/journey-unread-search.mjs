@@ -4,7 +4,7 @@
 // MORVEL_SITE names the site's directory.
 import { appendFileSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { button, check, click, fill, logIn, newPage, open, openDemo, password, run, step, text, writeMessage }
+import { button, check, click, fill, logIn, open, openDemo, password, run, step, text, writeMessage }
   from './lib.mjs';
 
 const data = join(process.env.MORVEL_SITE || '', 'data');
@@ -21,10 +21,10 @@ settings.writeInt32LE(1, 16);  // READ_CHK
 settings.writeInt32LE(1, 20);  // REWRITE_FLG
 appendFileSync(join(data, 'b_title2.mst'), settings);
 
-let menu, main;
+let menu, main, press;
 async function logInAs(user, pass) {
-  const page = await newPage(user);
-  ({ menu, main } = await logIn(page, user, pass));
+  let page;
+  ({ page, menu, main, press } = await logIn(user, user, pass));
   await openDemo(menu(), 'Second board');
   return page;
 }
@@ -41,10 +41,8 @@ async function entry(board) {
   return (await menu().locator(`a:has(img[alt="${board}"])`).innerText()).trim();
 }
 
-const menuButton = (job) => click(menu(), button(job), main());
-
 async function search(fields) {
-  await menuButton('SEARCH');
+  await press('SEARCH');
   await fill(main(), fields, 'input[name=SUB]');
   return text(main());
 }
@@ -63,14 +61,14 @@ await run('(unread, search)', async () => {
   check(await entry('Second board') === '(1)Second board', 'one unread in Second board');
 
   step('exclude the second board');
-  await menuButton('SETNOREAD');
+  await press('SETNOREAD');
   await fill(main(), { BOARDLIST: { label: 'Second board' } }, 'input[name=BOARD_IN]');
   const excluded = await main().locator('select[name=NOWNOREAD] option').allInnerTexts();
   check(excluded.length === 1 && excluded[0].trim() === 'Second board', 'board in the left list');
   check(await entry('Second board') === 'Second board', 'count gone from the menu');
 
   step('unread list');
-  await menuButton('NRDETAILS');
+  await press('NRDETAILS');
   let shown = await text(main());
   check(shown.includes('Unread one') && shown.includes('Unread two'), 'new messages listed');
   check(!shown.includes('Elsewhere news'), 'excluded board not listed');

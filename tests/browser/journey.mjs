@@ -1,7 +1,6 @@
 // A member's main journey: log in, open the demo board, post a message with
 // an attachment and Japanese text, open it, fetch the attachment, log off.
-import { button, check, click, fill, logIn, logOff, newPage, open, openDemo, password, run, step, text }
-  from './lib.mjs';
+import { button, check, click, fill, logIn, open, openDemo, password, run, step, text } from './lib.mjs';
 
 const title = 'Hello from the browser テスト';
 const body = '日本語の本文です。\nSecond line: 表示';
@@ -9,8 +8,7 @@ const attachment = Buffer.from(Array.from({ length: 3000 }, (_, i) => (i * 7) % 
 
 await run('(main)', async () => {
   step('log in');
-  const page = await newPage();
-  const { menu, main } = await logIn(page, 'admin', password);
+  const { page, menu, main, logOff } = await logIn('page', 'admin', password);
 
   step('open the demo directory and the board');
   await openDemo(menu());
@@ -38,5 +36,5 @@ await run('(main)', async () => {
   check(got.equals(attachment), `attachment bytes equal (${got.length} of ${attachment.length})`);
 
   step('log off');
-  await logOff(page, menu());
+  await logOff();
 });
