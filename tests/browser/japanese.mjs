@@ -1,7 +1,7 @@
 // With the Japanese language file every GET form sends Shift_JIS bytes:
 // every button of the menu, the board page and the message page is pressed
 // and no "400 Bad Request" may come back.
-import { button, check, click, logIn, newPage, open, password, run, step } from './lib.mjs';
+import { button, check, click, logIn, newPage, open, openDemo, password, run, step } from './lib.mjs';
 
 const page = await newPage();
 const refused = [];
@@ -39,7 +39,7 @@ async function pressAll(what, frame, open, last = '') {
 await run('(japan.lng)', async () => {
   step('log in');
   const { menu, main } = await logIn(page, 'admin', password);
-  await open(menu(), 'Demo', menu(), 'a:has(img[alt="Notice board"])');
+  await openDemo(menu());
   const menuUrl = menu().url();
   const openMenu = async () => { await menu().goto(menuUrl); };
   const openBoard = async () => {

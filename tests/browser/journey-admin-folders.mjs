@@ -2,7 +2,7 @@
 // the board moved, configured (information text, quote colour, one
 // attachment slot) and limited to a group whose member posts there while an
 // outsider does not see it; then the directory goes with the board's messages.
-import { button, cgi, check, click, fetchNew, logIn, newPage, open, password, run, step } from './lib.mjs';
+import { button, cgi, check, click, fetchNew, fill, logIn, newPage, open, password, run, step } from './lib.mjs';
 
 const attachment = Buffer.from('journey attachment ' + 'x'.repeat(500));
 
@@ -24,26 +24,19 @@ await run('admin-folders', async () => {
   step('create the directory');
   await admin('FOLDERLIST');
   await click(page, button('NEWFOLDER'));
-  await page.selectOption('select[name=DISPNO]', '0');
-  await page.selectOption('select[name=MODE]', '1');
-  await page.fill('input[name=NAME]', 'Journey dir');
-  await click(page, 'input[name=SUB]');
+  await fill(page, { DISPNO: '0', MODE: '1', NAME: 'Journey dir' }, 'input[name=SUB]');
   await page.waitForSelector('img[alt="Journey dir"]');
 
   step('create a board inside it');
   await click(page, button('NEWFOLDER'));
-  await page.selectOption('select[name=DISPNO]', await position('Journey dir'));
-  await page.selectOption('select[name=CLASS]', '2');
-  await page.selectOption('select[name=MODE]', '2');
-  await page.fill('input[name=NAME]', 'Journey new');
-  await click(page, 'input[name=SUB]');
+  await fill(page, { DISPNO: await position('Journey dir'), CLASS: '2', MODE: '2', NAME: 'Journey new' },
+    'input[name=SUB]');
   const row = page.locator('tr', { has: page.locator('img[alt="Journey new"]') });
   check((await row.innerHTML()).includes('&nbsp;&nbsp;<img'), 'board nested in the directory');
 
   step('move the board to the top level');
   await click(page, 'a:has(img[alt="Journey new"][src$="bot0003.gif"])');
-  await page.selectOption('select[name=DISPNO]', '0');
-  await click(page, 'input[name=SUB]');
+  await fill(page, { DISPNO: '0' }, 'input[name=SUB]');
   const first = page.locator('table[border] tr').nth(1);
   check((await first.innerText()).includes('Journey new'), 'board first in the list');
   check(!(await first.innerHTML()).includes('&nbsp;&nbsp;<img'), 'board at the top level');
@@ -51,20 +44,15 @@ await run('admin-folders', async () => {
 
   step('folder settings');
   await click(page, 'a:has(img[alt="Journey new"][src$="bot0001.gif"])');
-  await page.fill('input[name=NAME]', 'Journey board');
-  await page.fill('input[name=ADD_MAX]', '1');
-  await page.fill('textarea[name=INFO]', 'Read <A HREF="http://example.com/guide">the guide</A> first.');
-  await page.fill('input[name=RESFONTCOLOR]', 'FF0000');
-  await click(page, 'input[name=SUB][onclick]');
+  await fill(page, { NAME: 'Journey board', ADD_MAX: '1', RESFONTCOLOR: 'FF0000',
+    INFO: 'Read <A HREF="http://example.com/guide">the guide</A> first.' }, 'input[name=SUB][onclick]');
   check(await page.inputValue('input[name=NAME]') === 'Journey board', 'name stored');
   check(await page.inputValue('input[name=RESFONTCOLOR]') === 'FF0000', 'quote colour stored');
   check((await page.inputValue('textarea[name=INFO]')).includes('the guide</A>'), 'information text stored');
 
   step('limit the board by levels');
   await admin('BORDACCESS', `&FOLDER_NO=${boardNo}`);
-  await page.fill('input[name=READ_LEVEL]', '50');
-  await page.fill('input[name=WRITE_LEVEL]', '50');
-  await click(page, 'input[name=SUB1]');
+  await fill(page, { READ_LEVEL: '50', WRITE_LEVEL: '50' }, 'input[name=SUB1]');
   check(await page.inputValue('input[name=READ_LEVEL]') === '50', 'read level stored');
 
   step('prepare a group, a member and an outsider');
@@ -77,22 +65,19 @@ await run('admin-folders', async () => {
 
   step('give the group read and write access');
   await admin('BORDACCESS', `&FOLDER_NO=${boardNo}`);
-  await page.selectOption('select[name=GROUPLIST]', { label: 'Journey group' });
-  await page.selectOption('select[name=GROUPMODE]', '2');
-  await click(page, 'input[name=GROUP_ADD]');
+  await fill(page, { GROUPLIST: { label: 'Journey group' }, GROUPMODE: '2' }, 'input[name=GROUP_ADD]');
   check(await page.locator('select[name=NOWGROUP] option', { hasText: 'Journey group' }).count() === 1,
     'group entry listed');
 
   step('an outsider does not see the board');
-  const outsider = await newPage('outsider');
-  const out = await logIn(outsider, 'joutsider', 'pwjoutsider');
+  const out = await logIn('outsider', 'joutsider', 'pwjoutsider');
   check(await out.menu().locator('img[alt="Journey board"]').count() === 0, 'board hidden from outsiders');
-  await outsider.close();
+  await out.page.close();
 
   // The posting form aims at the main frame, so the member works in a
   // frameset of his own.
   step('the member sees the board in the menu');
-  const { menu, main } = await logIn(await newPage('member'), 'jmember', 'pwjmember',
+  const { menu, main } = await logIn('member', 'jmember', 'pwjmember',
     'a:has(img[alt="Journey board"])');
 
   step('the board shows its information text and takes a message');
@@ -101,11 +86,9 @@ await run('admin-folders', async () => {
     'information text link shown');
   await click(main(), button('BORDWRITE'));
   check(await main().locator('input[type=file]').count() === 1, 'one attachment slot');
-  await main().fill('input[name=WRITE_TITLE]', 'Journey message');
-  await main().fill('textarea[name=WRITE_DATA]', 'In the limited board.');
   await main().setInputFiles('input[name=FILE1]',
     { name: 'journey.txt', mimeType: 'text/plain', buffer: attachment });
-  await click(main(), 'input[name=SUB]');
+  await fill(main(), { WRITE_TITLE: 'Journey message', WRITE_DATA: 'In the limited board.' }, 'input[name=SUB]');
   await click(main(), 'a:has-text("Journey message")');
   const href = await main().locator('a', { hasText: 'journey.txt' }).getAttribute('href');
   const fileUrl = new URL(href, main().url()).toString();
@@ -116,14 +99,11 @@ await run('admin-folders', async () => {
   ({ skey } = await logIn(page, 'admin', password));
   await admin('FOLDERLIST');
   await click(page, 'a:has(img[alt="Journey board"][src$="bot0003.gif"])');
-  await page.selectOption('select[name=DISPNO]', await position('Journey dir'));
-  await page.selectOption('select[name=CLASS]', '2');
-  await click(page, 'input[name=SUB]');
+  await fill(page, { DISPNO: await position('Journey dir'), CLASS: '2' }, 'input[name=SUB]');
 
   step('delete the directory');
   await click(page, button('DELFOLDER'));
-  await page.selectOption('select[name=DISPNO]', await position('Journey dir'));
-  await click(page, 'input[name=SUB]');
+  await fill(page, { DISPNO: await position('Journey dir') }, 'input[name=SUB]');
   check(await page.locator('img[alt="Journey dir"], img[alt="Journey board"]').count() === 0,
     'directory and board gone from the list');
   check((await fetchNew(fileUrl)).status === 404, 'attachment gone');

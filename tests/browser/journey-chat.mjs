@@ -1,7 +1,7 @@
 // A member and the guest account "chatguest" in the demo chat room: both
 // write, each sees the other's line, the guest sees the member leave, and the
 // member's colour is offered again on his next entry.
-import { check, click, frame, logIn, newPage, open, password, run, sleep, step } from './lib.mjs';
+import { check, click, frame, logIn, open, openDemo, password, run, sleep, step } from './lib.mjs';
 
 const memberLine = 'こんにちは、メンバーです';
 const guestName = 'ゲスト';
@@ -22,9 +22,8 @@ async function shows(page, text, ms = 30000) {
 // Logs `uid` in as `who`, opens the room from the menu; the page and the
 // input frame with its entry form.
 async function enterRoom(who, uid) {
-  const page = await newPage(who);
-  const { menu } = await logIn(page, uid, password);
-  await open(menu(), 'Demo', menu(), 'a:has(img[alt="Chat room"])');
+  const { page, menu } = await logIn(who, uid, password);
+  await openDemo(menu(), 'Chat room');
   return [page, await openRoom(page)];
 }
 async function openRoom(page) {

@@ -1,7 +1,8 @@
 // Stored script never runs: messages whose title and body would change the
 // page title if any of their script ran leave the room list and the message
 // page unchanged even when every element is hovered, clicked and loaded.
-import { button, check, click, logIn, newPage, open, password, run, step } from './lib.mjs';
+import { button, check, click, logIn, newPage, open, openDemo, password, run, step, text, writeMessage }
+  from './lib.mjs';
 
 const pwn = `document.title='pwned'`;
 const messages = [
@@ -50,17 +51,13 @@ async function untouched(frame, what) {
 await run('(stored script)', async () => {
   step('log in');
   const { menu, main } = await logIn(page, 'admin', password);
-  await open(menu(), 'Demo', menu(), 'a:has(img[alt="Notice board"])');
+  await openDemo(menu());
   await open(menu(), 'Notice board', main());
 
   for (const m of messages) {
     step(`post ${m.title.slice(0, 5)}`);
     await main().waitForSelector(button('BORDWRITE'));
-    await click(main(), button('BORDWRITE'));
-    await main().fill('input[name=WRITE_TITLE]', m.title);
-    await main().fill('textarea[name=WRITE_DATA]', m.body);
-    await main().selectOption('select[name=HTML_MODE]', m.mode);
-    await click(main(), 'input[name=SUB]');
+    await writeMessage(main, { WRITE_TITLE: m.title, WRITE_DATA: m.body, HTML_MODE: m.mode });
   }
 
   step('room list');
@@ -70,8 +67,7 @@ await run('(stored script)', async () => {
   for (const tag of ['XSS-A', 'XSS-B']) {
     step(`message ${tag}`);
     await Promise.all([main().waitForNavigation(), main().locator('a', { hasText: tag }).first().click()]);
-    const text = await main().locator('body').innerText();
-    check(text.includes(tag), `${tag} shown`);
+    check((await text(main())).includes(tag), `${tag} shown`);
     await untouched(main(), `message ${tag}`);
     if (tag === 'XSS-B') {
       const href = await main().locator('a', { hasText: 'http://x.test/' }).getAttribute('href');

@@ -1,7 +1,7 @@
 // ID applications, the access log, batch upload and the folder tree file: an
 // accepted applicant logs in and shows in the statistics; a batch of three
 // messages is posted in file order; the tree is downloaded, replaced, restored.
-import { button, cgi, check, click, logIn, newPage, open, password, run, step } from './lib.mjs';
+import { button, cgi, check, click, fill, logIn, open, openDemo, password, run, step, text } from './lib.mjs';
 
 // The Japanese text 日本語 in Shift_JIS.
 const nihongo = Buffer.from([0x93, 0xfa, 0x96, 0x7b, 0x8c, 0xea]);
@@ -9,39 +9,33 @@ const ascii = (s) => Buffer.from(s, 'latin1');
 
 await run('logs-ids', async () => {
   step('administrator logs in');
-  const page = await newPage('admin');
-  const { skey, menu, main } = await logIn(page, 'admin', password);
-  const menuButton = (job) => click(menu(), button(job), main());
+  const { page, skey, menu, main, press } = await logIn('admin', 'admin', password);
   const mainButton = (job) => click(main(), button(job));
   // A page of the administration menu.
-  const admin = async (job) => { await menuButton('ADMIN'); await mainButton(job); };
+  const admin = async (job) => { await press('ADMIN'); await mainButton(job); };
 
   step('apply for an ID');
-  await menuButton('IDSINSEI');
-  await main().fill('input[name=USER_ID]', 'hanako');
-  await main().fill('input[name=USER_PASS]', 'hana-pw1');
-  await main().fill('input[name=USER_NAME]', 'Hanako <Browser>');
-  await main().fill('input[name=E_MAIL_ADDR]', 'hanako@example.test');
-  await click(main(), 'input[name=SUB]');
-  let text = await main().locator('body').innerText();
-  check(text.includes('hanako') && text.includes('Hanako <Browser>') && text.includes('Pending'),
+  await press('IDSINSEI');
+  await fill(main(), { USER_ID: 'hanako', USER_PASS: 'hana-pw1', USER_NAME: 'Hanako <Browser>',
+    E_MAIL_ADDR: 'hanako@example.test' }, 'input[name=SUB]');
+  let shown = await text(main());
+  check(shown.includes('hanako') && shown.includes('Hanako <Browser>') && shown.includes('Pending'),
     'the application is listed as pending');
 
   step('accept it with a reply');
   await admin('IDSINSEIlist2');
   await main().check('input[name=USER_ID][value=hanako]');
   await main().check('input[name=MES][value="4"]');
-  await main().fill('input[name=MESSAGE]', 'Welcome aboard');
-  await click(main(), 'input[name=SUB]');
+  await fill(main(), { MESSAGE: 'Welcome aboard' }, 'input[name=SUB]');
   check(await main().locator('input[name=USER_ID][value=hanako]').count() === 0, 'no longer pending');
-  await menuButton('IDSINSEIlist');
-  text = await main().locator('body').innerText();
-  check(text.includes('Accepted') && text.includes('Welcome aboard'), 'accepted with the reply');
+  await press('IDSINSEIlist');
+  shown = await text(main());
+  check(shown.includes('Accepted') && shown.includes('Welcome aboard'), 'accepted with the reply');
 
   step('the new user logs in');
-  const other = await newPage('hanako');
-  check((await logIn(other, 'hanako', 'hana-pw1')).skey, 'a session key for the new user');
-  await other.close();
+  const other = await logIn('hanako', 'hanako', 'hana-pw1');
+  check(other.skey, 'a session key for the new user');
+  await other.page.close();
 
   step('statistics show the log-in');
   await admin('AccessLogDISP');
@@ -59,14 +53,14 @@ await run('logs-ids', async () => {
     blockOf(Buffer.concat([ascii(titles[1]), nihongo]), [nihongo, ascii(' body\n')]),
     blockOf(ascii(titles[2]), [ascii('third body\n')]),
   ]);
-  await menuButton('BATCH_UPLOAD');
+  await press('BATCH_UPLOAD');
   await main().setInputFiles('input[name=FILE1]', { name: 'batch.txt', mimeType: 'text/plain', buffer: file });
   await click(main(), 'input[name=SUB]');
-  text = await main().locator('body').innerText();
-  const numbers = [...text.matchAll(/write board\[2\],res\[(\d+)\]/g)].map((m) => Number(m[1]));
+  shown = await text(main());
+  const numbers = [...shown.matchAll(/write board\[2\],res\[(\d+)\]/g)].map((m) => Number(m[1]));
   check(numbers.length === 3 && numbers[0] < numbers[1] && numbers[1] < numbers[2],
-    `three messages stored in file order (${text})`);
-  check(text.includes('Batch two 日本語'), 'Japanese title reported intact');
+    `three messages stored in file order (${shown})`);
+  check(shown.includes('Batch two 日本語'), 'Japanese title reported intact');
 
   step('the messages appear in the board');
   await open(menu(), 'Demo');
@@ -84,15 +78,15 @@ await run('logs-ids', async () => {
     await form.locator('input[name=FILE1]').setInputFiles(
       { name: 'b_title.mst', mimeType: 'application/octet-stream', buffer });
     await Promise.all([main().waitForNavigation(), form.locator('input[type=submit]').click()]);
-    return main().locator('body').innerText();
+    return text(main());
   };
   const tree = await download();
   check(tree.includes('Notice board'), 'the tree file downloads');
-  text = await upload(Buffer.from(tree.toString('latin1').replace('Notice board', 'Renamed board'), 'latin1'));
-  check(text.includes('Renamed board'), 'the folder list shows the uploaded tree');
-  text = await upload(tree);
-  check(text.includes('Notice board') && !text.includes('Renamed board'), 'the folder list shows the tree again');
+  shown = await upload(Buffer.from(tree.toString('latin1').replace('Notice board', 'Renamed board'), 'latin1'));
+  check(shown.includes('Renamed board'), 'the folder list shows the uploaded tree');
+  shown = await upload(tree);
+  check(shown.includes('Notice board') && !shown.includes('Renamed board'), 'the folder list shows the tree again');
   check((await download()).equals(tree), 'the tree uploaded again is unchanged');
   await menu().goto(`${cgi}?SKEY=${skey}&JOB=FRM21`);
-  await open(menu(), 'Demo', menu(), 'a:has(img[alt="Notice board"])');
+  await openDemo(menu());
 });

@@ -4,7 +4,8 @@
 // MORVEL_SITE names the site's directory.
 import { appendFileSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { button, check, click, logIn, newPage, open, password, run, step } from './lib.mjs';
+import { button, check, click, fill, logIn, open, openDemo, password, run, step, text, writeMessage }
+  from './lib.mjs';
 
 const data = join(process.env.MORVEL_SITE || '', 'data');
 
@@ -20,20 +21,17 @@ settings.writeInt32LE(1, 16);  // READ_CHK
 settings.writeInt32LE(1, 20);  // REWRITE_FLG
 appendFileSync(join(data, 'b_title2.mst'), settings);
 
-let menu, main;
+let menu, main, press;
 async function logInAs(user, pass) {
-  const page = await newPage(user);
-  ({ menu, main } = await logIn(page, user, pass));
-  await open(menu(), 'Demo', menu(), 'a:has(img[alt="Second board"])');
+  let page;
+  ({ page, menu, main, press } = await logIn(user, user, pass));
+  await openDemo(menu(), 'Second board');
   return page;
 }
 
 async function post(board, title) {
   await open(menu(), board, main());
-  await click(main(), button('BORDWRITE'));
-  await main().fill('input[name=WRITE_TITLE]', title);
-  await main().fill('textarea[name=WRITE_DATA]', `Body of ${title}`);
-  await click(main(), 'input[name=SUB]');
+  await writeMessage(main, { WRITE_TITLE: title, WRITE_DATA: `Body of ${title}` });
   await main().locator('a', { hasText: title }).waitFor();
 }
 
@@ -43,13 +41,10 @@ async function entry(board) {
   return (await menu().locator(`a:has(img[alt="${board}"])`).innerText()).trim();
 }
 
-const menuButton = (job) => click(menu(), button(job), main());
-
 async function search(fields) {
-  await menuButton('SEARCH');
-  for (const [name, value] of Object.entries(fields)) await main().fill(`input[name=${name}]`, value);
-  await click(main(), 'input[name=SUB]');
-  return main().locator('body').innerText();
+  await press('SEARCH');
+  await fill(main(), fields, 'input[name=SUB]');
+  return text(main());
 }
 
 await run('(unread, search)', async () => {
@@ -66,19 +61,18 @@ await run('(unread, search)', async () => {
   check(await entry('Second board') === '(1)Second board', 'one unread in Second board');
 
   step('exclude the second board');
-  await menuButton('SETNOREAD');
-  await main().selectOption('select[name=BOARDLIST]', { label: 'Second board' });
-  await click(main(), 'input[name=BOARD_IN]');
+  await press('SETNOREAD');
+  await fill(main(), { BOARDLIST: { label: 'Second board' } }, 'input[name=BOARD_IN]');
   const excluded = await main().locator('select[name=NOWNOREAD] option').allInnerTexts();
   check(excluded.length === 1 && excluded[0].trim() === 'Second board', 'board in the left list');
   check(await entry('Second board') === 'Second board', 'count gone from the menu');
 
   step('unread list');
-  await menuButton('NRDETAILS');
-  let text = await main().locator('body').innerText();
-  check(text.includes('Unread one') && text.includes('Unread two'), 'new messages listed');
-  check(!text.includes('Elsewhere news'), 'excluded board not listed');
-  check(!text.includes('Hello from the browser'), 'own message not listed');
+  await press('NRDETAILS');
+  let shown = await text(main());
+  check(shown.includes('Unread one') && shown.includes('Unread two'), 'new messages listed');
+  check(!shown.includes('Elsewhere news'), 'excluded board not listed');
+  check(!shown.includes('Hello from the browser'), 'own message not listed');
 
   step('tick one read');
   const box = main().locator('input[name=FOLSEL]').first();
@@ -87,17 +81,17 @@ await run('(unread, search)', async () => {
   page.once('dialog', (d) => d.accept());
   await click(main(), button('NRDETAILSWR'));
   check((await main().locator(`input[name=FOLSEL][value="${value}"]`).count()) === 0, 'ticked message gone');
-  text = await main().locator('body').innerText();
-  check(text.includes('Unread one') !== text.includes('Unread two'), 'one message left');
+  shown = await text(main());
+  check(shown.includes('Unread one') !== shown.includes('Unread two'), 'one message left');
   check(await entry('Notice board') === '(1)Notice board', 'menu count lowered');
 
   step('search by a Japanese keyword');
-  text = await search({ CONDITION: '日本語' });
-  check(text.includes('Hello from the browser テスト'), 'Japanese message found');
-  check(!text.includes('Unread one') && !text.includes('Elsewhere news'), 'nothing else found');
+  shown = await search({ CONDITION: '日本語' });
+  check(shown.includes('Hello from the browser テスト'), 'Japanese message found');
+  check(!shown.includes('Unread one') && !shown.includes('Elsewhere news'), 'nothing else found');
 
   step('search by writer');
-  text = await search({ WRITER: 'Administrator' });
-  check(text.includes('Hello from the browser テスト'), "administrator's message found");
-  check(!text.includes('Unread two') && !text.includes('Elsewhere news'), "member's messages not found");
+  shown = await search({ WRITER: 'Administrator' });
+  check(shown.includes('Hello from the browser テスト'), "administrator's message found");
+  check(!shown.includes('Unread two') && !shown.includes('Elsewhere news'), "member's messages not found");
 });

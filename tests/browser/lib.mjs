@@ -50,24 +50,57 @@ export async function frame(page, name) {
   throw new Error(`no frame ${name}`);
 }
 
-// Logs `id` in on `page` and waits for `ready` in the menu frame. Returns the
-// session key and the menu and main frames (as functions: frames change).
+// Logs `id` in on `page` (a new page kept as `page` when it is a name) and
+// waits for `ready` in the menu frame. Returns the page, the session key, the
+// menu and main frames (as functions: frames change), `press(job)` for a
+// menu button that opens in the main frame, and `logOff()`.
 export async function logIn(page, id, pass, ready = 'a:has(img[alt="Demo"])') {
+  if (typeof page === 'string') page = await newPage(page);
   await page.goto(cgi);
-  await page.fill('input[name=uid]', id);
-  await page.fill('input[name=upw]', pass);
-  await click(page, 'input[name=sub]');
+  await fill(page, { uid: id, upw: pass }, 'input[name=sub]');
   await page.waitForSelector('frame[name=FRM21]', { state: 'attached' });
   const src = await page.locator('frame[name=FRM21]').getAttribute('src');
   await (await frame(page, 'FRM21')).waitForSelector(ready);
-  return { skey: new URL(src, cgi).searchParams.get('SKEY'),
-    menu: () => page.frame({ name: 'FRM21' }), main: () => page.frame({ name: 'FRM22' }) };
+  const menu = () => page.frame({ name: 'FRM21' }), main = () => page.frame({ name: 'FRM22' });
+  return { page, skey: new URL(src, cgi).searchParams.get('SKEY'), menu, main,
+    press: (job) => click(menu(), button(job), main()),
+    async logOff() {
+      page.once('dialog', (d) => d.accept());
+      await click(menu(), button('LOGOFF'), page);
+      await page.waitForSelector('input[name=uid]');
+    } };
 }
 
 // Opens the menu's folder `name` in `target` and waits for `ready` there.
 export async function open(menu, name, target = menu, ready = '') {
   await click(menu, `a:has(img[alt="${name}"])`, target);
   if (ready) await target.waitForSelector(ready);
+}
+
+// Opens the demo directory in the menu and waits for the folder `shows`.
+export const openDemo = (menu, shows = 'Notice board') =>
+  open(menu, 'Demo', menu, `a:has(img[alt="${shows}"])`);
+
+// Fills the visible fields of `where` named in `fields` (text, text area or
+// list) and, when `submit` names a button, presses it and waits.
+export async function fill(where, fields, submit = '') {
+  for (const [name, value] of Object.entries(fields)) {
+    const field = where.locator(`[name=${name}]:visible`).first();
+    if (await field.evaluate((e) => e.tagName === 'SELECT')) await field.selectOption(value);
+    else await field.fill(value);
+  }
+  if (submit) await click(where, submit);
+}
+
+// The text a frame shows.
+export const text = (where) => where.locator('body').innerText();
+
+// Writes a message on the board open in `main()` (frames change): the
+// posting form's `fields` and, if given, the attachment `file`.
+export async function writeMessage(main, fields, file) {
+  await click(main(), button('BORDWRITE'));
+  if (file) await main().setInputFiles('input[name=FILE1]', file);
+  await fill(main(), fields, 'input[name=SUB]');
 }
 
 // Runs the journey `name`; on failure keeps what each page showed.

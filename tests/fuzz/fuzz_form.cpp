@@ -4,30 +4,19 @@
 // Input: byte 0 picks the kind, byte 1 the announced length's offset from
 // the body's real length, then for multipart the Content-Type parameters up
 // to the first line feed, then the body.
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-#include <string_view>
-
 #include "cgi/cgilib.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool ready = fuzz_enter_scratch_dir();
-  (void)ready;
+  [[maybe_unused]] static const bool ready = fuzz_enter_scratch_dir();
   if (size < 2) return 0;
   const int kind = data[0] % 3;
   const long offset = static_cast<int8_t>(data[1]) * 37L;
-  std::string_view rest(reinterpret_cast<const char*>(data + 2), size - 2);
+  std::string_view rest = fuzz_rest(data, size, 2);
   std::string ctype = "application/x-www-form-urlencoded";
   if (kind == 2) {
     size_t nl = rest.find('\n');
-    std::string_view params = rest.substr(0, nl);
-    ctype = "multipart/form-data; " + std::string(params);
+    ctype = "multipart/form-data; " + std::string(rest.substr(0, nl));
     rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
   }
   if (kind == 0) {

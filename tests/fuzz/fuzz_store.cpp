@@ -2,12 +2,6 @@
 // each given the input as its whole file: the user master, the folder tree,
 // groups and memberships, access lists, the settings file and a language
 // file.
-#include <unistd.h>
-
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "app/globals.h"
 #include "cgi/sjis.h"
 #include "fuzz_support.h"
@@ -19,11 +13,10 @@
 #include "store/user.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool ready = fuzz_enter_scratch_dir();
-  (void)ready;
+  [[maybe_unused]] static const bool ready = fuzz_enter_scratch_dir();
   if (size < 1) return 0;
   // Byte 0 picks the store; the rest is its whole file.
-  std::string_view in(reinterpret_cast<const char*>(data + 1), size - 1);
+  std::string_view in = fuzz_rest(data, size, 1);
   copy_text(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, g_fuzz_dir + "/");
   switch (data[0] % 6) {
     case 0:

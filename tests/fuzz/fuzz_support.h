@@ -1,14 +1,13 @@
 // Shared set-up of the fuzz targets: a scratch working directory, input fed
 // as standard input, and removal of the upload files a run leaves.
 #pragma once
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cstdint>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -28,14 +27,15 @@ inline bool fuzz_enter_scratch_dir() {
   }
   if (g_fuzz_dir.empty() || chdir(g_fuzz_dir.c_str()) != 0) abort();
   atexit([] {
-    if (DIR* d = opendir(g_fuzz_dir.c_str())) {
-      while (struct dirent* e = readdir(d))
-        if (e->d_name[0] != '.') unlink((g_fuzz_dir + "/" + e->d_name).c_str());
-      closedir(d);
-    }
-    rmdir(g_fuzz_dir.c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(g_fuzz_dir, ec);
   });
   return true;
+}
+
+// The input after its first `skip` bytes.
+inline std::string_view fuzz_rest(const uint8_t* data, size_t size, size_t skip) {
+  return {reinterpret_cast<const char*>(data + skip), size - skip};
 }
 
 // Makes `bytes` the process's standard input (file descriptor 0).
@@ -54,17 +54,11 @@ inline void fuzz_stdin(std::string_view bytes) {
 
 // Removes every "CGI<digits>" file of the working directory.
 inline void fuzz_remove_uploads() {
-  DIR* d = opendir(".");
-  if (!d) return;
-  while (struct dirent* e = readdir(d))
-    if (strncmp(e->d_name, "CGI", 3) == 0) unlink(e->d_name);
-  closedir(d);
+  for (const auto& e : std::filesystem::directory_iterator("."))
+    if (e.path().filename().string().rfind("CGI", 0) == 0) unlink(e.path().c_str());
 }
 
 // Writes `bytes` to the file `path`, replacing it.
 inline void fuzz_write_file(const std::string& path, std::string_view bytes) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (!f) abort();
-  fwrite(bytes.data(), 1, bytes.size(), f);
-  fclose(f);
+  if (!(std::ofstream(path, std::ios::binary) << bytes)) abort();
 }
