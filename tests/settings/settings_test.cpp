@@ -1,4 +1,4 @@
-// The settings file (reading, rewriting, a file that cannot be read) and
+// The settings file (reading, a file that cannot be read) and
 // the language file loaded into the message table.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -56,21 +56,6 @@ TEST_F(Settings, LongValuesAreCutToTheirField) {
   EXPECT_EQ(std::string(SYSINFO.BACK_GIF), std::string(250, 'a'));  // 251 would split the pair
   EXPECT_EQ(strlen(SYSINFO.LOGOFF_URL), 900u);
   EXPECT_EQ(SYSINFO.FRAME_DIVIDE, 20);  // the neighbouring field is intact
-}
-
-TEST_F(Settings, WriteRoundTrips) {
-  open_with("DATA_FILE_PATH,/srv/data/,\nLOG_DATE,30,\nMAX_CONTENTS,8000,\n");
-  SysFileWrite(ini_.c_str());  // its bytes are checked by the settings page test
-  SYSINFO_REC before = SYSINFO;
-  SysFileOpen(ini_.c_str());
-  EXPECT_EQ(memcmp(&before, &SYSINFO, sizeof SYSINFO), 0);
-
-  set_field(SYSINFO.LOGOFF_URL, "http://example.org/");
-  SysFileWrite(ini_.c_str());
-  EXPECT_NE(read_file_bytes(ini_).find(
-                "MAX_CONTENTS,8000,\nLOGOFF_URL,http://example.org/,\nFRAME_DIVIDE,20,\n"),
-            std::string::npos);
-  EXPECT_FALSE(file_exists(ini_ + ".tmp"));
 }
 
 TEST_F(Settings, UnreadableFileIsNotOverwritten) {

