@@ -1,5 +1,5 @@
 // The ID application store: exact-ID duplicates, writes in place, index
-// checks, deletions and the purge as single rewrites.
+// checks and deletions.
 #include "store/guest_user.h"
 
 #include "data_dir.h"
@@ -9,10 +9,9 @@ namespace {
 
 using GuestStore = DataDir;
 
-GUEST_USER app(const char* id, int32_t state, const char* date = "2001/03/03 10:00") {
+GUEST_USER app(const char* id, int32_t state) {
   GUEST_USER g{};
   set_field(g.USER_ID, id);
-  set_field(g.APPLY_DATE, date);
   g.OK_NG = state;
   return g;
 }
@@ -48,15 +47,6 @@ TEST_F(GuestStore, DuplicatesIndexesAndDeletion) {
   }
   EXPECT_EQ(DeleteGUEST_USER(0), 0);
   EXPECT_EQ(get("g_user.dat"), before.substr(sizeof(GUEST_USER)));
-}
-
-TEST_F(GuestStore, PurgeDropsDecidedRecordsUpToTheFirstNewerOne) {
-  std::vector<GUEST_USER> v = {app("A", 1, "2001/03/01 09:00"), app("B", 0, "2001/03/01 09:00"),
-                               app("C", 2, "2001/03/02 23:59"), app("D", 1, "2001/03/03 00:00"),
-                               app("E", 2, "2001/03/01 00:00")};
-  put("g_user.dat", std::string(record_bytes(v)));
-  EXPECT_EQ(PurgeGUEST_USER("2001/03/02"), 2);
-  EXPECT_EQ(ids(get("g_user.dat")), "B0 D1 E2 ");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The access log: line format of log-ins and postings, the per-user
-// statistic and pruning by date.
+// The access log: line format of log-ins and postings and the per-user
+// statistic.
 #include "store/syslog.h"
 
 #include <tuple>
@@ -38,23 +38,11 @@ TEST_F(SysLog, LineFormatsAndPerUserStatistic) {
                         "2001/03/09 12:00,TARO,login,0,a,b\n"  // another user by case
                         "no comma at all\n2001/03/09 12:00,Taro\n2001/03/09 12:00,Taro,login\n");
   EXPECT_EQ(statistic("Taro"), std::tuple(3, 2, "2001/03/03 09:07"));
-  EXPECT_EQ(statistic("Hana"), std::tuple(0, 0, ""));
   // The one-pass table of all users agrees with the per-user reading.
   auto all = ReadSYSTEM_LOG_all();
   EXPECT_EQ(std::tuple(all["Taro"].logins, all["Taro"].writings, all["Taro"].last_login),
             std::tuple(3, 2, "2001/03/03 09:07"));
   EXPECT_EQ(all["TARO"].logins, 1);
-  EXPECT_FALSE(all.contains("Hana"));
-}
-
-TEST_F(SysLog, PruneRemovesCutoffDayAndBefore) {
-  DeleteSYSTEM_LOG("2001/03/05");
-  EXPECT_FALSE(file_exists(dir / "system.log"));  // nothing to prune, nothing created
-  put("system.log",
-      "2000/12/31 23:59,A,login,0,,\n2001/03/05 00:00,B,login,0,,\n"
-      "2001/03/05 23:59,C,write,1,,\n2001/03/06 00:00,D,login,0,,\n");
-  DeleteSYSTEM_LOG("2001/03/05 12:00");
-  EXPECT_EQ(get("system.log"), "2001/03/06 00:00,D,login,0,,\n");
 }
 
 }  // namespace
