@@ -9,6 +9,7 @@
 #include <set>
 
 #include "app/login.h"
+#include "cgi/sjis.h"
 #include "store/records.h"
 #include "site.h"
 
@@ -49,9 +50,6 @@ TEST(LoginCgi, LoginThenLaterRequestsInTheUsersLanguage) {
   // A number beyond 32 bits must not wrap onto the key.
   std::string wrapped = std::to_string(std::stoll(taro) + (1LL << 32));
   EXPECT_TRUE(is_invalid_key_page(s.get({{"SKEY", wrapped}})));
-  Response none = s.get({{"SKEY", taro}, {"JOB", "NOSUCH"}});  // names no page: nothing
-  EXPECT_EQ(none.out, "");
-  EXPECT_EQ(none.status, 0);
   EXPECT_NE(s.get({{"SKEY", s.login("hana", "pw")}}).out.find("<HEAD>\nOWN-HEAD</HEAD>\n<!--OWN-COMMENT-->"),
             std::string::npos);
 
@@ -150,16 +148,14 @@ TEST(LoginCgi, ADozenSimultaneousLoginsKeepEveryKeyAndLogLine) {
 
 TEST(LoginCgi, KeysFoundFarIntoALongKeyFile) {
   Site s;
-  std::string keys;
+  std::vector<MST_SKEY> keys(400);
   for (int i = 0; i < 400; i++) {
     s.add_user("user" + std::to_string(i), "pw");
-    MST_SKEY k{};
-    k.SKEY = 5000 + i;
-    snprintf(k.USER_ID, sizeof k.USER_ID, "user%d", i);
-    snprintf(k.HTTP_USER_AGENT, sizeof k.HTTP_USER_AGENT, "TestBrowser/1.0");
-    keys.append(reinterpret_cast<const char*>(&k), sizeof k);
+    keys[i].SKEY = 5000 + i;
+    set_field(keys[i].USER_ID, "user" + std::to_string(i));
+    set_field(keys[i].HTTP_USER_AGENT, "TestBrowser/1.0");
   }
-  write_file_bytes(s.data_file("skey.mst"), keys + "partial");
+  write_file_bytes(s.data_file("skey.mst"), std::string(record_bytes(keys)) + "partial");
   EXPECT_TRUE(is_frameset(s.get({{"SKEY", "5399"}, {"JOB", "TOP"}}), "5399"));
   EXPECT_TRUE(is_invalid_key_page(s.get({{"SKEY", "5400"}})));
   // A new key avoids every number taken, and the user's old record is replaced.

