@@ -71,7 +71,7 @@ TEST_F(Settings, LanguageFile) {
                             ",,12,,skipped separators\r\n");
   StrdefFileOpen("x.lng");
   const std::pair<int, std::string> slots[] = {
-      {154, "Board list"}, {0, ""}, {7, "one"}, {8, ""}, {9, "second"}, {10, std::string(98, 'm')},
+      {154, "Board list"}, {7, "one"}, {8, ""}, {9, "second"}, {10, std::string(98, 'm')},
       {12, "skipped separators\r"}, {399, "last"}, {400, ""}, {-1, ""}};
   for (const auto& [n, text] : slots) EXPECT_EQ(msg(n), text) << n;
 
