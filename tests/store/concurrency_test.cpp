@@ -38,8 +38,6 @@ void meet(int round) {
   while (*met < (round + 1) * WRITERS && Clock::now() < until) sched_yield();
 }
 
-size_t lines(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
-
 int post(int32_t parent, const std::string& title = "") {
   sINDEX_DATA = INDEX_DATA{};
   sINDEX_DATA.FOLDER_NO = F;
@@ -86,8 +84,7 @@ TEST_F(Concurrency, SimultaneousPostsAndRepliesAreAllKept) {
     return 0;
   }));
 
-  // Every number from 1 once (the thread order below lists each once).
-  std::vector<INDEX_DATA> idx;
+  std::vector<INDEX_DATA> idx;  // every number once: the thread order lists each once
   ASSERT_TRUE(load_index(F, idx));
   std::map<int32_t, std::string> title;
   for (const INDEX_DATA& r : idx) title[r.MSG_NO] = field(r.WRITE_TITLE);
@@ -173,7 +170,7 @@ TEST_F(Concurrency, AllStoreWritersAtOnceLoseNothing) {
                             {"b_title2.mst", sizeof(B_TITLE2)}, {"b_title.mst", size_t{0}},
                             {"system.log", size_t{0}}, {"12/unread.dat", size_t{0}}}) {
     std::string bytes = get(file);  // size 0: a line per entry
-    EXPECT_EQ(size ? bytes.size() : lines(bytes), size ? N * size : N) << file;
+    EXPECT_EQ(size ? bytes.size() : std::count(bytes.begin(), bytes.end(), '\n'), size ? N * size : N) << file;
   }
   EXPECT_EQ(get("12/unread.dat").find("tmp"), std::string::npos);
   std::string sorted;  // the memberships after the last sort
