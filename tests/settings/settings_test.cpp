@@ -32,13 +32,11 @@ TEST_F(Settings, LineForms) {
   open_with(
       "ROWS,12\n"                // the closing comma may be left out
       "LOGIN_GIF,top.gif\r\n"    // a carriage return stays in the value
-      "IECOLS,,\n"               // an empty value keeps the default
       "datetime,2,\n"            // names are matched exactly
       "FRAME_DIVIDE,99999999999,\n"
       "DATA_FILE_PATH,/data/");  // no line feed at the end
   EXPECT_EQ(SYSINFO.ROWS, 12);
   EXPECT_STREQ(SYSINFO.LOGIN_GIF, "top.gif\r");
-  EXPECT_EQ(SYSINFO.IECOLS, 80);
   EXPECT_EQ(SYSINFO.DATETIME, 1);
   EXPECT_EQ(SYSINFO.FRAME_DIVIDE, 2147483647);
   EXPECT_STREQ(SYSINFO.DATA_FILE_PATH, "/data/");
