@@ -124,9 +124,6 @@ TEST_F(MessageStore, ReplyInsideTheIndexDropsAPartialTail) {
   write_index({{1, 1, 0}, {2, 2, 0}}, std::string(50, 'z'));
   EXPECT_EQ(post(1), 3);
   EXPECT_EQ(shape(), "1/1/0 3/1/1 2/2/0");
-  write_index({});
-  EXPECT_EQ(ReadINDEX_DATA_MAX(F, 1), -1);
-  EXPECT_EQ(sINDEX_DATA.MSG_NO, 0);  // cleared when there is none
 }
 
 TEST_F(MessageStore, BodiesRoundTripAndAreCutAtTheReadLimit) {
