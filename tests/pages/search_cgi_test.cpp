@@ -75,12 +75,9 @@ TEST(SearchCgi, WhatEachSearchFinds) {
   std::string form = s.page(s.taro, {{"JOB", "SEARCH"}});
   EXPECT_EQ(joined(form, "<OPTION VALUE=\"(\\d+)\">"), "0 1 4 5");
   EXPECT_TRUE(has(form, "<OPTION VALUE=\"4\">Open &amp; &lt;dir&gt;\n"));
-}
 
-// A search whose writer decides reads no body: a missing body would be
-// created empty by reading it.
-TEST(SearchCgi, WriterDecidesWithoutBodies) {
-  SearchSite s;
+  // A search whose writer decides reads no body: a missing body would be
+  // created empty by reading it.
   for (int n = 1; n <= 4; n++) std::remove((s.data + "1/x" + std::to_string(n) + ".dat").c_str());
   EXPECT_EQ(s.found("Cherry", "Nobody", 2), "");
   EXPECT_EQ(s.found("", "Admin", 1), "1&SEL_NO=1");  // shown, so read to be shown
