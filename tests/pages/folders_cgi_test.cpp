@@ -23,15 +23,12 @@ struct TreeSite : BoardSite {
 
   // The tree as "name+number" per line, a dot per depth level.
   std::string shape() const {
-    std::string out, text = read_file_bytes(data + "b_title.mst");
-    for (std::string_view line : line_pieces(text)) {
-      if (line.find(',') == std::string_view::npos) continue;
-      size_t d = line.find_first_not_of(' ');
-      std::string_view name = line.substr(d, line.find(',') - d);
-      std::string_view no = line.substr(line.find(',') + 1);
-      no = no.substr(0, no.find(','));
-      out += (out.empty() ? "" : " ") + std::string(d, '.') + std::string(name) + std::string(no);
-    }
+    std::vector<B_TITLE> tree;
+    load_folders(tree);
+    std::string out;
+    for (const B_TITLE& f : tree)
+      out += (out.empty() ? "" : " ") + std::string(f.DEPTH, '.') + std::string(field(f.NAME)) +
+             std::to_string(f.FOLDER_NO);
     return out;
   }
 };
