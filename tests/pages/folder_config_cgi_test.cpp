@@ -100,28 +100,22 @@ TEST(FolderConfigCgi, AccessEntries) {
     f.insert(f.end(), {{"JOB", "BORDACCESSWR"}, {"FOLDER_NO", "2"}});
     return s.store(k, f);
   };
-  auto groups = [&] {
+  // The group entries, then the user entries, as "folder:who=mode".
+  auto entries = [&] {
     std::string out;
     for (const B_G_ACL& e : s.records<B_G_ACL>("b_g_acl.mst"))
-      out += std::to_string(e.FOLDER_NO) + ":" + std::to_string(e.T02_GROUP_ID) + "=" +
-             std::to_string(e.GROUPMODE) + " ";
-    return out;
-  };
-  auto users = [&] {
-    std::string out;
+      out += std::to_string(e.FOLDER_NO) + ":" + std::to_string(e.T02_GROUP_ID) + "=" + std::to_string(e.GROUPMODE) + " ";
     for (const B_U_ACL& e : s.records<B_U_ACL>("b_u_acl.mst"))
-      out += std::to_string(e.FOLDER_NO) + ":" + std::string(field(e.USER_ID)) + "=" +
-             std::to_string(e.USERMODE) + " ";
+      out += "| " + std::to_string(e.FOLDER_NO) + ":" + std::string(field(e.USER_ID)) + "=" + std::to_string(e.USERMODE) + " ";
     return out;
   };
   send({{"GROUP_ADD", "x"}, {"GROUPLIST", "4"}, {"GROUPLIST", "7"}, {"GROUPMODE", "1"}});
   send({{"GROUP_ADD", "x"}, {"GROUPLIST", "4"}, {"GROUPLIST", "5"}, {"GROUPMODE", "2"}});  // 5: no such group
-  EXPECT_EQ(groups(), "2:4=2 2:7=1 ");
+  EXPECT_EQ(entries(), "2:4=2 2:7=1 | 1:Reader=3 ");
   EXPECT_TRUE(error_page(send({{"GROUP_ADD", "x"}, {"GROUPLIST", "7"}, {"GROUPMODE", "3"}}), 109, 3));
   EXPECT_TRUE(error_page(send({{"USER_ADD", "x"}, {"USERLIST", "taro"}, {"USERMODE", "4"}}), 109, 3));
   send({{"USER_ADD", "x"}, {"USERLIST", "taro"}, {"USERLIST", "Nobody"}, {"USERMODE", "3"}});
-  EXPECT_EQ(users(), "1:Reader=3 2:Taro=3 ");
-  EXPECT_EQ(groups(), "2:4=2 2:7=1 ");
+  EXPECT_EQ(entries(), "2:4=2 2:7=1 | 1:Reader=3 | 2:Taro=3 ");
 
   std::string page = send({{"SUB1", "x"}, {"READ_LEVEL", "10"}, {"WRITE_LEVEL", "20"}});
   B_TITLE2 c = s.settings(2);
@@ -132,8 +126,7 @@ TEST(FolderConfigCgi, AccessEntries) {
 
   send({{"GROUP_DEL", "x"}, {"NOWGROUP", "4"}});
   send({{"USER_DEL", "x"}, {"NOWUSER", "Taro"}});
-  EXPECT_EQ(groups(), "2:7=1 ");
-  EXPECT_EQ(users(), "1:Reader=3 ");
+  EXPECT_EQ(entries(), "2:7=1 | 1:Reader=3 ");
 }
 
 }  // namespace
