@@ -210,8 +210,7 @@ TEST(FolderCgi, PagesShowTheTreeEscapedAndRefuseOthers) {
               has(move, "<OPTION VALUE=\"5\">5:&lt;E&amp;&gt;\n"))
       << move;
   EXPECT_TRUE(error_page(s.page(s.admin, {{"JOB", "BORDMOVE"}, {"DISPNO", "6"}}), 239, 207));
-  std::string taro = s.key("Taro");
-  EXPECT_TRUE(refused(s.page(taro, {{"JOB", "BORDMOVE"}, {"DISPNO", "1"}})));
+  EXPECT_TRUE(refused(s.page(s.key("Taro"), {{"JOB", "BORDMOVE"}, {"DISPNO", "1"}})));
 }
 
 }  // namespace

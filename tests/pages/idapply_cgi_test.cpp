@@ -32,7 +32,7 @@ bool refused_with(const std::string& out, int slot) {
   return has(out, "<B>S311</B>") && has(out, "<B>S" + std::to_string(slot) + "</B></FONT>");
 }
 
-TEST(IdApplyCgi, ResultCodesInOrderAndNothingStoredOnRefusal) {
+TEST(IdApplyCgi, ResultCodesNothingStoredOnRefusalAndOneOfSimultaneous) {
   IdSite s;
   const std::string k = s.login("Taro", "pw");
   // The ID rules are the user forms' (tested there): one case of each refusal.
@@ -58,6 +58,11 @@ TEST(IdApplyCgi, ResultCodesInOrderAndNothingStoredOnRefusal) {
   EXPECT_TRUE(refused_with(s.apply(k, std::string(21, 'L')), 312));
   // The public list escapes what applicants typed.
   EXPECT_TRUE(has(out, "Long &lt;B&gt;name&lt;/B&gt;") && !has(out, "<B>name")) << out;
+
+  // Simultaneous applications for one ID store one.
+  EXPECT_TRUE(run_together(6, [&](int) { return s.multipart({{"SKEY", k}, {"JOB", "IDSINSEIWR"},
+      {"USER_ID", "Same"}, {"USER_NAME", "N"}}).status; }));
+  EXPECT_EQ(s.apps().size(), 2u);
 }
 
 TEST(IdApplyCgi, DecisionsCreateUsersAndRefusedIdsMayApplyAgain) {
@@ -96,14 +101,6 @@ TEST(IdApplyCgi, DecisionsCreateUsersAndRefusedIdsMayApplyAgain) {
   s.decide(admin, {{"USER_ID", "Other"}, {"OK_NG", "1"}, {"MES", "1"}});
   EXPECT_EQ(s.apps()[1].OK_NG, GUEST_REFUSED);
   EXPECT_FALSE(has(read_file_bytes(s.data_file("user.mst")), "\nOther,"));
-}
-
-TEST(IdApplyCgi, SimultaneousApplicationsForOneIdStoreOne) {
-  IdSite s;
-  const std::string k = s.login("Taro", "pw");
-  EXPECT_TRUE(run_together(6, [&](int) { return s.multipart({{"SKEY", k}, {"JOB", "IDSINSEIWR"},
-      {"USER_ID", "Same"}, {"USER_NAME", "N"}}).status; }));
-  EXPECT_EQ(s.apps().size(), 1u);
 }
 
 }  // namespace
