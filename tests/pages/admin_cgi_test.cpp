@@ -51,7 +51,7 @@ TEST(AdminCgi, SettingsFormAndItsStoreStep) {
   EXPECT_TRUE(has(p, "NAME=\"DATETIME\">\n<OPTION VALUE=\"2\">S10\n") && has(p, "VALUE=\"logo.png\"")) << p;
 }
 
-TEST(GroupsCgi, CreateRenameAndRefuse) {
+TEST(GroupsCgi, CreateRenameDeleteAndRefuse) {
   AdminSite s;
   std::string p = s.page(s.admin, {{"JOB", "NEWGROUP"}});
   EXPECT_TRUE(has(p, "NAME=\"T02_GROUP_ID\" SIZE=\"3\" MAXLENGTH=\"3\" VALUE=\"1\"")) << p;
@@ -73,10 +73,8 @@ TEST(GroupsCgi, CreateRenameAndRefuse) {
   EXPECT_EQ(joined(p, "T02_GROUP_ID=([0-9]+)\">"), "1 2 3");
   EXPECT_TRUE(has(s.page(s.admin, {{"JOB", "NEWGROUP"}}), "MAXLENGTH=\"3\" VALUE=\"4\""));
   EXPECT_TRUE(has(s.page(s.admin, {{"JOB", "DELGROUP"}}), "<OPTION VALUE=\"2\">2:&lt;T&gt;&amp;amp;\n"));
-}
 
-TEST(GroupsCgi, DeletionRemovesMembershipsAccessAndPrimaryGroups) {
-  AdminSite s;
+  // Deletion removes memberships, access entries and primary groups.
   write_file_bytes(s.data + "group.mst", "1,One,\n3,Three,\n");
   write_file_bytes(s.data + "g_user.mst", "1,Taro,\n3,Taro,\n3,Jiro,\n");
   write_file_bytes(s.data + "user.mst", "Admin,Admin,100,,pw,3,1,1,1,,,0,\nTaro,T,1,,pw,1,1,1,1,,,0,\n"
@@ -91,7 +89,7 @@ TEST(GroupsCgi, DeletionRemovesMembershipsAccessAndPrimaryGroups) {
   EXPECT_EQ(read_file_bytes(s.data + "b_g_acl.mst"), acl);
   EXPECT_EQ(s.groups(), "1,One,\n3,Three,\n");
 
-  std::string p = s.save(s.admin, "DELGROUPWR", {{"T02_GROUP_ID", "3"}}).out;
+  p = s.save(s.admin, "DELGROUPWR", {{"T02_GROUP_ID", "3"}}).out;
   EXPECT_EQ(joined(p, "T02_GROUP_ID=([0-9]+)\">"), "1");
   EXPECT_EQ(s.groups(), "1,One,\n");
   EXPECT_EQ(read_file_bytes(s.data + "g_user.mst"), "1,Taro,\n");

@@ -57,7 +57,7 @@ TEST(FolderConfigCgi, FolderAdministratorOnlyForOwnFolder) {
                   "VALUE=\"FOLDERLIST\">\n<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"S238\">"));
 }
 
-TEST(FolderConfigCgi, SettingsStoredAndShownEscaped) {
+TEST(FolderConfigCgi, SettingsAndAccessEntriesStoredAndShownEscaped) {
   ConfigSite s;
   std::string k = s.key("Admin");
   std::string before = read_file_bytes(s.data + "b_title.mst") + read_file_bytes(s.data + "b_title2.mst");
@@ -91,11 +91,8 @@ TEST(FolderConfigCgi, SettingsStoredAndShownEscaped) {
         "<SELECT NAME=\"READ_CHK\"><OPTION VALUE=\"2\">S218<OPTION VALUE=\"1\">S217</SELECT>",
         "BACKGROUND=\"http://test/pic/1/b&quot;.gif\""})
     EXPECT_TRUE(has(out, piece)) << piece;
-}
 
-TEST(FolderConfigCgi, AccessEntries) {
-  ConfigSite s;
-  std::string k = s.key("Admin");
+  // Access entries of board 2.
   auto send = [&](Fields f) {
     f.insert(f.end(), {{"JOB", "BORDACCESSWR"}, {"FOLDER_NO", "2"}});
     return s.store(k, f);
@@ -118,7 +115,7 @@ TEST(FolderConfigCgi, AccessEntries) {
   EXPECT_EQ(entries(), "2:4=2 2:7=1 | 1:Reader=3 | 2:Taro=3 ");
 
   std::string page = send({{"SUB1", "x"}, {"READ_LEVEL", "10"}, {"WRITE_LEVEL", "20"}});
-  B_TITLE2 c = s.settings(2);
+  c = s.settings(2);
   EXPECT_EQ(std::vector<int32_t>({c.READ_LEVEL, c.WRITE_LEVEL, c.READ_CHK}), std::vector<int32_t>({10, 20, 1}));
   for (const char* piece : {"<OPTION VALUE=\"4\">Staff&lt;&amp;&gt;[S232]\n", "<OPTION VALUE=\"Taro\">Taro Y[S233]\n",
                             "<OPTION VALUE=\"Bad\">&lt;B&gt;Bad&lt;/B&gt;\n", "NAME=\"READ_LEVEL\" SIZE=\"10\" MAXLENGTH=\"3\" VALUE=\"10\""})
