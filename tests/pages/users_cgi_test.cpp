@@ -83,10 +83,9 @@ TEST(UsersCgi, MembershipsKeepTheTypedId) {
   s.save(s.admin, "USERWR", {{"USER_ID", "Mixed"}, {"USER_NAME", "M"}, {"GROUP_OUT", "S172"},
                              {"NOWGROUP", "1"}});
   EXPECT_EQ(read_file_bytes(s.data + "g_user.mst"), "2,Mixed,\n");
-
 }
 
-TEST(UsersCgi, PersonalSettings) {
+TEST(UsersCgi, PersonalSettingsAndEscapedForms) {
   UserSite s;
   std::string taro = s.key("Taro");
   Fields mine = {{"USER_NAME", "Taro &amp; Co"}, {"USER_PASS", "new"}, {"E_MAIL_ADDR", ""},
@@ -115,10 +114,8 @@ TEST(UsersCgi, PersonalSettings) {
   EXPECT_EQ(s.page(s.key("Jiro"), {{"JOB", "MYDATA"}}), "");
   EXPECT_TRUE(error_109(s.save(s.key("Jiro"), "MYDATAWR", mine).out, 3));
   EXPECT_EQ(s.users(), before);
-}
 
-TEST(UsersCgi, PagesEscapeStoredValues) {
-  UserSite s;
+  // The forms escape stored values.
   write_file_bytes(s.data + "group.mst", "1,<G>,\n");
   std::ofstream(s.data + "user.mst", std::ios::app)
       << "a&b,</TEXTAREA>\",150,m&amp;,p\"w,1,9,7,1,test.lng,p&.png,0,\n";
