@@ -46,8 +46,6 @@ void refusal_rest() {
 
 namespace {
 
-void title(int slot) { pr("<FONT SIZE=\"5\"><B>%s</B></FONT><P>\n", msg(slot)); }
-
 // A label cell and the start of its input cell.
 void label_cell(const char* label) {
   pr("<TR><TD BGCOLOR=\"#E0FFFF\" ALIGN=\"LEFT\" NOWRAP>%s</TD><TD BGCOLOR=\"#FFFFFF\">", label);
@@ -107,10 +105,12 @@ void take_picture(const char* file, char (&setting)[N]) {
 
 }  // namespace
 
+void admin_title(int slot) { pr("<FONT SIZE=\"5\"><B>%s</B></FONT><P>\n", msg(slot)); }
+
 void j_ADMIN() {
   admin_page_start();
   if (!is_admin()) return refusal_rest();
-  title(104);
+  admin_title(104);
   static constexpr struct {
     const char* job;
     int label;
@@ -128,7 +128,7 @@ void j_ADMIN() {
 void j_SYSTEM() {
   admin_page_start();
   if (!is_admin()) return refusal_rest();
-  title(108);
+  admin_title(108);
   job_button("ADMIN", 4);
   pr("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n", JOB_EXE);
   hidden_skey();

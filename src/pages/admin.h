@@ -12,6 +12,8 @@ bool is_admin();
 void job_button(const char* job, int label, const char* extra = "");
 // A form with one button (slot 4) that goes back in the browser's history.
 void back_button();
+// The page heading: slot `slot` in large bold type, then a paragraph break.
+void admin_title(int slot);
 // What a non-administrator sees in place of a page's content: message slot
 // 3 and the back button. Ends the page.
 void refusal_rest();

@@ -42,8 +42,6 @@ void group_form(const char* job, const char* name_attr = "") {
   hidden("JOB", std::string_view(job));
 }
 
-void title(int slot) { pr("<FONT SIZE=\"5\"><B>%s</B></FONT><P>\n", msg(slot)); }
-
 void table_head() {
   pr("<TABLE BORDER=\"1\">\n<TR><TD BGCOLOR=\"#E0FFFF\" ALIGN=\"CENTER\">%s</TD>"
      "<TD BGCOLOR=\"#E0FFFF\" ALIGN=\"CENTER\">%s</TD></TR>\n",
@@ -65,7 +63,7 @@ void submit_and_back(int label, const char* check = "") {
 void j_GROUPLIST() {
   admin_page_start();
   if (!is_admin()) return refusal_rest();
-  title(111);
+  admin_title(111);
   pr("<TABLE><TR><TD>\n");
   job_button("NEWGROUP", 150);
   pr("</TD><TD>\n");
@@ -90,7 +88,7 @@ void j_NEWGROUP() {
       "\");return false;}\n return true;\n}\n//-->\n</SCRIPT>\n";
   admin_page_start(script.c_str());
   if (!is_admin()) return refusal_rest();
-  title(154);
+  admin_title(154);
   group_form("NEWGROUPWR", "NAME=\"INPUT\" ");
   table_head();
   int32_t last = 0;
@@ -110,7 +108,7 @@ void j_EDITGROUP() {
   admin_page_start();
   if (!is_admin()) return refusal_rest();
   int32_t chosen = form_int("T02_GROUP_ID");
-  title(159);
+  admin_title(159);
   group_form("NEWGROUPWR");
   hidden("T02_GROUP_ID", static_cast<long>(chosen));
   table_head();
@@ -132,7 +130,7 @@ void j_EDITGROUP() {
 void j_DELGROUP() {
   admin_page_start();
   if (!is_admin()) return refusal_rest();
-  title(161);
+  admin_title(161);
   group_form("DELGROUPWR");
   table_head();
   bool opened = false;

@@ -160,7 +160,7 @@ void j_SEARCHDISP() {
     for (size_t i = 0; i < idx.size(); i++) {
       verdict[i] = search.decide_without_body(idx[i], found[i]);
       if (verdict[i] != -1) continue;
-      names.push_back("x" + std::to_string(idx[i].MSG_NO) + ".dat");
+      names.push_back(msg_body_name(idx[i].MSG_NO));
       pending.push_back(i);
     }
     size_t shown = 0;

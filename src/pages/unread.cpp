@@ -79,7 +79,7 @@ void unread_messages(int32_t folder) {
   for (const INDEX_DATA* m : seq) numbers.push_back(m->MSG_NO);
   const std::vector<int> marked = own_marks(folder, numbers);
   for (size_t i = 0; i < seq.size(); i++)
-    if (marked[i] != 1) j_DETAILS_sub1(folder, seq[i]->MSG_NO, 1);
+    if (marked[i] <= 0) j_DETAILS_sub1(folder, seq[i]->MSG_NO, 1);
 }
 
 }  // namespace

@@ -39,8 +39,6 @@
 
 namespace {
 
-void title(int slot) { pr("<FONT SIZE=\"5\"><B>%s</B></FONT><P>\n", msg(slot)); }
-
 std::string check_script(bool with_id) {
   std::string s = "<SCRIPT LANGUAGE=\"JavaScript\">\n<!--\nfunction title_chk(){\n";
   if (with_id)
@@ -191,7 +189,7 @@ bool pressed(const char* button) { return !form_str(button).empty(); }
 void j_USERLIST() {
   admin_page_start();
   if (!is_admin()) return refusal_rest();
-  title(109);
+  admin_title(109);
   static constexpr struct {
     const char* sjob;
     int label;
@@ -270,7 +268,7 @@ void j_USERMENT() {
   std::string typed = form_field("USER_ID", sizeof(MST_USER::USER_ID), false);
   const bool editing = !form_str("USER_ID").empty();
   admin_page_start(check_script(true).c_str());
-  title(editing ? 166 : 165);
+  admin_title(editing ? 166 : 165);
   if (!is_admin()) return refusal_rest();
 
   MST_USER u{};

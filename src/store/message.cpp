@@ -185,11 +185,13 @@ std::string msg_index_path(int32_t folder) {
 std::string msg_index_tmp_path(int32_t folder) {
   return path_fmt("%s%d/%s.tmp", data_path(), folder, "index.dat");
 }
+std::string msg_body_name(int32_t msg) { return path_fmt("x%d.dat", msg); }
+std::string msg_mark_name(int32_t msg) { return path_fmt("r%d.dat", msg); }
 std::string msg_body_path(int32_t folder, int32_t msg) {
-  return path_fmt("%s%d/x%d.dat", data_path(), folder, msg);
+  return path_fmt("%s/%s", msg_dir_path(folder).c_str(), msg_body_name(msg).c_str());
 }
 std::string msg_mark_path(int32_t folder, int32_t msg) {
-  return path_fmt("%s%d/r%d.dat", data_path(), folder, msg);
+  return path_fmt("%s/%s", msg_dir_path(folder).c_str(), msg_mark_name(msg).c_str());
 }
 std::string msg_mark_tmp_path(int32_t folder, int32_t msg) {
   return path_fmt("%s%d/R%d.TMP", data_path(), folder, msg);
@@ -556,7 +558,7 @@ int MarkAllREAD_POINT(int32_t folder) {
   std::vector<char> buf(64 * 1024);
   int added = 0, failed = 0;
   for (size_t at = 0; at < recs.size(); at++) {
-    if (marked_before[at] == 1) continue;
+    if (marked_before[at] > 0) continue;
     const INDEX_DATA& r = recs[at];
     Fd fd(open(msg_mark_path(folder, r.MSG_NO).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (!fd.ok()) {
@@ -602,7 +604,7 @@ std::vector<int> own_marks(int32_t folder, const std::vector<int32_t>& msgs) {
   const std::string me = current_user();
   std::vector<std::string> names;
   names.reserve(msgs.size());
-  for (int32_t m : msgs) names.push_back("r" + std::to_string(m) + ".dat");
+  for (int32_t m : msgs) names.push_back(msg_mark_name(m));
   std::vector<int> out(msgs.size(), 0);
   read_small_files(msg_dir_path(folder), names, [&](size_t i, std::string_view bytes, int err) {
     if (err) {
@@ -610,10 +612,10 @@ std::vector<int> own_marks(int32_t folder, const std::vector<int32_t>& msgs) {
       return;
     }
     const size_t count = bytes.size() / sizeof(READ_POINT);
-    for (size_t k = 0; k < count && !out[i]; k++) {
+    for (size_t k = 0; k < count; k++) {
       READ_POINT m;
       std::memcpy(&m, bytes.data() + k * sizeof m, sizeof m);
-      if (field(m.USER_ID) == me) out[i] = 1;
+      if (field(m.USER_ID) == me) out[i]++;
     }
   });
   return out;
@@ -628,26 +630,17 @@ int CountREAD_POINT(int32_t folder) {
   // without a read-mark file simply has no readers; nothing is created. A
   // mark counts once per record of the user, as a file written by hand may
   // hold two.
-  std::vector<std::string> names;
-  names.reserve(recs.size());
-  for (const INDEX_DATA& r : recs) names.push_back("r" + std::to_string(r.MSG_NO) + ".dat");
+  std::vector<int32_t> numbers;
+  numbers.reserve(recs.size());
+  for (const INDEX_DATA& r : recs) numbers.push_back(r.MSG_NO);
+  const std::vector<int> marks = own_marks(folder, numbers);
   long unread = static_cast<long>(recs.size());
-  size_t failed = recs.size();
-  read_small_files(msg_dir_path(folder), names, [&](size_t i, std::string_view bytes, int err) {
-    if (err) {
-      if (err != ENOENT && failed == recs.size()) failed = i;
-      return;
+  for (size_t i = 0; i < recs.size(); i++) {
+    if (marks[i] < 0) {
+      sINDEX_DATA = recs[i];
+      return -1;
     }
-    const size_t count = bytes.size() / sizeof(READ_POINT);
-    for (size_t k = 0; k < count; k++) {
-      READ_POINT m;
-      std::memcpy(&m, bytes.data() + k * sizeof m, sizeof m);
-      if (field(m.USER_ID) == me) unread--;
-    }
-  });
-  if (failed < recs.size()) {
-    sINDEX_DATA = recs[failed];
-    return -1;
+    unread -= marks[i];
   }
   if (!recs.empty()) sINDEX_DATA = recs.back();
   return static_cast<int>(unread);

@@ -81,6 +81,8 @@ extern ADD_FILE sADD_FILE;
 std::string msg_dir_path(int32_t folder);                        // "%s%d"
 std::string msg_index_path(int32_t folder);                      // .../index.dat
 std::string msg_index_tmp_path(int32_t folder);                  // .../index.dat.tmp
+std::string msg_body_name(int32_t msg);                          // "x%d.dat"
+std::string msg_mark_name(int32_t msg);                          // "r%d.dat"
 std::string msg_body_path(int32_t folder, int32_t msg);          // .../x%d.dat
 std::string msg_mark_path(int32_t folder, int32_t msg);          // .../r%d.dat
 std::string msg_mark_tmp_path(int32_t folder, int32_t msg);      // .../R%d.TMP
@@ -186,9 +188,10 @@ int MarkAllREAD_POINT(int32_t folder);
 int ResetREAD_POINT(int32_t folder, int32_t msg);
 // Clears the message's marks; the file stays, empty.
 int DeleteREAD_POINT(int32_t folder, int32_t msg);
-// Whether the current user has a mark on each of the messages: 1 marked,
-// 0 not (also when the message has no read-mark file), -1 when its file
-// exists but cannot be read. The files are read in batches, none created.
+// The current user's marks on each of the messages: how many records of
+// his its read-mark file holds (0 also when it has no file), or -1 when the
+// file exists but cannot be read. The files are read in batches, none
+// created.
 std::vector<int> own_marks(int32_t folder, const std::vector<int32_t>& msgs);
 // The current user's unread messages in the folder (0 when the user has
 // excluded the folder from unread tracking). Leaves the folder's last
