@@ -38,12 +38,9 @@ constexpr const char* kTree = "A1 .B2 .C3 ..D4 E5";
 bool folder_list(const std::string& out) { return has(out, "<B>S184</B>"); }
 
 TEST(FolderCgi, CreatePlacesDepthsAndResults) {
-  struct Case {
-    std::string pos, cls, mode, name;
-    std::string shape;  // the tree afterwards; empty: unchanged
-    int message;        // error message slot; 0: the folder list follows
-  };
-  const Case cases[] = {
+  // Position, class, kind, name; the tree afterwards (empty: unchanged); the
+  // error message slot (0: the folder list follows).
+  const std::tuple<std::string, std::string, std::string, std::string, std::string, int> cases[] = {
       {"0", "2", "2", "N", "A1 .B2 .C3 ..D4 E5 N6", 0},     // position 0: end, top level
       {"1", "2", "1", "N", "A1 .N6 .B2 .C3 ..D4 E5", 0},    // first entry of A
       {"2", "1", "2", "N", "A1 .B2 .N6 .C3 ..D4 E5", 0},    // after B on its level
@@ -55,15 +52,15 @@ TEST(FolderCgi, CreatePlacesDepthsAndResults) {
       {"1", "1", "2", "a,b", "", 362},                      // a comma would split the line
       {"1", "1", "4", "N", "", 3},                          // no such kind
   };
-  for (const Case& c : cases) {
+  for (const auto& [pos, cls, mode, name, shape, message] : cases) {
     TreeSite s;
     std::string settings = read_file_bytes(s.data + "b_title2.mst");
-    std::string out = s.store(s.admin, {{"JOB", "NEWFOLDERWR"}, {"DISPNO", c.pos}, {"CLASS", c.cls},
-                                        {"MODE", c.mode}, {"NAME", c.name}});
-    std::string label = c.pos + "/" + c.cls + "/" + c.name;
-    EXPECT_EQ(s.shape(), c.shape.empty() ? kTree : c.shape) << label;
-    if (c.message) {
-      EXPECT_TRUE(error_page(out, 193, c.message)) << label << out;
+    std::string out = s.store(s.admin, {{"JOB", "NEWFOLDERWR"}, {"DISPNO", pos}, {"CLASS", cls},
+                                        {"MODE", mode}, {"NAME", name}});
+    std::string label = pos + "/" + cls + "/" + name;
+    EXPECT_EQ(s.shape(), shape.empty() ? kTree : shape) << label;
+    if (message) {
+      EXPECT_TRUE(error_page(out, 193, message)) << label << out;
       EXPECT_EQ(read_file_bytes(s.data + "b_title2.mst"), settings) << label;
     } else {
       EXPECT_TRUE(folder_list(out)) << label;
@@ -140,34 +137,29 @@ TEST(FolderCgi, DeleteRemovesSubtreeWithMessagesAndRights) {
 }
 
 TEST(FolderCgi, MoveCases) {
-  struct Case {
-    std::string src, target, cls;
-    std::string shape;  // empty: unchanged
-    int message;
-  };
-  const Case cases[] = {
+  // Folder moved, target, class; the tree afterwards (empty: unchanged); the error message slot.
+  const std::tuple<std::string, std::string, std::string, std::string, int> cases[] = {
       {"5", "0", "2", "E5 A1 .B2 .C3 ..D4", 0},   // to the top
       {"3", "5", "1", "A1 .B2 E5 C3 .D4", 0},     // after E, E's level
       {"2", "3", "2", "A1 .C3 ..B2 ..D4 E5", 0},  // first entry of C
-      {"5", "1", "1", "A1 .B2 .C3 ..D4 E5", -3},  // where it already stands
+      {"5", "1", "1", "A1 .B2 .C3 ..D4 E5", 242},  // where it already stands
       {"3", "1", "9", "A1 .B2 C3 .D4 E5", 0},     // class 9 counts as 1: after A's subtree
       {"2", "3", "1", "A1 .C3 ..D4 .B2 E5", 0},   // after C's subtree, C's level
-      {"1", "3", "2", "", -3},                    // into its own subdirectory
-      {"2", "1", "2", "", -3},                    // into the directory right above it
-      {"2", "5", "2", "", -2},                    // into a board
-      {"2", "6", "1", "", -2},                    // target beyond the end
+      {"1", "3", "2", "", 242},                    // into its own subdirectory
+      {"2", "1", "2", "", 242},                    // into the directory right above it
+      {"2", "5", "2", "", 207},                    // into a board
+      {"2", "6", "1", "", 207},                    // target beyond the end
   };
-  for (const Case& c : cases) {
+  for (const auto& [src, target, cls, shape, message] : cases) {
     TreeSite s;
     std::string tree = read_file_bytes(s.data + "b_title.mst");
     write_file_bytes(s.data + "b_title.mst", "junk\n" + tree);  // invisible to positions
-    std::string out = s.store(s.admin, {{"JOB", "BORDMOVEWR"}, {"SRC_DISPNO", c.src},
-                                        {"DISPNO", c.target}, {"CLASS", c.cls}});
-    std::string label = c.src + ">" + c.target + "/" + c.cls;
-    EXPECT_EQ(s.shape(), c.shape.empty() ? kTree : c.shape) << label;
-    const std::map<int, int> slot = {{-2, 207}, {-3, 242}};
-    if (c.message)
-      EXPECT_TRUE(error_page(out, 239, slot.at(c.message))) << label << out;
+    std::string out = s.store(s.admin, {{"JOB", "BORDMOVEWR"}, {"SRC_DISPNO", src},
+                                        {"DISPNO", target}, {"CLASS", cls}});
+    std::string label = src + ">" + target + "/" + cls;
+    EXPECT_EQ(s.shape(), shape.empty() ? kTree : shape) << label;
+    if (message)
+      EXPECT_TRUE(error_page(out, 239, message)) << label << out;
     else
       EXPECT_TRUE(folder_list(out)) << label;
   }

@@ -39,12 +39,8 @@ struct SearchSite : BoardSite {
 
 TEST(SearchCgi, WhatEachSearchFinds) {
   SearchSite s;
-  struct Case {
-    std::string condition, writer;
-    int stat;
-    std::string found;
-  };
-  for (const Case& c : std::vector<Case>{
+  using Case = std::tuple<std::string, std::string, int, std::string>;  // condition, writer, mode, found
+  for (const auto& [condition, writer, stat, found] : std::vector<Case>{
            {"apple", "", 1, "1&SEL_NO=2"},   // case-sensitive, found in a body
            {"Apple", "", 1, "1&SEL_NO=1 1&SEL_NO=4 5&SEL_NO=1"},  // never the deleted one
            {"Apple cherry", "", 2, "1&SEL_NO=1"},  // one in the title, one in the body
@@ -60,7 +56,7 @@ TEST(SearchCgi, WhatEachSearchFinds) {
            {"Banana\x81\x40" "Apple", "", 1, ""},  // a two-byte blank separates nothing
            {std::string(5000, 'k') + " Banana", "", 1, "1&SEL_NO=2"},
        })
-    EXPECT_EQ(s.found(c.condition, c.writer, c.stat), c.found) << c.condition << "/" << c.writer;
+    EXPECT_EQ(s.found(condition, writer, stat), found) << condition << "/" << writer;
 
   // Headings: the folders Taro may read, escaped; a directory chosen alone
   // is not searched below.
