@@ -51,7 +51,7 @@ TEST(RoomCgi, PagesOfTwentyInEveryOrder) {
     EXPECT_EQ(numbers(s.room(k, {{"DISP_PAGE", "2147483647"}, {"USER_DISP_DEF", order}})), "");
 }
 
-TEST(RoomCgi, ThreadsDeletedMessagesAndAuthors) {
+TEST(RoomCgi, ThreadsDeletedMessagesAuthorsAndButtons) {
   RoomSite s;
   s.post(3, 0, "First", "Taro");          // 1
   s.post(3, 0, "<I>Other</I>", "Gone");   // 2, author no longer exists
@@ -85,10 +85,8 @@ TEST(RoomCgi, ThreadsDeletedMessagesAndAuthors) {
   k = s.key("NoOrder");
   for (const Fields& f : {Fields{}, Fields{{"USER_DISP_DEF", "7"}}, Fields{{"USER_DISP_DEF", "-2"}}})
     EXPECT_EQ(numbers(s.room(k, f)), "1 3 4 2");
-}
 
-TEST(RoomCgi, ButtonsFollowTheUsersRight) {
-  RoomSite s;
+  // The buttons follow the user's right.
   s.configure(3, [](B_TITLE2& b) {
     set_field(b.TITLEPIC, "head.gif");
     set_field(b.INFO, "Welcome\rto <B>Notes</B>");
@@ -99,7 +97,8 @@ TEST(RoomCgi, ButtonsFollowTheUsersRight) {
         {"Reader", "BORDALLFLG ROOM ROOM ROOM ROOM ROOM"},
         {"Admin", "BORDCONFIG BORDACCESS BORDALLFLG BORDWRITE ROOM BORDWRITE ROOM ROOM ROOM ROOM"}})
     EXPECT_EQ(joined(s.room(s.key(who)), "NAME=\"JOB\" VALUE=\"([A-Z]+)\">"), jobs) << who;
-  std::string k = s.key("Taro"), p = s.room(k, {{"FAST_FLG", "1"}});
+  k = s.key("Taro");
+  p = s.room(k, {{"FAST_FLG", "1"}});
   // The title picture and information text come only with FAST_FLG.
   EXPECT_TRUE(has(p, "<IMG SRC=\"http://test/pic/3/head.gif\"><BR>\nWelcome<BR>\nto <B>Notes</B>\n<HR>"))
       << p;
