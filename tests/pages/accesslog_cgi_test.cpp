@@ -12,7 +12,7 @@ std::string line(long long days_ago, const std::string& id, const char* kind) {
   return date_days_back(days_ago) + " 10:00," + id + "," + kind + ",1,,\n";
 }
 
-TEST(AccessLogCgi, StatisticsPruningAndAdministratorsOnly) {
+TEST(AccessLogCgi, StatisticsPruningDeletionAndAdministratorsOnly) {
   BoardSite s;
   std::string log = line(3, "Taro", "login") + line(2, "Hanako", "write") + line(1, "Bad", "login");
   for (int i = 0; i < 3; i++) log += line(1, "Taro", "login");
@@ -55,17 +55,14 @@ TEST(AccessLogCgi, StatisticsPruningAndAdministratorsOnly) {
   s.write_settings("LOG_DATE,0,\n");
   s.page(admin, {{"JOB", "AccessLogDISP"}});
   EXPECT_EQ(read_file_bytes(s.data_file("system.log")), "");
-}
 
-TEST(AccessLogCgi, DeletingUsersRemovesThemEverywhereButTheLog) {
-  BoardSite s;
+  // Deleting users removes them everywhere but from the log.
   s.folder(1, KIND_BOARD, 0, "Board");
   std::vector<B_U_ACL> acl = {{1, "Taro", 2}, {1, "Jiro", 1}, {1, "Hanako", 2}};
   write_file_bytes(s.data_file("b_u_acl.mst"), std::string(record_bytes(acl)));
-  const std::string taro = s.key("Taro"), admin = s.key("Admin");
   write_file_bytes(s.data_file("system.log"), line(0, "Taro", "login"));
   write_file_bytes(s.data_file("g_user.mst"), "1,Taro,\n2,Jiro,\n");
-  std::string p = s.page(admin, {{"JOB", "AccessLogDeleteUser"}, {"USER_ID", "Taro"},
+  p = s.page(admin, {{"JOB", "AccessLogDeleteUser"}, {"USER_ID", "Taro"},
                                           {"USER_ID", "Hanako"}, {"USER_ID", ""}, {"USER_ID", "Jiro"}});
   EXPECT_TRUE(has(p, "<B>S112 S247</B>") && !has(p, "VALUE=\"Taro\"") && has(p, "VALUE=\"Jiro\""));
   std::string users = read_file_bytes(s.data_file("user.mst"));
