@@ -12,7 +12,7 @@ std::string line(long long days_ago, const std::string& id, const char* kind) {
   return date_days_back(days_ago) + " 10:00," + id + "," + kind + ",1,,\n";
 }
 
-TEST(AccessLogCgi, StatisticsAndAdministratorsOnly) {
+TEST(AccessLogCgi, StatisticsPruningDeletionAndAdministratorsOnly) {
   BoardSite s;
   std::string log = line(3, "Taro", "login") + line(2, "Hanako", "write") + line(1, "Bad", "login");
   for (int i = 0; i < 3; i++) log += line(1, "Taro", "login");
@@ -41,13 +41,10 @@ TEST(AccessLogCgi, StatisticsAndAdministratorsOnly) {
   EXPECT_TRUE(has(p, row("Bad", "&lt;B&gt;Bad&lt;/B&gt;", {day, "1", "", ""}))) << p;
   EXPECT_TRUE(has(s.page(admin, {{"JOB", "AccessLogDOWNLOAD"}}),
                   "Content-Disposition: attachment; filename=system.log\n\n" + log.substr(0, 200)));
-}
 
-TEST(AccessLogCgi, EntryPagePrunesToLogDateDays) {
-  BoardSite s;
-  std::string log;
+  // The entry page prunes the log to LOG_DATE days.
+  log.clear();
   for (int d = 39; d >= 0; d--) log += line(d, "Taro", "login");
-  const std::string admin = s.key("Admin");
   write_file_bytes(s.data_file("system.log"), log);
   s.write_settings("LOG_DATE,999999999,\n");
   EXPECT_TRUE(has(s.page(admin, {{"JOB", "AccessLogDISP"}}), "<B>S112</B>"));
@@ -58,21 +55,20 @@ TEST(AccessLogCgi, EntryPagePrunesToLogDateDays) {
   s.write_settings("LOG_DATE,0,\n");
   s.page(admin, {{"JOB", "AccessLogDISP"}});
   EXPECT_EQ(read_file_bytes(s.data_file("system.log")), "");
-}
 
-TEST(AccessLogCgi, DeletingUsersRemovesThemEverywhereButTheLog) {
-  BoardSite s;
+  // Deleting users removes them everywhere but from the log.
   s.folder(1, KIND_BOARD, 0, "Board");
   std::vector<B_U_ACL> acl = {{1, "Taro", 2}, {1, "Jiro", 1}, {1, "Hanako", 2}};
   write_file_bytes(s.data_file("b_u_acl.mst"), std::string(record_bytes(acl)));
-  const std::string taro = s.key("Taro"), admin = s.key("Admin");
   write_file_bytes(s.data_file("system.log"), line(0, "Taro", "login"));
-  std::string p = s.page(admin, {{"JOB", "AccessLogDeleteUser"}, {"USER_ID", "Taro"},
+  write_file_bytes(s.data_file("g_user.mst"), "1,Taro,\n2,Jiro,\n");
+  p = s.page(admin, {{"JOB", "AccessLogDeleteUser"}, {"USER_ID", "Taro"},
                                           {"USER_ID", "Hanako"}, {"USER_ID", ""}, {"USER_ID", "Jiro"}});
   EXPECT_TRUE(has(p, "<B>S112 S247</B>") && !has(p, "VALUE=\"Taro\"") && has(p, "VALUE=\"Jiro\""));
   std::string users = read_file_bytes(s.data_file("user.mst"));
   EXPECT_FALSE(has(users, "Taro,") || has(users, "Hanako,"));
   EXPECT_EQ(read_file_bytes(s.data_file("b_u_acl.mst")), bytes_of(acl[1]));
+  EXPECT_EQ(read_file_bytes(s.data_file("g_user.mst")), "2,Jiro,\n");
   EXPECT_TRUE(has(s.page(taro, {{"JOB", "FRM21"}}), "S6"));  // his session is gone
   EXPECT_EQ(read_file_bytes(s.data_file("system.log")), line(0, "Taro", "login"));
 }

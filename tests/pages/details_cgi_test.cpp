@@ -62,36 +62,10 @@ TEST(DetailsCgi, PageOfAMessage) {
   EXPECT_EQ(s.readers(1), (Names{"Mail", "Ghost", "Taro"}));
 }
 
-TEST(DetailsCgi, HtmlModesAndRights) {
-  PostingSite s;
-  std::string k = s.key("Taro");
-  s.send(k, {{"HTML_MODE", "1"}, {"WRITE_DATA", "a\r\nb <TABLE> http://x.test/"}});
-  s.send(k, {{"HTML_MODE", "2"}, {"WRITE_DATA", "<b>x</b>\r\n<TABLE BORDER=1><tr>"}});
-  // Preformatted, or the writer's own HTML, with table tags neutralised;
-  // without read confirmation no readers' list, without write right no reply.
-  std::string p = details(s, k, 1);
-  EXPECT_TRUE(has(p, "<HR>\n<PRE>a\rb &lt;TABLE> http://x.test/</PRE>\n<HR>"));
-  EXPECT_TRUE(has(details(s, k, 2), "<HR>\n<b>x</b>\r&lt;TABLE BORDER=1><tr>\n<HR>"));
-  EXPECT_TRUE(!has(p, "S282") && has(p, "\"BORDWRITE\""));
-  s.configure(1, [](B_TITLE2& b) { b.WRITE_LEVEL = 5; });
-  EXPECT_FALSE(has(details(s, k, 1), "\"BORDWRITE\""));
-
-  // Taro edits and deletes his own message where the board allows editing;
-  // the administrator only deletes it; a guest does neither with its own.
-  s.configure(1, [](B_TITLE2& b) { b.REWRITE_FLG = 2, b.WRITE_LEVEL = 0; });
-  s.post(1, 0, "m", "Guest");
-  auto buttons = [&](const char* who, int no) {
-    std::string p = details(s, s.key(who), no);
-    return std::string(has(p, "\"EDITMSG\"") ? "edit " : "") + (has(p, "\"DELMSG\"") ? "delete" : "");
-  };
-  EXPECT_EQ(buttons("Taro", 1) + "|" + buttons("Hanako", 1) + "|" + buttons("Admin", 1) + "|" +
-                buttons("Guest", 3), "edit delete||delete|");
-}
-
 // Script stored in a title, a body in each HTML mode or the folder's
 // information text prints as text or loses its attribute, on the details
 // page (heading, thread table, body) and on the room list.
-TEST(DetailsCgi, StoredScriptPrintsNeutralised) {
+TEST(DetailsCgi, StoredScriptHtmlModesAndRights) {
   PostingSite s;
   s.configure(1, [](B_TITLE2& b) { set_field(b.INFO, "<b>Info</b>\r<svg onload=alert(4)>"); });
   s.folder(2, KIND_BOARD, 0, "<i>Two</i><img src=x onerror=alert(5)>");
@@ -119,6 +93,29 @@ TEST(DetailsCgi, StoredScriptPrintsNeutralised) {
   for (const std::string& p : {one, two, room, room2, menu})
     EXPECT_FALSE(has(p, "<img src=x onerror") || has(p, "<svg") || has(p, "javascript") || has(p, "java&#115;"))
         << p;
+
+  // HTML modes and the buttons each user gets (messages 3, 4 and 5).
+  s.send(k, {{"HTML_MODE", "1"}, {"WRITE_DATA", "a\r\nb <TABLE> http://x.test/"}});
+  s.send(k, {{"HTML_MODE", "2"}, {"WRITE_DATA", "<b>x</b>\r\n<TABLE BORDER=1><tr>"}});
+  // Preformatted, or the writer's own HTML, with table tags neutralised;
+  // without read confirmation no readers' list, without write right no reply.
+  std::string p = details(s, k, 3);
+  EXPECT_TRUE(has(p, "<HR>\n<PRE>a\rb &lt;TABLE> http://x.test/</PRE>\n<HR>"));
+  EXPECT_TRUE(has(details(s, k, 4), "<HR>\n<b>x</b>\r&lt;TABLE BORDER=1><tr>\n<HR>"));
+  EXPECT_TRUE(!has(p, "S282") && has(p, "\"BORDWRITE\""));
+  s.configure(1, [](B_TITLE2& b) { b.WRITE_LEVEL = 5; });
+  EXPECT_FALSE(has(details(s, k, 3), "\"BORDWRITE\""));
+
+  // Taro edits and deletes his own message where the board allows editing;
+  // the administrator only deletes it; a guest does neither with its own.
+  s.configure(1, [](B_TITLE2& b) { b.REWRITE_FLG = 2, b.WRITE_LEVEL = 0; });
+  s.post(1, 0, "m", "Guest");
+  auto buttons = [&](const char* who, int no) {
+    std::string p = details(s, s.key(who), no);
+    return std::string(has(p, "\"EDITMSG\"") ? "edit " : "") + (has(p, "\"DELMSG\"") ? "delete" : "");
+  };
+  EXPECT_EQ(buttons("Taro", 3) + "|" + buttons("Hanako", 3) + "|" + buttons("Admin", 3) + "|" +
+                buttons("Guest", 5), "edit delete||delete|");
 }
 
 TEST(DetailsCgi, PreviousNextAndPageFollowTheDisplayOrder) {

