@@ -25,6 +25,13 @@ namespace {
 
 bool is_admin() { return G_MST_USER.USER_LEVEL > 99; }
 
+// Where the creation of this request put files that an earlier folder of
+// the new number had left; the folder list that follows names them.
+std::vector<std::string>& moved_aside() {
+  static std::vector<std::string> moved;
+  return moved;
+}
+
 void form_open(const char* job, const char* attrs = "") {
   pr("<FORM %sENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n", attrs, JOB_EXE);
   hidden_skey();
@@ -150,6 +157,13 @@ std::vector<B_TITLE> tree() {
 void j_FOLDERLIST() {
   if (!admin_page()) return;
   title(184);
+  for (const std::string& path : moved_aside()) {
+    // Named from the data directory on, which holds the quarantine.
+    std::string_view shown(path);
+    std::string_view base(SYSINFO.DATA_FILE_PATH);
+    if (shown.substr(0, base.size()) == base) shown.remove_prefix(base.size());
+    pr("%s %s<BR>\n", msg(380), esc(shown).c_str());
+  }
   pr("<TABLE><TR>\n");
   const std::pair<const char*, int> buttons[] = {{"ADMIN", 4}, {"NEWFOLDER", 185}, {"DELFOLDER", 186}};
   for (const auto& [job, label] : buttons) {
@@ -200,7 +214,7 @@ int j_NEWFOLDERWR() {
   if (!is_admin()) return -1;
   int32_t made;
   return CreateFOLDER(form_int("DISPNO"), form_int("CLASS"), form_int("MODE"), form_str("NAME"),
-                      made);
+                      made, &moved_aside());
 }
 
 void j_DELFOLDER() {

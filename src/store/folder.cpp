@@ -2,6 +2,7 @@
 // and the fixed settings records of "b_title2.mst".
 #include "store/folder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include "settings/sysinfo.h"
 #include "store/acl.h"
 #include "store/fileio.h"
+#include "store/quarantine.h"
 #include "store/records.h"
 #include "store/textrec.h"
 
@@ -343,6 +345,40 @@ size_t subtree_end(const std::vector<FolderLine>& t, size_t i) {
   return e;
 }
 
+// Whether something is at `path` other than an empty directory.
+bool has_content(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return false;
+  if (!S_ISDIR(st.st_mode)) return true;
+  DIR* d = opendir(path.c_str());
+  if (!d) return true;
+  bool found = false;
+  while (struct dirent* e = readdir(d))
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+      found = true;
+      break;
+    }
+  closedir(d);
+  return found;
+}
+
+// Moves whatever an earlier folder of number `folder` left in its message
+// and attachment directories aside, noting each new place in `moved`. False
+// when something could not be moved and is still there.
+bool clear_leftovers(int32_t folder, std::vector<std::string>* moved) {
+  const std::pair<const char*, const char*> bases[] = {{SYSINFO.DATA_FILE_PATH, "data"},
+                                                       {SYSINFO.ADD_FILE_PATH, "add"}};
+  for (const auto& [base, kind] : bases) {
+    std::string dir = folder_dir_path(base, folder);
+    if (!has_content(dir)) continue;
+    std::string label = "folder" + std::to_string(folder) + "-" + kind;
+    std::string now = quarantine(dir, label);
+    if (now.empty()) return false;
+    if (moved) moved->push_back(now);
+  }
+  return true;
+}
+
 // Writes the tree; -2 when a line would grow too long, -1 on a file failure.
 int save_tree(const std::vector<FolderLine>& t) {
   std::string text;
@@ -384,7 +420,8 @@ int ReplaceB_TITLE(std::string_view text) {
   return replace_file(path.c_str(), tmp.c_str(), text);
 }
 
-int CreateFOLDER(int32_t position, int cls, int kind, std::string_view name, int32_t& made) {
+int CreateFOLDER(int32_t position, int cls, int kind, std::string_view name, int32_t& made,
+                 std::vector<std::string>* moved) {
   made = 0;
   // Leading blanks would be read back as depth and nest the folder under its
   // neighbour.
@@ -430,9 +467,12 @@ int CreateFOLDER(int32_t position, int cls, int kind, std::string_view name, int
   line.rec.DEPTH = depth;
   tree.insert(tree.begin() + static_cast<std::ptrdiff_t>(at), line);
 
-  // A reused number starts clean: a fresh settings record and no access
-  // entries. They are written before the tree, so that a failure leaves
-  // no folder with another folder's rights.
+  // A reused number starts clean: no messages, attachments or chat lines of
+  // an earlier folder (they are kept aside, not deleted), a fresh settings
+  // record and no access entries. All this is done before the tree is
+  // written, so that a failure leaves no folder with another folder's
+  // content or rights.
+  if (!clear_leftovers(line.rec.FOLDER_NO, moved)) return -1;
   std::vector<int32_t> no{line.rec.FOLDER_NO};
   DeleteFOLDER_ACL(no);
   // The settings file is only rewritten when a leftover record is there;

@@ -140,7 +140,11 @@ int ReplaceB_TITLE(std::string_view text);
 // 0 (the number in `made`), 1 empty name, 2 no folder at the position or
 // `cls` 2 under a folder that is no directory, 3 a name holding a comma or
 // line end, -1 a kind outside 1-3, no number left or a file failure.
-int CreateFOLDER(int32_t position, int cls, int kind, std::string_view name, int32_t& made);
+// Whatever an earlier folder of the number left in its message or
+// attachment directory is moved into the quarantine first; the new places
+// are added to `moved` (-1 when something could not be moved).
+int CreateFOLDER(int32_t position, int cls, int kind, std::string_view name, int32_t& made,
+                 std::vector<std::string>* moved = nullptr);
 // Removes the folder at `position` with its subtree from "b_title.mst" and
 // their settings records; their numbers in `removed`, in position order
 // (empty when there is no folder there). 0, or -1 on a file failure.
