@@ -206,8 +206,11 @@ AclTables& request_acl() {
 }
 
 void remove_user(const char* user_id) {
-  DeleteMST_USER(user_id);
+  // What hangs on the user goes first and his own line last, so that a
+  // deletion cut short leaves him in place, to be deleted again, and never
+  // leaves rights for whoever next takes the ID.
   DeleteMST_SKEY(user_id);
-  DeleteGROUP_USER2(user_id);
   DeleteB_U_ACL2(user_id);
+  DeleteGROUP_USER2(user_id);
+  DeleteMST_USER(user_id);
 }

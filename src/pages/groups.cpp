@@ -177,14 +177,17 @@ int j_DELGROUPWR() {
   if (n < 1) return 4;
   // One lock over the data directory for the whole cascade, so that no
   // membership or primary group of the group is added half-way through.
+  // Its rights, memberships and primary groups go first and its own line
+  // last: a deletion cut short leaves the group in place, to be deleted
+  // again, and never rights that a later group of the number would take.
   DirLock lock(data_file("group.mst").c_str());
-  std::memset(&sMST_GROUP, 0, sizeof sMST_GROUP);
-  sMST_GROUP.T02_GROUP_ID = n;
-  DeleteMST_GROUP();
   DeleteB_G_ACL(0, n);
   std::memset(&sGROUP_USER, 0, sizeof sGROUP_USER);
   sGROUP_USER.T02_GROUP_ID = n;
   DeleteGROUP_USER(2);
   ClearMST_USER_PGROUP(n);
+  std::memset(&sMST_GROUP, 0, sizeof sMST_GROUP);
+  sMST_GROUP.T02_GROUP_ID = n;
+  DeleteMST_GROUP();
   return 0;
 }
