@@ -22,6 +22,7 @@
 
 #include "cgi/cgilib.h"
 #include "cgi/sjis.h"
+#include "store/acl.h"
 #include "store/pass_sort.h"
 #include "store/records.h"
 #include "store/textrec.h"
@@ -458,7 +459,12 @@ bool safe_user_id(std::string_view id) {
   if (id.empty() || id[0] == '.') return false;
   for (size_t i = 0; i < id.size(); i++) {
     unsigned char c = static_cast<unsigned char>(id[i]);
-    if (sjis_lead(c) && i + 1 < id.size()) {
+    if (sjis_lead(c)) {
+      // A lead byte needs a second byte that can be one: alone at the end
+      // it is lost when the line is written, and before a comma, blank or
+      // control byte the line is read back with a shorter ID. Either way
+      // the stored ID would differ from the one checked.
+      if (i + 1 == id.size() || static_cast<unsigned char>(id[i + 1]) < 0x40) return false;
       i++;
       continue;
     }
@@ -475,7 +481,13 @@ int InsertMST_USER_IF_FREE() {
   char id[sizeof sMST_USER.USER_ID];
   std::memcpy(id, sMST_USER.USER_ID, sizeof id);
   id[sizeof id - 1] = '\0';
+  // Only an ID the line keeps as it is: one that would lose a byte on the
+  // way could come out as another user's, or empty.
+  if (!safe_user_id(id)) return 1;
   if (find_user(parse_users(text), id)) return 1;
+  // Access entries left by an earlier holder of the ID are no rights of
+  // the new user; they go before his line is there.
+  DeleteB_U_ACL2(std::string(field(sMST_USER.USER_ID)).c_str());
   return append_line(path.c_str(), text, format_user(sMST_USER, true));
 }
 

@@ -77,14 +77,17 @@ void MakeOderUpTo(int copies);
 // Whether `id` may become a user ID: it is a path component of the user's
 // picture directory and the first field of a comma-separated line, so it
 // must not be empty, start with ".", or hold "/", "\", a comma or a control
-// byte.
+// byte, nor a Shift_JIS lead byte without a proper second byte (the line
+// would keep another ID than the one checked).
 bool safe_user_id(std::string_view id);
 // Turns ASCII a-z into A-Z in place, passing over two-byte characters.
 void ToUppers(char* text);
 // Appends sMST_USER unless a user whose ID equals its ID without regard to
 // ASCII case exists, the look-up and the append under one lock, so that two
-// requests never add the same user twice. 0 added, 1 the ID is taken, -1
-// when "user.mst" can be neither read nor written.
+// requests never add the same user twice, and only when its ID is one
+// `safe_user_id` accepts. Access entries an earlier holder of the ID left
+// are removed first. 0 added, 1 the ID is taken or unfit, -1 when
+// "user.mst" can be neither read nor written.
 int InsertMST_USER_IF_FREE();
 // Gives every user whose primary group is `group` the primary group 0, in
 // one rewrite of the master that leaves every other line as it is. The
