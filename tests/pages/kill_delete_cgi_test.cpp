@@ -17,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs `round` until 70 deletions were killed (or 25 seconds passed). Each
+// Runs `round` until 70 deletions were killed (or 15 seconds passed). Each
 // round sets up, sends its deletion through `del` with a random kill moment
 // and checks. Kill moments fall within a span that follows how long the
 // requests take: shorter after one that ended first, longer after a kill.
@@ -34,7 +34,7 @@ void kill_loop(const char* what, const std::function<void(const std::function<vo
     span *= r.status == 128 + 9 ? 1.1 : 0.9;
   };
   const auto start = std::chrono::steady_clock::now();
-  while (kills < 70 && std::chrono::steady_clock::now() - start < std::chrono::seconds(25) &&
+  while (kills < 70 && std::chrono::steady_clock::now() - start < std::chrono::seconds(15) &&
          !::testing::Test::HasFailure())
     round(count, static_cast<long>(rng() % (static_cast<unsigned long>(span) + 1)));
   EXPECT_GE(kills, 30);
