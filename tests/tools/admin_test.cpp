@@ -23,7 +23,8 @@ namespace {
 // Runs morvel-admin on the site's settings file.
 Response admin(const Site& s, const std::string& args) {
   Response r;
-  FILE* p = popen(("timeout 30 " + std::string(MORVEL_ADMIN) + " " + s.ini + " " + args + " 2>&1").c_str(), "r");
+  FILE* p =
+      popen(("timeout 30 " + std::string(MORVEL_ADMIN) + " " + s.ini + " " + args + " 2>&1").c_str(), "r");
   char buf[4096];
   for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
   int st = pclose(p);
@@ -65,17 +66,21 @@ TEST(Admin, KilledPostsLeaveWhatRepairClears) {
   // what they left.
   auto request = [&](Fields f, long kill_us) {
     f.insert(f.begin(), {"SKEY", k});
-    f.insert(f.end(), {{"JOB", "BORDWRITEWR"}, {"FJOB", "BORDWRITE"}, {"FOLDER_NO", "1"}, {"SEL_NO", "0"},
-                       {"WRITE_TITLE", "T"}, {"WRITE_DATA", std::string(3000, 'b')}});
+    f.insert(f.end(), {{"JOB", "BORDWRITEWR"},
+                       {"FJOB", "BORDWRITE"},
+                       {"FOLDER_NO", "1"},
+                       {"SEL_NO", "0"},
+                       {"WRITE_TITLE", "T"},
+                       {"WRITE_DATA", std::string(3000, 'b')}});
     return s.multipart(f, {{"FILE1", "f.bin", std::string(20000, 'a')}}, kill_us).status;
   };
   Response found;
   for (int i = 1, kills = 0; i < 1000 && (kills < 40 || found.status != 1); i++) {
     const std::string any = std::to_string(1 + rng() % (s.index().size() + 1));
     const int pick = static_cast<int>(rng() % 4);
-    Fields f = pick == 0 ? Fields{{"FJOB", "EDITMSG"}, {"SEL_NO", any}}
-             : pick == 1 ? Fields{{"JOB", "DELMSG"}, {"SEL_NO", any}}
-                         : Fields{};
+    Fields f = pick == 0   ? Fields{{"FJOB", "EDITMSG"}, {"SEL_NO", any}}
+               : pick == 1 ? Fields{{"JOB", "DELMSG"}, {"SEL_NO", any}}
+                           : Fields{};
     kills += request(f, static_cast<long>(rng() % 40000)) == 128 + 9;
     if (kills >= 40 || i % 10 == 0) found = admin(s, "check");
   }
@@ -107,7 +112,8 @@ TEST(Admin, RepairFixesEachFindingAndNothingElse) {
 
   write_file_bytes(s.data + "g_user.mst", "1,Taro,\n1,Nobody,\n9,Hanako,\n");
   for (B_G_ACL g : {B_G_ACL{1, 1, 2}, B_G_ACL{1, 9, 1}}) sB_G_ACL = g, WriteB_G_ACL();
-  for (B_U_ACL u : {B_U_ACL{1, "Taro", 2}, B_U_ACL{1, "Nobody", 1}, B_U_ACL{5, "Taro", 1}}) sB_U_ACL = u, WriteB_U_ACL();
+  for (B_U_ACL u : {B_U_ACL{1, "Taro", 2}, B_U_ACL{1, "Nobody", 1}, B_U_ACL{5, "Taro", 1}})
+    sB_U_ACL = u, WriteB_U_ACL();
   sB_TITLE2 = {};
   sB_TITLE2.FOLDER_NO = 9;
   InsertB_TITLE2();
@@ -116,12 +122,15 @@ TEST(Admin, RepairFixesEachFindingAndNothingElse) {
   std::ofstream(s.data + "b_title2.mst", std::ios::app) << "xx";
   std::ofstream(s.data + "1/index.dat", std::ios::app) << "partial";
   fs::remove(s.data + "1/x2.dat");
-  std::ofstream(s.data + "1/add_file.dat", std::ios::app).write("\x28\0\0\0\1\0\0\0f.txt", 13).write(std::string(247, '\0').data(), 247);
+  std::ofstream(s.data + "1/add_file.dat", std::ios::app)
+      .write("\x28\0\0\0\1\0\0\0f.txt", 13)
+      .write(std::string(247, '\0').data(), 247);
   fs::create_directories(s.data + "7");
   for (const char* f : {"1/x40.dat", "1/r40.dat", "b_u_acl.mst.tmp", "1/x1.dat.tmp", "1/R1.TMP", "7/x1.dat"})
     write_file_bytes(s.data + f, "left");
   for (const char* d : {"1/x40/1", "1/x1/1", "7/x1/1"}) fs::create_directories(s.add + d);
-  for (const char* f : {"1/x40/1/f.txt", "1/x1/1/g.part", "7/x1/1/a.txt"}) write_file_bytes(s.add + f, "left");
+  for (const char* f : {"1/x40/1/f.txt", "1/x1/1/g.part", "7/x1/1/a.txt"})
+    write_file_bytes(s.add + f, "left");
   fs::create_directories(s.data + "8");  // an emptied folder: nothing to find
   write_file_bytes(s.cgi_dir + "/CGI7", "old");
   write_file_bytes(s.cgi_dir + "/CGI8", "new");
@@ -131,16 +140,30 @@ TEST(Admin, RepairFixesEachFindingAndNothingElse) {
   std::map<std::string, std::string> before = snapshot(s);
   const Response check = admin(s, "check");
   EXPECT_EQ(check.status, 1);
-  for (const char* what : {"user.mst line 14 does not parse", "\"taro\" is taken already by line 2",
-                           "unsafe user ID \".x\"", "b_title2.mst ends in a partial record",
-                           "settings of folder 9,", "membership of Nobody in group 1 names a user",
-                           "in group 9 names a group", "entry of group 9 in folder 1 names a group",
-                           "entry of user Nobody in folder 1 names a user", "entry of user Taro in folder 5 names a folder",
-                           "file /", "b_u_acl.mst.tmp", "index.dat ends in a partial record", "x1.dat.tmp",
-                           "R1.TMP", "message 2 has an index record but no body", "x40.dat: body of message 40",
-                           "r40.dat: read marks of message 40", "attachment records of message 40",
-                           "x40: attached files of message 40", "g.part", "data/7: directory of folder 7,",
-                           "add/7: directory of folder 7,", "cgi-bin/CGI7"})
+  for (const char* what : {"user.mst line 14 does not parse",
+                           "\"taro\" is taken already by line 2",
+                           "unsafe user ID \".x\"",
+                           "b_title2.mst ends in a partial record",
+                           "settings of folder 9,",
+                           "membership of Nobody in group 1 names a user",
+                           "in group 9 names a group",
+                           "entry of group 9 in folder 1 names a group",
+                           "entry of user Nobody in folder 1 names a user",
+                           "entry of user Taro in folder 5 names a folder",
+                           "file /",
+                           "b_u_acl.mst.tmp",
+                           "index.dat ends in a partial record",
+                           "x1.dat.tmp",
+                           "R1.TMP",
+                           "message 2 has an index record but no body",
+                           "x40.dat: body of message 40",
+                           "r40.dat: read marks of message 40",
+                           "attachment records of message 40",
+                           "x40: attached files of message 40",
+                           "g.part",
+                           "data/7: directory of folder 7,",
+                           "add/7: directory of folder 7,",
+                           "cgi-bin/CGI7"})
     EXPECT_TRUE(has(check.out, what)) << what;
   EXPECT_EQ(lines(check.out), 24u) << check.out;
   EXPECT_FALSE(has(check.out, "CGI8"));
@@ -171,8 +194,8 @@ TEST(Admin, RepairFixesEachFindingAndNothingElse) {
     }
   EXPECT_EQ(quarantined, 2u);
   // Everything else as it was; the leftovers are gone.
-  for (const char* changed : {"/data/b_title2.mst", "/data/1/index.dat", "/data/g_user.mst", "/data/b_u_acl.mst",
-                              "/data/b_g_acl.mst", "/data/1/add_file.dat"})
+  for (const char* changed : {"/data/b_title2.mst", "/data/1/index.dat", "/data/g_user.mst",
+                              "/data/b_u_acl.mst", "/data/b_g_acl.mst", "/data/1/add_file.dat"})
     before.erase(changed), after.erase(changed);
   std::erase_if(after, [](auto& e) { return e.first.starts_with("/data/quarantine/"); });
   std::erase_if(before, [](auto& e) { return e.second == "left" || e.first == "/cgi-bin/CGI7"; });
@@ -205,7 +228,8 @@ TEST(Admin, BackupWhileWritersPostAndMarkRead) {
       return admin(s, "backup " + out / "b").status;
     }
     for (int n = 0; n < 8; n++) {
-      if (s.send(keys[i], {{"WRITE_TITLE", "W" + std::to_string(i) + "-" + std::to_string(n)}}).status != 0) return 1;
+      if (s.send(keys[i], {{"WRITE_TITLE", "W" + std::to_string(i) + "-" + std::to_string(n)}}).status != 0)
+        return 1;
       s.get({{"SKEY", keys[i]}, {"JOB", "BORDALLFLG"}, {"FOLDER_NO", "1"}});
     }
     return 0;

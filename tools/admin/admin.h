@@ -31,8 +31,7 @@ class Run {
   Mode mode() const { return mode_; }
   // One finding, printed on a line of its own. `fix` repairs it (true: done);
   // without one, repair leaves the finding as it is.
-  void finding(const std::string& what, const FixVerb* verb = nullptr,
-               const std::function<bool()>& fix = {});
+  void finding(const std::string& what, const FixVerb* verb = nullptr, const std::function<bool()>& fix = {});
   // "checking 3/40 folders" on a terminal, overwritten in place.
   void progress(size_t done, size_t total) const;
   // Prints the summary; the exit status (0 clean or all fixed, 1 otherwise).

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -16,7 +17,6 @@
 #include <set>
 #include <string>
 #include <vector>
-#include <algorithm>
 
 #include "admin.h"
 #include "settings/sysinfo.h"
@@ -79,8 +79,8 @@ class Copier {
     if (!out.ok()) return fail(dst);
     off_t done = 0;
     while (done < st.st_size) {
-      ssize_t n = copy_file_range(in.get(), nullptr, out.get(), nullptr,
-                                  static_cast<size_t>(st.st_size - done), 0);
+      ssize_t n =
+          copy_file_range(in.get(), nullptr, out.get(), nullptr, static_cast<size_t>(st.st_size - done), 0);
       if (n > 0) {
         done += n;
         continue;
@@ -206,8 +206,9 @@ int backup_site(const std::string& dir_arg) {
     return 1;
   }
   printf("Backup written: %ld files, %lld bytes in %s\n", c.files, c.bytes, dir.c_str());
-  printf("To restore it, stop the web server, move the present directories aside and copy\n"
-         "the backup in their place:\n");
+  printf(
+      "To restore it, stop the web server, move the present directories aside and copy\n"
+      "the backup in their place:\n");
   printf("  cp -a %sdata %s\n", dir.c_str(), data.substr(0, data.size() - 1).c_str());
   if (!add.empty()) printf("  cp -a %sattachments %s\n", dir.c_str(), add.substr(0, add.size() - 1).c_str());
   if (!pic.empty()) printf("  cp -a %spictures %s\n", dir.c_str(), pic.substr(0, pic.size() - 1).c_str());

@@ -77,9 +77,12 @@ int main(int argc, char** argv) {
   bool help = false, dry_run = false;
   std::vector<std::string> words;
   for (const std::string& a : args) {
-    if (a == "--help" || a == "-h") help = true;
-    else if (a == "--dry-run") dry_run = true;
-    else words.push_back(a);
+    if (a == "--help" || a == "-h")
+      help = true;
+    else if (a == "--dry-run")
+      dry_run = true;
+    else
+      words.push_back(a);
   }
   const Command* cmd = nullptr;
   for (const std::string& w : words)

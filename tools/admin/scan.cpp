@@ -39,7 +39,7 @@ struct Entry {
   std::string name;
   bool dir;
   off_t size;
-  time_t touched;  // the later of access and change of contents
+  time_t changed;  // the last change of its contents
 };
 
 // The entries of `dir` in name order, without "." and ".."; false when it
@@ -52,7 +52,7 @@ bool list_dir(const std::string& dir, std::vector<Entry>& out) {
     if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
     struct stat st;
     if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    out.push_back({e->d_name, S_ISDIR(st.st_mode), st.st_size, std::max(st.st_atime, st.st_mtime)});
+    out.push_back({e->d_name, S_ISDIR(st.st_mode), st.st_size, st.st_mtime});
   }
   closedir(d);
   std::sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
@@ -112,7 +112,7 @@ struct System {
   // Whether each file could be read (a missing one is empty); what an
   // unreadable one would decide is never judged.
   bool tree_known = false, users_known = false, groups_known = false;
-  std::map<int32_t, int32_t> folders;  // number: kind
+  std::map<int32_t, int32_t> folders;        // number: kind
   std::set<std::string, std::less<>> users;  // IDs as stored
   std::set<int32_t> groups;
 };
@@ -120,7 +120,9 @@ struct System {
 class Walk {
  public:
   Walk(Run& run, std::string program_dir)
-      : run_(run), data_(SYSINFO.DATA_FILE_PATH), add_(SYSINFO.ADD_FILE_PATH),
+      : run_(run),
+        data_(SYSINFO.DATA_FILE_PATH),
+        add_(SYSINFO.ADD_FILE_PATH),
         program_dir_(std::move(program_dir)) {}
 
   int go() {
@@ -202,7 +204,8 @@ class Walk {
       }
       std::string id(field(u.USER_ID));
       sys_.users.insert(id);
-      if (!safe_user_id(id)) run_.finding(path + " line " + std::to_string(no) + ": unsafe user ID \"" + id + "\"");
+      if (!safe_user_id(id))
+        run_.finding(path + " line " + std::to_string(no) + ": unsafe user ID \"" + id + "\"");
       std::string upper = id;
       ToUppers(upper.data());
       auto [it, fresh] = seen.emplace(upper, no);
@@ -218,8 +221,10 @@ class Walk {
     sys_.groups_known = readable(path, text);
     for (auto [no, line] : text_lines(text)) {
       std::string_view f[2];
-      if (!fields(line, f, 2)) unparsed(path, no);
-      else sys_.groups.insert(parse_num(f[0]));
+      if (!fields(line, f, 2))
+        unparsed(path, no);
+      else
+        sys_.groups.insert(parse_num(f[0]));
     }
   }
 
@@ -251,8 +256,8 @@ class Walk {
       const int32_t group = parse_num(f[0]);
       const std::string id(f[1]);
       const char* why = sys_.groups_known && !sys_.groups.count(group) ? "group"
-                        : sys_.users_known && !sys_.users.count(id) ? "user"
-                                                                    : nullptr;
+                        : sys_.users_known && !sys_.users.count(id)    ? "user"
+                                                                       : nullptr;
       if (!why) continue;
       run_.finding(path + " line " + std::to_string(no) + ": membership of " + id + " in group " +
                        std::to_string(group) + " names a " + why + " that does not exist",
@@ -277,9 +282,10 @@ class Walk {
                        std::to_string(e.FOLDER_NO) + " names a " + (folder_gone ? "folder" : "group") +
                        " that does not exist",
                    &kDrop, [gpath, e] {
-                     return remove_records<B_G_ACL>(gpath.c_str(), (gpath + ".tmp").c_str(), [&e](const B_G_ACL& r) {
-                              return r.FOLDER_NO == e.FOLDER_NO && r.T02_GROUP_ID == e.T02_GROUP_ID;
-                            }) >= 0;
+                     return remove_records<B_G_ACL>(
+                                gpath.c_str(), (gpath + ".tmp").c_str(), [&e](const B_G_ACL& r) {
+                                  return r.FOLDER_NO == e.FOLDER_NO && r.T02_GROUP_ID == e.T02_GROUP_ID;
+                                }) >= 0;
                    });
     }
     std::vector<B_U_ACL> u;
@@ -291,9 +297,10 @@ class Walk {
       run_.finding(upath + ": entry of user " + id + " in folder " + std::to_string(e.FOLDER_NO) +
                        " names a " + (folder_gone ? "folder" : "user") + " that does not exist",
                    &kDrop, [upath, e, id] {
-                     return remove_records<B_U_ACL>(upath.c_str(), (upath + ".tmp").c_str(), [&](const B_U_ACL& r) {
-                              return r.FOLDER_NO == e.FOLDER_NO && field(r.USER_ID) == id;
-                            }) >= 0;
+                     return remove_records<B_U_ACL>(
+                                upath.c_str(), (upath + ".tmp").c_str(), [&](const B_U_ACL& r) {
+                                  return r.FOLDER_NO == e.FOLDER_NO && field(r.USER_ID) == id;
+                                }) >= 0;
                    });
     }
   }
@@ -330,21 +337,22 @@ class Walk {
     }
     std::vector<Entry> entries;
     list_dir(dir, entries);
-    std::set<int32_t> bodies, marks;
+    std::set<int32_t> bodies;
+    std::map<int32_t, off_t> marks;  // number: size
     for (const Entry& e : entries) {
       if (e.dir) continue;
       const FileClass c = classify(Place::kFolder, e.name);
       const std::string path = dir + "/" + e.name;
       if (c.role == Role::kTemporary) temporary(path);
-      if (c.role == Role::kRecords || c.role == Role::kMarks) records(path, e.size, c.record);
+      if (c.role == Role::kRecords) records(path, e.size, c.record);
       if (c.role == Role::kBody) bodies.insert(c.number);
-      if (c.role == Role::kMarks) marks.insert(c.number);
+      if (c.role == Role::kMarks) marks[c.number] = e.size;
     }
     if (it->second == KIND_BOARD) board(f, dir, adir, bodies, marks);
   }
 
   void board(int32_t f, const std::string& dir, const std::string& adir, const std::set<int32_t>& bodies,
-             const std::set<int32_t>& marks) {
+             const std::map<int32_t, off_t>& marks) {
     std::string bytes;
     std::vector<INDEX_DATA> index;
     if (read_file(msg_index_path(f).c_str(), bytes)) split_records(bytes, index);
@@ -357,15 +365,17 @@ class Walk {
     for (int32_t n : bodies)
       if (!msgs.count(n)) {
         const std::string path = msg_body_path(f, n);
-        run_.finding(path + ": body of message " + std::to_string(n) + ", which has no index record", &kRemove,
-                     [path] { return remove_file(path); });
-      }
-    for (int32_t n : marks)
-      if (!msgs.count(n)) {
-        const std::string path = msg_mark_path(f, n);
-        run_.finding(path + ": read marks of message " + std::to_string(n) + ", which has no index record",
+        run_.finding(path + ": body of message " + std::to_string(n) + ", which has no index record",
                      &kRemove, [path] { return remove_file(path); });
       }
+    for (auto [n, size] : marks) {
+      const std::string path = msg_mark_path(f, n);
+      if (msgs.count(n))
+        records(path, size, sizeof(READ_POINT));
+      else
+        run_.finding(path + ": read marks of message " + std::to_string(n) + ", which has no index record",
+                     &kRemove, [path] { return remove_file(path); });
+    }
     std::vector<ADD_FILE> adds;
     if (read_file(msg_add_list_path(f).c_str(), bytes)) split_records(bytes, adds);
     std::set<int32_t> listed;
@@ -410,14 +420,13 @@ class Walk {
     }
   }
 
-  // Upload files of requests that died, untouched for an hour (as the
-  // program's own sweep judges them).
+  // Upload files of requests that died, unchanged for an hour.
   void uploads() {
     std::vector<Entry> entries;
     if (!list_dir(program_dir_, entries)) return;
     const time_t hour_ago = time(nullptr) - 3600;
     for (const Entry& e : entries)
-      if (!e.dir && e.touched < hour_ago && classify(Place::kProgram, e.name).role == Role::kTemporary)
+      if (!e.dir && e.changed < hour_ago && classify(Place::kProgram, e.name).role == Role::kTemporary)
         temporary(program_dir_ + "/" + e.name);
   }
 };
