@@ -299,4 +299,15 @@ TEST(Admin, ResetPasswordGivesAWorkingOne) {
   EXPECT_FALSE(s.login("Boss", pw).empty());
 }
 
+TEST(Admin, EveryCommandHasHelpAndBadUseFails) {
+  Site s;
+  for (const char* c : {"check", "repair", "backup", "reset-password", "init"}) {
+    const Response r = admin(s, std::string(c) + " --help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(has(r.out, std::string("usage: morvel-admin SETTINGS.ini ") + c)) << r.out;
+  }
+  for (const char* bad : {"", "fix", "backup", "check --dry-run", "reset-password a b"})
+    EXPECT_EQ(admin(s, bad).status, 2) << bad;
+}
+
 }  // namespace
