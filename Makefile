@@ -24,7 +24,7 @@ test: build
 
 # Builds only the program and the set-up tool, then runs the local site.
 serve: $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS) --target morvel morvel-setup
+	cmake --build $(BUILD) -j $(JOBS) --target morvel morvel-admin
 	tools/serve.sh $(BUILD)
 
 # Builds the program and the benchmark, then times every page on throw-away

@@ -64,7 +64,7 @@ fi
 
 # The first administrator and a small demo tree, made by the board's own
 # store code; both steps do nothing when users or folders exist.
-(cd "$site/cgi-bin" && "$build/morvel-setup" "$ini")
+(cd "$site/cgi-bin" && "$build/morvel-admin" "$ini" init)
 
 [ -n "$setup_only" ] && exit 0
 

@@ -7,6 +7,8 @@
 // message, its thread and its previous and next neighbours from that copy.
 #include "pages/details.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -450,11 +452,15 @@ void j_DELMSG() {
     }
     // The record goes first: without it nothing refers to the rest, and a
     // later message that takes the number over clears what is left. The
-    // attached files go under the lock too, before their number is free.
+    // attached files go under the lock too, before their number is free;
+    // the body goes last, so that nothing of the message stays on disk.
     DeleteINDEX_DATA(folder, sel);
-    DeleteREAD_POINT(folder, sel);
+    unlink(msg_mark_path(folder, sel).c_str());
     DeleteADD_FILE(folder, sel);
-    DelDIR(msg_attach_dir_path(folder, sel).c_str());
+    const std::string attached = msg_attach_dir_path(folder, sel);
+    DelDIR(attached.c_str());
+    rmdir(attached.c_str());
+    unlink(msg_body_path(folder, sel).c_str());
   }
 }
 

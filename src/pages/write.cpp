@@ -213,7 +213,10 @@ void j_BORDWRITE() {
   pr("</FORM>\n</BODY>\n</HTML>\n");
 }
 
-int j_BORDWRITEWR() {
+namespace {
+
+// Checks and stores what the posting form sends, under the board's lock.
+int store_writing() {
   const int32_t folder = form_int("FOLDER_NO");
   const int32_t sel = form_int("SEL_NO");
   const std::string fjob = form_str("FJOB");
@@ -290,9 +293,17 @@ int j_BORDWRITEWR() {
     sINDEX_DATA = rec;
     if (ReWriteINDEX_DATA() != 0) return -1;
   }
-
-  log_writing(folder);
   return 0;
+}
+
+}  // namespace
+
+int j_BORDWRITEWR() {
+  const int rc = store_writing();
+  // The log line is appended once the board's lock is released: the data
+  // directory's lock is never taken while a folder's is held.
+  if (rc == 0) log_writing(form_int("FOLDER_NO"));
+  return rc;
 }
 
 bool message_too_long(std::string_view body) {

@@ -29,8 +29,6 @@
 
 MST_USER sMST_USER;
 
-namespace {
-
 // Reads one line of the master into `u`. The first eleven fields must each
 // end in a comma; the twelfth counts only when it does too (else 0). Texts
 // longer than their fields are cut at the width.
@@ -54,6 +52,8 @@ bool parse_user(std::string_view line, MST_USER& u) {
   u.NO_READ_MODE = has_last ? parse_num(f[11]) : 0;
   return true;
 }
+
+namespace {
 
 std::vector<MST_USER> parse_users(std::string_view text) {
   std::vector<MST_USER> users;

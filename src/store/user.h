@@ -43,6 +43,9 @@ extern MST_USER sMST_USER;
 // length, so the caller's buffer always suffices) and the record is in
 // sMST_USER. 0, or -1 when there is no such user (sMST_USER unchanged).
 int ReadMST_USER(char* user_id);
+// One line of "user.mst" into `u`; false when it lacks one of the eleven
+// commas every user line has.
+bool parse_user(std::string_view line, MST_USER& u);
 // Every well-formed line of "user.mst" in file order; false (with `out`
 // empty) when the master can be neither read nor created.
 bool load_users(std::vector<MST_USER>& out);

@@ -1,24 +1,21 @@
-// Set-up tool for a new installation: given the program's settings file,
-// creates the first administrator when no user exists (printing the random
-// password once) and a small demo folder tree when no folder exists. It uses
-// the board's own store code, so the files are exactly what the program
-// writes.
+// The user commands of morvel-admin: a new random password for a user, and
+// the first administrator (with a small demo tree) of a new installation.
 #include <sys/random.h>
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 
+#include "admin.h"
 #include "cgi/sjis.h"
 #include "settings/sysinfo.h"
 #include "store/folder.h"
+#include "store/records.h"
 #include "store/user.h"
 
-namespace {
-
 std::string random_password(size_t len) {
-  static const char alphabet[] =
-      "ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz23456789";
+  // No letters that read alike (I, l, O, 0, 1): the password is read off a
+  // terminal and typed in.
+  static const char alphabet[] = "ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz23456789";
   const size_t n = sizeof alphabet - 1;
   std::string out;
   while (out.size() < len) {
@@ -33,8 +30,31 @@ std::string random_password(size_t len) {
   return out;
 }
 
-void create_admin() {
-  if (ReadMST_USERcount(0) == 0) return;  // a user exists
+int reset_password(const std::string& id) {
+  const std::string master = data_file("user.mst");
+  // The look-up and the rewrite form one step, as the user pages take it.
+  DirLock lock(master.c_str());
+  char key[sizeof sMST_USER.USER_ID] = {};
+  if (id.empty() || id.size() >= sizeof key || ReadMST_USER(strcpy(key, id.c_str())) != 0) {
+    fprintf(stderr, "morvel-admin: no user \"%s\" in %s\n", id.c_str(), master.c_str());
+    return 1;
+  }
+  const std::string password = random_password(12);
+  set_field(sMST_USER.USER_PASS, password);
+  if (ReWriteMST_USER() != 0) {
+    fprintf(stderr, "morvel-admin: cannot rewrite %s\n", master.c_str());
+    return 1;
+  }
+  // The sorted copies of the user list hold the password too.
+  MakeOderUpTo(3);
+  printf("New password of %s: %s   (shown only this once)\n", key, password.c_str());
+  return 0;
+}
+
+namespace {
+
+bool create_admin(const std::string& admin_cmd) {
+  if (ReadMST_USERcount(0) == 0) return true;  // a user exists
   std::string password = random_password(12);
   memset(&sMST_USER, 0, sizeof sMST_USER);
   set_field(sMST_USER.USER_ID, "admin");
@@ -45,18 +65,19 @@ void create_admin() {
   sMST_USER.MODE = 1;
   sMST_USER.WRITE_MODE = 1;
   if (InsertMST_USER() != 0) {
-    fprintf(stderr, "morvel-setup: cannot write the user master in %s\n",
-            SYSINFO.DATA_FILE_PATH);
-    return;
+    fprintf(stderr, "morvel-admin: cannot write the user master in %s\n", SYSINFO.DATA_FILE_PATH);
+    return false;
   }
+  MakeOderUpTo(3);
   printf("First administrator created.\n");
   printf("  user ID:  admin\n");
-  printf("  password: %s   (shown only this once)\n",
-         password.c_str());
+  printf("  password: %s   (shown only this once)\n", password.c_str());
+  printf("  lost it?  %s reset-password admin\n", admin_cmd.c_str());
+  return true;
 }
 
-void add_folder(int32_t after, int32_t kind, int32_t depth, const char* name,
-                int32_t add_max, const char* info) {
+void add_folder(int32_t after, int32_t kind, int32_t depth, const char* name, int32_t add_max,
+                const char* info) {
   int32_t number = NextFOLDER_NO();
   memset(&sB_TITLE, 0, sizeof sB_TITLE);
   sB_TITLE.FOLDER_NO = number;
@@ -84,17 +105,8 @@ void create_demo_tree() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc < 2) {
-    fprintf(stderr, "usage: morvel-setup SETTINGS.ini\n");
-    return 2;
-  }
-  SysFileOpen(argv[1]);
-  if (!SYSINFO.DATA_FILE_PATH[0]) {
-    fprintf(stderr, "morvel-setup: %s names no DATA_FILE_PATH\n", argv[1]);
-    return 1;
-  }
-  create_admin();
+int init_site(const std::string& admin_cmd) {
+  if (!create_admin(admin_cmd)) return 1;
   create_demo_tree();
   return 0;
 }
