@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include "board_site.h"
-#include "store/acl.h"
 
 namespace {
 
@@ -146,6 +145,7 @@ TEST(FolderCgi, MoveCases) {
       {"3", "1", "9", "A1 .B2 C3 .D4 E5", 0},     // class 9 counts as 1: after A's subtree
       {"2", "3", "1", "A1 .C3 ..D4 .B2 E5", 0},   // after C's subtree, C's level
       {"1", "3", "2", "", 242},                    // into its own subdirectory
+      {"3", "3", "2", "", 242},                    // onto itself
       {"2", "1", "2", "", 242},                    // into the directory right above it
       {"2", "5", "2", "", 207},                    // into a board
       {"2", "6", "1", "", 207},                    // target beyond the end

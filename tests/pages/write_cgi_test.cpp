@@ -42,6 +42,7 @@ TEST(WriteCgi, NewThreadsRepliesAndTheReplyForm) {
   // Line ends are stored as CR alone; the author has read his own message.
   EXPECT_EQ(s.body(1), "line1\rline2\r");
   EXPECT_EQ(s.readers(1), Names{"Taro"});
+  EXPECT_EQ(Ints({s.message(1).HTML_MODE, s.message(1).WRITE_PRIORITY, s.message(1).READ_CHK}), Ints({1, 2, 2}));
 
   s.send(s.key("Hanako"), {{"SEL_NO", "1"}, {"WRITE_TITLE", "Second"}, {"WRITE_DATA", "a\r\n\r\nb"}});
   INDEX_DATA reply = s.message(2);
