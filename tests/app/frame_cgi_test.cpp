@@ -9,8 +9,6 @@
 
 namespace {
 
-bool has(const std::string& page, const std::string& piece) { return page.find(piece) != std::string::npos; }
-
 TEST(Entry, RequestsWithoutUserGetTheLoginPageAndAFirstRequestWritesSettings) {
   Site site;
   // Whatever JOB says, without key or user ID the log-in page answers.

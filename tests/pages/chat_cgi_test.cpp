@@ -50,7 +50,7 @@ TEST(ChatCgi, MemberEntersWritesAndLeaves) {
   mine.push_back({"FAST", "3"});
   s.chat(k, "CHAT_UP", mine);
   ASSERT_EQ(s.lines().size(), 3u);
-  EXPECT_EQ(field(s.lines()[2].MTALK), "<B><FONT COLOR=\"RED\">.Taro Y</FONT></B> S356");
+  EXPECT_EQ(field(s.lines()[0].MTALK), "<B><FONT COLOR=\"RED\">.Taro Y</FONT></B> S356");  // newest first
   EXPECT_FALSE(has(s.chat(k, "CHAT_DOWN", {{"RELOAD_TIME", "999"}}), "Refresh"));
   ReadCHAT_IDX(5, "Taro");
   EXPECT_EQ(field(sCHAT_IDX.LAST_DATE), CHAT_LEFT_DATE);
