@@ -38,9 +38,9 @@ await run('admin-folders', async () => {
 
   step('delete the board');
   await folders();
+  await click(page, button('DELFOLDER'));
   const position = await page.locator('select[name=DISPNO] option', { hasText: ':Journey board' }).first()
     .getAttribute('value');
-  await click(page, button('DELFOLDER'));
   await fill(page, { DISPNO: position }, 'input[name=SUB]');
   check(await page.locator('img[alt="Journey board"]').count() === 0, 'board gone from the list');
   check((await fetchNew(fileUrl)).status === 404, 'attachment gone');
