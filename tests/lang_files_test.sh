@@ -7,57 +7,30 @@
 # MORVEL_SITE_FILES may name another site-files folder.
 set -u
 export LC_ALL=C
-
-here=$(cd "$(dirname "$0")" && pwd)
-lang=${MORVEL_SITE_FILES:-$here/../site-files}/lang
-passed=0
-failed=0
-
-# Runs one check; it fails when it printed any problem.
-check() {
-	local name=$1 out
-	shift
-	out=$("$@" 2>&1)
-	if [[ -z $out ]]; then
-		passed=$((passed + 1))
-		echo "ok   $name"
-	else
-		failed=$((failed + 1))
-		echo "FAIL $name"
-		head -20 <<<"$out" | sed 's/^/       /'
-	fi
-}
-
+lang=${MORVEL_SITE_FILES:-$(cd "$(dirname "$0")" && pwd)/../site-files}/lang
 mapfile -t slots < <(grep -v '^#' "$lang/slots.txt" 2>/dev/null | cut -f1 | grep .)
 
-slot_texts() {
+# The problems of one language file, one a line.
+problems() {
 	local file=$lang/$1.lng line no text
 	[[ -r $file ]] || { echo "missing $file"; return; }
 	((${#slots[@]} > 0)) || { echo "no slots listed in $lang/slots.txt"; return; }
 	local -A have=()
 	while IFS= read -r line || [[ -n $line ]]; do
 		[[ -z $line || $line == \#* ]] && continue
-		if [[ ! $line =~ ^([0-9]+),(.*)$ ]]; then
-			echo "not number,text: $line"
-			continue
-		fi
-		no=$((10#${BASH_REMATCH[1]}))
-		text=${BASH_REMATCH[2]}
+		[[ $line =~ ^([0-9]+),(.*)$ ]] || { echo "not number,text: $line"; continue; }
+		no=$((10#${BASH_REMATCH[1]})) text=${BASH_REMATCH[2]}
 		[[ -n $text ]] && have[$no]=1
 		((${#text} <= 99)) || echo "slot $no: ${#text} bytes, at most 99 fit"
 		[[ $text == *[,\"\']* ]] && echo "slot $no: comma or quote mark"
 	done <"$file"
-	for no in "${slots[@]}"; do
-		[[ -n ${have[$no]:-} ]] || echo "slot $no missing or empty"
-	done
+	for no in "${slots[@]}"; do [[ -n ${have[$no]:-} ]] || echo "slot $no missing or empty"; done
 	grep -qiE '^1,.*charset=Shift_JIS' "$file" || echo "slot 1 does not declare the Shift_JIS character set"
 }
 
-for name in english japan; do
-	check "$name.lng: every listed slot, 99 bytes at most, no comma or quote, Shift_JIS head" slot_texts $name
-done
-check "english.lng is ASCII" grep -n -P '[^\x00-\x7F]' "$lang/english.lng"
-check "japan.lng is Shift_JIS" bash -c 'iconv -f SHIFT_JIS -t UTF-8 "$1" >/dev/null' _ "$lang/japan.lng"
-
-echo "$passed passed, $failed failed"
-((failed == 0))
+out=$(problems english; problems japan
+	grep -n -P '[^\x00-\x7F]' "$lang/english.lng" | sed 's/^/english.lng not ASCII: /'
+	iconv -f SHIFT_JIS -t UTF-8 "$lang/japan.lng" 2>&1 >/dev/null | sed 's/^/japan.lng: /')
+[[ -z $out ]] && { echo "language files: every listed slot, 99 bytes at most, no comma or quote, encodings"; exit 0; }
+head -40 <<<"$out"
+exit 1

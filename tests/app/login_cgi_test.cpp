@@ -3,24 +3,12 @@
 // worked out from the clock, and a dozen members logging in at once.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <fstream>
-#include <regex>
-#include <set>
-
 #include "app/login.h"
-#include "cgi/sjis.h"
-#include "store/records.h"
-#include "site.h"
+#include "board.h"
 
 namespace {
 
-std::vector<MST_SKEY> key_records(const Site& s) {
-  std::vector<MST_SKEY> v;
-  split_records(read_file_bytes(s.data_file("skey.mst")), v);
-  return v;
-}
-
+std::vector<MST_SKEY> key_records(const Site& s) { return s.records<MST_SKEY>("skey.mst"); }
 bool is_frameset(const Response& r, const std::string& key) {
   return r.out.find("<FRAME SRC = \"bbs.cgi?SKEY=" + key + "&JOB=FRM21\" NAME=\"FRM21\">") !=
          std::string::npos;
@@ -144,7 +132,6 @@ TEST(LoginCgi, ADozenSimultaneousLoginsKeepEveryKeyAndLogLine) {
   EXPECT_EQ(logged.size(), kUsers);
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), kUsers);
 }
-
 
 TEST(LoginCgi, KeysFoundFarIntoALongKeyFile) {
   Site s;

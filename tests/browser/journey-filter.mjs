@@ -7,18 +7,10 @@ import { button, check, click, logIn, newPage, open, openDemo, password, run, st
 const pwn = `document.title='pwned'`;
 const messages = [
   { title: `XSS-A<img src=x onerror="${pwn}">`, mode: '2', body: [
-    `<script>${pwn}</script>`,
     `<ScRiPt>${pwn}</sCrIpT>`,
-    `<img src=x onerror="${pwn}">`,
-    `<img/src="x"/onerror=${pwn}>`,
     `<IMG\nSRC=x\tONERROR\n=\n"${pwn}">`,
-    `<a href="javascript:${pwn}">a1</a>`,
-    `<a href="java&#115;cript:${pwn}">a2</a>`,
     `<a href="&#x6A;avascript&colon;${pwn}">a3</a>`,
-    `<a href=" JaVaScRiPt:${pwn}">a4</a>`,
     `<svg onload="${pwn}"></svg>`,
-    `<b onmouseover="${pwn}">b</b>`,
-    `<iframe src="javascript:${pwn}"></iframe>`,
   ].join('\n') },
   { title: `XSS-B<a href="javascript:${pwn}">t</a>`, mode: '0', body:
     `http://x.test/"onmouseover=${pwn}// and <ScRiPt>${pwn}</ScRiPt>` },

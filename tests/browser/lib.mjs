@@ -42,12 +42,8 @@ export async function newPage(who = 'page') {
 
 // The frame of that name once it exists.
 export async function frame(page, name) {
-  for (let i = 0; i < 100; i++) {
-    const f = page.frame({ name });
-    if (f) return f;
-    await sleep(100);
-  }
-  throw new Error(`no frame ${name}`);
+  for (let i = 0; i < 100 && !page.frame({ name }); i++) await sleep(100);
+  return page.frame({ name }) || Promise.reject(new Error(`no frame ${name}`));
 }
 
 // Logs `id` in on `page` (a new page kept as `page` when it is a name) and
@@ -109,7 +105,6 @@ export async function run(name, body) {
   try {
     await body();
     console.log(`browser journey ${name}: 1 passed, 0 failed`);
-    await browser.close();
   } catch (err) {
     console.error(`browser journey ${name} failed at "${current}": ${err.message}`);
     for (const [i, [who, page]] of pages.entries()) {
@@ -121,7 +116,7 @@ export async function run(name, body) {
     }
     console.error(`screenshots and frames kept in ${outDir}`);
     console.log(`browser journey ${name}: 0 passed, 1 failed`);
-    await browser.close();
-    process.exit(1);
+    process.exitCode = 1;
   }
+  await browser.close();
 }

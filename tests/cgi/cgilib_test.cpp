@@ -3,20 +3,7 @@
 // is a throw-away one that receives the upload files.
 #include "cgi/cgilib.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <tuple>
-#include <utility>
-#include <vector>
-
-#include "site.h"
+#include "board.h"
 
 namespace {
 

@@ -3,9 +3,6 @@
 // moment, and no request leaves a temporary file behind.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "../pages/board_site.h"
 
 namespace {

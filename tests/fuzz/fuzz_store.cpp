@@ -1,7 +1,7 @@
 // The readers of the text stores and of the settings and language files,
-// each given the input as its whole file: the user master, the folder tree,
-// groups and memberships, access lists, the settings file and a language
-// file.
+// each given the input as its whole file: the settings file, a language
+// file, the user master, the folder tree, groups and memberships, access
+// lists.
 #include "app/globals.h"
 #include "cgi/sjis.h"
 #include "fuzz_support.h"
@@ -12,52 +12,46 @@
 #include "store/group.h"
 #include "store/user.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  [[maybe_unused]] static const bool ready = fuzz_enter_scratch_dir();
-  if (size < 1) return 0;
-  // Byte 0 picks the store; the rest is its whole file.
-  std::string_view in = fuzz_rest(data, size, 1);
-  copy_text(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, g_fuzz_dir + "/");
-  switch (data[0] % 6) {
-    case 0:
-      // The settings file may name any data directory; nothing is read there.
-      fuzz_write_file("fuzz.ini", in);
-      SysFileOpen("fuzz.ini");
-      break;
-    case 1:
+namespace {
+
+// The settings file may name any data directory; nothing is read there.
+void (*const kStores[])(std::string_view) = {
+    [](std::string_view in) { fuzz_write_file("fuzz.ini", in), SysFileOpen("fuzz.ini"); },
+    [](std::string_view in) {
       fuzz_write_file("fuzz.lng", in);
       StrdefFileOpen("fuzz.lng");
       for (int n : {0, 1, 4, 100, 278, 330, 999, 1000}) (void)msg(n);
-      break;
-    case 2: {
+    },
+    [](std::string_view in) {
       fuzz_write_file("user.mst", in);
       std::vector<MST_USER> users;
       load_users(users);
       char id[] = "admin";
       ReadMST_USER(id);
       for (int n = 1; n <= 3; n++) ReadMST_USERcount(n);
-      break;
-    }
-    case 3: {
+    },
+    [](std::string_view in) {
       fuzz_write_file("b_title.mst", in);
       std::vector<B_TITLE> folders;
       load_folders(folders);
       for (int32_t k = 0; k <= 3; k++) ReadB_TITLE(k, 0), ReadB_TITLE(k, 1);
-      break;
-    }
-    case 4: {
-      fuzz_write_file("group.mst", in);
-      fuzz_write_file("g_user.mst", in);
+    },
+    [](std::string_view in) {
+      fuzz_write_file("group.mst", in), fuzz_write_file("g_user.mst", in);
       for (int32_t k = 0; k <= 3; k++) ReadGROUP_MST(k);
       static int32_t groups[GROUP_LIST_SIZE];
       ReadGROUP_USER1("admin", groups);
-      break;
-    }
-    default:
-      fuzz_write_file("b_g_acl.mst", in);
-      fuzz_write_file("b_u_acl.mst", in);
+    },
+    [](std::string_view in) {
+      fuzz_write_file("b_g_acl.mst", in), fuzz_write_file("b_u_acl.mst", in);
       for (int32_t k = 0; k <= 3; k++) ReadB_G_ACL(k, 1), ReadB_U_ACL(k, 1);
-      break;
-  }
-  return 0;
+    },
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  [[maybe_unused]] static const bool ready = fuzz_enter_scratch_dir();
+  copy_text(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, g_fuzz_dir + "/");
+  return fuzz_pick(data, size, kStores);
 }

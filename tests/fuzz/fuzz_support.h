@@ -1,5 +1,6 @@
-// Shared set-up of the fuzz targets: a scratch working directory, input fed
-// as standard input, and removal of the upload files a run leaves.
+// Shared by the fuzz targets: the driver of targets whose cases differ only
+// in the function called, a scratch working directory, input fed as
+// standard input, and removal of the upload files a run leaves.
 #pragma once
 #include <sys/mman.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -36,6 +38,13 @@ inline bool fuzz_enter_scratch_dir() {
 // The input after its first `skip` bytes.
 inline std::string_view fuzz_rest(const uint8_t* data, size_t size, size_t skip) {
   return {reinterpret_cast<const char*>(data + skip), size - skip};
+}
+
+// Byte 0 picks one of `cases`, which gets the rest of the input.
+template <class Cases>
+int fuzz_pick(const uint8_t* data, size_t size, const Cases& cases) {
+  if (size >= 1) cases[data[0] % std::size(cases)](fuzz_rest(data, size, 1));
+  return 0;
 }
 
 // Makes `bytes` the process's standard input (file descriptor 0).

@@ -2,6 +2,7 @@
 // a size chosen by the input, and the chain a message body goes through on
 // its way to the page.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "text/convert.h"
 #include "text/datetime.h"
 #include "text/filter.h"
@@ -53,28 +55,32 @@ const std::pair<Whole, InPlace> kConversions[] = {
     {[](std::string_view t) { (void)BR_to_CrLf(t); }, [](char* b, size_t) { BR_to_CrLf(b); }},
     {[](std::string_view t) { (void)AddQuart(t); }, [](char* b, size_t n) { AddQuart(b, n); }},
 };
-constexpr size_t kCount = sizeof kConversions / sizeof kConversions[0];
+
+// Byte 0 of a case's input sets the size of the buffer the in-place form
+// works in; the rest is the text.
+std::string_view text_of(std::string_view in) { return in.substr(in.empty() ? 0 : 1); }
+
+template <size_t I>
+void conversion(std::string_view in) {
+  kConversions[I].first(text_of(in));
+  in_buffer(text_of(in), 1 + (in.empty() ? 0 : static_cast<uint8_t>(in[0])) * 16, kConversions[I].second);
+}
+void date(std::string_view in) { (void)chk_date(std::string(text_of(in).substr(0, text_of(in).find('\0'))).c_str()); }
+// A body as the pages show it, in each HTML mode.
+void body(std::string_view in) {
+  std::string blue = Add_Blue(text_of(in), "336699");
+  (void)safe_html(CrLf_to_BR(Add_a_href(blue)));
+  (void)safe_html("<PRE>" + blue + "</PRE>");
+  (void)safe_html(blue);
+}
+template <size_t... I>
+constexpr std::array<void (*)(std::string_view), sizeof...(I) + 2> cases(std::index_sequence<I...>) {
+  return {conversion<I>..., date, body};
+}
+const auto kCases = cases(std::make_index_sequence<std::size(kConversions)>());
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
-  // Byte 0 picks the conversion, byte 1 the size of the buffer the
-  // in-place form works in; the rest is the text.
-  const size_t buf_size = 1 + data[1] * 16;
-  std::string_view t(reinterpret_cast<const char*>(data + 2), size - 2);
-  const size_t pick = data[0] % (kCount + 2);
-  if (pick < kCount) {
-    kConversions[pick].first(t);
-    in_buffer(t, buf_size, kConversions[pick].second);
-  } else if (pick == kCount) {
-    (void)chk_date(std::string(t.substr(0, t.find('\0'))).c_str());
-  } else {
-    // A body as the pages show it, in each HTML mode.
-    std::string blue = Add_Blue(t, "336699");
-    (void)safe_html(CrLf_to_BR(Add_a_href(blue)));
-    (void)safe_html("<PRE>" + blue + "</PRE>");
-    (void)safe_html(blue);
-  }
-  return 0;
+  return fuzz_pick(data, size, kCases);
 }

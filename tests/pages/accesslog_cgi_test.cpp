@@ -1,12 +1,9 @@
 // Access log pages through the program: administrators only, statistics
 // with large counts and escaped names, pruning by LOG_DATE, deleting users.
 #include "board_site.h"
-#include "store/acl.h"
 #include "text/datetime.h"
 
 namespace {
-
-std::string bytes_of(const B_U_ACL& r) { return std::string(reinterpret_cast<const char*>(&r), sizeof r); }
 
 std::string line(long long days_ago, const std::string& id, const char* kind) {
   return date_days_back(days_ago) + " 10:00," + id + "," + kind + ",1,,\n";

@@ -46,10 +46,11 @@ TEST(ChatCgi, MemberEntersWritesAndLeaves) {
   EXPECT_TRUE(has(p, "CONTENT=\"60;URL=" + display(k, 20, 60)));
   EXPECT_TRUE(has(p, "<B><FONT COLOR=\"RED\">.Taro Y</FONT></B> > <FONT COLOR=\"000000\">" + kHello));
 
-  // Leaving marks the entry as left (the notice and the remembered choices
-  // are the chat journey's).
+  // Leaving stores the notice and marks the entry as left.
   mine.push_back({"FAST", "3"});
   s.chat(k, "CHAT_UP", mine);
+  ASSERT_EQ(s.lines().size(), 3u);
+  EXPECT_EQ(field(s.lines()[0].MTALK), "<B><FONT COLOR=\"RED\">.Taro Y</FONT></B> S356");  // newest first
   EXPECT_FALSE(has(s.chat(k, "CHAT_DOWN", {{"RELOAD_TIME", "999"}}), "Refresh"));
   ReadCHAT_IDX(5, "Taro");
   EXPECT_EQ(field(sCHAT_IDX.LAST_DATE), CHAT_LEFT_DATE);

@@ -1,8 +1,6 @@
 // A folder's settings and access pages through the program: who may use
 // them, what the store steps keep, escaping of stored values, pictures.
 #include "board_site.h"
-#include "store/acl.h"
-#include "store/group.h"
 
 namespace {
 
@@ -29,7 +27,6 @@ struct ConfigSite : BoardSite {
     return B_TITLE2{};
   }
 };
-
 
 TEST(FolderConfigCgi, FolderAdministratorOnlyForOwnFolder) {
   ConfigSite s;

@@ -21,11 +21,7 @@ struct IdSite : Site {
     f.insert(f.begin(), {{"SKEY", k}, {"JOB", "IDSINSEIsysopWR"}});
     return multipart(f);
   }
-  std::vector<GUEST_USER> apps() const {
-    std::vector<GUEST_USER> v;
-    split_records(read_file_bytes(data_file("g_user.dat")), v);
-    return v;
-  }
+  std::vector<GUEST_USER> apps() const { return records<GUEST_USER>("g_user.dat"); }
 };
 
 bool refused_with(const std::string& out, int slot) {

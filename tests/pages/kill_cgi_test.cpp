@@ -4,10 +4,7 @@
 // or an edit whose new record shows an older body; and posting goes on.
 // The seed is printed; MORVEL_KILL_SEED replays a run.
 #include <chrono>
-#include <cstdlib>
 #include <iostream>
-#include <map>
-#include <random>
 
 #include "board_site.h"
 

@@ -42,11 +42,8 @@ TEST(MenuCgi, DirectoryLinksAndUnreadCounts) {
   }
   // Boards and chat rooms open in the other frame.
   std::string p = s.menu(k, kOpen), link = "<A HREF=\"bbs.cgi?SKEY=" + k + "&JOB=";
-  EXPECT_TRUE(has(p, "<TR><TD NOWRAP>&nbsp;&nbsp;&nbsp;&nbsp;" + link + "ROOM&FOLDER_NO=3&FAST_FLG=1\" "
-                     "TARGET=\"FRM22\"><IMG SRC=\"http://test/pic/folderbook.gif\" ALT=\"Notes\" BORDER=0>"
-                     "Notes</A><BR></TD></TR>\n")) << p;
-  EXPECT_TRUE(has(p, "<TR><TD NOWRAP>&nbsp;&nbsp;" + link + "CHAT&FOLDER_NO=5&FAST_FLG=1\" TARGET=\"FRM22\">"
-                     "<IMG SRC=\"http://test/pic/folderchat.gif\" ALT=\"Talk\" BORDER=0>")) << p;
+  EXPECT_TRUE(has(p, "&nbsp;&nbsp;&nbsp;&nbsp;" + link + "ROOM&FOLDER_NO=3&FAST_FLG=1\" TARGET=\"FRM22\">")) << p;
+  EXPECT_TRUE(has(p, "&nbsp;&nbsp;" + link + "CHAT&FOLDER_NO=5&FAST_FLG=1\" TARGET=\"FRM22\">")) << p;
   EXPECT_EQ(labels(s.menu(s.key("Admin"), kOpen)), "Top Sub Notes Hidden Talk Lobby Closed");
 
   // Unread counts: directories sum the readable boards below them, open or closed.

@@ -61,6 +61,7 @@ TEST(SearchCgi, WhatEachSearchFinds) {
   // Headings: the folders Taro may read, escaped; a directory chosen alone
   // is not searched below.
   s.found("Apple");
+  EXPECT_FALSE(has(s.last, "S285"));  // the deleted "Apple" is not listed, not even as removed
   EXPECT_EQ(joined(s.last, "<B>([^<]*)</B><BR>"), "Board Open &amp; &lt;dir&gt; Sub");
   EXPECT_TRUE(has(s.last, "<IMG SRC=\"http://test/pic/folderbook.gif\"><B>Board</B><BR>"));
   EXPECT_EQ(s.found("Apple", "", 1, 4), "");

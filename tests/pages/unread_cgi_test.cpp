@@ -7,7 +7,6 @@
 
 namespace {
 
-
 // Boards 1 "Board" and 4 "Other <b>" at the top; board 3 below directory 2,
 // which Taro may not read; board 5, which he may not read either.
 struct UnreadSite : BoardSite {

@@ -21,27 +21,19 @@ Names attached(const PostingSite& s) {
   return out;
 }
 
-TEST(WriteCgi, NewThreadForm) {
-  PostingSite s;
-  s.configure(1, [](B_TITLE2& b) { b.ADD_MAX = b.READ_CHK = 2, set_field(b.DEFO, "Hello <b>&\rline2"); });
-  std::string k = s.key("Taro"), p = form(s, k, "BORDWRITE", 0);
-  for (const char* piece :
-       {"ROWS=\"8\">Hello &lt;b&gt;&amp;\rline2</TEXTAREA>",  // the folder's default text
-        " No.1 <INPUT TYPE=\"FILE\" NAME=\"FILE1\"><BR>\n No.2 <INPUT TYPE=\"FILE\" NAME=\"FILE2\"><BR>\n"})
-    EXPECT_TRUE(has(p, piece)) << piece << "\n" << p;
-  s.configure(1, [](B_TITLE2& b) { b.WRITE_LEVEL = 5; });
-  p = form(s, k, "BORDWRITE", 0);
-  EXPECT_TRUE(refused(p) && !has(p, "NAME=\"INPUT\"")) << p;
-}
-
 TEST(WriteCgi, NewThreadsRepliesAndTheReplyForm) {
   PostingSite s;
-  std::string taro = s.key("Taro");
+  // The new thread form: the folder's default text escaped, a file field per slot.
+  s.configure(1, [](B_TITLE2& b) { b.ADD_MAX = 2, set_field(b.DEFO, "Hello <b>&\rline2"); });
+  std::string taro = s.key("Taro"), p = form(s, taro, "BORDWRITE", 0);
+  EXPECT_TRUE(has(p, "ROWS=\"8\">Hello &lt;b&gt;&amp;\rline2</TEXTAREA>")) << p;
+  EXPECT_EQ(joined(p, "<INPUT TYPE=\"FILE\" NAME=\"(FILE\\d)\">"), "FILE1 FILE2");
   EXPECT_TRUE(room_list(s.send(taro, {{"WRITE_TITLE", "First"}, {"WRITE_DATA", "line1\r\nline2\r\n"},
                                       {"WRITE_PRIORITY", "2"}, {"READ_CHK", "2"}, {"HTML_MODE", "1"}}).out));
   // Line ends are stored as CR alone; the author has read his own message.
   EXPECT_EQ(s.body(1), "line1\rline2\r");
   EXPECT_EQ(s.readers(1), Names{"Taro"});
+  EXPECT_EQ(Ints({s.message(1).HTML_MODE, s.message(1).WRITE_PRIORITY, s.message(1).READ_CHK}), Ints({1, 2, 2}));
 
   s.send(s.key("Hanako"), {{"SEL_NO", "1"}, {"WRITE_TITLE", "Second"}, {"WRITE_DATA", "a\r\n\r\nb"}});
   INDEX_DATA reply = s.message(2);
@@ -49,12 +41,16 @@ TEST(WriteCgi, NewThreadsRepliesAndTheReplyForm) {
 
   // The reply form quotes the body line by line (empty lines included),
   // and nothing of a message marked deleted.
-  std::string p = form(s, taro, "BORDWRITE", 2);
+  p = form(s, taro, "BORDWRITE", 2);
   EXPECT_TRUE(has(p, "Re:^2 <INPUT TYPE=\"text\" NAME=\"WRITE_TITLE\" SIZE=\"60\" MAXLENGTH=\"80\" "
                      "VALUE=\"Second\">") && has(p, "ROWS=\"8\">&gt;a\r&gt;\r&gt;b</TEXTAREA>")) << p;
   s.mark_deleted(1, 2);
   p = form(s, taro, "BORDWRITE", 2);
   EXPECT_TRUE(has(p, "MAXLENGTH=\"80\" VALUE=\"\">") && has(p, "ROWS=\"8\"></TEXTAREA>")) << p;
+  // Without write right, no form.
+  s.configure(1, [](B_TITLE2& b) { b.WRITE_LEVEL = 5; });
+  p = form(s, taro, "BORDWRITE", 0);
+  EXPECT_TRUE(refused(p) && !has(p, "NAME=\"INPUT\"")) << p;
 }
 
 TEST(WriteCgi, RefusalsStoreNothingAndTitlesAreCut) {

@@ -1,17 +1,9 @@
 // The settings file (reading, a file that cannot be read) and
 // the language file loaded into the message table.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstring>
-#include <filesystem>
-#include <string>
-#include <utility>
-
-#include "cgi/sjis.h"
 #include "settings/strdef.h"
-#include "settings/sysinfo.h"
-#include "site.h"
+#include "board.h"
 
 namespace {
 

@@ -1,11 +1,7 @@
 // Folder access entries and the access decision.
 #include <utility>
-#include <vector>
 
-#include "app/globals.h"
 #include "data_dir.h"
-#include "store/acl.h"
-#include "store/folder.h"
 
 namespace {
 
@@ -53,6 +49,7 @@ TEST_F(AclStore, LevelsUserEntriesAndGroupEntriesCombine) {
       // Modes outside 1-3 never give a level outside 0-3.
       {5, 4, 10, 10, {}, {{9, 9}}, 3},
       {5, 4, -1, -1, {{"amy", -4}}, {}, 0},
+      {5, 0, 5, 6, {}, {}, 1},  // a level equal to the read level reads
   };
   G_MST_USER = MST_USER{};
   set_field(G_MST_USER.USER_ID, "amy");

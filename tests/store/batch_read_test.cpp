@@ -3,16 +3,7 @@
 // unreadable files.
 #include "store/batch_read.h"
 
-#include <linux/io_uring.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/utsname.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
-#include <string>
-#include <vector>
 
 #include "data_dir.h"
 
@@ -47,24 +38,7 @@ TEST_F(BatchRead, SameAsOneByOne) {
   names.push_back("sub");  // a directory
   mkdir((dir / "sub").c_str(), 0700);
 
-  // Where the kernel has io_uring with opening into registered slots (from
-  // Linux 5.15), the batches must use it.
-  io_uring_params p{};
-  int probe = static_cast<int>(syscall(__NR_io_uring_setup, 4, &p));
-  if (probe >= 0) {
-    int slots[4] = {-1, -1, -1, -1};
-    const bool registered = syscall(__NR_io_uring_register, probe, IORING_REGISTER_FILES, slots, 4) == 0;
-    close(probe);
-    if (!registered) probe = -1;
-  }
-  utsname u;
-  int major = 0, minor = 0;
-  const bool recent = uname(&u) == 0 && sscanf(u.release, "%d.%d", &major, &minor) == 2 &&
-                      (major > 5 || (major == 5 && minor >= 15));
   std::vector<Got> batched = read_all(dir.path(), names);
-  if (probe >= 0 && recent) {
-    EXPECT_TRUE(read_small_files_batching());
-  }
   read_small_files_plain(true);
   std::vector<Got> plain = read_all(dir.path(), names);
   read_small_files_plain(false);

@@ -5,22 +5,10 @@
 #include <sched.h>
 #include <sys/mman.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <map>
 #include <new>
-#include <random>
-#include <vector>
 
-#include "app/globals.h"
 #include "data_dir.h"
-#include "store/acl.h"
-#include "store/folder.h"
-#include "store/group.h"
-#include "store/message.h"
-#include "store/syslog.h"
-#include "store/unread.h"
 
 namespace {
 

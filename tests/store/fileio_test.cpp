@@ -3,15 +3,9 @@
 // and atomic replacement.
 #include "store/fileio.h"
 
-#include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <filesystem>
 
 #include "data_dir.h"
-#include "store/records.h"
 
 namespace {
 

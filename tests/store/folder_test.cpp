@@ -1,11 +1,8 @@
 // The folder tree store: folder lines in "b_title.mst" and settings records
 // in "b_title2.mst".
 #include <array>
-#include <cstring>
-#include <tuple>
 
 #include "data_dir.h"
-#include "store/folder.h"
 
 namespace {
 

@@ -1,10 +1,7 @@
 // Groups ("group.mst") and memberships ("g_user.mst").
 #include <cstring>
-#include <utility>
-#include <vector>
 
 #include "data_dir.h"
-#include "store/group.h"
 
 namespace {
 

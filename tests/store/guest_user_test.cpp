@@ -3,7 +3,6 @@
 #include "store/guest_user.h"
 
 #include "data_dir.h"
-#include "store/records.h"
 
 namespace {
 

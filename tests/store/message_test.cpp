@@ -2,17 +2,7 @@
 // count and the attachment list.
 #include <sys/stat.h>
 
-#include <array>
-#include <climits>
-#include <cstdio>
-#include <cstring>
-#include <tuple>
-#include <vector>
-
-#include "app/globals.h"
 #include "data_dir.h"
-#include "store/message.h"
-#include "store/unread.h"
 
 namespace {
 

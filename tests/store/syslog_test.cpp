@@ -2,8 +2,6 @@
 // statistic.
 #include "store/syslog.h"
 
-#include <tuple>
-
 #include "data_dir.h"
 
 namespace {

@@ -1,20 +1,12 @@
 // Test harness: temporary directories, file helpers, and CGI requests run
 // through the real program.
-#include "site.h"
-
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "board.h"
 
 namespace fs = std::filesystem;
 

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "store/records.h"
+
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
 struct Upload {
@@ -68,6 +70,13 @@ class Site {
   void add_user(const std::string& id, const std::string& pass, int level = 1, int mode = 1,
                 const std::string& name = "");
   std::string data_file(const std::string& name) const { return data + name; }
+  // The fixed-size records of a data file, by its path under `data`.
+  template <class T>
+  std::vector<T> records(const std::string& path) const {
+    std::vector<T> out;
+    split_records(read_file_bytes(data + path), out);
+    return out;
+  }
 
   Response get(const Fields& fields) const;
   Response post(const Fields& fields) const;  // URL-encoded body

@@ -2,15 +2,7 @@
 // neutralising, reply quoting and digit grouping; the Shift_JIS stepping
 // they share; and results cut to the caller's buffer.
 #include "text/convert.h"
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstring>
-#include <functional>
-#include <string>
-#include <string_view>
-#include <vector>
+#include "board.h"
 
 namespace {
 
@@ -54,6 +46,7 @@ TEST(Convert, Cases) {
       {kBlue, "a > b\r>c\r\x82\xA0", "a > b\r" + OPEN + ">c\r</FONT>\x82\xA0"},
       // Addresses stop at a blank, "<", ">", a comma or a two-byte character.
       {kHref, "http://a\x82\xA0", A + "http://a\">http://a</A>\x82\xA0"},
+      {kHref, "http://a<b>x", A + "http://a\">http://a</A><b>x"},
       {kHref, "Http://x HTTP:/x", "Http://x HTTP:/x"},
       {kHref, "mailto:me@x.y, MAILTO:a@b",
        A + "mailto:me@x.y\">me@x.y</A>, " + A + "MAILTO:a@b\">a@b</A>"},

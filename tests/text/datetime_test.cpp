@@ -1,10 +1,6 @@
 // Date stepping, month lengths with leap years, and the "hh:mm" arithmetic.
 #include "text/datetime.h"
-
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
+#include "board.h"
 
 namespace {
 

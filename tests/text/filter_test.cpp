@@ -2,13 +2,8 @@
 // formatting mark-up that was safe already print exactly as before.
 #include "text/filter.h"
 
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <string>
-#include <utility>
-
 #include "text/convert.h"
+#include "board.h"
 
 namespace {
 
