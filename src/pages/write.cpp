@@ -72,7 +72,9 @@ void store_attachment(int32_t folder, int32_t m, int i, const Slot& s) {
   sADD_FILE.MSG_NO = m;
   sADD_FILE.ADD_NO = i;
   set_field(sADD_FILE.FILE_NAME, s.up.name);
-  WriteADD_FILE(folder);
+  // The file it replaces, under another name, goes once the record names
+  // the new one.
+  if (WriteADD_FILE(folder) == 0) remove_attached_files(folder, m, i, s.up.name.c_str());
 }
 
 void print_option(int value, const char* label) {
@@ -274,7 +276,13 @@ int j_BORDWRITEWR() {
       // An upload into a slot whose existing file stays is dropped, as is
       // one under an unusable name (which counts as none).
       if (s.usable && !s.keep) store_attachment(folder, m, i, s);
-      if (!s.usable && edit && !s.keep) DeleteADD_FILE2(folder, m, i);
+      // A cleared box removes the file with its record: the files go
+      // first, so that whatever an interruption leaves is never served
+      // unlisted.
+      if (!s.usable && edit && !s.keep) {
+        remove_attached_files(folder, m, i);
+        DeleteADD_FILE2(folder, m, i);
+      }
       discard_upload(s.up.tmp);
     }
     return 0;
