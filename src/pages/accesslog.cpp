@@ -63,7 +63,12 @@ void j_AccessLogDISP() {
 }
 
 void j_AccessLogDOWNLOAD() {
-  if (!is_admin()) return;
+  // An empty answer would reach the browser as a server error.
+  if (!is_admin()) {
+    header_printf();
+    refusal_page();
+    return;
+  }
   file_DL(SYSINFO.DATA_FILE_PATH, "system.log");
 }
 

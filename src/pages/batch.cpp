@@ -162,7 +162,12 @@ void j_BATCH_UPLOAD_WR() {
 }
 
 void j_FOLDER_DOWNLOAD() {
-  if (!is_admin()) return;
+  // An empty answer would reach the browser as a server error.
+  if (!is_admin()) {
+    header_printf();
+    refusal_page();
+    return;
+  }
   file_DL(SYSINFO.DATA_FILE_PATH, "b_title.mst");
 }
 

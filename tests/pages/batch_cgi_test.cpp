@@ -77,7 +77,7 @@ TEST(FolderTransferCgi, AdministratorsDownloadAndReplaceOnlyTheTree) {
   const std::string tree = read_file_bytes(s.data_file("b_title.mst"));
   const std::string users = read_file_bytes(s.data_file("user.mst"));
   const std::string taro = s.key("Taro"), admin = s.key("Admin");
-  EXPECT_EQ(s.page(taro, {{"JOB", "FOLDER_DOWNLOAD"}}), "");
+  EXPECT_TRUE(refused(s.page(taro, {{"JOB", "FOLDER_DOWNLOAD"}})));
   EXPECT_EQ(s.page(admin, {{"JOB", "FOLDER_DOWNLOAD"}}),
             "Content-Disposition: attachment; filename=b_title.mst\n\n" + tree);
   auto upload = [&](const std::string& k, const std::string& name) {
