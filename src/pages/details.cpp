@@ -82,11 +82,10 @@ std::string shown_body(const INDEX_DATA& m, const B_TITLE2& conf, const std::str
     read_body(m.FOLDER_NO, m.MSG_NO, text);
   std::string color = conf.RESFONTCOLOR[0] ? std::string(field(conf.RESFONTCOLOR)) : "0000FF";
   std::string b = Add_Blue(text, color);
-  if (m.HTML_MODE == 0)
-    b = CrLf_to_BR(Add_a_href(b));
-  else if (m.HTML_MODE == 1)
-    b = "<PRE>" + b + "</PRE>";
-  return safe_html(b);
+  if (m.HTML_MODE == 0) b = CrLf_to_BR(Add_a_href(b));
+  // The filter sees the user's text alone: a tag left open at its end must
+  // not run on into the page's own mark-up.
+  return m.HTML_MODE == 1 ? "<PRE>" + safe_html(b) + "</PRE>" : safe_html(b);
 }
 
 void details_link(int32_t folder, int32_t msg, int order) {

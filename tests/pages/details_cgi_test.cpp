@@ -209,4 +209,12 @@ TEST(DetailsCgi, ReadRightGuardsPageAndMarks) {
   }
 }
 
+// A tag left open at the end of a preformatted body stays inside it.
+TEST(DetailsCgi, OpenTagAtTheEndOfAPreformattedBody) {
+  PostingSite s;
+  std::string k = s.key("Taro");
+  s.send(k, {{"HTML_MODE", "1"}, {"WRITE_DATA", "a <img src=x onerror=alert(1)"}});
+  EXPECT_TRUE(has(details(s, k, 1), "<PRE>a &lt;img src=x onerror=alert(1)</PRE>\n<HR>"));
+}
+
 }  // namespace
