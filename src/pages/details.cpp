@@ -280,11 +280,12 @@ void j_DETAILS() {
 
   const int r = chk_ACL(folder);
   header_printf();
-  if (r <= 0) {
+  bool in_tree = false;
+  const B_TITLE2 conf = r > 0 ? read_folder(folder, &in_tree) : B_TITLE2{};
+  if (!in_tree) {
     refusal_page();
     return;
   }
-  const B_TITLE2 conf = read_folder(folder);
   folder_body(folder, conf.BACKPIC);
   pr("<TABLE><TR><TD BGCOLOR=\"#FFFFFF\"><FONT SIZE=\"5\"><B>[%d]%s</B></FONT></TD></TR></TABLE>\n",
      static_cast<int>(folder), safe_html(field(sB_TITLE.NAME)).c_str());
@@ -420,6 +421,7 @@ void j_DELMSG() {
   const int32_t folder = form_int("FOLDER_NO");
   const int32_t sel = form_int("SEL_NO");
   const int r = chk_ACL(folder);
+  if (ReadB_TITLE(folder, 1) != 0) return;  // see read_folder
   {
     // Checked and changed under the board's lock: a reply stored meanwhile
     // would otherwise lose its parent.
@@ -461,6 +463,6 @@ void j_BORDALLFLG() {
   const int32_t folder = form_int("FOLDER_NO");
   // Read marks only where the user may read: the request can name any
   // folder, not only the one whose button it came from.
-  if (chk_ACL(folder) < 1) return;
+  if (chk_ACL(folder) < 1 || ReadB_TITLE(folder, 1) != 0) return;  // see read_folder
   MarkAllREAD_POINT(folder);
 }

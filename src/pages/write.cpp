@@ -99,12 +99,12 @@ void j_BORDWRITE() {
   pr("}\n");
   if (G_MST_USER.WRITE_MODE == 2) pr("window.focus();\n");
   pr("// -->\n</SCRIPT>\n");
-  if (r < 2) {
+  bool in_tree = false;
+  const B_TITLE2 conf = r >= 2 ? read_folder(folder, &in_tree) : B_TITLE2{};
+  if (!in_tree) {
     refusal_page();
     return;
   }
-
-  const B_TITLE2 conf = read_folder(folder);
   folder_body(folder, conf.BACKPIC);
   pr("<FONT SIZE=\"5\"><B>%s %s</B></FONT>\n<HR>\n", safe_html(field(sB_TITLE.NAME)).c_str(),
      msg(edit ? 330 : reply ? 271 : 270));
