@@ -70,6 +70,8 @@ TEST(AccessLogCgi, StatisticsPruningDeletionAndAdministratorsOnly) {
   EXPECT_EQ(read_file_bytes(s.data_file("g_user.mst")), "2,Jiro,\n");
   EXPECT_TRUE(has(s.page(taro, {{"JOB", "FRM21"}}), "S6"));  // his session is gone
   EXPECT_EQ(read_file_bytes(s.data_file("system.log")), line(0, "Taro", "login"));
+  p = s.page(admin, {{"JOB", "AccessLogDISP"}});  // framed as the other administrator pages
+  EXPECT_TRUE(has(p, "\t\t<BODY BACKGROUND=") && !has(p, "METHOD=POST >")) << p;
 }
 
 }  // namespace
