@@ -79,8 +79,8 @@ void post_block(INDEX_DATA rec, const std::string& body, std::map<int32_t, bool>
 
 }  // namespace
 
-size_t BatchReader::line(std::string& head, size_t keep) {
-  head.clear();
+size_t BatchReader::line(std::string& out, size_t keep) {
+  const size_t limit = out.size() + keep;
   size_t len = 0;
   for (;;) {
     if (pos_ == buf_.size()) {
@@ -95,7 +95,7 @@ size_t BatchReader::line(std::string& head, size_t keep) {
     const size_t avail = buf_.size() - pos_;
     const char* nl = static_cast<const char*>(memchr(at, '\n', avail));
     const size_t n = nl ? static_cast<size_t>(nl - at) + 1 : avail;
-    if (head.size() < keep) head.append(at, std::min(n, keep - head.size()));
+    if (out.size() < limit) out.append(at, std::min(n, limit - out.size()));
     pos_ += n;
     len += n;
     if (nl) return len;
@@ -121,29 +121,34 @@ bool BatchReader::next(INDEX_DATA& rec, std::string& body) {
   std::string head;
   seek(resume_);
   do {
+    head.clear();
     if (line(head, kHead) == 0) return false;
   } while (!starts(head, ";board"));
   rec.FOLDER_NO = number_at(head, 6);
   uint64_t next_block = 0;
-  auto read = [&](size_t keep) {
+  // Appends the next line, at least its head, to `out`; false at the end.
+  auto read = [&](std::string& out, size_t keep) {
     const uint64_t at = offset();
-    const size_t len = line(head, std::max(keep, kHead));
-    if (len && !next_block && starts(head, ";board")) next_block = at;
+    const size_t from = out.size();
+    const size_t len = line(out, std::max(keep, kHead));
+    if (len && !next_block && starts(std::string_view(out).substr(from), ";board")) next_block = at;
     return len != 0;
   };
-  if (read(kHead)) rec.MSG_NO = number_at(head, 3);
-  if (read(kTitle)) set_field(rec.WRITE_TITLE, head);
-  if (read(kHead)) rec.WRITE_PRIORITY = number_at(head, 3);
-  auto append = [&](std::string_view piece) {
-    body.append(piece.substr(0, std::min(piece.size(), body_max_ - std::min(body_max_, body.size()))));
-  };
-  while (read(body_max_ - std::min(body_max_, body.size()))) {
-    if (starts(head, "..")) break;
-    append(head);
-    append("\n\r");
+  auto field_line = [&](size_t keep) { return head.clear(), read(head, keep); };
+  if (field_line(kHead)) rec.MSG_NO = number_at(head, 3);
+  if (field_line(kTitle)) set_field(rec.WRITE_TITLE, head);
+  if (field_line(kHead)) rec.WRITE_PRIORITY = number_at(head, 3);
+  // Body lines go straight into the body, which ends at `body_max_`.
+  for (size_t from = 0; read(body, body_max_ - std::min(body_max_, from)); from = body.size()) {
+    if (starts(std::string_view(body).substr(from), "..")) {
+      body.resize(from);
+      break;
+    }
+    body += "\n\r";
+    body.resize(std::min(body.size(), body_max_));
   }
-  if (read(kHead)) rec.READ_CHK = number_at(head, 4);
-  if (read(kHead)) rec.HTML_MODE = number_at(head, 4);
+  if (field_line(kHead)) rec.READ_CHK = number_at(head, 4);
+  if (field_line(kHead)) rec.HTML_MODE = number_at(head, 4);
   resume_ = next_block ? next_block : offset();
   return true;
 }

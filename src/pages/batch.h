@@ -40,9 +40,9 @@ class BatchReader {
   bool next(INDEX_DATA& rec, std::string& body);
 
  private:
-  // The line at the current offset: its first `keep` bytes into `head`;
-  // its whole length, 0 at the end of the file.
-  size_t line(std::string& head, size_t keep);
+  // The line at the current offset: its first `keep` bytes appended to
+  // `out`; its whole length, 0 at the end of the file.
+  size_t line(std::string& out, size_t keep);
   uint64_t offset() const { return buf_at_ + pos_; }
   void seek(uint64_t at);
 
