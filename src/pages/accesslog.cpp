@@ -28,13 +28,19 @@ void form_start(const char* job) {
   hidden("JOB", std::string_view(job));
 }
 
+// A form holding one submit button.
+void button(const char* job, int label) {
+  form_start(job);
+  pr("<INPUT TYPE=\"submit\" NAME=\"SUB\" VALUE=\"%s\">\n</FORM>\n", msg(label));
+}
+
 void button_row() {
   pr("<TABLE><TR>\n<TD>\n");
-  job_button("ADMIN", 4);
+  button("ADMIN", 4);
   pr("</TD>\n<TD>\n");
-  job_button("AccessLogDOWNLOAD", 246);
+  button("AccessLogDOWNLOAD", 246);
   pr("</TD>\n<TD>\n");
-  job_button("AccessLogLastLogin", 247);
+  button("AccessLogLastLogin", 247);
   pr("</TD>\n</TR></TABLE>\n");
 }
 
@@ -49,7 +55,7 @@ void j_AccessLogDISP() {
     refusal_page();
     return;
   }
-  body_tag();
+  system_body();
   pr("<FONT SIZE=\"5\"><B>%s</B></FONT><P>\n<P>\n", msg(112));
   button_row();
   pr("</BODY>\n</HTML>\n");
@@ -63,7 +69,12 @@ void j_AccessLogDISP() {
 }
 
 void j_AccessLogDOWNLOAD() {
-  if (!is_admin()) return;
+  // An empty answer would reach the browser as a server error.
+  if (!is_admin()) {
+    header_printf();
+    refusal_page();
+    return;
+  }
   file_DL(SYSINFO.DATA_FILE_PATH, "system.log");
 }
 
@@ -73,7 +84,7 @@ void j_AccessLogLastLogin() {
     refusal_page();
     return;
   }
-  body_tag();
+  system_body();
   pr("<FONT SIZE=\"5\"><B>%s %s</B></FONT><P>\n<P>\n", msg(112), msg(247));
   button_row();
 
@@ -106,7 +117,7 @@ void j_AccessLogLastLogin() {
   pr("</TABLE>\n<P>\n");
   pr("<INPUT TYPE=\"submit\" VALUE=\"%s\" onClick=\"return confirm('%s')\">\n</FORM>\n", msg(254),
      msg(255));
-  job_button("ADMIN", 4);
+  button("ADMIN", 4);
   pr("</BODY>\n</HTML>\n");
 }
 

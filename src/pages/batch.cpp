@@ -1,10 +1,14 @@
-// Batch upload and folder transfer. A batch file is read once and its block
-// starts found in one pass; each block is then posted through the posting
+// Batch upload and folder transfer. A batch file is read a piece at a time,
+// never whole, whatever its size; each block is posted through the posting
 // page's storing steps, with its limits, into a board the user may write
 // in. The folder tree is replaced only by a file of its own name, in one
 // rename under the data directory's lock.
 #include "pages/batch.h"
 
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -28,15 +32,6 @@
 #include "text/filter.h"
 
 namespace {
-
-// The line starting at `pos` with its line feed; advances `pos` past it.
-std::string_view next_line(std::string_view text, size_t& pos) {
-  size_t end = text.find('\n', pos);
-  end = end == std::string_view::npos ? text.size() : end + 1;
-  std::string_view line = text.substr(pos, end - pos);
-  pos = end;
-  return line;
-}
 
 bool starts(std::string_view line, std::string_view head) { return line.substr(0, head.size()) == head; }
 
@@ -84,42 +79,89 @@ void post_block(INDEX_DATA rec, const std::string& body, std::map<int32_t, bool>
 
 }  // namespace
 
-std::vector<size_t> batch_block_starts(std::string_view text) {
-  std::vector<size_t> out;
-  for (size_t pos = 0; pos < text.size();) {
-    size_t at = pos;
-    if (starts(next_line(text, pos), ";board")) out.push_back(at);
+size_t BatchReader::line(std::string& out, size_t keep) {
+  const size_t limit = out.size() + keep;
+  size_t len = 0;
+  for (;;) {
+    if (pos_ == buf_.size()) {
+      buf_at_ += buf_.size();
+      buf_.resize(1 << 16);
+      const long got = pread_some(fd_, buf_.data(), buf_.size(), static_cast<long>(buf_at_));
+      buf_.resize(got > 0 ? static_cast<size_t>(got) : 0);
+      pos_ = 0;
+      if (buf_.empty()) return len;
+    }
+    const char* at = buf_.data() + pos_;
+    const size_t avail = buf_.size() - pos_;
+    const char* nl = static_cast<const char*>(memchr(at, '\n', avail));
+    const size_t n = nl ? static_cast<size_t>(nl - at) + 1 : avail;
+    if (out.size() < limit) out.append(at, std::min(n, limit - out.size()));
+    pos_ += n;
+    len += n;
+    if (nl) return len;
   }
-  return out;
 }
 
-bool batch_parse_block(std::string_view text, size_t offset, INDEX_DATA& rec, std::string& body) {
+void BatchReader::seek(uint64_t at) {
+  if (at >= buf_at_ && at <= buf_at_ + buf_.size()) {
+    pos_ = static_cast<size_t>(at - buf_at_);
+  } else {
+    buf_.clear();
+    buf_at_ = at;
+    pos_ = 0;
+  }
+}
+
+bool BatchReader::next(INDEX_DATA& rec, std::string& body) {
+  // Enough of a line for its label and number, and of a title line for
+  // its field.
+  constexpr size_t kHead = 64, kTitle = 256;
   rec = INDEX_DATA{};
   body.clear();
-  size_t pos = offset;
-  rec.FOLDER_NO = number_at(next_line(text, pos), 6);
-  if (pos < text.size()) rec.MSG_NO = number_at(next_line(text, pos), 3);
-  if (pos < text.size()) set_field(rec.WRITE_TITLE, next_line(text, pos));
-  if (pos < text.size()) rec.WRITE_PRIORITY = number_at(next_line(text, pos), 3);
-  while (pos < text.size()) {
-    std::string_view line = next_line(text, pos);
-    if (starts(line, "..")) break;
-    body += line;
+  std::string head;
+  seek(resume_);
+  do {
+    head.clear();
+    if (line(head, kHead) == 0) return false;
+  } while (!starts(head, ";board"));
+  rec.FOLDER_NO = number_at(head, 6);
+  uint64_t next_block = 0;
+  // Appends the next line, at least its head, to `out`; false at the end.
+  auto read = [&](std::string& out, size_t keep) {
+    const uint64_t at = offset();
+    const size_t from = out.size();
+    const size_t len = line(out, std::max(keep, kHead));
+    if (len && !next_block && starts(std::string_view(out).substr(from), ";board")) next_block = at;
+    return len != 0;
+  };
+  auto field_line = [&](size_t keep) { return head.clear(), read(head, keep); };
+  if (field_line(kHead)) rec.MSG_NO = number_at(head, 3);
+  if (field_line(kTitle)) set_field(rec.WRITE_TITLE, head);
+  if (field_line(kHead)) rec.WRITE_PRIORITY = number_at(head, 3);
+  // Body lines go straight into the body, which ends at `body_max_`.
+  for (size_t from = 0; read(body, body_max_ - std::min(body_max_, from)); from = body.size()) {
+    if (starts(std::string_view(body).substr(from), "..")) {
+      body.resize(from);
+      break;
+    }
     body += "\n\r";
+    body.resize(std::min(body.size(), body_max_));
   }
-  if (pos < text.size()) rec.READ_CHK = number_at(next_line(text, pos), 4);
-  if (pos < text.size()) rec.HTML_MODE = number_at(next_line(text, pos), 4);
-  return rec.FOLDER_NO != 0;
+  if (field_line(kHead)) rec.READ_CHK = number_at(head, 4);
+  if (field_line(kHead)) rec.HTML_MODE = number_at(head, 4);
+  resume_ = next_block ? next_block : offset();
+  return true;
 }
 
 int batch_upload_get(int n, const char* path, std::string& body) {
   body.clear();
   std::memset(&sINDEX_DATA, 0, sizeof sINDEX_DATA);
-  std::string text;
-  if (n < 1 || !read_file(path, text)) return -1;
-  std::vector<size_t> starts = batch_block_starts(text);
-  if (static_cast<size_t>(n) > starts.size()) return -1;
-  return batch_parse_block(text, starts[static_cast<size_t>(n - 1)], sINDEX_DATA, body) ? 0 : -1;
+  Fd fd(open(path, O_RDONLY));
+  if (n < 1 || !fd.ok()) return -1;
+  BatchReader blocks(fd.get(), SIZE_MAX);
+  for (int i = 1; i <= n; i++)
+    if (!blocks.next(sINDEX_DATA, body)) return -1;
+  return sINDEX_DATA.FOLDER_NO != 0 ? 0 : -1;
 }
 
 void j_BATCH_UPLOAD() {
@@ -144,25 +186,30 @@ void j_BATCH_UPLOAD_WR() {
   header_printf();
   body_tag();
   // Only a file this request received is read; a forged field value naming
-  // any other file is ignored.
+  // any other file is ignored. The open file stays readable once its name
+  // is gone.
   TakenUpload up;
-  std::string text;
-  const bool ok = take_upload("FILE1", 0, up) && read_file(up.tmp.c_str(), text);
+  Fd fd(take_upload("FILE1", 0, up) ? open(up.tmp.c_str(), O_RDONLY) : -1);
   discard_upload(up.tmp);
-  if (ok) {
+  if (fd.ok()) {
     std::map<int32_t, bool> known;
     INDEX_DATA rec;
     std::string body;
-    for (size_t start : batch_block_starts(text)) {
-      if (!batch_parse_block(text, start, rec, body)) break;
-      post_block(rec, body, known);
-    }
+    // A body longer than MAX_CONTENTS is refused whatever its length: one
+    // byte over the limit is all that is kept of it.
+    BatchReader blocks(fd.get(), static_cast<size_t>(std::max(SYSINFO.MAX_CONTENTS, 0)) + 1);
+    while (blocks.next(rec, body) && rec.FOLDER_NO != 0) post_block(rec, body, known);
   }
   pr("</BODY>\n</HTML>\n");
 }
 
 void j_FOLDER_DOWNLOAD() {
-  if (!is_admin()) return;
+  // An empty answer would reach the browser as a server error.
+  if (!is_admin()) {
+    header_printf();
+    refusal_page();
+    return;
+  }
   file_DL(SYSINFO.DATA_FILE_PATH, "b_title.mst");
 }
 

@@ -71,9 +71,10 @@ bool is_msie() {
 
 int text_cols() { return is_msie() ? SYSINFO.IECOLS : SYSINFO.NSCOLS; }
 
-B_TITLE2 read_folder(int32_t folder) {
+B_TITLE2 read_folder(int32_t folder, bool* in_tree) {
   std::memset(&sB_TITLE, 0, sizeof sB_TITLE);
-  ReadB_TITLE(folder, 1);
+  const bool found = ReadB_TITLE(folder, 1) == 0;
+  if (in_tree) *in_tree = found;
   std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
   ReadB_TITLE2(folder);
   return sB_TITLE2;

@@ -42,8 +42,12 @@ int text_cols();
 
 // The folder's line into sB_TITLE and its settings into sB_TITLE2, both
 // cleared first so that a folder without them reads as empty; returns the
-// settings.
-B_TITLE2 read_folder(int32_t folder);
+// settings. `in_tree`, when given, tells whether the folder has a line.
+//
+// A page that takes a folder number from the form opens nothing of a
+// folder without a line: the message store creates missing files where a
+// directory exists, and a deleted folder's leftovers must not grow.
+B_TITLE2 read_folder(int32_t folder, bool* in_tree = nullptr);
 
 // The picture a folder is shown with: its own DIRPIC ("<folder>/<name>",
 // under the picture directory) or the picture of its kind; empty for a line

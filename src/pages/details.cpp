@@ -84,11 +84,10 @@ std::string shown_body(const INDEX_DATA& m, const B_TITLE2& conf, const std::str
     read_body(m.FOLDER_NO, m.MSG_NO, text);
   std::string color = conf.RESFONTCOLOR[0] ? std::string(field(conf.RESFONTCOLOR)) : "0000FF";
   std::string b = Add_Blue(text, color);
-  if (m.HTML_MODE == 0)
-    b = CrLf_to_BR(Add_a_href(b));
-  else if (m.HTML_MODE == 1)
-    b = "<PRE>" + b + "</PRE>";
-  return safe_html(b);
+  if (m.HTML_MODE == 0) b = CrLf_to_BR(Add_a_href(b));
+  // The filter sees the user's text alone: a tag left open at its end must
+  // not run on into the page's own mark-up.
+  return m.HTML_MODE == 1 ? "<PRE>" + safe_html(b) + "</PRE>" : safe_html(b);
 }
 
 void details_link(int32_t folder, int32_t msg, int order) {
@@ -283,11 +282,12 @@ void j_DETAILS() {
 
   const int r = chk_ACL(folder);
   header_printf();
-  if (r <= 0) {
+  bool in_tree = false;
+  const B_TITLE2 conf = r > 0 ? read_folder(folder, &in_tree) : B_TITLE2{};
+  if (!in_tree) {
     refusal_page();
     return;
   }
-  const B_TITLE2 conf = read_folder(folder);
   folder_body(folder, conf.BACKPIC);
   pr("<TABLE><TR><TD BGCOLOR=\"#FFFFFF\"><FONT SIZE=\"5\"><B>[%d]%s</B></FONT></TD></TR></TABLE>\n",
      static_cast<int>(folder), safe_html(field(sB_TITLE.NAME)).c_str());
@@ -423,6 +423,7 @@ void j_DELMSG() {
   const int32_t folder = form_int("FOLDER_NO");
   const int32_t sel = form_int("SEL_NO");
   const int r = chk_ACL(folder);
+  if (ReadB_TITLE(folder, 1) != 0) return;  // see read_folder
   {
     // Checked and changed under the board's lock: a reply stored meanwhile
     // would otherwise lose its parent.
@@ -468,6 +469,6 @@ void j_BORDALLFLG() {
   const int32_t folder = form_int("FOLDER_NO");
   // Read marks only where the user may read: the request can name any
   // folder, not only the one whose button it came from.
-  if (chk_ACL(folder) < 1) return;
+  if (chk_ACL(folder) < 1 || ReadB_TITLE(folder, 1) != 0) return;  // see read_folder
   MarkAllREAD_POINT(folder);
 }

@@ -233,7 +233,9 @@ void j_ROOM() {
   v.folder = form_int("FOLDER_NO");
   v.access = chk_ACL(v.folder);
   header_printf();
-  if (v.access < ACL_READ) {
+  bool in_tree = false;
+  if (v.access >= ACL_READ) read_folder(v.folder, &in_tree);
+  if (!in_tree) {
     refusal_page();
     return;
   }
@@ -241,8 +243,6 @@ void j_ROOM() {
   v.order = form_int("USER_DISP_DEF");
   if (v.order == 0) v.order = G_MST_USER.USER_DISP_DEF;
   if (v.order < 1 || v.order > 3) v.order = 1;
-
-  read_folder(v.folder);
 
   const IndexMap map(v.folder);
   const std::span<const INDEX_DATA> index = map.records();

@@ -279,8 +279,21 @@ void j_USERMENT() {
     char id[sizeof u.USER_ID];
     copy_text(id, sizeof id, typed);
     if (!find_user_in(users, id, u)) {
+      // Not on file yet (the new-user page's membership buttons lead
+      // here): the page shows what its form sent, so that a save from
+      // here stores what was typed.
       u = {};
       set_field(u.USER_ID, typed);
+      set_field(u.USER_NAME, form_field("USER_NAME", sizeof u.USER_NAME, false));
+      set_field(u.USER_PASS, form_field("USER_PASS", sizeof u.USER_PASS, false));
+      set_field(u.E_MAIL_ADDR, form_field("E_MAIL_ADDR", sizeof u.E_MAIL_ADDR, false));
+      set_field(u.LANGUAGE, form_field("LANGUAGE", sizeof u.LANGUAGE, false));
+      set_field(u.PICFILE, form_field("PICFILE", sizeof u.PICFILE, false));
+      u.USER_LEVEL = parse_num(TrimRight(form_str("USER_LEVEL")));
+      u.P_GROUP = form_int("P_GROUP");
+      u.USER_DISP_DEF = form_int("USER_DISP_DEF");
+      u.MODE = form_int("MODE");
+      u.WRITE_MODE = form_int("WRITE_MODE");
     }
   }
   std::string_view id = field(u.USER_ID);

@@ -72,7 +72,9 @@ void store_attachment(int32_t folder, int32_t m, int i, const Slot& s) {
   sADD_FILE.MSG_NO = m;
   sADD_FILE.ADD_NO = i;
   set_field(sADD_FILE.FILE_NAME, s.up.name);
-  WriteADD_FILE(folder);
+  // The file it replaces, under another name, goes once the record names
+  // the new one.
+  if (WriteADD_FILE(folder) == 0) remove_attached_files(folder, m, i, s.up.name.c_str());
 }
 
 void print_option(int value, const char* label) {
@@ -97,12 +99,12 @@ void j_BORDWRITE() {
   pr("}\n");
   if (G_MST_USER.WRITE_MODE == 2) pr("window.focus();\n");
   pr("// -->\n</SCRIPT>\n");
-  if (r < 2) {
+  bool in_tree = false;
+  const B_TITLE2 conf = r >= 2 ? read_folder(folder, &in_tree) : B_TITLE2{};
+  if (!in_tree) {
     refusal_page();
     return;
   }
-
-  const B_TITLE2 conf = read_folder(folder);
   folder_body(folder, conf.BACKPIC);
   pr("<FONT SIZE=\"5\"><B>%s %s</B></FONT>\n<HR>\n", safe_html(field(sB_TITLE.NAME)).c_str(),
      msg(edit ? 330 : reply ? 271 : 270));
@@ -277,7 +279,13 @@ int store_writing() {
       // An upload into a slot whose existing file stays is dropped, as is
       // one under an unusable name (which counts as none).
       if (s.usable && !s.keep) store_attachment(folder, m, i, s);
-      if (!s.usable && edit && !s.keep) DeleteADD_FILE2(folder, m, i);
+      // A cleared box removes the file with its record: the files go
+      // first, so that whatever an interruption leaves is never served
+      // unlisted.
+      if (!s.usable && edit && !s.keep) {
+        remove_attached_files(folder, m, i);
+        DeleteADD_FILE2(folder, m, i);
+      }
       discard_upload(s.up.tmp);
     }
     return 0;

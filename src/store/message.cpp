@@ -7,6 +7,7 @@
 // take no lock) see either the old or the new file.
 #include "store/message.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -713,4 +714,27 @@ int DeleteADD_FILE2(int32_t folder, int32_t msg, int32_t slot) {
       msg_add_list_path(folder).c_str(), msg_add_list_tmp_path(folder).c_str(),
       [msg, slot](const ADD_FILE& r) { return r.MSG_NO == msg && r.ADD_NO == slot; });
   return removed > 0 ? 0 : -1;
+}
+
+void remove_attached_files(int32_t folder, int32_t msg, int32_t slot, const char* keep) {
+  DirLock lock(msg_index_path(folder).c_str());
+  const std::string dir = msg_attach_slot_path(folder, msg, slot);
+  if (DIR* d = opendir(dir.c_str())) {
+    while (struct dirent* e = readdir(d)) {
+      const std::string_view name = e->d_name;
+      if (name == "." || name == ".." || (keep && name == keep)) continue;
+      const std::string path = dir + "/" + e->d_name;
+      struct stat st;
+      if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        DelDIR(path.c_str());
+        rmdir(path.c_str());
+      } else {
+        unlink(path.c_str());
+      }
+    }
+    closedir(d);
+  }
+  // Each fails, as it should, while something is left in the directory.
+  rmdir(dir.c_str());
+  rmdir(msg_attach_dir_path(folder, msg).c_str());
 }

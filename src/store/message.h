@@ -217,3 +217,8 @@ int WriteADD_FILE(int32_t folder);
 int DeleteADD_FILE(int32_t folder, int32_t msg);
 // Removes every record of the message's slot; 0 if at least one was removed.
 int DeleteADD_FILE2(int32_t folder, int32_t msg, int32_t slot);
+// Removes the attached files of the message's slot, all of them or all but
+// the one named `keep`, and then the slot's and the message's attachment
+// directories where they are left empty; under the board's lock. A file
+// that is no longer listed is no longer served either.
+void remove_attached_files(int32_t folder, int32_t msg, int32_t slot, const char* keep = nullptr);

@@ -1,6 +1,8 @@
 // Message details through the program: the message page, HTML modes and
 // rights, previous/next and the back button's page in each order, numbers
 // without a message, deleting, marking a board read.
+#include <filesystem>
+
 #include "board_site.h"
 
 namespace {
@@ -197,6 +199,20 @@ TEST(DetailsCgi, ReadRightGuardsPageAndMarks) {
     EXPECT_EQ(s.readers(m), (Names{"Admin", "Taro"})) << m;
     EXPECT_EQ(s.readers(m, 2), Names{"Admin"}) << m;
   }
+}
+
+// A tag left open at the end of a preformatted body stays inside it. A
+// number without a line in the tree has nothing opened: the directory a
+// deleted folder left stays empty.
+TEST(DetailsCgi, OpenTagInAPreformattedBodyAndNumbersOutsideTheTree) {
+  PostingSite s;
+  std::filesystem::create_directory(s.data + "7");
+  const std::string k = s.key("Admin");
+  s.send(k, {{"HTML_MODE", "1"}, {"WRITE_DATA", "a <img src=x onerror=alert(1)"}});
+  EXPECT_TRUE(has(details(s, k, 1), "<PRE>a &lt;img src=x onerror=alert(1)</PRE>\n<HR>"));
+  for (const char* job : {"ROOM", "DETAILS", "DELMSG", "BORDALLFLG", "EDITMSG", "BORDWRITE"})
+    EXPECT_TRUE(refused(s.page(k, {{"JOB", job}, {"FOLDER_NO", "7"}, {"SEL_NO", "1"}}))) << job;
+  EXPECT_EQ(files_named(s.data + "7", ""), 0u);
 }
 
 }  // namespace

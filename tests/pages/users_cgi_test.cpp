@@ -148,4 +148,13 @@ TEST(UsersCgi, SimultaneousSavesLoseNothing) {
   }
 }
 
+// A membership button on the new-user page shows what was typed again.
+TEST(UsersCgi, NewUserPageKeepsWhatWasTyped) {
+  UserSite s;
+  Fields in = with(with(with(kNew, "SUB1", ""), "GROUP_IN", "S171"), "PICFILE", "me.png");
+  std::string out = s.save(s.admin, "NEWUSERWR", in).out;
+  EXPECT_EQ(joined(out, "MAXLENGTH=\"\\d+\" VALUE=\"([^\"]*)\""), "pw1 New One 5 n@x.test me.png") << out;
+  EXPECT_EQ(joined(out, "<SELECT NAME=\"\\w+\">\n<OPTION VALUE=\"([^\"]*)\""), "2 2 1 2 test.lng") << out;
+}
+
 }  // namespace

@@ -206,4 +206,14 @@ TEST(WriteCgi, PostingWindowAndAFailedIndexWrite) {
   EXPECT_EQ(s.body(2), "original");
 }
 
+// An attachment cleared or replaced in an edit leaves no file to be served.
+TEST(WriteCgi, RemovedAttachmentsLeaveNoFiles) {
+  EditSite s;
+  s.edit(s.taro, 1, {}, {{"FILE1", "c.txt", "CCC"}});
+  EXPECT_EQ(read_file_bytes(s.add + "1/x1/1/c.txt"), "CCC");
+  EXPECT_FALSE(file_exists(s.add + "1/x1/1/a.txt") || file_exists(s.add + "1/x1/2"));
+  s.edit(s.taro, 1);
+  EXPECT_FALSE(file_exists(s.add + "1/x1"));
+}
+
 }  // namespace

@@ -1,6 +1,8 @@
 // Test harness: temporary directories, file helpers, and CGI requests run
 // through the real program.
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <sstream>
@@ -118,13 +120,14 @@ Response Site::run(const std::string& method, const std::string& query,
                    const std::map<std::string, std::string>& extra_env,
                    long kill_after_us) const {
   TempDir io;
-  write_file_bytes(io / "in", body);
+  const std::string in = body_file.empty() ? io / "in" : body_file;
+  if (body_file.empty()) write_file_bytes(in, body);
   std::map<std::string, std::string> e = env;
   e["REQUEST_METHOD"] = method;
   e["GATEWAY_INTERFACE"] = "CGI/1.1";
   if (!query.empty()) e["QUERY_STRING"] = query;
   if (method == "POST") {
-    e["CONTENT_LENGTH"] = std::to_string(body.size());
+    e["CONTENT_LENGTH"] = std::to_string(fs::file_size(in));
     e["CONTENT_TYPE"] = content_type;
   }
   for (const auto& [k, v] : extra_env) e[k] = v;
@@ -138,7 +141,7 @@ Response Site::run(const std::string& method, const std::string& query,
 
   pid_t pid = fork();
   if (pid == 0) {
-    dup2(open((io / "in").c_str(), O_RDONLY), 0);
+    dup2(open(in.c_str(), O_RDONLY), 0);
     dup2(open((io / "out").c_str(), O_WRONLY | O_CREAT, 0600), 1);
     if (chdir(cgi_dir.c_str()) == 0) execve(program.c_str(), argv, envp.data());
     _exit(127);
@@ -148,9 +151,10 @@ Response Site::run(const std::string& method, const std::string& query,
     kill(pid, SIGKILL);  // a child that ended already is a zombie until waited for
   }
   int status = 0;
-  waitpid(pid, &status, 0);
+  struct rusage use {};
+  wait4(pid, &status, 0, &use);
   return {read_file_bytes(io / "out"),
-          WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)};
+          WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), use.ru_maxrss};
 }
 
 static std::string encode_fields(const Fields& fields) {

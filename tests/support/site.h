@@ -20,6 +20,7 @@ struct Upload {
 struct Response {
   std::string out;  // everything the program printed
   int status = -1;  // exit status
+  long max_rss_kb = 0;  // its peak resident memory in KiB
 };
 
 // A fresh temporary directory, removed with its contents on destruction
@@ -63,6 +64,8 @@ class Site {
   // Environment given to every request; tests may change it.
   std::map<std::string, std::string> env = {{"REMOTE_ADDR", "127.0.0.1"},
                                             {"HTTP_USER_AGENT", "TestBrowser/1.0"}};
+  // When set, requests read their body from this file instead.
+  std::string body_file;
 
   // Writes the settings file; `extra` lines are appended (later lines win).
   void write_settings(const std::string& extra = "");
