@@ -331,6 +331,70 @@ int ReWriteB_TITLE2(int32_t folder) {
   return save_records(path.c_str(), tmp.c_str(), recs);
 }
 
+// ---- Folder heads ---------------------------------------------------------
+
+bool FolderHeads::open() {
+  if (records_ < 0) {
+    records_ = 0;
+    fd_ = Fd(b_open(settings_path().c_str()));
+    struct stat st;
+    if (fd_.ok() && fstat(fd_.get(), &st) == 0)
+      records_ = static_cast<long>(st.st_size / static_cast<off_t>(sizeof(B_TITLE2)));
+  }
+  return records_ > 0;
+}
+
+bool FolderHeads::read_head(uint32_t slot, int32_t& no, FolderHead& out) {
+  constexpr size_t HEAD = offsetof(B_TITLE2, INFO);
+  char buf[HEAD];
+  long at = static_cast<long>(slot) * static_cast<long>(sizeof(B_TITLE2));
+  if (pread_some(fd_.get(), buf, HEAD, at) != static_cast<long>(HEAD)) return false;
+  auto int_at = [&buf](size_t off) {
+    int32_t v;
+    std::memcpy(&v, buf + off, sizeof v);
+    return v;
+  };
+  no = int_at(offsetof(B_TITLE2, FOLDER_NO));
+  out.READ_LEVEL = int_at(offsetof(B_TITLE2, READ_LEVEL));
+  out.WRITE_LEVEL = int_at(offsetof(B_TITLE2, WRITE_LEVEL));
+  const char* pic = buf + offsetof(B_TITLE2, DIRPIC);
+  out.DIRPIC.assign(pic, strnlen(pic, sizeof(B_TITLE2::DIRPIC)));
+  out.slot = slot;
+  return true;
+}
+
+const FolderHead* FolderHeads::find(int32_t folder) {
+  if (auto it = heads_.find(folder); it != heads_.end()) return &it->second;
+  if (scanned_ || !open()) return nullptr;
+  int32_t no;
+  FolderHead h;
+  if (folder >= 1 && folder <= records_ && read_head(static_cast<uint32_t>(folder - 1), no, h) &&
+      no == folder)
+    return &heads_.emplace(folder, std::move(h)).first->second;
+  // Records of removed folders have moved the others up: every head is read
+  // once, and the first record of each number counts. Heads found at their
+  // usual place before stay as they were.
+  scanned_ = true;
+  for (long slot = 0; slot < records_; slot++) {
+    if (!read_head(static_cast<uint32_t>(slot), no, h)) break;
+    if (!heads_.count(no)) heads_.emplace(no, std::move(h));
+  }
+  auto it = heads_.find(folder);
+  return it == heads_.end() ? nullptr : &it->second;
+}
+
+int FolderHeads::read_record(int32_t folder) {
+  const FolderHead* h = find(folder);
+  if (!h) return -1;
+  B_TITLE2 rec;
+  long at = static_cast<long>(h->slot) * static_cast<long>(sizeof rec);
+  if (pread_some(fd_.get(), &rec, sizeof rec, at) != static_cast<long>(sizeof rec) ||
+      rec.FOLDER_NO != folder)
+    return ReadB_TITLE2(folder);
+  sB_TITLE2 = rec;
+  return 0;
+}
+
 // ---- Whole-tree changes ----------------------------------------------------
 
 namespace {

@@ -7,7 +7,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
+
+#include "store/records.h"
 
 static_assert(std::endian::native == std::endian::little,
               "record files hold little-endian integers");
@@ -110,6 +113,40 @@ int DeleteB_TITLE2(const std::vector<int32_t>& folders);
 // or appends it when the folder has none. 0, or -1 when the file cannot be
 // written.
 int ReWriteB_TITLE2(int32_t folder);
+
+// ---- Folder heads ---------------------------------------------------------
+// The pages that walk many folders use only the access levels and the icon
+// of each folder's settings: they read the head of each record (the part
+// before the texts) and keep these fields alone.
+
+struct FolderHead {
+  int32_t READ_LEVEL;
+  int32_t WRITE_LEVEL;
+  std::string DIRPIC;
+  uint32_t slot;  // the record's place in the file, from 0
+};
+
+// The heads of one data directory's settings records, read as they are
+// asked for and kept. A folder's record is looked for first at its usual
+// place (folder number - 1, as ReadB_TITLE2 does); the first folder not
+// found there has the heads of the whole file read, once.
+class FolderHeads {
+ public:
+  // The head of the folder's first record, or null when it has none. The
+  // head stays in place as long as this object.
+  const FolderHead* find(int32_t folder);
+  // As ReadB_TITLE2, reading the record at the place its head was found.
+  int read_record(int32_t folder);
+
+ private:
+  bool open();
+  bool read_head(uint32_t slot, int32_t& no, FolderHead& out);
+
+  Fd fd_;
+  long records_ = -1;  // whole records in the file; -1 before it is opened
+  bool scanned_ = false;
+  std::unordered_map<int32_t, FolderHead> heads_;
+};
 
 // ---- Whole-tree changes ----------------------------------------------------
 // Creation, deletion and move each hold the data directory's lock from their

@@ -105,3 +105,40 @@ TEST_F(FolderStore, SettingsRewriteReplacesEveryCopyOrAppends) {
 }
 
 }  // namespace
+
+namespace {
+
+// The heads the menus read agree with the whole records: at their usual
+// place, after records have moved up, and with a partial record at the end.
+TEST_F(FolderStore, HeadsAgreeWithWholeRecords) {
+  EXPECT_EQ(FolderHeads().find(1), nullptr);  // no settings file
+  auto full = [](int32_t no, int32_t level, const std::string& pic) {
+    B_TITLE2 r = settings_of(no, no);
+    r.READ_LEVEL = level, r.WRITE_LEVEL = level + 1;
+    set_field(r.DIRPIC, pic);
+    set_field(r.INFO, "about " + pic);
+    return bytes_of(r);
+  };
+  B_TITLE2 unterminated = settings_of(5, 5);
+  std::memset(unterminated.DIRPIC, 'p', sizeof unterminated.DIRPIC);
+  // 5 stands where 3 would, so the first look at it finds another folder.
+  put("b_title2.mst", full(1, 3, "one.gif") + full(2, 0, "") + bytes_of(unterminated) +
+                          full(4, 7, "four.gif") + full(4, 9, "late.gif") +
+                          full(6, 1, "six.gif").substr(0, 800));
+  FolderHeads heads;
+  for (int32_t no : {1, 2, 4, 5, 6, 3}) {
+    const FolderHead* h = heads.find(no);
+    sB_TITLE2 = B_TITLE2{};
+    ASSERT_EQ(h != nullptr, ReadB_TITLE2(no) == 0) << no;
+    if (!h) continue;
+    const B_TITLE2 want = sB_TITLE2;
+    EXPECT_EQ(std::tuple(h->READ_LEVEL, h->WRITE_LEVEL, h->DIRPIC),
+              std::tuple(want.READ_LEVEL, want.WRITE_LEVEL, std::string(field(want.DIRPIC))))
+        << no;
+    sB_TITLE2 = B_TITLE2{};
+    ASSERT_EQ(heads.read_record(no), 0);
+    EXPECT_EQ(bytes_of(sB_TITLE2), bytes_of(want)) << no;
+  }
+}
+
+}  // namespace
