@@ -18,6 +18,7 @@
 #include "cgi/sjis.h"
 #include "settings/sysinfo.h"
 #include "store/acl.h"
+#include "store/batch_read.h"
 #include "store/fileio.h"
 #include "store/records.h"
 #include "store/textrec.h"
@@ -344,12 +345,12 @@ bool FolderHeads::open() {
   return records_ > 0;
 }
 
-bool FolderHeads::read_head(uint32_t slot, int32_t& no, FolderHead& out) {
-  constexpr size_t HEAD = offsetof(B_TITLE2, INFO);
-  char buf[HEAD];
-  long at = static_cast<long>(slot) * static_cast<long>(sizeof(B_TITLE2));
-  if (pread_some(fd_.get(), buf, HEAD, at) != static_cast<long>(HEAD)) return false;
-  auto int_at = [&buf](size_t off) {
+namespace {
+
+constexpr size_t HEAD = offsetof(B_TITLE2, INFO);  // the part before the texts
+
+void parse_head(const char* buf, uint32_t slot, int32_t& no, FolderHead& out) {
+  auto int_at = [buf](size_t off) {
     int32_t v;
     std::memcpy(&v, buf + off, sizeof v);
     return v;
@@ -360,25 +361,40 @@ bool FolderHeads::read_head(uint32_t slot, int32_t& no, FolderHead& out) {
   const char* pic = buf + offsetof(B_TITLE2, DIRPIC);
   out.DIRPIC.assign(pic, strnlen(pic, sizeof(B_TITLE2::DIRPIC)));
   out.slot = slot;
-  return true;
 }
+
+}  // namespace
 
 const FolderHead* FolderHeads::find(int32_t folder) {
   if (auto it = heads_.find(folder); it != heads_.end()) return &it->second;
   if (scanned_ || !open()) return nullptr;
-  int32_t no;
-  FolderHead h;
-  if (folder >= 1 && folder <= records_ && read_head(static_cast<uint32_t>(folder - 1), no, h) &&
-      no == folder)
-    return &heads_.emplace(folder, std::move(h)).first->second;
-  // Records of removed folders have moved the others up: every head is read
-  // once, and the first record of each number counts. Heads found at their
-  // usual place before stay as they were.
-  scanned_ = true;
-  for (long slot = 0; slot < records_; slot++) {
-    if (!read_head(static_cast<uint32_t>(slot), no, h)) break;
-    if (!heads_.count(no)) heads_.emplace(no, std::move(h));
+  // The first few folders asked for are read at their usual place, one by
+  // one. A page that asks for more reads every head, in batches.
+  constexpr int GUESSES = 8;
+  if (guesses_ < GUESSES && folder >= 1 && folder <= records_) {
+    guesses_++;
+    char buf[HEAD];
+    long at = static_cast<long>(folder - 1) * static_cast<long>(sizeof(B_TITLE2));
+    int32_t no;
+    FolderHead h;
+    if (pread_some(fd_.get(), buf, HEAD, at) == static_cast<long>(HEAD)) {
+      parse_head(buf, static_cast<uint32_t>(folder - 1), no, h);
+      if (no == folder) return &heads_.emplace(folder, std::move(h)).first->second;
+    }
   }
+  // The first record of each number counts; heads found at their usual
+  // place before stay as they were.
+  scanned_ = true;
+  std::vector<long> offsets(static_cast<size_t>(records_));
+  for (size_t slot = 0; slot < offsets.size(); slot++)
+    offsets[slot] = static_cast<long>(slot * sizeof(B_TITLE2));
+  FolderHead h;
+  read_ranges(fd_.get(), offsets, HEAD, [&](size_t slot, std::string_view bytes) {
+    if (bytes.size() < HEAD) return;
+    int32_t no;
+    parse_head(bytes.data(), static_cast<uint32_t>(slot), no, h);
+    if (!heads_.count(no)) heads_.emplace(no, std::move(h));
+  });
   auto it = heads_.find(folder);
   return it == heads_.end() ? nullptr : &it->second;
 }

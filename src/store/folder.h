@@ -127,9 +127,10 @@ struct FolderHead {
 };
 
 // The heads of one data directory's settings records, read as they are
-// asked for and kept. A folder's record is looked for first at its usual
-// place (folder number - 1, as ReadB_TITLE2 does); the first folder not
-// found there has the heads of the whole file read, once.
+// asked for and kept. The first few folders are looked for at their usual
+// place (folder number - 1, as ReadB_TITLE2 does); the first one not found
+// there, or a page asking for more, has the heads of the whole file read
+// at once.
 class FolderHeads {
  public:
   // The head of the folder's first record, or null when it has none. The
@@ -140,10 +141,10 @@ class FolderHeads {
 
  private:
   bool open();
-  bool read_head(uint32_t slot, int32_t& no, FolderHead& out);
 
   Fd fd_;
   long records_ = -1;  // whole records in the file; -1 before it is opened
+  int guesses_ = 0;    // folders looked for at their usual place
   bool scanned_ = false;
   std::unordered_map<int32_t, FolderHead> heads_;
 };

@@ -139,6 +139,19 @@ TEST_F(FolderStore, HeadsAgreeWithWholeRecords) {
     ASSERT_EQ(heads.read_record(no), 0);
     EXPECT_EQ(bytes_of(sB_TITLE2), bytes_of(want)) << no;
   }
+
+  // A tree whose first folder was removed, read in batches of heads.
+  std::string many;
+  for (int32_t no = 2; no <= 150; no++) many += full(no, no, no % 3 ? "" : std::to_string(no));
+  put("b_title2.mst", many);
+  FolderHeads moved;
+  for (int32_t no = 1; no <= 151; no++) {
+    const FolderHead* h = moved.find(no);
+    ASSERT_EQ(h != nullptr, no >= 2 && no <= 150) << no;
+    if (h)
+      EXPECT_EQ(std::tuple(h->READ_LEVEL, h->DIRPIC),
+                std::tuple(no, no % 3 ? "" : std::to_string(no)));
+  }
 }
 
 }  // namespace
