@@ -210,6 +210,7 @@ bool read_small_files_batching() { return !g_plain && Ring::get(); }
 
 void read_small_files(const std::string& dir, const std::vector<std::string>& names,
                       const std::function<void(size_t, std::string_view, int)>& fn) {
+  if (names.empty()) return;
   Fd dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   std::string bytes;
   size_t i = 0;

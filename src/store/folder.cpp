@@ -122,6 +122,8 @@ bool load_folders(std::vector<B_TITLE>& out) {
   out.clear();
   std::string text;
   if (!read_file(tree_path().c_str(), text)) return false;
+  // Room for every line at once: a large tree is not copied as it grows.
+  out.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
   B_TITLE r;
   for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES))
     if (parse_folder_line(piece, r)) out.push_back(r);
