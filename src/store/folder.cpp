@@ -341,10 +341,71 @@ bool FolderHeads::open() {
     records_ = 0;
     fd_ = Fd(b_open(settings_path().c_str()));
     struct stat st;
-    if (fd_.ok() && fstat(fd_.get(), &st) == 0)
+    if (fd_.ok() && fstat(fd_.get(), &st) == 0) {
       records_ = static_cast<long>(st.st_size / static_cast<off_t>(sizeof(B_TITLE2)));
+      const int64_t stamp[] = {static_cast<int64_t>(st.st_dev), static_cast<int64_t>(st.st_ino),
+                               static_cast<int64_t>(st.st_size), st.st_mtim.tv_sec,
+                               st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+      stamp_.assign("MVH1", 4);
+      stamp_.append(reinterpret_cast<const char*>(stamp), sizeof stamp);
+    }
   }
   return records_ > 0;
+}
+
+namespace {
+
+std::string copy_path() { return data_file("b_title2.heads"); }
+
+// One head as the copy stores it: number, levels, slot, picture length and
+// picture.
+void put_head(std::string& out, int32_t no, const FolderHead& h) {
+  const int32_t nums[] = {no, h.READ_LEVEL, h.WRITE_LEVEL, static_cast<int32_t>(h.slot),
+                          static_cast<int32_t>(h.DIRPIC.size())};
+  out.append(reinterpret_cast<const char*>(nums), sizeof nums);
+  out += h.DIRPIC;
+}
+
+}  // namespace
+
+bool FolderHeads::load_copy() {
+  std::string bytes;
+  int32_t count;
+  if (!read_file(copy_path().c_str(), bytes) || bytes.size() < stamp_.size() + sizeof count ||
+      bytes.compare(0, stamp_.size(), stamp_) != 0)
+    return false;
+  std::memcpy(&count, bytes.data() + stamp_.size(), sizeof count);
+  // Read into a list first: a damaged copy leaves the heads as they were.
+  std::vector<std::pair<int32_t, FolderHead>> all;
+  size_t at = stamp_.size() + sizeof count;
+  int32_t nums[5];
+  while (at < bytes.size()) {
+    if (bytes.size() - at < sizeof nums) return false;
+    std::memcpy(nums, bytes.data() + at, sizeof nums);
+    at += sizeof nums;
+    if (nums[3] < 0 || nums[3] >= records_ || nums[4] < 0 ||
+        static_cast<size_t>(nums[4]) > std::min(bytes.size() - at, sizeof(B_TITLE2::DIRPIC)))
+      return false;
+    FolderHead h{nums[1], nums[2], std::string(bytes.data() + at, static_cast<size_t>(nums[4])),
+                 static_cast<uint32_t>(nums[3])};
+    at += static_cast<size_t>(nums[4]);
+    all.emplace_back(nums[0], std::move(h));
+  }
+  if (all.size() != static_cast<size_t>(count)) return false;
+  for (auto& [no, h] : all)
+    if (!heads_.count(no)) heads_.emplace(no, std::move(h));
+  return true;
+}
+
+void FolderHeads::save_copy(const std::vector<std::pair<int32_t, FolderHead>>& all) {
+  std::string out = stamp_;
+  const int32_t count = static_cast<int32_t>(all.size());
+  out.append(reinterpret_cast<const char*>(&count), sizeof count);
+  for (const auto& [no, h] : all) put_head(out, no, h);
+  // A temporary name of this process's own: two pages rebuilding at once
+  // never write into one file.
+  std::string path = copy_path(), tmp = path + ".tmp" + std::to_string(getpid());
+  replace_file(path.c_str(), tmp.c_str(), out);
 }
 
 namespace {
@@ -387,16 +448,25 @@ const FolderHead* FolderHeads::find(int32_t folder) {
   // The first record of each number counts; heads found at their usual
   // place before stay as they were.
   scanned_ = true;
-  std::vector<long> offsets(static_cast<size_t>(records_));
-  for (size_t slot = 0; slot < offsets.size(); slot++)
-    offsets[slot] = static_cast<long>(slot * sizeof(B_TITLE2));
-  FolderHead h;
-  read_ranges(fd_.get(), offsets, HEAD, [&](size_t slot, std::string_view bytes) {
-    if (bytes.size() < HEAD) return;
-    int32_t no;
-    parse_head(bytes.data(), static_cast<uint32_t>(slot), no, h);
-    if (!heads_.count(no)) heads_.emplace(no, std::move(h));
-  });
+  if (!load_copy()) {
+    std::vector<long> offsets(static_cast<size_t>(records_));
+    for (size_t slot = 0; slot < offsets.size(); slot++)
+      offsets[slot] = static_cast<long>(slot * sizeof(B_TITLE2));
+    std::vector<std::pair<int32_t, FolderHead>> all;
+    all.reserve(offsets.size());
+    bool whole = true;
+    read_ranges(fd_.get(), offsets, HEAD, [&](size_t slot, std::string_view bytes) {
+      if (bytes.size() < HEAD) {
+        whole = false;  // a read failed: no copy is made of what is missing
+        return;
+      }
+      all.emplace_back();
+      parse_head(bytes.data(), static_cast<uint32_t>(slot), all.back().first, all.back().second);
+    });
+    if (whole) save_copy(all);
+    for (auto& [no, h] : all)
+      if (!heads_.count(no)) heads_.emplace(no, std::move(h));
+  }
   auto it = heads_.find(folder);
   return it == heads_.end() ? nullptr : &it->second;
 }

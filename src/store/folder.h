@@ -130,7 +130,14 @@ struct FolderHead {
 // asked for and kept. The first few folders are looked for at their usual
 // place (folder number - 1, as ReadB_TITLE2 does); the first one not found
 // there, or a page asking for more, has the heads of the whole file read
-// at once.
+// at once: from "b_title2.heads" when that copy was made from the records
+// as they are now, else from the records (which then write it afresh).
+//
+// "b_title2.heads" holds every record's head in file order under a stamp
+// of "b_title2.mst" (device, inode, size, change and modification times).
+// Every change to the records either replaces the file (a new inode) or
+// appends to it (a new size), so a copy made before it no longer matches
+// and is never used. Deleting the copy is safe: the next page rebuilds it.
 class FolderHeads {
  public:
   // The head of the folder's first record, or null when it has none. The
@@ -141,8 +148,11 @@ class FolderHeads {
 
  private:
   bool open();
+  bool load_copy();
+  void save_copy(const std::vector<std::pair<int32_t, FolderHead>>& all);
 
   Fd fd_;
+  std::string stamp_;  // of the records as opened
   long records_ = -1;  // whole records in the file; -1 before it is opened
   int guesses_ = 0;    // folders looked for at their usual place
   bool scanned_ = false;

@@ -144,13 +144,33 @@ TEST_F(FolderStore, HeadsAgreeWithWholeRecords) {
   std::string many;
   for (int32_t no = 2; no <= 150; no++) many += full(no, no, no % 3 ? "" : std::to_string(no));
   put("b_title2.mst", many);
-  FolderHeads moved;
-  for (int32_t no = 1; no <= 151; no++) {
-    const FolderHead* h = moved.find(no);
-    ASSERT_EQ(h != nullptr, no >= 2 && no <= 150) << no;
-    if (h)
-      EXPECT_EQ(std::tuple(h->READ_LEVEL, h->DIRPIC),
-                std::tuple(no, no % 3 ? "" : std::to_string(no)));
+  auto check = [](int32_t last, int32_t changed) {
+    FolderHeads moved;
+    for (int32_t no = 1; no <= last + 1; no++) {
+      const FolderHead* h = moved.find(no);
+      ASSERT_EQ(h != nullptr, no >= 2 && no <= last) << no;
+      if (h) {
+        EXPECT_EQ(std::tuple(h->READ_LEVEL, h->DIRPIC),
+                  std::tuple(no == changed ? 99 : no, no % 3 ? "" : std::to_string(no)))
+            << no;
+      }
+    }
+  };
+  check(150, 0);
+  // The copy of the heads made then never outlives a change of the records,
+  // and a damaged copy is read past.
+  EXPECT_TRUE(file_exists(dir / "b_title2.heads"));
+  sB_TITLE2 = settings_of(0, 0), sB_TITLE2.READ_LEVEL = 99, sB_TITLE2.WRITE_LEVEL = 100;
+  set_field(sB_TITLE2.DIRPIC, "75");
+  ASSERT_EQ(ReWriteB_TITLE2(75), 0);
+  check(150, 75);
+  sB_TITLE2 = settings_of(151, 0), sB_TITLE2.READ_LEVEL = 151;
+  ASSERT_EQ(InsertB_TITLE2(), 0);
+  check(151, 75);
+  const std::string copy = get("b_title2.heads");
+  for (size_t cut : {size_t{20}, size_t{1000}}) {  // the last head; a piece of several
+    put("b_title2.heads", copy.substr(0, copy.size() - cut));
+    check(151, 75);
   }
 }
 
