@@ -121,8 +121,8 @@ std::vector<uint32_t> number_order(std::span<const INDEX_DATA> index) {
   return out;
 }
 
-std::string folder_icon(const B_TITLE& f, const B_TITLE2& conf) {
-  if (conf.DIRPIC[0]) return std::to_string(f.FOLDER_NO) + "/" + std::string(field(conf.DIRPIC));
+std::string folder_icon(const B_TITLE& f, std::string_view dirpic) {
+  if (!dirpic.empty()) return std::to_string(f.FOLDER_NO) + "/" + std::string(dirpic);
   switch (f.KIND) {
     case KIND_DIR: return "folderclose.gif";
     case KIND_BOARD: return "folderbook.gif";

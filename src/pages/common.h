@@ -49,10 +49,10 @@ int text_cols();
 // directory exists, and a deleted folder's leftovers must not grow.
 B_TITLE2 read_folder(int32_t folder, bool* in_tree = nullptr);
 
-// The picture a folder is shown with: its own DIRPIC ("<folder>/<name>",
-// under the picture directory) or the picture of its kind; empty for a line
-// of no known kind.
-std::string folder_icon(const B_TITLE& f, const B_TITLE2& conf);
+// The picture a folder is shown with: its own picture `dirpic` (its DIRPIC;
+// "<folder>/<name>" under the picture directory) or the picture of its
+// kind; empty for a line of no known kind.
+std::string folder_icon(const B_TITLE& f, std::string_view dirpic);
 
 // The folders the user may read, in tree order, from one read of the tree:
 // a folder below one the user may not read is left out whatever its own
@@ -108,6 +108,7 @@ class UserCache {
 // The request's one user cache, shared by the pages and the compact message
 // view, so that the user master is read once per request.
 UserCache& request_users();
-// The request's one set of access tables, holding the folder settings too,
-// shared in the same way: each of their files is read once per request.
+// The request's one set of access tables, holding the folders' levels and
+// icons too, shared in the same way: each of their files is read once per
+// request.
 AclTables& request_acl();

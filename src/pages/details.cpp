@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -52,8 +53,9 @@ struct CompactBoard {
   std::vector<INDEX_DATA> idx;
   std::unordered_map<int32_t, const INDEX_DATA*> first;  // MSG_NO -> first record
   std::unordered_map<int32_t, std::vector<const INDEX_DATA*>> threads;  // in index order
-  bool conf_read = false;
-  B_TITLE2 conf{};
+  // Read when the board's first message is shown: boards the pages only
+  // look into hold no copy of the 8800-byte record.
+  std::unique_ptr<B_TITLE2> conf;
 };
 
 // Keyed by the index path, so that a changed data directory reads anew.
@@ -385,13 +387,12 @@ const std::vector<INDEX_DATA>& compact_index(int32_t folder) { return compact_bo
 
 void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* body) {
   CompactBoard& b = compact_board(folder);
-  if (!b.conf_read) {
+  if (!b.conf) {
     std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
     request_acl().read_settings(folder);
-    b.conf = sB_TITLE2;
-    b.conf_read = true;
+    b.conf = std::make_unique<B_TITLE2>(sB_TITLE2);
   }
-  const B_TITLE2& conf = b.conf;
+  const B_TITLE2& conf = *b.conf;
   auto found = b.first.find(msgno);
   if (msgno < 1 || found == b.first.end()) return;
   const INDEX_DATA& m = *found->second;

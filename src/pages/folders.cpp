@@ -2,12 +2,8 @@
 // and the forms and store steps that create, delete and move folders.
 #include "pages/folders.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "app/frame.h"
@@ -17,7 +13,6 @@
 #include "pages/common.h"
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
-#include "store/fileio.h"
 #include "store/folder.h"
 #include "store/records.h"
 
@@ -48,30 +43,12 @@ void back_button() {
 
 void title(int slot) { pr("<FONT SIZE=\"5\"><B>%s</B></FONT><BR>\n", msg(slot)); }
 
-// The icons folders chose for themselves (the first record of a folder
-// counts, as for every lookup). Only the head of each settings record is
-// read: the texts behind it make up most of the file.
-std::unordered_map<int32_t, std::string> folder_icons() {
-  std::unordered_map<int32_t, std::string> icons;
-  Fd fd(b_open(data_file("b_title2.mst").c_str()));
-  struct stat st;
-  if (!fd.ok() || fstat(fd.get(), &st) != 0) return icons;
-  constexpr size_t REC = sizeof(B_TITLE2), HEAD = offsetof(B_TITLE2, INFO);
-  B_TITLE2 r;
-  for (off_t off = 0; off + static_cast<off_t>(REC) <= st.st_size; off += REC) {
-    if (pread(fd.get(), &r, HEAD, off) != static_cast<ssize_t>(HEAD)) break;
-    auto [it, fresh] = icons.try_emplace(r.FOLDER_NO);
-    if (fresh) it->second = field(r.DIRPIC);
-  }
-  return icons;
-}
-
 enum class Rows { Plain, List, Move };
 
 // The tree as a bordered table, one row per folder line. The move variant
 // marks the row at `marked`.
 void folder_rows(const std::vector<B_TITLE>& tree, Rows variant, int32_t marked = 0) {
-  auto icons = folder_icons();
+  FolderHeads icons;  // the icons folders chose for themselves
   const char* cg = SYSINFO.CG_FILE_WEB_PATH;
   pr("<TABLE BORDER>\n<TR>");
   int heads[] = {187, 188, 189, 190, 191, 192};
@@ -87,9 +64,9 @@ void folder_rows(const std::vector<B_TITLE>& tree, Rows variant, int32_t marked 
     pr("<TD BGCOLOR=\"#FFFFFF\" ALIGN=CENTER>%d</TD>", no);
     pr("<TD BGCOLOR=\"%s\" ALIGN=LEFT>", mark);
     for (int d = 0; d < f.DEPTH; d++) pr("&nbsp;&nbsp;");
-    auto icon = icons.find(no);
-    if (icon != icons.end() && !icon->second.empty())
-      pr("<IMG SRC=\"%s%d/%s\">", cg, no, esc(icon->second).c_str());
+    const FolderHead* head = icons.find(no);
+    if (head && !head->DIRPIC.empty())
+      pr("<IMG SRC=\"%s%d/%s\">", cg, no, esc(head->DIRPIC).c_str());
     else
       pr("<IMG SRC=\"%s%s\">", cg,
          f.KIND == KIND_DIR ? "folderclose.gif" : f.KIND == KIND_BOARD ? "folderbook.gif"

@@ -37,6 +37,7 @@ namespace {
 // One request's view of the folder tree. Positions count from 1.
 struct Menu {
   std::vector<B_TITLE> folders;
+  std::vector<int32_t> parents;  // by position - 1: the parent's position, or -1
   AclTables tables{true};
   std::map<int32_t, int> acl;     // folder number -> chk_ACL
   std::map<int32_t, int> unread;  // folder number -> CountREAD_POINT
@@ -70,6 +71,25 @@ int32_t upper_folder(Menu& m, int32_t position) {
   return -1;
 }
 
+// The parent of every position at once, as upper_folder finds them one by
+// one: the nearest folder before it that is less deep. Walking back from
+// each folder would cost the square of the folders under one directory.
+void find_parents(Menu& m) {
+  m.parents.assign(m.folders.size(), -1);
+  std::vector<int32_t> chain;  // positions of strictly rising depth
+  for (int32_t p = 1; p <= m.size(); p++) {
+    int32_t depth = m.at(p).DEPTH;
+    while (!chain.empty() && m.at(chain.back()).DEPTH >= depth) chain.pop_back();
+    if (depth > 0 && !chain.empty()) m.parents[static_cast<size_t>(p - 1)] = chain.back();
+    chain.push_back(p);
+  }
+}
+
+int32_t parent_of(const Menu& m, int32_t position) {
+  if (position < 1 || position > m.size()) return -1;
+  return m.parents[static_cast<size_t>(position - 1)];
+}
+
 // Only boards hold messages; directories and chat rooms below count nothing.
 int noread(Menu& m, int32_t position) {
   if (position < 1 || position > m.size()) return 0;
@@ -97,7 +117,7 @@ std::string dir_params(Menu& m, int32_t position, bool open) {
     snprintf(buf, sizeof buf, "&DISP_NO=%d", static_cast<int>(position));
     q += buf;
   }
-  for (int32_t p = upper_folder(m, position); p != -1; p = upper_folder(m, p)) {
+  for (int32_t p = parent_of(m, position); p != -1; p = parent_of(m, p)) {
     snprintf(buf, sizeof buf, "&DISP_NO=%d", static_cast<int>(p));
     q += buf;
   }
@@ -106,10 +126,7 @@ std::string dir_params(Menu& m, int32_t position, bool open) {
 
 void folder_entry(Menu& m, int32_t position, const std::vector<long>& open, bool counts) {
   const B_TITLE& f = m.at(position);
-  std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
-  m.tables.read_settings(f.FOLDER_NO);
-
-  std::string icon = folder_icon(f, sB_TITLE2);
+  std::string icon = folder_icon(f, m.tables.icon(f.FOLDER_NO));
 
   std::string link;
   int count = 0;
@@ -170,6 +187,7 @@ int get_noread(int32_t position) {
 void j_FRM21() {
   Menu m;
   load_folders(m.folders);
+  find_parents(m);
 
   std::vector<long> open;
   for (int i = 0;; i++) {
@@ -187,7 +205,7 @@ void j_FRM21() {
   for (int32_t p = 1; p <= m.size(); p++) {
     const B_TITLE& f = m.at(p);
     if (f.DEPTH > 0) {
-      int32_t up = upper_folder(m, p);
+      int32_t up = parent_of(m, p);
       bool shown = false;
       for (long v : open) shown = shown || v == up;
       if (!shown) continue;

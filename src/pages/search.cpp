@@ -144,10 +144,8 @@ void j_SEARCHDISP() {
   std::string body;
   for (const B_TITLE& f : readable_folders(tables)) {
     if (only > 0 && f.FOLDER_NO != only) continue;
-    std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
-    tables.read_settings(f.FOLDER_NO);
     pr("<IMG SRC=\"%s%s\"><B>%s</B><BR>\n", SYSINFO.CG_FILE_WEB_PATH,
-       esc(folder_icon(f, sB_TITLE2)).c_str(), esc(field(f.NAME)).c_str());
+       esc(folder_icon(f, tables.icon(f.FOLDER_NO))).c_str(), esc(field(f.NAME)).c_str());
     if (f.KIND != KIND_BOARD || !search.asks()) continue;
     // The title and writer decide what they can; the bodies still needed
     // are read in batches, and every message is shown in index order once

@@ -36,7 +36,13 @@ void form_start(const char* job, const char* name = "") {
   hidden("JOB", std::string_view(job));
 }
 
-bool excluded(int32_t folder) { return ChkUNREAD(folder, G_MST_USER.USER_ID) > 0; }
+// Which of the folders the user has excluded, their lists read at once.
+std::vector<bool> excluded(const std::vector<B_TITLE>& folders) {
+  std::vector<int32_t> numbers;
+  numbers.reserve(folders.size());
+  for (const B_TITLE& f : folders) numbers.push_back(f.FOLDER_NO);
+  return ChkUNREAD_many(numbers, G_MST_USER.USER_ID);
+}
 
 // The boards the settings page offers: every board the user may read by its
 // own access. The store step acts on these alone, so that a forged number
@@ -98,10 +104,11 @@ void j_SETNOREAD() {
   form_start("SETNOREAD_WR", " NAME=\"INPUT\"");
 
   std::vector<B_TITLE> boards = offered_boards();
+  std::vector<bool> off = excluded(boards);
   std::vector<const B_TITLE*> out, all;
-  for (const B_TITLE& b : boards) {
-    if (excluded(b.FOLDER_NO)) out.push_back(&b);
-    all.push_back(&b);
+  for (size_t i = 0; i < boards.size(); i++) {
+    if (off[i]) out.push_back(&boards[i]);
+    all.push_back(&boards[i]);
   }
   pr("<TABLE BORDER>\n<TR>");
   for (int slot : {374, 375})
@@ -140,12 +147,13 @@ void j_NRDETAILS() {
   }
   form_start("NRDETAILSWR");
   AclTables& tables = request_acl();
-  for (const B_TITLE& f : readable_folders(tables)) {
-    if (excluded(f.FOLDER_NO)) continue;
-    std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
-    tables.read_settings(f.FOLDER_NO);
+  const std::vector<B_TITLE> folders = readable_folders(tables);
+  const std::vector<bool> off = excluded(folders);
+  for (size_t i = 0; i < folders.size(); i++) {
+    const B_TITLE& f = folders[i];
+    if (off[i]) continue;
     pr("<IMG SRC=\"%s%s\"><B>[%d]%s</B><BR>\n", SYSINFO.CG_FILE_WEB_PATH,
-       esc(folder_icon(f, sB_TITLE2)).c_str(), static_cast<int>(f.FOLDER_NO),
+       esc(folder_icon(f, tables.icon(f.FOLDER_NO))).c_str(), static_cast<int>(f.FOLDER_NO),
        esc(field(f.NAME)).c_str());
     if (f.KIND == KIND_BOARD) unread_messages(f.FOLDER_NO);
   }

@@ -107,14 +107,33 @@ int DeleteB_U_ACL2(const char* user_id) {
   return removed > 0 ? 0 : -1;
 }
 
-const std::vector<B_U_ACL>& AclTables::user_entries() {
-  if (!uacl_) load_records(user_acl_path().c_str(), uacl_.emplace());
-  return *uacl_;
+template <class R>
+std::span<const R> AclTables::entries_of(std::optional<std::vector<R>>& all, std::vector<R>& some,
+                                         const char* name, int32_t folder) {
+  auto by_folder = [](const R& a, const R& b) { return a.FOLDER_NO < b.FOLDER_NO; };
+  if (!all) {
+    load_records(data_file(name).c_str(), all.emplace());
+    // Sorted once, each folder's entries keep their file order.
+    if (many_) std::stable_sort(all->begin(), all->end(), by_folder);
+  }
+  if (many_) {
+    R key{};
+    key.FOLDER_NO = folder;
+    auto [lo, hi] = std::equal_range(all->begin(), all->end(), key, by_folder);
+    return std::span<const R>(lo, hi);
+  }
+  some.clear();
+  for (const R& r : *all)
+    if (r.FOLDER_NO == folder) some.push_back(r);
+  return some;
 }
 
-const std::vector<B_G_ACL>& AclTables::group_entries() {
-  if (!gacl_) load_records(group_acl_path().c_str(), gacl_.emplace());
-  return *gacl_;
+std::span<const B_U_ACL> AclTables::user_entries(int32_t folder) {
+  return entries_of(uacl_, some_uacl_, "b_u_acl.mst", folder);
+}
+
+std::span<const B_G_ACL> AclTables::group_entries(int32_t folder) {
+  return entries_of(gacl_, some_gacl_, "b_g_acl.mst", folder);
 }
 
 const std::vector<int32_t>& AclTables::my_groups() {
@@ -128,21 +147,25 @@ const std::vector<int32_t>& AclTables::my_groups() {
   return *groups_;
 }
 
-int AclTables::read_settings(int32_t folder) {
-  if (!keep_settings_) return ReadB_TITLE2(folder);
-  // Each folder's record is read at its own place once and kept: a page
-  // holds the records of the folders it looks at, not the whole file.
-  auto it = settings_.find(folder);
-  if (it == settings_.end()) {
-    B_TITLE2 saved = sB_TITLE2;
-    std::optional<B_TITLE2> rec;
-    if (ReadB_TITLE2(folder) == 0) rec = sB_TITLE2;
-    sB_TITLE2 = saved;
-    it = settings_.emplace(folder, rec).first;
+bool AclTables::levels(int32_t folder, int32_t& read, int32_t& write) {
+  if (many_) {
+    const FolderHead* h = heads_.find(folder);
+    if (!h) return false;
+    read = h->READ_LEVEL, write = h->WRITE_LEVEL;
+    return true;
   }
-  if (!it->second) return -1;
-  sB_TITLE2 = *it->second;
-  return 0;
+  if (ReadB_TITLE2(folder) != 0) return false;
+  read = sB_TITLE2.READ_LEVEL, write = sB_TITLE2.WRITE_LEVEL;
+  return true;
+}
+
+int AclTables::read_settings(int32_t folder) {
+  return many_ ? heads_.read_record(folder) : ReadB_TITLE2(folder);
+}
+
+std::string_view AclTables::icon(int32_t folder) {
+  const FolderHead* h = heads_.find(folder);
+  return h ? std::string_view(h->DIRPIC) : std::string_view();
 }
 
 int chk_ACL(int32_t folder) {
@@ -157,8 +180,7 @@ int chk_ACL(int32_t folder, AclTables& tables) {
   int r = 0;
 
   // User entries: the (last) entry naming the user sets the level.
-  for (const B_U_ACL& e : tables.user_entries()) {
-    if (e.FOLDER_NO != folder) continue;
+  for (const B_U_ACL& e : tables.user_entries(folder)) {
     sB_U_ACL = e;
     if (field(e.USER_ID) == uid) r = e.USERMODE;
   }
@@ -166,16 +188,15 @@ int chk_ACL(int32_t folder, AclTables& tables) {
   if (r == 2) return ACL_WRITE;
 
   // The folder's own minimum levels.
-  if (tables.read_settings(folder) == 0) {
-    if (sB_TITLE2.READ_LEVEL <= user.USER_LEVEL && r <= 0) r = ACL_READ;
-    if (sB_TITLE2.WRITE_LEVEL <= user.USER_LEVEL && r <= 1) r = ACL_WRITE;
+  if (int32_t read, write; tables.levels(folder, read, write)) {
+    if (read <= user.USER_LEVEL && r <= 0) r = ACL_READ;
+    if (write <= user.USER_LEVEL && r <= 1) r = ACL_WRITE;
   }
   if (r == 2) return ACL_WRITE;
 
   // Group entries, for the primary group and then for each membership. The
   // memberships are read when the first entry needs them.
-  for (const B_G_ACL& e : tables.group_entries()) {
-    if (e.FOLDER_NO != folder) continue;
+  for (const B_G_ACL& e : tables.group_entries(folder)) {
     sB_G_ACL = e;
     if (e.T02_GROUP_ID == user.P_GROUP && e.GROUPMODE > r) {
       r = e.GROUPMODE;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
+#include <string_view>
 #include <vector>
 
 #include "store/folder.h"
@@ -49,31 +51,45 @@ extern B_U_ACL sB_U_ACL;
 // afresh would (opening a missing entry or settings file creates it empty).
 class AclTables {
  public:
-  // keep_settings: keep each folder's settings record once read, for
-  // callers that look up many folders. Otherwise each lookup reads it afresh
-  // with ReadB_TITLE2.
-  explicit AclTables(bool keep_settings = false) : keep_settings_(keep_settings) {}
+  // many_folders: for callers that decide for many folders. The entries are
+  // then sorted by folder once, and of the settings only each folder's
+  // levels and icon are kept (FolderHeads). Otherwise each decision scans
+  // the entries and reads the folder's record afresh with ReadB_TITLE2.
+  explicit AclTables(bool many_folders = false) : many_(many_folders) {}
 
-  const std::vector<B_U_ACL>& user_entries();
-  const std::vector<B_G_ACL>& group_entries();
+  // The folder's user and group entries, in file order; valid until the
+  // next call.
+  std::span<const B_U_ACL> user_entries(int32_t folder);
+  std::span<const B_G_ACL> group_entries(int32_t folder);
   // The groups G_MST_USER belongs to, in file order.
   const std::vector<int32_t>& my_groups();
+  // The folder's READ_LEVEL and WRITE_LEVEL; false when it has no settings
+  // record. Without many_folders the record is read into sB_TITLE2.
+  bool levels(int32_t folder, int32_t& read, int32_t& write);
   // As ReadB_TITLE2: the folder's first settings record into sB_TITLE2; 0,
   // or -1 when there is none (sB_TITLE2 then unchanged).
   int read_settings(int32_t folder);
+  // The folder's icon file name (its DIRPIC), empty when it has none.
+  std::string_view icon(int32_t folder);
 
  private:
-  bool keep_settings_;
+  bool many_;
+  template <class R>
+  std::span<const R> entries_of(std::optional<std::vector<R>>& all, std::vector<R>& some,
+                                const char* name, int32_t folder);
+
   std::optional<std::vector<B_U_ACL>> uacl_;
   std::optional<std::vector<B_G_ACL>> gacl_;
+  std::vector<B_U_ACL> some_uacl_;  // without many_folders: one folder's entries
+  std::vector<B_G_ACL> some_gacl_;
   std::optional<std::vector<int32_t>> groups_;
-  std::map<int32_t, std::optional<B_TITLE2>> settings_;
+  FolderHeads heads_;
 };
 
-// The access level 0-3 of G_MST_USER in the folder. Leaves the folder's
-// settings in sB_TITLE2 when it got as far as reading them, and the last
-// user and group entries of the folder it looked at in sB_U_ACL and
-// sB_G_ACL.
+// The access level 0-3 of G_MST_USER in the folder. Leaves the last user
+// and group entries of the folder it looked at in sB_U_ACL and sB_G_ACL,
+// and, over tables made without many_folders, the folder's settings in
+// sB_TITLE2 when it got as far as reading them.
 int chk_ACL(int32_t folder, AclTables& tables);
 // The same over the files as they are now.
 int chk_ACL(int32_t folder);

@@ -1,5 +1,5 @@
-// Batched reading of small files through io_uring, with reading one by one
-// as the fallback. The ring is set up once per process on first use, with a
+// Batched reading of small files, and of pieces of one file, through
+// io_uring, with reading one by one as the fallback. The ring is set up once per process on first use, with a
 // table of registered descriptor slots: each file is opened straight into a
 // slot, read from it and closed, three requests linked so that a failed open
 // cancels the other two.
@@ -69,7 +69,28 @@ class Ring {
       s->user_data = k << 2 | 2;
     }
     sq_tail_->store(tail, std::memory_order_release);
-    unsigned to_submit = 3 * count, pending = 3 * count;
+    return reap(3 * count, count, res_open, res_read);
+  }
+  // Reads `len` bytes (at most kBuffer) at offs[k] of `fd` into buffer(k)
+  // for k < count (at most kSlots); res[k] the result.
+  bool run_reads(int fd, const long* offs, unsigned count, unsigned len, int* res) {
+    unsigned tail = sq_tail_->load(std::memory_order_relaxed);
+    for (unsigned k = 0; k < count; k++) {
+      io_uring_sqe* s = next_sqe(tail);
+      s->opcode = IORING_OP_READ;
+      s->fd = fd;
+      s->addr = reinterpret_cast<uintptr_t>(buffer(k));
+      s->len = len;
+      s->off = static_cast<uint64_t>(offs[k]);
+      s->user_data = k << 2 | 1;
+    }
+    sq_tail_->store(tail, std::memory_order_release);
+    return reap(count, count, nullptr, res);
+  }
+  // Submits `to_submit` requests and waits for them; the results of the
+  // opens (when asked for) and reads of the first `count` files.
+  bool reap(unsigned to_submit, unsigned count, int* res_open, int* res_read) {
+    unsigned pending = to_submit;
     while (pending > 0) {
       long r = syscall(__NR_io_uring_enter, fd_, to_submit, 1, IORING_ENTER_GETEVENTS, nullptr, 0);
       if (r < 0 && errno != EINTR && errno != EAGAIN && errno != EBUSY) return broken();
@@ -80,7 +101,7 @@ class Ring {
         const io_uring_cqe& c = cqes_[head & cq_mask_];
         const unsigned k = static_cast<unsigned>(c.user_data >> 2);
         if (k < count) {
-          if ((c.user_data & 3) == 0) res_open[k] = c.res;
+          if ((c.user_data & 3) == 0 && res_open) res_open[k] = c.res;
           if ((c.user_data & 3) == 1) res_read[k] = c.res;
         }
         pending--;
@@ -157,12 +178,39 @@ int read_plain(int dir_fd, const std::string& dir, const std::string& name, std:
 
 }  // namespace
 
+void read_ranges(int fd, const std::vector<long>& offsets, size_t len,
+                 const std::function<void(size_t, std::string_view)>& fn) {
+  std::string bytes(len, '\0');
+  size_t i = 0;
+  Ring* ring = g_plain || offsets.size() < kFewFiles || len > kBuffer ? nullptr : Ring::get();
+  while (ring && ring->usable() && i < offsets.size()) {
+    const unsigned count = static_cast<unsigned>(std::min<size_t>(kSlots, offsets.size() - i));
+    int res[kSlots];
+    for (unsigned k = 0; k < count; k++) res[k] = -ECANCELED;
+    if (!ring->run_reads(fd, offsets.data() + i, count, static_cast<unsigned>(len), res)) break;
+    for (unsigned k = 0; k < count; k++, i++) {
+      if (res[k] >= 0) {
+        fn(i, std::string_view(ring->buffer(k), static_cast<size_t>(res[k])));
+      } else {
+        if (res[k] == -EINVAL || res[k] == -EBADF) ring->broken();
+        long n = pread_some(fd, bytes.data(), len, offsets[i]);
+        fn(i, std::string_view(bytes.data(), n > 0 ? static_cast<size_t>(n) : 0));
+      }
+    }
+  }
+  for (; i < offsets.size(); i++) {
+    long n = pread_some(fd, bytes.data(), len, offsets[i]);
+    fn(i, std::string_view(bytes.data(), n > 0 ? static_cast<size_t>(n) : 0));
+  }
+}
+
 void read_small_files_plain(bool plain) { g_plain = plain; }
 
 bool read_small_files_batching() { return !g_plain && Ring::get(); }
 
 void read_small_files(const std::string& dir, const std::vector<std::string>& names,
                       const std::function<void(size_t, std::string_view, int)>& fn) {
+  if (names.empty()) return;
   Fd dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   std::string bytes;
   size_t i = 0;

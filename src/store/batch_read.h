@@ -1,6 +1,7 @@
 // Reading many small files of one directory at once: the read marks of
-// every message of a board (unread counts, unread list, mark all read) and
-// the bodies a search reads.
+// every message of a board (unread counts, unread list, mark all read), the
+// bodies a search reads and the boards' unread settings; and many pieces of
+// one file: the heads of the folders' settings records.
 //
 // Where the kernel offers io_uring, more than a few files go through it in
 // batches: each file is opened, read and closed by a linked chain of
@@ -21,6 +22,12 @@
 // during the call.
 void read_small_files(const std::string& dir, const std::vector<std::string>& names,
                       const std::function<void(size_t, std::string_view, int)>& fn);
+
+// Calls `fn(i, bytes)` for each offsets[i], in order: the `len` bytes of
+// the open file `fd` at that offset (fewer at its end, none on an error).
+// Many pieces are read in batches in the same way.
+void read_ranges(int fd, const std::vector<long>& offsets, size_t len,
+                 const std::function<void(size_t, std::string_view)>& fn);
 
 // For tests: forces the one-by-one reading (true) or allows the batches,
 // and whether the batches go through io_uring here.

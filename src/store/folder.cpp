@@ -19,6 +19,7 @@
 #include "cgi/sjis.h"
 #include "settings/sysinfo.h"
 #include "store/acl.h"
+#include "store/batch_read.h"
 #include "store/fileio.h"
 #include "store/quarantine.h"
 #include "store/records.h"
@@ -123,6 +124,8 @@ bool load_folders(std::vector<B_TITLE>& out) {
   out.clear();
   std::string text;
   if (!read_file(tree_path().c_str(), text)) return false;
+  // Room for every line at once: a large tree is not copied as it grows.
+  out.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
   B_TITLE r;
   for (std::string_view piece : line_pieces(text, LINE_MAX_BYTES))
     if (parse_folder_line(piece, r)) out.push_back(r);
@@ -331,6 +334,155 @@ int ReWriteB_TITLE2(int32_t folder) {
   // half-written record.
   if (!replaced) return put_record(path.c_str(), recs.size(), &rec, sizeof rec);
   return save_records(path.c_str(), tmp.c_str(), recs);
+}
+
+// ---- Folder heads ---------------------------------------------------------
+
+bool FolderHeads::open() {
+  if (records_ < 0) {
+    records_ = 0;
+    fd_ = Fd(b_open(settings_path().c_str()));
+    struct stat st;
+    if (fd_.ok() && fstat(fd_.get(), &st) == 0) {
+      records_ = static_cast<long>(st.st_size / static_cast<off_t>(sizeof(B_TITLE2)));
+      const int64_t stamp[] = {static_cast<int64_t>(st.st_dev), static_cast<int64_t>(st.st_ino),
+                               static_cast<int64_t>(st.st_size), st.st_mtim.tv_sec,
+                               st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+      stamp_.assign("MVH1", 4);
+      stamp_.append(reinterpret_cast<const char*>(stamp), sizeof stamp);
+    }
+  }
+  return records_ > 0;
+}
+
+namespace {
+
+std::string copy_path() { return data_file("b_title2.heads"); }
+
+// One head as the copy stores it: number, levels, slot, picture length and
+// picture.
+void put_head(std::string& out, int32_t no, const FolderHead& h) {
+  const int32_t nums[] = {no, h.READ_LEVEL, h.WRITE_LEVEL, static_cast<int32_t>(h.slot),
+                          static_cast<int32_t>(h.DIRPIC.size())};
+  out.append(reinterpret_cast<const char*>(nums), sizeof nums);
+  out += h.DIRPIC;
+}
+
+}  // namespace
+
+bool FolderHeads::load_copy() {
+  std::string bytes;
+  int32_t count;
+  if (!read_file(copy_path().c_str(), bytes) || bytes.size() < stamp_.size() + sizeof count ||
+      bytes.compare(0, stamp_.size(), stamp_) != 0)
+    return false;
+  std::memcpy(&count, bytes.data() + stamp_.size(), sizeof count);
+  // Read into a list first: a damaged copy leaves the heads as they were.
+  std::vector<std::pair<int32_t, FolderHead>> all;
+  size_t at = stamp_.size() + sizeof count;
+  int32_t nums[5];
+  while (at < bytes.size()) {
+    if (bytes.size() - at < sizeof nums) return false;
+    std::memcpy(nums, bytes.data() + at, sizeof nums);
+    at += sizeof nums;
+    if (nums[3] < 0 || nums[3] >= records_ || nums[4] < 0 ||
+        static_cast<size_t>(nums[4]) > std::min(bytes.size() - at, sizeof(B_TITLE2::DIRPIC)))
+      return false;
+    FolderHead h{nums[1], nums[2], std::string(bytes.data() + at, static_cast<size_t>(nums[4])),
+                 static_cast<uint32_t>(nums[3])};
+    at += static_cast<size_t>(nums[4]);
+    all.emplace_back(nums[0], std::move(h));
+  }
+  if (all.size() != static_cast<size_t>(count)) return false;
+  for (auto& [no, h] : all)
+    if (!heads_.count(no)) heads_.emplace(no, std::move(h));
+  return true;
+}
+
+void FolderHeads::save_copy(const std::vector<std::pair<int32_t, FolderHead>>& all) {
+  std::string out = stamp_;
+  const int32_t count = static_cast<int32_t>(all.size());
+  out.append(reinterpret_cast<const char*>(&count), sizeof count);
+  for (const auto& [no, h] : all) put_head(out, no, h);
+  // A temporary name of this process's own: two pages rebuilding at once
+  // never write into one file.
+  std::string path = copy_path(), tmp = path + ".tmp" + std::to_string(getpid());
+  replace_file(path.c_str(), tmp.c_str(), out);
+}
+
+namespace {
+
+constexpr size_t HEAD = offsetof(B_TITLE2, INFO);  // the part before the texts
+
+void parse_head(const char* buf, uint32_t slot, int32_t& no, FolderHead& out) {
+  auto int_at = [buf](size_t off) {
+    int32_t v;
+    std::memcpy(&v, buf + off, sizeof v);
+    return v;
+  };
+  no = int_at(offsetof(B_TITLE2, FOLDER_NO));
+  out.READ_LEVEL = int_at(offsetof(B_TITLE2, READ_LEVEL));
+  out.WRITE_LEVEL = int_at(offsetof(B_TITLE2, WRITE_LEVEL));
+  const char* pic = buf + offsetof(B_TITLE2, DIRPIC);
+  out.DIRPIC.assign(pic, strnlen(pic, sizeof(B_TITLE2::DIRPIC)));
+  out.slot = slot;
+}
+
+}  // namespace
+
+const FolderHead* FolderHeads::find(int32_t folder) {
+  if (auto it = heads_.find(folder); it != heads_.end()) return &it->second;
+  if (scanned_ || !open()) return nullptr;
+  // The first few folders asked for are read at their usual place, one by
+  // one. A page that asks for more reads every head, in batches.
+  constexpr int GUESSES = 8;
+  if (guesses_ < GUESSES && folder >= 1 && folder <= records_) {
+    guesses_++;
+    char buf[HEAD];
+    long at = static_cast<long>(folder - 1) * static_cast<long>(sizeof(B_TITLE2));
+    int32_t no;
+    FolderHead h;
+    if (pread_some(fd_.get(), buf, HEAD, at) == static_cast<long>(HEAD)) {
+      parse_head(buf, static_cast<uint32_t>(folder - 1), no, h);
+      if (no == folder) return &heads_.emplace(folder, std::move(h)).first->second;
+    }
+  }
+  // The first record of each number counts; heads found at their usual
+  // place before stay as they were.
+  scanned_ = true;
+  if (!load_copy()) {
+    std::vector<long> offsets(static_cast<size_t>(records_));
+    for (size_t slot = 0; slot < offsets.size(); slot++)
+      offsets[slot] = static_cast<long>(slot * sizeof(B_TITLE2));
+    std::vector<std::pair<int32_t, FolderHead>> all;
+    all.reserve(offsets.size());
+    bool whole = true;
+    read_ranges(fd_.get(), offsets, HEAD, [&](size_t slot, std::string_view bytes) {
+      if (bytes.size() < HEAD) {
+        whole = false;  // a read failed: no copy is made of what is missing
+        return;
+      }
+      all.emplace_back();
+      parse_head(bytes.data(), static_cast<uint32_t>(slot), all.back().first, all.back().second);
+    });
+    if (whole) save_copy(all);
+    for (auto& [no, h] : all)
+      if (!heads_.count(no)) heads_.emplace(no, std::move(h));
+  }
+  auto it = heads_.find(folder);
+  return it == heads_.end() ? nullptr : &it->second;
+}
+
+int FolderHeads::read_record(int32_t folder) {
+  const FolderHead* h = find(folder);
+  if (!h) return -1;
+  B_TITLE2 rec;
+  long at = static_cast<long>(h->slot) * static_cast<long>(sizeof rec);
+  if (pread_some(fd_.get(), &rec, sizeof rec, at) != static_cast<long>(sizeof rec) ||
+      rec.FOLDER_NO != folder)
+    return ReadB_TITLE2(folder);
+  sB_TITLE2 = rec;
+  return 0;
 }
 
 // ---- Whole-tree changes ----------------------------------------------------

@@ -7,7 +7,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
+
+#include "store/records.h"
 
 static_assert(std::endian::native == std::endian::little,
               "record files hold little-endian integers");
@@ -110,6 +113,51 @@ int DeleteB_TITLE2(const std::vector<int32_t>& folders);
 // or appends it when the folder has none. 0, or -1 when the file cannot be
 // written.
 int ReWriteB_TITLE2(int32_t folder);
+
+// ---- Folder heads ---------------------------------------------------------
+// The pages that walk many folders use only the access levels and the icon
+// of each folder's settings: they read the head of each record (the part
+// before the texts) and keep these fields alone.
+
+struct FolderHead {
+  int32_t READ_LEVEL;
+  int32_t WRITE_LEVEL;
+  std::string DIRPIC;
+  uint32_t slot;  // the record's place in the file, from 0
+};
+
+// The heads of one data directory's settings records, read as they are
+// asked for and kept. The first few folders are looked for at their usual
+// place (folder number - 1, as ReadB_TITLE2 does); the first one not found
+// there, or a page asking for more, has the heads of the whole file read
+// at once: from "b_title2.heads" when that copy was made from the records
+// as they are now, else from the records (which then write it afresh).
+//
+// "b_title2.heads" holds every record's head in file order under a stamp
+// of "b_title2.mst" (device, inode, size, change and modification times).
+// Every change to the records either replaces the file (a new inode) or
+// appends to it (a new size), so a copy made before it no longer matches
+// and is never used. Deleting the copy is safe: the next page rebuilds it.
+class FolderHeads {
+ public:
+  // The head of the folder's first record, or null when it has none. The
+  // head stays in place as long as this object.
+  const FolderHead* find(int32_t folder);
+  // As ReadB_TITLE2, reading the record at the place its head was found.
+  int read_record(int32_t folder);
+
+ private:
+  bool open();
+  bool load_copy();
+  void save_copy(const std::vector<std::pair<int32_t, FolderHead>>& all);
+
+  Fd fd_;
+  std::string stamp_;  // of the records as opened
+  long records_ = -1;  // whole records in the file; -1 before it is opened
+  int guesses_ = 0;    // folders looked for at their usual place
+  bool scanned_ = false;
+  std::unordered_map<int32_t, FolderHead> heads_;
+};
 
 // ---- Whole-tree changes ----------------------------------------------------
 // Creation, deletion and move each hold the data directory's lock from their

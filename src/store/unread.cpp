@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "cgi/sjis.h"
+#include "settings/sysinfo.h"
+#include "store/batch_read.h"
 #include "store/message.h"
 #include "store/records.h"
 #include "store/textrec.h"
@@ -48,6 +50,24 @@ int ChkUNREAD(int32_t folder, const char* user_id) {
     if (entry_of(line) == id) return n;
   }
   return -1;
+}
+
+std::vector<bool> ChkUNREAD_many(const std::vector<int32_t>& folders, const char* user_id) {
+  std::vector<std::string> names;
+  names.reserve(folders.size());
+  for (int32_t f : folders) names.push_back(std::to_string(f) + "/unread.dat");
+  std::string_view id = key_of(user_id);
+  std::vector<bool> out(folders.size(), false);
+  const char* dir = SYSINFO.DATA_FILE_PATH[0] ? SYSINFO.DATA_FILE_PATH : ".";
+  read_small_files(dir, names, [&](size_t i, std::string_view text, int err) {
+    if (err) return;
+    for (std::string_view line : line_pieces(text, LINE_MAX_BYTES))
+      if (entry_of(line) == id) {
+        out[i] = true;
+        return;
+      }
+  });
+  return out;
 }
 
 int WriteUNREAD(int32_t folder, const char* user_id) {

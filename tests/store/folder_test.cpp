@@ -102,3 +102,73 @@ TEST_F(FolderStore, SettingsRewriteReplacesEveryCopyOrAppends) {
 }
 
 }  // namespace
+
+namespace {
+
+// The heads the menus read agree with the whole records: at their usual
+// place, after records have moved up, and with a partial record at the end.
+TEST_F(FolderStore, HeadsAgreeWithWholeRecords) {
+  EXPECT_EQ(FolderHeads().find(1), nullptr);  // no settings file
+  auto full = [](int32_t no, int32_t level, const std::string& pic) {
+    B_TITLE2 r = settings_of(no, no);
+    r.READ_LEVEL = level, r.WRITE_LEVEL = level + 1;
+    set_field(r.DIRPIC, pic);
+    set_field(r.INFO, "about " + pic);
+    return bytes_of(r);
+  };
+  B_TITLE2 unterminated = settings_of(5, 5);
+  std::memset(unterminated.DIRPIC, 'p', sizeof unterminated.DIRPIC);
+  // 5 stands where 3 would, so the first look at it finds another folder.
+  put("b_title2.mst", full(1, 3, "one.gif") + full(2, 0, "") + bytes_of(unterminated) +
+                          full(4, 7, "four.gif") + full(4, 9, "late.gif") +
+                          full(6, 1, "six.gif").substr(0, 800));
+  FolderHeads heads;
+  for (int32_t no : {1, 2, 4, 5, 6, 3}) {
+    const FolderHead* h = heads.find(no);
+    sB_TITLE2 = B_TITLE2{};
+    ASSERT_EQ(h != nullptr, ReadB_TITLE2(no) == 0) << no;
+    if (!h) continue;
+    const B_TITLE2 want = sB_TITLE2;
+    EXPECT_EQ(std::tuple(h->READ_LEVEL, h->WRITE_LEVEL, h->DIRPIC),
+              std::tuple(want.READ_LEVEL, want.WRITE_LEVEL, std::string(field(want.DIRPIC))))
+        << no;
+    sB_TITLE2 = B_TITLE2{};
+    ASSERT_EQ(heads.read_record(no), 0);
+    EXPECT_EQ(bytes_of(sB_TITLE2), bytes_of(want)) << no;
+  }
+
+  // A tree whose first folder was removed, read in batches of heads.
+  std::string many;
+  for (int32_t no = 2; no <= 150; no++) many += full(no, no, no % 3 ? "" : std::to_string(no));
+  put("b_title2.mst", many);
+  auto check = [](int32_t last, int32_t changed) {
+    FolderHeads moved;
+    for (int32_t no = 1; no <= last + 1; no++) {
+      const FolderHead* h = moved.find(no);
+      ASSERT_EQ(h != nullptr, no >= 2 && no <= last) << no;
+      if (h) {
+        EXPECT_EQ(std::tuple(h->READ_LEVEL, h->DIRPIC),
+                  std::tuple(no == changed ? 99 : no, no % 3 ? "" : std::to_string(no)))
+            << no;
+      }
+    }
+  };
+  check(150, 0);
+  // The copy of the heads made then never outlives a change of the records,
+  // and a damaged copy is read past.
+  EXPECT_TRUE(file_exists(dir / "b_title2.heads"));
+  sB_TITLE2 = settings_of(0, 0), sB_TITLE2.READ_LEVEL = 99, sB_TITLE2.WRITE_LEVEL = 100;
+  set_field(sB_TITLE2.DIRPIC, "75");
+  ASSERT_EQ(ReWriteB_TITLE2(75), 0);
+  check(150, 75);
+  sB_TITLE2 = settings_of(151, 0), sB_TITLE2.READ_LEVEL = 151;
+  ASSERT_EQ(InsertB_TITLE2(), 0);
+  check(151, 75);
+  const std::string copy = get("b_title2.heads");
+  for (size_t cut : {size_t{20}, size_t{1000}}) {  // the last head; a piece of several
+    put("b_title2.heads", copy.substr(0, copy.size() - cut));
+    check(151, 75);
+  }
+}
+
+}  // namespace

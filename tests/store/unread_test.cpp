@@ -2,6 +2,10 @@
 // the board from unread tracking.
 #include "store/unread.h"
 
+#include <sys/stat.h>
+
+#include <vector>
+
 #include "data_dir.h"
 
 namespace {
@@ -37,6 +41,26 @@ TEST_F(UnreadStore, EntriesAreAddedOnceAndRemoved) {
   put("12/unread.dat", "amy");
   EXPECT_EQ(WriteUNREAD(12, "eve\ncarl"), 0);
   EXPECT_EQ(get("12/unread.dat"), "amy\neve\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The lists of many boards read at once give what ChkUNREAD gives one by one.
+TEST_F(UnreadStore, ManyBoardsAtOnceAsOneByOne) {
+  std::vector<int32_t> boards;
+  for (int32_t no = 1; no <= 90; no++) {
+    boards.push_back(no);
+    if (no % 4 == 0) continue;  // no directory
+    mkdir((dir / std::to_string(no)).c_str(), 0700);
+    if (no % 4 == 1) put(std::to_string(no) + "/unread.dat", no % 3 ? "bob\namy\r\n" : "amyx\n");
+    if (no % 4 == 2) put(std::to_string(no) + "/unread.dat", "");
+  }
+  const std::vector<bool> listed = ChkUNREAD_many(boards, "amy");
+  ASSERT_EQ(listed.size(), boards.size());
+  for (size_t i = 0; i < boards.size(); i++)
+    EXPECT_EQ(listed[i], ChkUNREAD(boards[i], "amy") > 0) << boards[i];
 }
 
 }  // namespace
