@@ -84,6 +84,8 @@ constexpr Page kPages[] = {
     {"mark all read (again)", kPost | kWrites, "SKEY={S}&JOB=BORDALLFLG&FOLDER_NO={F}&DISP_PAGE=1&USER_DISP_DEF=1", "Page["},
     {"post a new thread", kPost | kWrites | kBoard, "SKEY={S}&JOB=BORDWRITEWR&FJOB=BORDWRITE&FOLDER_NO={F}&SEL_NO=0&WRITE_TITLE=Bench&WRITE_DATA=Hello&READ_CHK=1&HTML_MODE=0", "Page["},
     {"post a reply", kPost | kWrites | kBoard, "SKEY={S}&JOB=BORDWRITEWR&FJOB=BORDWRITE&FOLDER_NO={F}&SEL_NO={M}&WRITE_TITLE=Bench&WRITE_DATA=Hello&READ_CHK=1&HTML_MODE=0", "Page["},
+    // ---- read data: an edit makes the message unread for everybody else ----
+    {"edit a message", kPost | kWrites, "SKEY={S}&JOB=BORDWRITEWR&FJOB=EDITMSG&FOLDER_NO={F}&SEL_NO={O}&WRITE_TITLE=Bench&WRITE_DATA=Edited&READ_CHK=1&HTML_MODE=0", "Page["},
     {"unread list", kGet, "SKEY={S}&JOB=NRDETAILS", ""},
     {"unread list, 100 unread", kGet, "SKEY={R}&JOB=NRDETAILS", "FOLSEL"},
     {"unread settings", kGet, "SKEY={S}&JOB=SETNOREAD", ""},
@@ -119,6 +121,7 @@ struct DataSet {
   int messages;       // in each board (only in the last when `one_full`)
   bool one_full;      // the other boards are empty
   int readers = 10;   // read marks per message
+  int reader_gap = 40;  // the reader has read all but every n-th message
 };
 
 constexpr char kAgent[] = "MorvelBench/1.0";
@@ -213,8 +216,8 @@ void fill_board(const DataSet& ds, int32_t folder, int count, const std::string&
       set_field(p.USER_ID, user_id((n + k * 3) % ds.users));
       marks.append(reinterpret_cast<const char*>(&p), sizeof p);
     }
-    // The reader has read all but every fortieth message.
-    if (n % 40 != 0) {
+    // The reader has read all but every n-th message.
+    if (n % ds.reader_gap != 0) {
       READ_POINT p{};
       p.MSG_NO = n;
       set_field(p.USER_ID, b.reader);
@@ -780,6 +783,8 @@ int main(int argc, char** argv) {
       {"board-20000", 50, 1, 20000, true},
       {"folders-25", 50, 25, 200, true},
       {"folders-500", 50, 500, 200, true},
+      // ---- read data: years of history, 100 unread for the reader ----
+      {"history", 50, 20, 5000, false, 10, 1000},
   };
   if (!o.only.empty())
     std::erase_if(sets, [&o](const DataSet& d) { return d.name != o.only; });
