@@ -41,6 +41,7 @@
 #include "store/chat.h"
 #include "store/folder.h"
 #include "store/message.h"
+#include "store/read_cache.h"
 #include "store/records.h"
 #include "store/user.h"
 
@@ -57,6 +58,7 @@ enum Flags : unsigned {
   kBoard = 4,    // cost must not grow with the board
   kUsers = 8,    // lists or rewrites every user: left out of the 500-vs-50 check
   kAdmin = 16,   // with 500 users and 50 groups, held to 1.3x the log-in page
+  kFresh = 32,   // every run starts without the boards' derived read data
 };
 
 struct Page {
@@ -71,6 +73,8 @@ constexpr Page kPages[] = {
     {"log-in", kPost | kWrites, "uid={U}&upw={P}", "FRM21"},
     {"top frameset", kGet, "SKEY={S}&JOB=TOP", "FRM21"},
     {"menu, unread counts", kGet, "SKEY={S}&JOB=FRM21&DISP_NO=1", "LOGOFF"},
+    // ---- read data: the first menu after the derived data was removed ----
+    {"menu, no derived data", kGet | kFresh, "SKEY={S}&JOB=FRM21&DISP_NO=1", "LOGOFF"},
     {"room list 1, first", kGet | kBoard, "SKEY={S}&JOB=ROOM&FOLDER_NO={F}&USER_DISP_DEF=1&DISP_PAGE=1", "Page["},
     {"room list 1, last", kGet | kBoard, "SKEY={S}&JOB=ROOM&FOLDER_NO={F}&USER_DISP_DEF=1", "Page["},
     {"room list 2, first", kGet | kBoard, "SKEY={S}&JOB=ROOM&FOLDER_NO={F}&USER_DISP_DEF=2&DISP_PAGE=1", "Page["},
@@ -213,6 +217,8 @@ void fill_board(const DataSet& ds, int32_t folder, int count, const std::string&
     for (int k = 0; k < ds.readers && k < ds.users; k++) {
       READ_POINT p{};
       p.MSG_NO = n;
+      // The reader's own marks follow below.
+      if (user_id((n + k * 3) % ds.users) == b.reader) continue;
       set_field(p.USER_ID, user_id((n + k * 3) % ds.users));
       marks.append(reinterpret_cast<const char*>(&p), sizeof p);
     }
@@ -328,6 +334,7 @@ struct Request {
   std::string cwd;
   std::vector<std::string> env;
   std::string body_file;  // stdin; empty for none
+  std::vector<std::string> wipe;  // files removed before each run
 };
 
 struct Sample {
@@ -341,6 +348,7 @@ std::string g_spawn;  // bench-spawn, which starts and measures each run
 // Runs the request through bench-spawn and reads back what it measured.
 Sample run(const Request& r, const char* out_path = "/dev/null") {
   Sample s{0, 0, 0, -1};
+  for (const std::string& f : r.wipe) unlink(f.c_str());
   int fds[2];
   if (pipe(fds) != 0) return s;
   pid_t pid = fork();
@@ -441,6 +449,8 @@ Request page_request(const Page& p, const Built& b, int serial) {
   r.env = {"GATEWAY_INTERFACE=CGI/1.1", "SERVER_SOFTWARE=bench", "SERVER_NAME=127.0.0.1",
            "SERVER_PORT=80", "SCRIPT_NAME=/cgi-bin/morvel.cgi", "REMOTE_ADDR=127.0.0.1",
            std::string("HTTP_USER_AGENT=") + kAgent, "PATH=/usr/bin:/bin"};
+  if (p.flags & kFresh)
+    for (int32_t f : b.boards) r.wipe.push_back(read_cache_path(f));
   if (p.flags & kPost) {
     const std::string boundary = "----MorvelBenchBoundary";
     std::string body = multipart(q, boundary);
@@ -744,6 +754,65 @@ void print_checks(const std::map<std::string, SetResult>& sets) {
   }
 }
 
+// ---- read data: targets of the unread counts and lists -----------------------
+
+// Each page's CPU time over the log-in page's, as measured on this program
+// before the boards had derived read data (medium, board-2000, board-20000,
+// history; 9 runs a page).
+const std::map<std::string, std::map<std::string, double>> kBefore = {
+    {"medium", {{"details", 1.21}, {"post a new thread", 1.44}, {"post a reply", 1.54},
+                {"edit a message", 1.56}, {"mark all read (again)", 2.30},
+                {"menu, unread counts", 7.46}}},
+    {"board-2000", {{"menu, unread counts", 4.31}, {"mark all read (again)", 5.38}}},
+    {"board-20000", {{"menu, unread counts", 21.47}, {"mark all read (again)", 25.76}}},
+    {"history", {{"menu, unread counts", 76.27}, {"mark all read (again)", 6.88}}},
+};
+
+void print_read_checks(const std::map<std::string, SetResult>& sets) {
+  printf("\n== targets of the derived read data (CPU time, x log-in page) ==\n");
+  auto before = [](const std::string& set, const std::string& page) {
+    auto s = kBefore.find(set);
+    if (s == kBefore.end()) return 0.0;
+    auto p = s->second.find(page);
+    return p == s->second.end() ? 0.0 : p->second;
+  };
+  for (const auto& [set, limit] : std::map<std::string, double>{{"medium", 1.5}, {"history", 2}}) {
+    if (!sets.count(set)) continue;
+    const SetResult& s = sets.at(set);
+    double menu = x_login(s, "menu, unread counts"), list = x_login(s, "unread list, 100 unread");
+    check(menu <= limit, "%s: menu %.2f x log-in page (<= %.1f; before %.2f)", set.c_str(), menu, limit,
+          before(set, "menu, unread counts"));
+    check(list <= 2, "%s: unread list, 100 unread %.2f x log-in page (<= 2)", set.c_str(), list);
+  }
+  if (sets.count("board-2000") && sets.count("board-20000")) {
+    double a = x_login(sets.at("board-2000"), "menu, unread counts");
+    double b = x_login(sets.at("board-20000"), "menu, unread counts");
+    check(b <= 1.2 * a, "menu at 20,000 messages %.2f / at 2,000 %.2f = %.2f (<= 1.2)", b, a, b / a);
+  }
+  if (sets.count("medium")) {
+    const SetResult& m = sets.at("medium");
+    for (const char* page : {"details", "post a new thread", "post a reply", "edit a message"}) {
+      double now = x_login(m, page), was = before("medium", page);
+      check(now <= 1.2 * was, "medium: %-18s %.2f x log-in page, before %.2f (<= 1.2 x before)", page,
+            now, was);
+    }
+  }
+  for (const auto& [set, s] : sets) {
+    double was = before(set, "mark all read (again)");
+    if (was > 0) {
+      double now = x_login(s, "mark all read (again)");
+      check(now <= was, "%s: mark all read %.2f x log-in page, before %.2f (no slower)", set.c_str(),
+            now, was);
+    }
+    was = before(set, "menu, unread counts");
+    if (was > 0 && set != "medium") {
+      double now = x_login(s, "menu, no derived data");
+      check(now <= was, "%s: menu without derived data %.2f x log-in page, menu before %.2f (no slower)",
+            set.c_str(), now, was);
+    }
+  }
+}
+
 std::string find_strace() {
   for (const char* p : {"/usr/bin/strace", "/bin/strace", "/usr/local/bin/strace"})
     if (access(p, X_OK) == 0) return p;
@@ -818,6 +887,7 @@ int main(int argc, char** argv) {
     if (results.count(n)) series.push_back(&results[n]);
   if (series.size() > 1) print_growth(series);
   print_checks(results);
+  print_read_checks(results);
   if (!o.keep) fs::remove_all(tmp);
   else printf("\nsites kept in %s\n", tmp);
   bool broken = false;

@@ -7,6 +7,7 @@
 // message, its thread and its previous and next neighbours from that copy.
 #include "pages/details.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -55,18 +56,26 @@ struct CompactBoard {
 };
 
 // Keyed by the index path, so that a changed data directory reads anew.
-CompactBoard& compact_board(int32_t folder) {
+std::map<std::string, CompactBoard>& compact_boards() {
   static std::map<std::string, CompactBoard> cache;
+  return cache;
+}
+
+void look_up(CompactBoard& b) {
+  for (const INDEX_DATA& r : b.idx) {
+    b.first.emplace(r.MSG_NO, &r);
+    b.threads[r.THREAD_NO].push_back(&r);
+  }
+}
+
+CompactBoard& compact_board(int32_t folder) {
+  auto& cache = compact_boards();
   std::string path = msg_index_path(folder);
   auto it = cache.find(path);
   if (it == cache.end()) {
     it = cache.emplace(path, CompactBoard()).first;
-    CompactBoard& b = it->second;
-    load_index(folder, b.idx);
-    for (const INDEX_DATA& r : b.idx) {
-      b.first.emplace(r.MSG_NO, &r);
-      b.threads[r.THREAD_NO].push_back(&r);
-    }
+    load_index(folder, it->second.idx);
+    look_up(it->second);
   }
   return it->second;
 }
@@ -380,6 +389,31 @@ void j_DETAILS() {
 }
 
 const std::vector<INDEX_DATA>& compact_index(int32_t folder) { return compact_board(folder).idx; }
+
+void compact_preload(int32_t folder, std::vector<int32_t> wanted) {
+  auto& cache = compact_boards();
+  std::string path = msg_index_path(folder);
+  if (cache.count(path)) return;
+  CompactBoard& b = cache.emplace(path, CompactBoard()).first->second;
+  std::sort(wanted.begin(), wanted.end());
+  auto in = [](const std::vector<int32_t>& v, int32_t n) {
+    return std::binary_search(v.begin(), v.end(), n);
+  };
+  // The mapped index is walked twice and only the records kept are copied:
+  // the messages' first records give their threads, then every record of
+  // those threads and of those numbers is kept in file order.
+  IndexMap map(folder);
+  std::vector<int32_t> found, threads;
+  for (const INDEX_DATA& r : map.records()) {
+    if (!in(wanted, r.MSG_NO) || in(found, r.MSG_NO)) continue;
+    found.insert(std::upper_bound(found.begin(), found.end(), r.MSG_NO), r.MSG_NO);
+    if (!in(threads, r.THREAD_NO))
+      threads.insert(std::upper_bound(threads.begin(), threads.end(), r.THREAD_NO), r.THREAD_NO);
+  }
+  for (const INDEX_DATA& r : map.records())
+    if (in(threads, r.THREAD_NO) || in(wanted, r.MSG_NO)) b.idx.push_back(r);
+  look_up(b);
+}
 
 void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* body) {
   CompactBoard& b = compact_board(folder);

@@ -66,6 +66,7 @@ void unread_messages(int32_t folder) {
   // only for a board that has some.
   const std::vector<int32_t> unread = unread_numbers(folder);
   if (unread.empty()) return;
+  compact_preload(folder, unread);
   const std::vector<INDEX_DATA>& idx = compact_index(folder);
   std::vector<const INDEX_DATA*> seq;
   const int order = G_MST_USER.USER_DISP_DEF;
