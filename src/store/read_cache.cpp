@@ -251,6 +251,19 @@ Recount recount(int32_t folder) {
   return rc;
 }
 
+// Adds the present numbers the user lacks to the view.
+void count_into(const uint8_t* present, const uint8_t* mine, size_t width, ReadView& out,
+                bool numbers) {
+  for (size_t i = 0; i < width; i++) {
+    uint8_t left = present[i] & static_cast<uint8_t>(~(mine ? mine[i] : 0));
+    if (!left) continue;
+    out.count += std::popcount(left);
+    if (numbers)
+      for (int b = 0; b < 8; b++)
+        if (left >> b & 1) out.numbers.push_back(static_cast<int32_t>(i * 8 + b));
+  }
+}
+
 // The user's view from a recount; boards that cannot be cached count index
 // records (a number twice counts twice; numbers out of range by their files).
 void view_of(Recount& rc, std::string_view user, ReadView& out, bool numbers) {
@@ -261,13 +274,8 @@ void view_of(Recount& rc, std::string_view user, ReadView& out, bool numbers) {
   static const std::vector<uint8_t> none;
   const std::vector<uint8_t>& mine = img.dir[s].row ? img.rows[img.dir[s].row - 1] : none;
   if (rc.cacheable) {
-    for (size_t i = 0; i < img.present.size(); i++) {
-      uint8_t left = img.present[i] & static_cast<uint8_t>(~(i < mine.size() ? mine[i] : 0));
-      out.count += std::popcount(left);
-      if (numbers)
-        for (int b = 0; b < 8; b++)
-          if (left >> b & 1) out.numbers.push_back(static_cast<int32_t>(i * 8 + b));
-    }
+    count_into(img.present.data(), mine.empty() ? nullptr : mine.data(), img.present.size(), out,
+               numbers);
     return;
   }
   std::vector<int32_t> odd;
@@ -293,60 +301,58 @@ void view_of(Recount& rc, std::string_view user, ReadView& out, bool numbers) {
 bool read_all(int fd, std::string& out) { return read_fd(fd, out); }
 
 // Lock-free read of one user's part; false when the file is missing,
-// stale, or changed while it was read.
+// stale, or changed while it was read. The menu does this for every board,
+// so a small file is read at once into one buffer kept for the process.
 bool quick_view(int32_t folder, std::string_view user, ReadView& out, bool numbers) {
   Fd fd(open(read_cache_path(folder).c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.ok()) return false;
   struct stat st;
   if (fstat(fd.get(), &st) != 0) return false;
-  std::string first(std::min<size_t>(kFirstRead, static_cast<size_t>(st.st_size)), '\0');
-  if (pread_some(fd.get(), first.data(), first.size(), 0) != static_cast<long>(first.size()))
+  static std::vector<uint8_t> first(kFirstRead);
+  const size_t have = std::min<size_t>(kFirstRead, static_cast<size_t>(st.st_size));
+  if (have < sizeof(Header) ||
+      pread_some(fd.get(), first.data(), have, 0) != static_cast<long>(have))
     return false;
   Header h;
-  if (first.size() < sizeof h) return false;
   std::memcpy(&h, first.data(), sizeof h);
   if (!sound_header(h, static_cast<uint64_t>(st.st_size)) || h.state != 0) return false;
   if (!same_stamp(h, index_stamp(folder))) return false;
   // Pieces beyond the first read are read on their own.
-  auto piece = [&](size_t off, size_t len, void* dst) {
-    if (off + len <= first.size()) {
-      std::memcpy(dst, first.data() + off, len);
-      return true;
-    }
-    return pread_some(fd.get(), dst, len, static_cast<long>(off)) == static_cast<long>(len);
+  std::vector<uint8_t> side[3];
+  auto piece = [&](size_t off, size_t len, int k) -> const uint8_t* {
+    if (off + len <= have) return first.data() + off;
+    side[k].resize(len);
+    if (pread_some(fd.get(), side[k].data(), len, static_cast<long>(off)) != static_cast<long>(len))
+      return nullptr;
+    return side[k].data();
   };
-  std::vector<uint8_t> present(h.width);
-  if (!piece(sizeof h, h.width, present.data())) return false;
+  const uint8_t* present = piece(sizeof h, h.width, 0);
+  if (!present) return false;
   const size_t dir_off = sizeof h + h.width;
   const size_t mask = h.slots - 1;
   uint32_t row = 0;
   for (size_t i = hash_id(user) & mask, n = 0; n < h.slots; i = (i + 1) & mask, n++) {
+    const uint8_t* p = piece(dir_off + i * sizeof(Entry), sizeof(Entry), 1);
+    if (!p) return false;
     Entry e;
-    if (!piece(dir_off + i * sizeof e, sizeof e, &e)) return false;
+    std::memcpy(&e, p, sizeof e);
     if (e.row == 0) break;
     if (field(e.id) == user) {
       row = e.row;
       break;
     }
   }
-  std::vector<uint8_t> mine;
+  const uint8_t* mine = nullptr;
   if (row != 0) {
     if (row > h.rows) return false;
-    mine.resize(h.width);
     const size_t row_off = dir_off + h.slots * sizeof(Entry) + (row - 1) * size_t{h.width};
-    if (!piece(row_off, h.width, mine.data())) return false;
+    if (!(mine = piece(row_off, h.width, 2))) return false;
   }
   uint32_t again[2];
   if (pread_some(fd.get(), again, sizeof again, 8) != static_cast<long>(sizeof again)) return false;
   if (again[0] != 0 || again[1] != h.seq) return false;
   out = ReadView();
-  for (size_t i = 0; i < present.size(); i++) {
-    uint8_t left = present[i] & static_cast<uint8_t>(~(i < mine.size() ? mine[i] : 0));
-    out.count += std::popcount(left);
-    if (numbers)
-      for (int b = 0; b < 8; b++)
-        if (left >> b & 1) out.numbers.push_back(static_cast<int32_t>(i * 8 + b));
-  }
+  count_into(present, mine, h.width, out, numbers);
   return true;
 }
 
