@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <map>
 #include <string>
@@ -232,19 +233,46 @@ Recount recount(int32_t folder) {
     names.push_back(msg_mark_name(r.MSG_NO));
   }
   bool ok = true;
-  std::unordered_map<std::string, size_t> known;
+  // Readers' IDs are met again and again: each is looked up by its 24
+  // raw bytes (zero after the ID's end) in a small table of its own.
+  struct Known {
+    char id[24];
+    uint32_t row;  // plus one; 0: free
+  };
+  std::vector<Known> known(64);
+  size_t used = 0;
   read_small_files(msg_dir_path(folder), names, [&](size_t i, std::string_view bytes, int err) {
     if (err) {
       if (err != ENOENT) ok = false;
       return;
     }
     for (size_t k = 0; k + sizeof(READ_POINT) <= bytes.size(); k += sizeof(READ_POINT)) {
-      READ_POINT m;
-      std::memcpy(&m, bytes.data() + k, sizeof m);
-      std::string id(field(m.USER_ID));
-      auto it = known.find(id);
-      if (it == known.end()) it = known.emplace(id, img.row_of(id)).first;
-      set_bit(img.rows[it->second], numbers[i], true);
+      Known key{};
+      const char* raw = bytes.data() + k + offsetof(READ_POINT, USER_ID);
+      const size_t len = strnlen(raw, sizeof key.id);
+      std::memcpy(key.id, raw, len);
+      const std::string_view id(key.id, len);
+      size_t mask = known.size() - 1, at = hash_id(id) & mask;
+      while (known[at].row != 0 && std::memcmp(known[at].id, key.id, sizeof key.id) != 0)
+        at = (at + 1) & mask;
+      if (known[at].row == 0) {
+        key.row = static_cast<uint32_t>(img.row_of(id) + 1);
+        known[at] = key;
+        if (++used * 2 > known.size()) {
+          std::vector<Known> old(known.size() * 2);
+          old.swap(known);
+          mask = known.size() - 1;
+          for (const Known& e : old) {
+            if (e.row == 0) continue;
+            size_t j = hash_id(std::string_view(e.id, strnlen(e.id, sizeof e.id))) & mask;
+            while (known[j].row != 0) j = (j + 1) & mask;
+            known[j] = e;
+          }
+          set_bit(img.rows[key.row - 1], numbers[i], true);
+          continue;
+        }
+      }
+      set_bit(img.rows[known[at].row - 1], numbers[i], true);
     }
   });
   rc.readable = ok;
@@ -306,16 +334,20 @@ bool read_all(int fd, std::string& out) { return read_fd(fd, out); }
 bool quick_view(int32_t folder, std::string_view user, ReadView& out, bool numbers) {
   Fd fd(open(read_cache_path(folder).c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.ok()) return false;
-  struct stat st;
-  if (fstat(fd.get(), &st) != 0) return false;
   static std::vector<uint8_t> first(kFirstRead);
-  const size_t have = std::min<size_t>(kFirstRead, static_cast<size_t>(st.st_size));
-  if (have < sizeof(Header) ||
-      pread_some(fd.get(), first.data(), have, 0) != static_cast<long>(have))
-    return false;
+  const long got = pread_some(fd.get(), first.data(), kFirstRead, 0);
+  if (got < static_cast<long>(sizeof(Header))) return false;
+  const size_t have = static_cast<size_t>(got);
+  // A read shorter than asked for ends at the end of the file.
+  uint64_t size = have;
+  struct stat st;
+  if (have == kFirstRead) {
+    if (fstat(fd.get(), &st) != 0) return false;
+    size = static_cast<uint64_t>(st.st_size);
+  }
   Header h;
   std::memcpy(&h, first.data(), sizeof h);
-  if (!sound_header(h, static_cast<uint64_t>(st.st_size)) || h.state != 0) return false;
+  if (!sound_header(h, size) || h.state != 0) return false;
   if (!same_stamp(h, index_stamp(folder))) return false;
   // Pieces beyond the first read are read on their own.
   std::vector<uint8_t> side[3];
@@ -381,6 +413,10 @@ struct ReadCacheChange::State {
   Fd fd;
   Image img;
   bool changed = false;
+  // What a commit in place writes: the present bitmap, every row, or the
+  // rows touched.
+  bool present_touched = false, all_rows = false;
+  std::vector<size_t> rows_touched;
 };
 
 ReadCacheChange::ReadCacheChange(int32_t folder) {
@@ -435,21 +471,27 @@ bool ReadCacheChange::has_read(std::string_view user, int32_t msg) {
 void ReadCacheChange::mark(std::string_view user, int32_t msg) {
   Image& img = st_->img;
   if (!st_->active || !bit(img.present, msg)) return;
-  set_bit(img.rows[img.row_of(user)], msg, true);
+  const size_t row = img.row_of(user);
+  set_bit(img.rows[row], msg, true);
+  st_->rows_touched.push_back(row);
   st_->changed = true;
 }
 
 void ReadCacheChange::mark_all(std::string_view user) {
   Image& img = st_->img;
   if (!st_->active) return;
-  st_->img.rows[img.row_of(user)] = img.present;
+  const size_t row = img.row_of(user);
+  img.rows[row] = img.present;
+  st_->rows_touched.push_back(row);
   st_->changed = true;
 }
 
 void ReadCacheChange::clear(int32_t msg) {
   Image& img = st_->img;
-  if (!st_->active || msg < 0 || static_cast<size_t>(msg) / 8 >= img.present.size()) return;
+  // A number the index does not hold has no bits to clear.
+  if (!st_->active || !bit(img.present, msg)) return;
   for (auto& r : img.rows) set_bit(r, msg, false);
+  st_->all_rows = true;
   st_->changed = true;
 }
 
@@ -468,8 +510,9 @@ void ReadCacheChange::added(int32_t msg) {
   }
   if (static_cast<uint64_t>(msg) >= uint64_t{img.h.width} * 8) img.widen(width_for(msg));
   set_bit(img.present, msg, true);
-  for (auto& r : img.rows) set_bit(r, msg, false);
+  // No row holds a number the index does not: the rows stay as they are.
   img.h.records++;
+  st_->present_touched = true;
   st_->changed = true;
 }
 
@@ -479,6 +522,7 @@ void ReadCacheChange::removed(int32_t msg) {
   set_bit(img.present, msg, false);
   for (auto& r : img.rows) set_bit(r, msg, false);
   img.h.records--;
+  st_->present_touched = st_->all_rows = true;
   st_->changed = true;
 }
 
@@ -499,11 +543,20 @@ void ReadCacheChange::commit() {
     if (replace_file(s.path.c_str(), (msg_dir_path(s.folder) + "/" + kTmpName).c_str(), b) != 0)
       return;  // the old file stays marked stale
   } else {
-    // Same layout: the body is written over in place, then the header
+    // Same layout: what changed is written over in place, then the header
     // that makes it current.
-    if (s.changed && !pwrite_all(s.fd.get(), bytes.data() + sizeof h, bytes.size() - sizeof h,
-                                 sizeof h))
-      return;
+    const Image& img = s.img;
+    const size_t rows_at = sizeof h + img.h.width + img.dir.size() * sizeof(Entry);
+    auto put = [&](size_t off, size_t len) {
+      return pwrite_all(s.fd.get(), bytes.data() + off, len, static_cast<long>(off));
+    };
+    if (s.present_touched && !put(sizeof h, img.h.width)) return;
+    if (s.all_rows) {
+      if (!put(rows_at, bytes.size() - rows_at)) return;
+    } else {
+      for (size_t r : s.rows_touched)
+        if (!put(rows_at + r * img.h.width, img.h.width)) return;
+    }
     if (!pwrite_all(s.fd.get(), &h, sizeof h, 0)) return;
   }
   s.active = false;
