@@ -7,10 +7,16 @@
 // message, its thread and its previous and next neighbours from that copy.
 #include "pages/details.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -399,18 +405,34 @@ void compact_preload(int32_t folder, std::vector<int32_t> wanted) {
   auto in = [](const std::vector<int32_t>& v, int32_t n) {
     return std::binary_search(v.begin(), v.end(), n);
   };
-  // The mapped index is walked twice and only the records kept are copied:
-  // the messages' first records give their threads, then every record of
-  // those threads and of those numbers is kept in file order.
-  IndexMap map(folder);
+  // The index is walked twice and only the records kept are copied: the
+  // messages' first records give their threads, then every record of those
+  // threads and of those numbers is kept in file order. A small index is
+  // read into one buffer kept for the request; a large one is mapped.
+  static std::vector<INDEX_DATA> small;
+  std::unique_ptr<IndexMap> map;
+  std::span<const INDEX_DATA> recs;
+  {
+    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (fd.ok() && fstat(fd.get(), &st) == 0 && st.st_size <= 512 * 1024) {
+      small.resize(static_cast<size_t>(st.st_size) / sizeof(INDEX_DATA));
+      const long got = pread_some(fd.get(), small.data(), small.size() * sizeof(INDEX_DATA), 0);
+      small.resize(got > 0 ? static_cast<size_t>(got) / sizeof(INDEX_DATA) : 0);
+      recs = small;
+    } else if (fd.ok()) {
+      map = std::make_unique<IndexMap>(folder);
+      recs = map->records();
+    }
+  }
   std::vector<int32_t> found, threads;
-  for (const INDEX_DATA& r : map.records()) {
+  for (const INDEX_DATA& r : recs) {
     if (!in(wanted, r.MSG_NO) || in(found, r.MSG_NO)) continue;
     found.insert(std::upper_bound(found.begin(), found.end(), r.MSG_NO), r.MSG_NO);
     if (!in(threads, r.THREAD_NO))
       threads.insert(std::upper_bound(threads.begin(), threads.end(), r.THREAD_NO), r.THREAD_NO);
   }
-  for (const INDEX_DATA& r : map.records())
+  for (const INDEX_DATA& r : recs)
     if (in(threads, r.THREAD_NO) || in(wanted, r.MSG_NO)) b.idx.push_back(r);
   look_up(b);
 }
