@@ -434,7 +434,11 @@ ReadCacheChange::ReadCacheChange(int32_t folder) {
   st_->path = path;
   changes[path] = st_;
   Fd fd(open(path.c_str(), O_RDWR | O_CLOEXEC));
-  if (!fd.ok()) return;
+  if (!fd.ok()) {
+    // One that is there but cannot be kept current must go.
+    if (errno != ENOENT) unlink(path.c_str());
+    return;
+  }
   std::string bytes;
   const bool current = read_all(fd.get(), bytes) && parse(bytes, st_->img) &&
                        st_->img.h.state == 0 && same_stamp(st_->img.h, index_stamp(folder));
@@ -529,36 +533,45 @@ void ReadCacheChange::removed(int32_t msg) {
 void ReadCacheChange::commit() {
   if (!outer_ || !st_->active) return;
   State& s = *st_;
+  const Image& img = s.img;
   const Stamp stamp = index_stamp(s.folder);
-  const std::string bytes = s.img.bytes(stamp);
-  Header h;
-  std::memcpy(&h, bytes.data(), sizeof h);
-  h.seq = s.img.h.seq + 1;
+  const size_t rows_at = sizeof(Header) + img.h.width + img.dir.size() * sizeof(Entry);
+  const size_t size = rows_at + img.rows.size() * img.h.width;
   struct stat st;
-  bool same_size = fstat(s.fd.get(), &st) == 0 && static_cast<size_t>(st.st_size) == bytes.size();
-  if (s.changed && !same_size) {
+  if (s.changed && (fstat(s.fd.get(), &st) != 0 || static_cast<size_t>(st.st_size) != size)) {
     // Grown: written anew and put in place at once.
-    std::string b = bytes;
+    std::string b = img.bytes(stamp);
+    Header h;
+    std::memcpy(&h, b.data(), sizeof h);
+    h.seq = img.h.seq + 1;
     std::memcpy(b.data(), &h, sizeof h);
     if (replace_file(s.path.c_str(), (msg_dir_path(s.folder) + "/" + kTmpName).c_str(), b) != 0)
       return;  // the old file stays marked stale
-  } else {
-    // Same layout: what changed is written over in place, then the header
-    // that makes it current.
-    const Image& img = s.img;
-    const size_t rows_at = sizeof h + img.h.width + img.dir.size() * sizeof(Entry);
-    auto put = [&](size_t off, size_t len) {
-      return pwrite_all(s.fd.get(), bytes.data() + off, len, static_cast<long>(off));
-    };
-    if (s.present_touched && !put(sizeof h, img.h.width)) return;
-    if (s.all_rows) {
-      if (!put(rows_at, bytes.size() - rows_at)) return;
-    } else {
-      for (size_t r : s.rows_touched)
-        if (!put(rows_at + r * img.h.width, img.h.width)) return;
-    }
-    if (!pwrite_all(s.fd.get(), &h, sizeof h, 0)) return;
+    s.active = false;
+    return;
   }
+  // Same layout: what changed is written over in place, then the header
+  // that makes it current.
+  auto put = [&](const std::vector<uint8_t>& v, size_t off) {
+    return pwrite_all(s.fd.get(), v.data(), v.size(), static_cast<long>(off));
+  };
+  if (s.present_touched && !put(img.present, sizeof(Header))) return;
+  if (s.all_rows) {
+    std::vector<uint8_t> all;
+    all.reserve(size - rows_at);
+    for (const auto& r : img.rows) all.insert(all.end(), r.begin(), r.end());
+    if (!put(all, rows_at)) return;
+  } else {
+    for (size_t r : s.rows_touched)
+      if (!put(img.rows[r], rows_at + r * img.h.width)) return;
+  }
+  Header h = img.h;
+  h.state = 0;
+  h.seq = img.h.seq + 1;
+  h.index_size = stamp.size;
+  h.index_mtime = stamp.mtime;
+  h.index_ino = stamp.ino;
+  if (!pwrite_all(s.fd.get(), &h, sizeof h, 0)) return;
   s.active = false;
 }
 
