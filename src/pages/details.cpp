@@ -59,6 +59,10 @@ struct CompactBoard {
   std::unordered_map<int32_t, std::vector<const INDEX_DATA*>> threads;  // in index order
   bool conf_read = false;
   B_TITLE2 conf{};
+  // The attachment records of the messages held, read in one pass when the
+  // first of them is shown.
+  bool adds_read = false;
+  std::unordered_map<int32_t, std::vector<ADD_FILE>> adds;
 };
 
 // Keyed by the index path, so that a changed data directory reads anew.
@@ -179,10 +183,15 @@ void header_table(int32_t folder, const INDEX_DATA& m, bool compact) {
   pr("</TABLE>\n");
 }
 
-void attachments(int32_t folder, const INDEX_DATA& m, const B_TITLE2& conf) {
+// `list`: the message's attachment records when the caller has them.
+void attachments(int32_t folder, const INDEX_DATA& m, const B_TITLE2& conf,
+                 const std::vector<ADD_FILE>* known = nullptr) {
   if (m.ADD_COUNT <= 0 || conf.ADD_MAX < 1) return;
   std::vector<ADD_FILE> list;
-  load_add_files(folder, m.MSG_NO, list);
+  if (known)
+    list = *known;
+  else
+    load_add_files(folder, m.MSG_NO, list);
   for (int i = 1; i <= conf.ADD_MAX; i++) {
     const ADD_FILE* a = find_add_file(list, m.MSG_NO, i);
     if (!a || !a->FILE_NAME[0]) continue;
@@ -465,7 +474,16 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
     header_table(folder, m, true);
     if (font) pr("<FONT COLOR=\"#%s\">\n", esc(field(conf.FONTCOLOR)).c_str());
     pr("%s\n<P>\n", shown.c_str());
-    attachments(folder, m, conf);
+    if (!b.adds_read && m.ADD_COUNT > 0 && conf.ADD_MAX >= 1) {
+      b.adds_read = true;
+      scan_records<ADD_FILE>(msg_add_list_path(folder).c_str(), [&](const ADD_FILE& a) {
+        if (b.first.count(a.MSG_NO)) b.adds[a.MSG_NO].push_back(a);
+        return false;
+      });
+    }
+    static const std::vector<ADD_FILE> none;
+    auto held = b.adds.find(m.MSG_NO);
+    attachments(folder, m, conf, held == b.adds.end() ? &none : &held->second);
   }
   if (font) pr("</FONT>\n");
   thread_table(folder, b.threads[m.THREAD_NO], m, order);
