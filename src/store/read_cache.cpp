@@ -392,8 +392,16 @@ bool quick_view(int32_t folder, std::string_view user, ReadView& out, bool numbe
 void store(int32_t folder, const Recount& rc) {
   if (!rc.exists || !rc.readable || !rc.cacheable) return;
   const std::string path = read_cache_path(folder);
-  replace_file(path.c_str(), (msg_dir_path(folder) + "/" + kTmpName).c_str(),
-               rc.img.bytes(index_stamp(folder)));
+  const std::string bytes = rc.img.bytes(index_stamp(folder));
+  // Where there is none yet it is written in place (with one write, under
+  // the board's lock): until the write is whole its size does not fit its
+  // header, so no reader takes it, and a killed write leaves it so.
+  Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (fd.ok()) {
+    if (!write_all(fd.get(), bytes.data(), bytes.size())) unlink(path.c_str());
+    return;
+  }
+  replace_file(path.c_str(), (msg_dir_path(folder) + "/" + kTmpName).c_str(), bytes);
 }
 
 std::map<std::string, ReadCacheChange::State*>& open_changes() {
