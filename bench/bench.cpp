@@ -14,8 +14,11 @@
 // of an administrator, {C} a chat room holding a full list of lines, {R} the
 // session key of a reader who has read all but every fortieth message.
 //
-// usage: morvel-bench [--runs N] [--quick] [--only SET] [--keep] [--cgi PATH] [--hello PATH]
+// usage: morvel-bench [--runs N] [--quick] [--only SET] [--keep] [--cgi PATH] [--base PATH] [--hello PATH]
 //                     [--marks PATH] [--lang FILE]
+// --base PATH also measures the pages whose cost the derived read data
+// changes on an earlier build of the program, on the same site, so that the
+// read-data targets compare with figures of the same run.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -41,6 +44,7 @@
 #include "store/chat.h"
 #include "store/folder.h"
 #include "store/message.h"
+#include "store/read_cache.h"
 #include "store/records.h"
 #include "store/user.h"
 
@@ -57,6 +61,7 @@ enum Flags : unsigned {
   kBoard = 4,    // cost must not grow with the board
   kUsers = 8,    // lists or rewrites every user: left out of the 500-vs-50 check
   kAdmin = 16,   // with 500 users and 50 groups, held to 1.3x the log-in page
+  kFresh = 32,   // every run starts without the boards' derived read data
 };
 
 struct Page {
@@ -71,6 +76,8 @@ constexpr Page kPages[] = {
     {"log-in", kPost | kWrites, "uid={U}&upw={P}", "FRM21"},
     {"top frameset", kGet, "SKEY={S}&JOB=TOP", "FRM21"},
     {"menu, unread counts", kGet, "SKEY={S}&JOB=FRM21&DISP_NO=1", "LOGOFF"},
+    // ---- read data: the first menu after the derived data was removed ----
+    {"menu, no derived data", kGet | kFresh, "SKEY={S}&JOB=FRM21&DISP_NO=1", "LOGOFF"},
     {"room list 1, first", kGet | kBoard, "SKEY={S}&JOB=ROOM&FOLDER_NO={F}&USER_DISP_DEF=1&DISP_PAGE=1", "Page["},
     {"room list 1, last", kGet | kBoard, "SKEY={S}&JOB=ROOM&FOLDER_NO={F}&USER_DISP_DEF=1", "Page["},
     {"room list 2, first", kGet | kBoard, "SKEY={S}&JOB=ROOM&FOLDER_NO={F}&USER_DISP_DEF=2&DISP_PAGE=1", "Page["},
@@ -84,6 +91,8 @@ constexpr Page kPages[] = {
     {"mark all read (again)", kPost | kWrites, "SKEY={S}&JOB=BORDALLFLG&FOLDER_NO={F}&DISP_PAGE=1&USER_DISP_DEF=1", "Page["},
     {"post a new thread", kPost | kWrites | kBoard, "SKEY={S}&JOB=BORDWRITEWR&FJOB=BORDWRITE&FOLDER_NO={F}&SEL_NO=0&WRITE_TITLE=Bench&WRITE_DATA=Hello&READ_CHK=1&HTML_MODE=0", "Page["},
     {"post a reply", kPost | kWrites | kBoard, "SKEY={S}&JOB=BORDWRITEWR&FJOB=BORDWRITE&FOLDER_NO={F}&SEL_NO={M}&WRITE_TITLE=Bench&WRITE_DATA=Hello&READ_CHK=1&HTML_MODE=0", "Page["},
+    // ---- read data: an edit makes the message unread for everybody else ----
+    {"edit a message", kPost | kWrites, "SKEY={S}&JOB=BORDWRITEWR&FJOB=EDITMSG&FOLDER_NO={F}&SEL_NO={O}&WRITE_TITLE=Bench&WRITE_DATA=Edited&READ_CHK=1&HTML_MODE=0", "Page["},
     {"unread list", kGet, "SKEY={S}&JOB=NRDETAILS", ""},
     {"unread list, 100 unread", kGet, "SKEY={R}&JOB=NRDETAILS", "FOLSEL"},
     {"unread settings", kGet, "SKEY={S}&JOB=SETNOREAD", ""},
@@ -119,6 +128,7 @@ struct DataSet {
   int messages;       // in each board (only in the last when `one_full`)
   bool one_full;      // the other boards are empty
   int readers = 10;   // read marks per message
+  int reader_gap = 40;  // the reader has read all but every n-th message
 };
 
 constexpr char kAgent[] = "MorvelBench/1.0";
@@ -210,11 +220,13 @@ void fill_board(const DataSet& ds, int32_t folder, int count, const std::string&
     for (int k = 0; k < ds.readers && k < ds.users; k++) {
       READ_POINT p{};
       p.MSG_NO = n;
+      // The reader's own marks follow below.
+      if (user_id((n + k * 3) % ds.users) == b.reader) continue;
       set_field(p.USER_ID, user_id((n + k * 3) % ds.users));
       marks.append(reinterpret_cast<const char*>(&p), sizeof p);
     }
-    // The reader has read all but every fortieth message.
-    if (n % 40 != 0) {
+    // The reader has read all but every n-th message.
+    if (n % ds.reader_gap != 0) {
       READ_POINT p{};
       p.MSG_NO = n;
       set_field(p.USER_ID, b.reader);
@@ -325,6 +337,7 @@ struct Request {
   std::string cwd;
   std::vector<std::string> env;
   std::string body_file;  // stdin; empty for none
+  std::vector<std::string> wipe;  // files removed before each run
 };
 
 struct Sample {
@@ -338,6 +351,7 @@ std::string g_spawn;  // bench-spawn, which starts and measures each run
 // Runs the request through bench-spawn and reads back what it measured.
 Sample run(const Request& r, const char* out_path = "/dev/null") {
   Sample s{0, 0, 0, -1};
+  for (const std::string& f : r.wipe) unlink(f.c_str());
   int fds[2];
   if (pipe(fds) != 0) return s;
   pid_t pid = fork();
@@ -438,6 +452,8 @@ Request page_request(const Page& p, const Built& b, int serial) {
   r.env = {"GATEWAY_INTERFACE=CGI/1.1", "SERVER_SOFTWARE=bench", "SERVER_NAME=127.0.0.1",
            "SERVER_PORT=80", "SCRIPT_NAME=/cgi-bin/morvel.cgi", "REMOTE_ADDR=127.0.0.1",
            std::string("HTTP_USER_AGENT=") + kAgent, "PATH=/usr/bin:/bin"};
+  if (p.flags & kFresh)
+    for (int32_t f : b.boards) r.wipe.push_back(read_cache_path(f));
   if (p.flags & kPost) {
     const std::string boundary = "----MorvelBenchBoundary";
     std::string body = multipart(q, boundary);
@@ -480,6 +496,7 @@ struct Options {
   std::string spawn = MORVEL_BENCH_SPAWN;
   std::string lang = MORVEL_BENCH_LANG;
   std::string strace;
+  std::string base;  // an earlier program, measured beside this one
 };
 
 double quantile(std::vector<double> v, double q) {
@@ -567,6 +584,32 @@ constexpr char kMarks[] = "(read-mark files alone)";
 constexpr char kBodies[] = "(message bodies alone)";
 constexpr char kLogin[] = "log-in page";
 
+// ---- read data: the pages the derived read data changes, measured on an
+// earlier program (--base) beside this one, on the same site after this
+// program's own runs, so that both meet the same machine.
+constexpr const char* kBasePages[] = {"menu, unread counts", "unread list, 100 unread", "details",
+                                      "post a new thread", "post a reply", "edit a message",
+                                      "mark all read (again)"};
+
+void measure_base(const Options& o, const Built& b, const Request& login, int& serial,
+                  SetResult& set) {
+  if (o.base.empty()) return;
+  const std::string dir = b.root + "/cgi-bin-before";
+  fs::create_directories(dir);
+  for (const char* f : {"morvel.ini", "english.lng"})
+    fs::copy_file(b.cgi_dir + "/" + f, dir + "/" + f, fs::copy_options::overwrite_existing);
+  fs::copy_file(o.base, dir + "/morvel.cgi", fs::copy_options::overwrite_existing);
+  for (const char* name : kBasePages) {
+    for (const Page& p : kPages) {
+      if (p.name != std::string(name)) continue;
+      Request r = page_request(p, b, serial++);
+      r.argv = {dir + "/morvel.cgi"};
+      r.cwd = dir;
+      Result res = measure(o, std::string("(before) ") + p.name, r, p.expect, b.root, &login);
+      set.rows.push_back(res);
+    }
+  }
+}
 SetResult run_set(const Options& o, const DataSet& ds, const std::string& tmp) {
   fprintf(stderr, "bench: building %s ...\n", ds.name.c_str());
   Built b = build(ds, tmp, o.cgi, o.lang);
@@ -600,6 +643,7 @@ SetResult run_set(const Options& o, const DataSet& ds, const std::string& tmp) {
       set.rows.push_back(r);
     }
   }
+  measure_base(o, b, login, serial, set);
   if (!o.keep) fs::remove_all(b.root);
   return set;
 }
@@ -754,6 +798,68 @@ void print_checks(const std::map<std::string, SetResult>& sets) {
   }
 }
 
+// ---- read data: targets of the unread counts and lists -----------------------
+
+// Each page's CPU time over the log-in page's, as measured on this program
+// before the boards had derived read data (medium, board-2000, board-20000,
+// history; 9 runs a page).
+const std::map<std::string, std::map<std::string, double>> kBefore = {
+    {"medium", {{"details", 1.21}, {"post a new thread", 1.44}, {"post a reply", 1.54},
+                {"edit a message", 1.56}, {"mark all read (again)", 2.30},
+                {"menu, unread counts", 7.46}}},
+    {"board-2000", {{"menu, unread counts", 4.31}, {"mark all read (again)", 5.38}}},
+    {"board-20000", {{"menu, unread counts", 21.47}, {"mark all read (again)", 25.76}}},
+    {"history", {{"menu, unread counts", 76.27}, {"mark all read (again)", 6.88}}},
+};
+
+void print_read_checks(const std::map<std::string, SetResult>& sets) {
+  printf("\n== targets of the derived read data (CPU time, x log-in page) ==\n");
+  auto before = [&sets](const std::string& set, const std::string& page) {
+    // Measured beside this program when --base was given, else as recorded.
+    if (sets.count(set))
+      if (const Result* r = sets.at(set).find("(before) " + page)) return x_login(*r);
+    auto s = kBefore.find(set);
+    if (s == kBefore.end()) return 0.0;
+    auto p = s->second.find(page);
+    return p == s->second.end() ? 0.0 : p->second;
+  };
+  for (const auto& [set, limit] : std::map<std::string, double>{{"medium", 1.5}, {"history", 2}}) {
+    if (!sets.count(set)) continue;
+    const SetResult& s = sets.at(set);
+    double menu = x_login(s, "menu, unread counts"), list = x_login(s, "unread list, 100 unread");
+    check(menu <= limit, "%s: menu %.2f x log-in page (<= %.1f; before %.2f)", set.c_str(), menu, limit,
+          before(set, "menu, unread counts"));
+    check(list <= 2, "%s: unread list, 100 unread %.2f x log-in page (<= 2)", set.c_str(), list);
+  }
+  if (sets.count("board-2000") && sets.count("board-20000")) {
+    double a = x_login(sets.at("board-2000"), "menu, unread counts");
+    double b = x_login(sets.at("board-20000"), "menu, unread counts");
+    check(b <= 1.2 * a, "menu at 20,000 messages %.2f / at 2,000 %.2f = %.2f (<= 1.2)", b, a, b / a);
+  }
+  if (sets.count("medium")) {
+    const SetResult& m = sets.at("medium");
+    for (const char* page : {"details", "post a new thread", "post a reply", "edit a message"}) {
+      double now = x_login(m, page), was = before("medium", page);
+      check(now <= 1.2 * was, "medium: %-18s %.2f x log-in page, before %.2f (<= 1.2 x before)", page,
+            now, was);
+    }
+  }
+  for (const auto& [set, s] : sets) {
+    double was = before(set, "mark all read (again)");
+    if (was > 0) {
+      double now = x_login(s, "mark all read (again)");
+      check(now <= was, "%s: mark all read %.2f x log-in page, before %.2f (no slower)", set.c_str(),
+            now, was);
+    }
+    was = before(set, "menu, unread counts");
+    if (was > 0) {
+      double now = x_login(s, "menu, no derived data");
+      check(now <= was, "%s: menu without derived data %.2f x log-in page, menu before %.2f (no slower)",
+            set.c_str(), now, was);
+    }
+  }
+}
+
 std::string find_strace() {
   for (const char* p : {"/usr/bin/strace", "/bin/strace", "/usr/local/bin/strace"})
     if (access(p, X_OK) == 0) return p;
@@ -776,6 +882,7 @@ int main(int argc, char** argv) {
     else if (a == "--marks") o.marks = next();
     else if (a == "--lang") o.lang = next();
     else if (a == "--spawn") o.spawn = next();
+    else if (a == "--base") o.base = next();
     else {
       fprintf(stderr, "usage: morvel-bench [--runs N] [--quick] [--only SET] [--keep] [--cgi PATH] "
                       "[--hello PATH] [--marks PATH] [--lang FILE]\n");
@@ -793,6 +900,8 @@ int main(int argc, char** argv) {
       {"board-20000", 50, 1, 20000, true},
       {"folders-25", 50, 25, 200, true},
       {"folders-500", 50, 500, 200, true},
+      // ---- read data: years of history, 100 unread for the reader ----
+      {"history", 50, 20, 5000, false, 10, 1000},
   };
 
   // A large folder tree: the pages that walk every folder against the log-in
@@ -830,6 +939,7 @@ int main(int argc, char** argv) {
     if (results.count(n)) series.push_back(&results[n]);
   if (series.size() > 1) print_growth(series);
   print_checks(results);
+  print_read_checks(results);
   if (!o.keep) fs::remove_all(tmp);
   else printf("\nsites kept in %s\n", tmp);
   bool broken = false;

@@ -7,12 +7,16 @@
 // message, its thread and its previous and next neighbours from that copy.
 #include "pages/details.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -56,21 +60,33 @@ struct CompactBoard {
   // Read when the board's first message is shown: boards the pages only
   // look into hold no copy of the 8800-byte record.
   std::unique_ptr<B_TITLE2> conf;
+  // The attachment records of the messages held, read in one pass when the
+  // first of them is shown.
+  bool adds_read = false;
+  std::unordered_map<int32_t, std::vector<ADD_FILE>> adds;
 };
 
 // Keyed by the index path, so that a changed data directory reads anew.
-CompactBoard& compact_board(int32_t folder) {
+std::map<std::string, CompactBoard>& compact_boards() {
   static std::map<std::string, CompactBoard> cache;
+  return cache;
+}
+
+void look_up(CompactBoard& b) {
+  for (const INDEX_DATA& r : b.idx) {
+    b.first.emplace(r.MSG_NO, &r);
+    b.threads[r.THREAD_NO].push_back(&r);
+  }
+}
+
+CompactBoard& compact_board(int32_t folder) {
+  auto& cache = compact_boards();
   std::string path = msg_index_path(folder);
   auto it = cache.find(path);
   if (it == cache.end()) {
     it = cache.emplace(path, CompactBoard()).first;
-    CompactBoard& b = it->second;
-    load_index(folder, b.idx);
-    for (const INDEX_DATA& r : b.idx) {
-      b.first.emplace(r.MSG_NO, &r);
-      b.threads[r.THREAD_NO].push_back(&r);
-    }
+    load_index(folder, it->second.idx);
+    look_up(it->second);
   }
   return it->second;
 }
@@ -167,10 +183,15 @@ void header_table(int32_t folder, const INDEX_DATA& m, bool compact) {
   pr("</TABLE>\n");
 }
 
-void attachments(int32_t folder, const INDEX_DATA& m, const B_TITLE2& conf) {
+// `list`: the message's attachment records when the caller has them.
+void attachments(int32_t folder, const INDEX_DATA& m, const B_TITLE2& conf,
+                 const std::vector<ADD_FILE>* known = nullptr) {
   if (m.ADD_COUNT <= 0 || conf.ADD_MAX < 1) return;
   std::vector<ADD_FILE> list;
-  load_add_files(folder, m.MSG_NO, list);
+  if (known)
+    list = *known;
+  else
+    load_add_files(folder, m.MSG_NO, list);
   for (int i = 1; i <= conf.ADD_MAX; i++) {
     const ADD_FILE* a = find_add_file(list, m.MSG_NO, i);
     if (!a || !a->FILE_NAME[0]) continue;
@@ -385,6 +406,47 @@ void j_DETAILS() {
 
 const std::vector<INDEX_DATA>& compact_index(int32_t folder) { return compact_board(folder).idx; }
 
+void compact_preload(int32_t folder, std::vector<int32_t> wanted) {
+  auto& cache = compact_boards();
+  std::string path = msg_index_path(folder);
+  if (cache.count(path)) return;
+  CompactBoard& b = cache.emplace(path, CompactBoard()).first->second;
+  std::sort(wanted.begin(), wanted.end());
+  auto in = [](const std::vector<int32_t>& v, int32_t n) {
+    return std::binary_search(v.begin(), v.end(), n);
+  };
+  // The index is walked twice and only the records kept are copied: the
+  // messages' first records give their threads, then every record of those
+  // threads and of those numbers is kept in file order. A small index is
+  // read into one buffer kept for the request; a large one is mapped.
+  static std::vector<INDEX_DATA> small;
+  std::unique_ptr<IndexMap> map;
+  std::span<const INDEX_DATA> recs;
+  {
+    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (fd.ok() && fstat(fd.get(), &st) == 0 && st.st_size <= 512 * 1024) {
+      small.resize(static_cast<size_t>(st.st_size) / sizeof(INDEX_DATA));
+      const long got = pread_some(fd.get(), small.data(), small.size() * sizeof(INDEX_DATA), 0);
+      small.resize(got > 0 ? static_cast<size_t>(got) / sizeof(INDEX_DATA) : 0);
+      recs = small;
+    } else if (fd.ok()) {
+      map = std::make_unique<IndexMap>(folder);
+      recs = map->records();
+    }
+  }
+  std::vector<int32_t> found, threads;
+  for (const INDEX_DATA& r : recs) {
+    if (!in(wanted, r.MSG_NO) || in(found, r.MSG_NO)) continue;
+    found.insert(std::upper_bound(found.begin(), found.end(), r.MSG_NO), r.MSG_NO);
+    if (!in(threads, r.THREAD_NO))
+      threads.insert(std::upper_bound(threads.begin(), threads.end(), r.THREAD_NO), r.THREAD_NO);
+  }
+  for (const INDEX_DATA& r : recs)
+    if (in(threads, r.THREAD_NO) || in(wanted, r.MSG_NO)) b.idx.push_back(r);
+  look_up(b);
+}
+
 void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* body) {
   CompactBoard& b = compact_board(folder);
   if (!b.conf) {
@@ -412,7 +474,16 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
     header_table(folder, m, true);
     if (font) pr("<FONT COLOR=\"#%s\">\n", esc(field(conf.FONTCOLOR)).c_str());
     pr("%s\n<P>\n", shown.c_str());
-    attachments(folder, m, conf);
+    if (!b.adds_read && m.ADD_COUNT > 0 && conf.ADD_MAX >= 1) {
+      b.adds_read = true;
+      scan_records<ADD_FILE>(msg_add_list_path(folder).c_str(), [&](const ADD_FILE& a) {
+        if (b.first.count(a.MSG_NO)) b.adds[a.MSG_NO].push_back(a);
+        return false;
+      });
+    }
+    static const std::vector<ADD_FILE> none;
+    auto held = b.adds.find(m.MSG_NO);
+    attachments(folder, m, conf, held == b.adds.end() ? &none : &held->second);
   }
   if (font) pr("</FONT>\n");
   thread_table(folder, b.threads[m.THREAD_NO], m, order);

@@ -21,6 +21,11 @@ void j_DETAILS_sub1(int32_t folder, int32_t msg, int flag, const std::string* bo
 // per request, so that pages which walk a board and show its messages read
 // the index once.
 const std::vector<INDEX_DATA>& compact_index(int32_t folder);
+// For compact views of a few messages of a large board: the index the
+// compact view holds keeps only the records of the messages `wanted` and of
+// their threads, in file order, so that the board's whole index is neither
+// copied nor looked up. No effect when the board was read already.
+void compact_preload(int32_t folder, std::vector<int32_t> wanted);
 // JOB=DELMSG: deletes SEL_NO when the user wrote it or administers the
 // folder. A message with followers in its thread is only marked deleted.
 void j_DELMSG();

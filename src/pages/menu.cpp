@@ -40,7 +40,7 @@ struct Menu {
   std::vector<int32_t> parents;  // by position - 1: the parent's position, or -1
   AclTables tables{true};
   std::map<int32_t, int> acl;     // folder number -> chk_ACL
-  std::map<int32_t, int> unread;  // folder number -> CountREAD_POINT
+  std::map<int32_t, int> unread;  // folder number -> unread count
 
   int32_t size() const { return static_cast<int32_t>(folders.size()); }
   const B_TITLE& at(int32_t position) const { return folders[static_cast<size_t>(position - 1)]; }
@@ -54,7 +54,7 @@ struct Menu {
   int unread_count(int32_t folder) {
     auto it = unread.find(folder);
     if (it != unread.end()) return it->second;
-    int n = CountREAD_POINT(folder);
+    int n = ::unread_count(folder);
     return unread[folder] = n > 0 ? n : 0;
   }
 };

@@ -68,6 +68,11 @@ void board_list(const char* name, const std::vector<const B_TITLE*>& boards, con
 // order (1), or by number up (2) or down (3), each number once. Other orders
 // show none.
 void unread_messages(int32_t folder) {
+  // The unread numbers come from the derived read data; the index is read
+  // only for a board that has some.
+  const std::vector<int32_t> unread = unread_numbers(folder);
+  if (unread.empty()) return;
+  compact_preload(folder, unread);
   const std::vector<INDEX_DATA>& idx = compact_index(folder);
   std::vector<const INDEX_DATA*> seq;
   const int order = G_MST_USER.USER_DISP_DEF;
@@ -80,12 +85,9 @@ void unread_messages(int32_t folder) {
     for (const auto& [no, r] : by_number) seq.push_back(r);
     if (order == 3) std::reverse(seq.begin(), seq.end());
   }
-  std::vector<int32_t> numbers;
-  numbers.reserve(seq.size());
-  for (const INDEX_DATA* m : seq) numbers.push_back(m->MSG_NO);
-  const std::vector<int> marked = own_marks(folder, numbers);
-  for (size_t i = 0; i < seq.size(); i++)
-    if (marked[i] <= 0) j_DETAILS_sub1(folder, seq[i]->MSG_NO, 1);
+  for (const INDEX_DATA* m : seq)
+    if (std::binary_search(unread.begin(), unread.end(), m->MSG_NO))
+      j_DETAILS_sub1(folder, m->MSG_NO, 1);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "store/batch_read.h"
 #include "store/fileio.h"
 #include "store/quarantine.h"
+#include "store/read_cache.h"
 #include "store/records.h"
 #include "store/textrec.h"
 
@@ -667,6 +668,9 @@ int DeleteFOLDER(int32_t position, std::vector<int32_t>& removed) {
   // The folders' message and attachment directories are emptied, each
   // under its own lock (taken after the data directory's).
   for (int32_t f : removed) {
+    // The derived read data goes first: it must never outlive, even for a
+    // moment, the read-mark files it was made from.
+    drop_read_cache(f);
     for (const char* base : {SYSINFO.DATA_FILE_PATH, SYSINFO.ADD_FILE_PATH}) {
       std::string dir = folder_dir_path(base, f);
       DirLock folder_lock((dir + "/x").c_str());

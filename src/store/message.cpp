@@ -30,6 +30,7 @@
 #include "settings/sysinfo.h"
 #include "store/batch_read.h"
 #include "store/fileio.h"
+#include "store/read_cache.h"
 #include "store/records.h"
 #include "store/unread.h"
 
@@ -395,6 +396,7 @@ int WriteINDEX_DATA(const std::function<int(int32_t)>& fill) {
   // The record comes last: a reader that finds it finds the message's own
   // files, and a process that dies before it leaves only files under a
   // number that the next message clears again.
+  ReadCacheChange cache(folder);
   clear_number(folder, n);
   sINDEX_DATA = rec;
   if (fill && fill(n) != 0) return -1;
@@ -414,6 +416,9 @@ int WriteINDEX_DATA(const std::function<int(int32_t)>& fill) {
         }) != 0)
       return -1;
   }
+  cache.added(n);
+  cache.mark(current_user(), n);
+  cache.commit();
   sINDEX_DATA = rec;
   return 0;
 }
@@ -426,19 +431,27 @@ int ReWriteINDEX_DATA() {
   Fd fd;
   std::vector<INDEX_DATA> recs;
   if (!open_records(path.c_str(), fd, recs)) return -1;
+  // The same numbers stay: the derived read data only takes the new stamp.
+  ReadCacheChange cache(rec.FOLDER_NO);
   int done = 0;
   for (size_t i = 0; i < recs.size(); i++) {
     if (recs[i].MSG_NO != rec.MSG_NO) continue;
     if (!pwrite_all(fd.get(), &rec, sizeof rec, static_cast<long>(i * sizeof rec))) return -1;
     done++;
   }
+  cache.commit();
   return done > 0 ? 0 : -1;
 }
 
 int DeleteINDEX_DATA(int32_t folder, int32_t msg) {
+  DirLock lock(msg_index_path(folder).c_str());
+  ReadCacheChange cache(folder);
   int removed = remove_records<INDEX_DATA>(
       msg_index_path(folder).c_str(), msg_index_tmp_path(folder).c_str(),
       [msg](const INDEX_DATA& r) { return r.MSG_NO == msg; });
+  if (removed < 0) return -1;
+  if (removed > 0) cache.removed(msg);
+  cache.commit();
   return removed > 0 ? 0 : -1;
 }
 
@@ -515,8 +528,15 @@ int WriteREAD_POINT(int32_t folder) {
   READ_POINT rec = sREAD_POINT;
   clean(rec);
   std::string id(field(rec.USER_ID));
-  return upsert_record(msg_mark_path(folder, rec.MSG_NO).c_str(), rec,
-                [&id](const READ_POINT& r) { return field(r.USER_ID) == id; });
+  const std::string path = msg_mark_path(folder, rec.MSG_NO);
+  DirLock lock(path.c_str());
+  ReadCacheChange cache(folder);
+  if (upsert_record(path.c_str(), rec,
+                    [&id](const READ_POINT& r) { return field(r.USER_ID) == id; }) != 0)
+    return -1;
+  cache.mark(id, rec.MSG_NO);
+  cache.commit();
+  return 0;
 }
 
 int MarkREAD_POINT(int32_t folder, int32_t msg) {
@@ -533,9 +553,12 @@ int MarkREAD_POINT(int32_t folder, int32_t msg) {
       return 0;
     }
   }
+  ReadCacheChange cache(folder);
   // After the last whole record, over any partial tail.
   if (!pwrite_all(fd.get(), &mark, sizeof mark, static_cast<long>(recs.size() * sizeof mark)))
     return -1;
+  cache.mark(me, msg);
+  cache.commit();
   sREAD_POINT = mark;
   return 0;
 }
@@ -545,15 +568,30 @@ int ResetREAD_POINT(int32_t folder, int32_t msg) {
   sREAD_POINT = mark;
   std::string path = msg_mark_path(folder, msg);
   DirLock lock(path.c_str());
-  return replace_file(path.c_str(), msg_mark_tmp_path(folder, msg).c_str(),
-                      std::string_view(reinterpret_cast<const char*>(&mark), sizeof mark));
+  ReadCacheChange cache(folder);
+  if (replace_file(path.c_str(), msg_mark_tmp_path(folder, msg).c_str(),
+                   std::string_view(reinterpret_cast<const char*>(&mark), sizeof mark)) != 0)
+    return -1;
+  cache.reset(msg, field(mark.USER_ID));
+  cache.commit();
+  return 0;
 }
 
 int DeleteREAD_POINT(int32_t folder, int32_t msg) {
+  const std::string path = msg_mark_path(folder, msg);
+  DirLock lock(path.c_str());
+  ReadCacheChange cache(folder);
   int removed = remove_records<READ_POINT>(
-      msg_mark_path(folder, msg).c_str(), msg_mark_tmp_path(folder, msg).c_str(),
+      path.c_str(), msg_mark_tmp_path(folder, msg).c_str(),
       [msg](const READ_POINT& r) { return r.MSG_NO == msg; }, true);
-  return removed < 0 ? -1 : 0;
+  if (removed < 0) return -1;
+  // Records that name another number stay, and still count as marks.
+  std::vector<READ_POINT> left;
+  if (!load_records(path.c_str(), left)) return 0;
+  cache.clear(msg);
+  for (const READ_POINT& r : left) cache.mark(field(r.USER_ID), msg);
+  cache.commit();
+  return 0;
 }
 
 int MarkAllREAD_POINT(int32_t folder) {
@@ -564,13 +602,22 @@ int MarkAllREAD_POINT(int32_t folder) {
   DirLock lock(msg_index_path(folder).c_str());
   std::vector<INDEX_DATA> recs;
   if (!load_index(folder, recs)) return -1;
-  // The marks are read in batches first; only the messages found without
-  // the user's mark are opened again, created where missing, checked once
-  // more and written.
+  ReadCacheChange cache(folder);
+  // The marks are read in batches first (where the derived read data is
+  // current, only those of messages it does not know read); only the
+  // messages found without the user's mark are opened again, created where
+  // missing, checked once more and written.
   std::vector<int32_t> numbers;
   numbers.reserve(recs.size());
-  for (const INDEX_DATA& r : recs) numbers.push_back(r.MSG_NO);
-  const std::vector<int> marked_before = own_marks(folder, numbers);
+  for (const INDEX_DATA& r : recs)
+    if (!cache.has_read(me, r.MSG_NO)) numbers.push_back(r.MSG_NO);
+  std::vector<int> marked_before;
+  {
+    const std::vector<int> unknown = own_marks(folder, numbers);
+    size_t k = 0;
+    for (const INDEX_DATA& r : recs)
+      marked_before.push_back(k < numbers.size() && numbers[k] == r.MSG_NO ? unknown[k++] : 1);
+  }
   std::vector<char> buf(64 * 1024);
   int added = 0, failed = 0;
   for (size_t at = 0; at < recs.size(); at++) {
@@ -613,7 +660,10 @@ int MarkAllREAD_POINT(int32_t folder) {
     else
       failed++;
   }
-  return failed ? -1 : added;
+  if (failed) return -1;  // the derived data stays marked stale
+  cache.mark_all(me);
+  cache.commit();
+  return added;
 }
 
 std::vector<int> own_marks(int32_t folder, const std::vector<int32_t>& msgs) {
@@ -637,29 +687,26 @@ std::vector<int> own_marks(int32_t folder, const std::vector<int32_t>& msgs) {
   return out;
 }
 
-int CountREAD_POINT(int32_t folder) {
+int unread_count(int32_t folder) {
   std::string me = current_user();
   if (ChkUNREAD(folder, me.c_str()) > 0) return 0;
-  std::vector<INDEX_DATA> recs;
-  if (!load_index(folder, recs)) return 0;
-  // One read of the index, then the read-mark files in batches. A message
-  // without a read-mark file simply has no readers; nothing is created. A
-  // mark counts once per record of the user, as a file written by hand may
-  // hold two.
-  std::vector<int32_t> numbers;
-  numbers.reserve(recs.size());
-  for (const INDEX_DATA& r : recs) numbers.push_back(r.MSG_NO);
-  const std::vector<int> marks = own_marks(folder, numbers);
-  long unread = static_cast<long>(recs.size());
-  for (size_t i = 0; i < recs.size(); i++) {
-    if (marks[i] < 0) {
-      sINDEX_DATA = recs[i];
-      return -1;
-    }
-    unread -= marks[i];
-  }
-  if (!recs.empty()) sINDEX_DATA = recs.back();
-  return static_cast<int>(unread);
+  // From the derived read data, built in one pass over the board where it
+  // is missing or stale. A message counts once, whatever number of marks
+  // of the user its file holds, as on the unread list.
+  ReadView v;
+  return read_view(folder, me, v) ? v.count : -1;
+}
+
+std::vector<int32_t> unread_numbers(int32_t folder) {
+  ReadView v;
+  if (!read_view(folder, current_user(), v, true)) return {};
+  return std::move(v.numbers);
+}
+
+int CountREAD_POINT(int32_t folder) {
+  const int n = unread_count(folder);
+  ReadINDEX_DATA_MAX(folder, 2);
+  return n;
 }
 
 // ---- Attachment list -----------------------------------------------------

@@ -197,6 +197,12 @@ std::vector<int> own_marks(int32_t folder, const std::vector<int32_t>& msgs);
 // excluded the folder from unread tracking). Leaves the folder's last
 // record in sINDEX_DATA.
 int CountREAD_POINT(int32_t folder);
+// The same without touching sINDEX_DATA; -1 when the board cannot be read.
+int unread_count(int32_t folder);
+// The numbers of the messages of the board the current user has not read,
+// ascending, whether or not he excluded the board; empty when the board
+// cannot be read.
+std::vector<int32_t> unread_numbers(int32_t folder);
 
 // ---- Attachment list -----------------------------------------------------
 

@@ -9,9 +9,7 @@
 #include "store/chat.h"
 #include "store/guest_user.h"
 #include "store/message.h"
-#if __has_include("store/read_cache.h")
 #include "store/read_cache.h"
-#endif
 
 namespace {
 
@@ -89,10 +87,8 @@ FileClass classify(Place place, std::string_view name) {
     return c;
   }
   // The cache's temporaries that match a name above are temporaries too.
-#if __has_include("store/read_cache.h")
   if (place == Place::kFolder && is_read_cache_name(std::string(name).c_str())) {
     c.role = Role::kDerived;
   }
-#endif
   return c;
 }

@@ -29,9 +29,7 @@
 #include "store/records.h"
 #include "store/textrec.h"
 #include "store/user.h"
-#if __has_include("store/read_cache.h")
 #include "store/read_cache.h"
-#endif
 
 namespace {
 
@@ -386,11 +384,9 @@ class Walk {
                        ", which has no index record",
                    &kDrop, [f, n] { return DeleteADD_FILE(f, n) == 0; });
     attachments(adir, msgs);
-#if __has_include("store/read_cache.h")
     if (verify_read_cache(f) != 0)
       run_.finding(dir + ": derived unread data disagrees with the read-mark files", &kRebuild,
                    [f] { return rebuild_read_cache(f) == 0; });
-#endif
   }
 
   // The board's attachment directory: "x<n>/<slot>/<file>".

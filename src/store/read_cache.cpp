@@ -1,0 +1,652 @@
+// Derived read data of a board: building it from the index and the
+// read-mark files, reading one user's part without a lock, keeping it
+// current in the store steps, and checking it against a recount. The layout
+// and the rules are described in read_cache.h.
+#include "store/read_cache.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <map>
+#include <string>
+#include <unordered_map>
+
+#include "cgi/sjis.h"
+#include "store/batch_read.h"
+#include "store/message.h"
+#include "store/records.h"
+
+namespace {
+
+constexpr char kName[] = "readcache.bin";
+constexpr char kTmpName[] = "readcache.bin.tmp";
+constexpr uint32_t kVersion = 1;
+constexpr int32_t kMaxNumber = 1 << 24;  // larger numbers are not cached
+constexpr size_t kFirstRead = 16384;
+
+struct Header {
+  char magic[4];
+  uint32_t version;
+  uint32_t state;
+  uint32_t seq;
+  int64_t index_size;
+  int64_t index_mtime;
+  uint64_t index_ino;
+  uint32_t records;
+  uint32_t width;
+  uint32_t slots;
+  uint32_t rows;
+  uint32_t zero[2];
+};
+static_assert(sizeof(Header) == 64);
+
+struct Entry {
+  char id[24];
+  uint32_t row;  // row number plus one; 0: free
+  uint32_t zero;
+};
+static_assert(sizeof(Entry) == 32);
+
+struct Stamp {
+  int64_t size = -1, mtime = 0;
+  uint64_t ino = 0;
+};
+
+Stamp index_stamp(int32_t folder) {
+  Stamp s;
+  struct stat st;
+  if (stat(msg_index_path(folder).c_str(), &st) != 0) return s;
+  s.size = st.st_size;
+  s.mtime = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  s.ino = st.st_ino;
+  return s;
+}
+
+bool same_stamp(const Header& h, const Stamp& s) {
+  return s.size >= 0 && h.index_size == s.size && h.index_mtime == s.mtime && h.index_ino == s.ino;
+}
+
+bool sound_header(const Header& h, uint64_t file_size) {
+  if (std::memcmp(h.magic, "MRC1", 4) != 0 || h.version != kVersion) return false;
+  if (h.width == 0 || h.width % 8 != 0 || h.width > kMaxNumber / 8 * 2) return false;
+  if (h.slots == 0 || !std::has_single_bit(h.slots) || h.rows * 2 > h.slots) return false;
+  return file_size == sizeof(Header) + h.width + uint64_t{h.slots} * sizeof(Entry) +
+                          uint64_t{h.rows} * h.width;
+}
+
+uint32_t hash_id(std::string_view id) {
+  uint32_t h = 2166136261u;
+  for (unsigned char c : id) h = (h ^ c) * 16777619u;
+  return h;
+}
+
+bool bit(const std::vector<uint8_t>& v, int32_t n) {
+  size_t i = static_cast<size_t>(n) / 8;
+  return n >= 0 && i < v.size() && (v[i] >> (n % 8) & 1);
+}
+void set_bit(std::vector<uint8_t>& v, int32_t n, bool on) {
+  uint8_t m = static_cast<uint8_t>(1u << (n % 8));
+  uint8_t& b = v[static_cast<size_t>(n) / 8];
+  b = on ? (b | m) : (b & ~m);
+}
+
+uint32_t width_for(int32_t top) {
+  uint32_t w = 64;
+  while (uint64_t{w} * 8 <= static_cast<uint64_t>(top)) w *= 2;
+  return w;
+}
+uint32_t slots_for(size_t users) {
+  uint32_t s = 64;
+  while (s < 2 * (users + 1)) s *= 2;
+  return s;
+}
+
+// The whole file in memory.
+struct Image {
+  Header h{};
+  std::vector<uint8_t> present;
+  std::vector<Entry> dir;
+  std::vector<std::vector<uint8_t>> rows;
+  std::vector<std::string> ids;  // of each row
+
+  size_t find_slot(std::string_view id) const {
+    size_t mask = dir.size() - 1;
+    for (size_t i = hash_id(id) & mask;; i = (i + 1) & mask)
+      if (dir[i].row == 0 || field(dir[i].id) == id) return i;
+  }
+  // The user's row, added when missing.
+  size_t row_of(std::string_view id) {
+    size_t s = find_slot(id);
+    if (dir[s].row != 0) return dir[s].row - 1;
+    if ((rows.size() + 1) * 2 > dir.size()) {
+      rehash(slots_for(rows.size() + 1));
+      s = find_slot(id);
+    }
+    set_field(dir[s].id, id);
+    rows.emplace_back(h.width, 0);
+    ids.emplace_back(id);
+    dir[s].row = static_cast<uint32_t>(rows.size());
+    return rows.size() - 1;
+  }
+  void rehash(uint32_t slots) {
+    dir.assign(slots, Entry{});
+    for (size_t r = 0; r < ids.size(); r++) {
+      size_t s = find_slot(ids[r]);
+      set_field(dir[s].id, ids[r]);
+      dir[s].row = static_cast<uint32_t>(r + 1);
+    }
+  }
+  void widen(uint32_t width) {
+    present.resize(width, 0);
+    for (auto& r : rows) r.resize(width, 0);
+    h.width = width;
+  }
+  std::string bytes(const Stamp& s) const {
+    Header out = h;
+    std::memcpy(out.magic, "MRC1", 4);
+    out.version = kVersion;
+    out.state = 0;
+    out.index_size = s.size;
+    out.index_mtime = s.mtime;
+    out.index_ino = s.ino;
+    out.slots = static_cast<uint32_t>(dir.size());
+    out.rows = static_cast<uint32_t>(rows.size());
+    std::string b(reinterpret_cast<const char*>(&out), sizeof out);
+    b.append(reinterpret_cast<const char*>(present.data()), present.size());
+    b.append(reinterpret_cast<const char*>(dir.data()), dir.size() * sizeof(Entry));
+    for (const auto& r : rows) b.append(reinterpret_cast<const char*>(r.data()), r.size());
+    return b;
+  }
+};
+
+bool parse(std::string_view b, Image& img) {
+  if (b.size() < sizeof(Header)) return false;
+  std::memcpy(&img.h, b.data(), sizeof(Header));
+  if (!sound_header(img.h, b.size())) return false;
+  const Header& h = img.h;
+  size_t off = sizeof(Header);
+  img.present.assign(b.begin() + off, b.begin() + off + h.width);
+  off += h.width;
+  img.dir.resize(h.slots);
+  std::memcpy(img.dir.data(), b.data() + off, h.slots * sizeof(Entry));
+  off += h.slots * sizeof(Entry);
+  img.rows.assign(h.rows, {});
+  img.ids.assign(h.rows, {});
+  for (uint32_t r = 0; r < h.rows; r++)
+    img.rows[r].assign(b.begin() + off + r * h.width, b.begin() + off + (r + 1) * h.width);
+  for (const Entry& e : img.dir) {
+    if (e.row == 0) continue;
+    if (e.row > h.rows) return false;
+    img.ids[e.row - 1] = std::string(field(e.id));
+  }
+  return true;
+}
+
+// What one pass over the board finds: the image, or that the board cannot
+// be cached (numbers out of range or twice in the index), in which case
+// `records` and the marks of `user` are counted directly.
+struct Recount {
+  bool readable = false;
+  bool exists = false;    // the board has a directory
+  bool cacheable = true;
+  Image img;
+  std::vector<INDEX_DATA> recs;
+};
+
+Recount recount(int32_t folder) {
+  Recount rc;
+  struct stat st;
+  if (stat(msg_dir_path(folder).c_str(), &st) != 0) {
+    rc.readable = errno == ENOENT;
+    return rc;
+  }
+  rc.exists = true;
+  if (!load_index(folder, rc.recs)) return rc;
+  int32_t top = 0;
+  for (const INDEX_DATA& r : rc.recs) {
+    if (r.MSG_NO < 1 || r.MSG_NO >= kMaxNumber) rc.cacheable = false;
+    else top = std::max(top, r.MSG_NO);
+  }
+  Image& img = rc.img;
+  img.h.records = static_cast<uint32_t>(rc.recs.size());
+  img.h.width = width_for(top);
+  img.present.assign(img.h.width, 0);
+  img.dir.assign(slots_for(0), Entry{});
+  std::vector<int32_t> numbers;
+  std::vector<std::string> names;
+  numbers.reserve(rc.recs.size());
+  names.reserve(rc.recs.size());
+  for (const INDEX_DATA& r : rc.recs) {
+    if (r.MSG_NO < 1 || r.MSG_NO >= kMaxNumber) continue;
+    if (bit(img.present, r.MSG_NO)) {
+      rc.cacheable = false;  // a number twice: counted per record below
+      continue;
+    }
+    set_bit(img.present, r.MSG_NO, true);
+    numbers.push_back(r.MSG_NO);
+    names.push_back(msg_mark_name(r.MSG_NO));
+  }
+  bool ok = true;
+  // Readers' IDs are met again and again: each is looked up by its 24
+  // raw bytes (zero after the ID's end) in a small table of its own.
+  struct Known {
+    char id[24];
+    uint32_t row;  // plus one; 0: free
+  };
+  std::vector<Known> known(64);
+  size_t used = 0;
+  read_small_files(msg_dir_path(folder), names, [&](size_t i, std::string_view bytes, int err) {
+    if (err) {
+      if (err != ENOENT) ok = false;
+      return;
+    }
+    for (size_t k = 0; k + sizeof(READ_POINT) <= bytes.size(); k += sizeof(READ_POINT)) {
+      Known key{};
+      const char* raw = bytes.data() + k + offsetof(READ_POINT, USER_ID);
+      const size_t len = strnlen(raw, sizeof key.id);
+      std::memcpy(key.id, raw, len);
+      const std::string_view id(key.id, len);
+      size_t mask = known.size() - 1, at = hash_id(id) & mask;
+      while (known[at].row != 0 && std::memcmp(known[at].id, key.id, sizeof key.id) != 0)
+        at = (at + 1) & mask;
+      if (known[at].row == 0) {
+        key.row = static_cast<uint32_t>(img.row_of(id) + 1);
+        known[at] = key;
+        if (++used * 2 > known.size()) {
+          std::vector<Known> old(known.size() * 2);
+          old.swap(known);
+          mask = known.size() - 1;
+          for (const Known& e : old) {
+            if (e.row == 0) continue;
+            size_t j = hash_id(std::string_view(e.id, strnlen(e.id, sizeof e.id))) & mask;
+            while (known[j].row != 0) j = (j + 1) & mask;
+            known[j] = e;
+          }
+          set_bit(img.rows[key.row - 1], numbers[i], true);
+          continue;
+        }
+      }
+      set_bit(img.rows[known[at].row - 1], numbers[i], true);
+    }
+  });
+  rc.readable = ok;
+  return rc;
+}
+
+// Adds the present numbers the user lacks to the view.
+void count_into(const uint8_t* present, const uint8_t* mine, size_t width, ReadView& out,
+                bool numbers) {
+  for (size_t i = 0; i < width; i++) {
+    uint8_t left = present[i] & static_cast<uint8_t>(~(mine ? mine[i] : 0));
+    if (!left) continue;
+    out.count += std::popcount(left);
+    if (numbers)
+      for (int b = 0; b < 8; b++)
+        if (left >> b & 1) out.numbers.push_back(static_cast<int32_t>(i * 8 + b));
+  }
+}
+
+// The user's view from a recount; boards that cannot be cached count index
+// records (a number twice counts twice; numbers out of range by their files).
+void view_of(Recount& rc, std::string_view user, ReadView& out, bool numbers) {
+  out = ReadView();
+  if (!rc.exists || rc.img.dir.empty()) return;
+  const Image& img = rc.img;
+  const size_t s = img.find_slot(user);
+  static const std::vector<uint8_t> none;
+  const std::vector<uint8_t>& mine = img.dir[s].row ? img.rows[img.dir[s].row - 1] : none;
+  if (rc.cacheable) {
+    count_into(img.present.data(), mine.empty() ? nullptr : mine.data(), img.present.size(), out,
+               numbers);
+    return;
+  }
+  std::vector<int32_t> odd;
+  for (const INDEX_DATA& r : rc.recs)
+    if (r.MSG_NO < 1 || r.MSG_NO >= kMaxNumber) odd.push_back(r.MSG_NO);
+  std::map<int32_t, bool> odd_read;
+  if (!odd.empty()) {
+    // Only the current user's marks are looked up this way.
+    std::vector<int> m = own_marks(rc.recs.front().FOLDER_NO, odd);
+    for (size_t i = 0; i < odd.size(); i++) odd_read[odd[i]] = m[i] > 0;
+  }
+  for (const INDEX_DATA& r : rc.recs) {
+    bool read = odd_read.count(r.MSG_NO) ? odd_read[r.MSG_NO] : bit(mine, r.MSG_NO);
+    if (read) continue;
+    out.count++;
+    if (numbers) out.numbers.push_back(r.MSG_NO);
+  }
+  std::sort(out.numbers.begin(), out.numbers.end());
+  out.numbers.erase(std::unique(out.numbers.begin(), out.numbers.end()), out.numbers.end());
+}
+
+// Reads a whole open file.
+bool read_all(int fd, std::string& out) { return read_fd(fd, out); }
+
+// Lock-free read of one user's part; false when the file is missing,
+// stale, or changed while it was read. The menu does this for every board,
+// so a small file is read at once into one buffer kept for the process.
+bool quick_view(int32_t folder, std::string_view user, ReadView& out, bool numbers) {
+  Fd fd(open(read_cache_path(folder).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.ok()) return false;
+  static std::vector<uint8_t> first(kFirstRead);
+  const long got = pread_some(fd.get(), first.data(), kFirstRead, 0);
+  if (got < static_cast<long>(sizeof(Header))) return false;
+  const size_t have = static_cast<size_t>(got);
+  // A read shorter than asked for ends at the end of the file.
+  uint64_t size = have;
+  struct stat st;
+  if (have == kFirstRead) {
+    if (fstat(fd.get(), &st) != 0) return false;
+    size = static_cast<uint64_t>(st.st_size);
+  }
+  Header h;
+  std::memcpy(&h, first.data(), sizeof h);
+  if (!sound_header(h, size) || h.state != 0) return false;
+  if (!same_stamp(h, index_stamp(folder))) return false;
+  // Pieces beyond the first read are read on their own.
+  std::vector<uint8_t> side[3];
+  auto piece = [&](size_t off, size_t len, int k) -> const uint8_t* {
+    if (off + len <= have) return first.data() + off;
+    side[k].resize(len);
+    if (pread_some(fd.get(), side[k].data(), len, static_cast<long>(off)) != static_cast<long>(len))
+      return nullptr;
+    return side[k].data();
+  };
+  const uint8_t* present = piece(sizeof h, h.width, 0);
+  if (!present) return false;
+  const size_t dir_off = sizeof h + h.width;
+  const size_t mask = h.slots - 1;
+  uint32_t row = 0;
+  for (size_t i = hash_id(user) & mask, n = 0; n < h.slots; i = (i + 1) & mask, n++) {
+    const uint8_t* p = piece(dir_off + i * sizeof(Entry), sizeof(Entry), 1);
+    if (!p) return false;
+    Entry e;
+    std::memcpy(&e, p, sizeof e);
+    if (e.row == 0) break;
+    if (field(e.id) == user) {
+      row = e.row;
+      break;
+    }
+  }
+  const uint8_t* mine = nullptr;
+  if (row != 0) {
+    if (row > h.rows) return false;
+    const size_t row_off = dir_off + h.slots * sizeof(Entry) + (row - 1) * size_t{h.width};
+    if (!(mine = piece(row_off, h.width, 2))) return false;
+  }
+  uint32_t again[2];
+  if (pread_some(fd.get(), again, sizeof again, 8) != static_cast<long>(sizeof again)) return false;
+  if (again[0] != 0 || again[1] != h.seq) return false;
+  out = ReadView();
+  count_into(present, mine, h.width, out, numbers);
+  return true;
+}
+
+// Writes the recount as the board's file, when it can be cached.
+void store(int32_t folder, const Recount& rc) {
+  if (!rc.exists || !rc.readable || !rc.cacheable) return;
+  const std::string path = read_cache_path(folder);
+  const std::string bytes = rc.img.bytes(index_stamp(folder));
+  // Where there is none yet it is written in place (with one write, under
+  // the board's lock): until the write is whole its size does not fit its
+  // header, so no reader takes it, and a killed write leaves it so.
+  Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (fd.ok()) {
+    if (!write_all(fd.get(), bytes.data(), bytes.size())) unlink(path.c_str());
+    return;
+  }
+  replace_file(path.c_str(), (msg_dir_path(folder) + "/" + kTmpName).c_str(), bytes);
+}
+
+std::map<std::string, ReadCacheChange::State*>& open_changes() {
+  static std::map<std::string, ReadCacheChange::State*> m;
+  return m;
+}
+
+}  // namespace
+
+// ---- Change of the derived data ----------------------------------------------
+
+struct ReadCacheChange::State {
+  int32_t folder;
+  std::string path;
+  int depth = 1;
+  bool active = false;
+  Fd fd;
+  Image img;
+  bool changed = false;
+  // What a commit in place writes: the present bitmap, every row, or the
+  // rows touched.
+  bool present_touched = false, all_rows = false;
+  std::vector<size_t> rows_touched;
+};
+
+ReadCacheChange::ReadCacheChange(int32_t folder) {
+  const std::string path = read_cache_path(folder);
+  auto& changes = open_changes();
+  auto it = changes.find(path);
+  if (it != changes.end()) {
+    st_ = it->second;
+    st_->depth++;
+    return;
+  }
+  outer_ = true;
+  st_ = new State;
+  st_->folder = folder;
+  st_->path = path;
+  changes[path] = st_;
+  Fd fd(open(path.c_str(), O_RDWR | O_CLOEXEC));
+  if (!fd.ok()) {
+    // One that is there but cannot be kept current must go.
+    if (errno != ENOENT) unlink(path.c_str());
+    return;
+  }
+  std::string bytes;
+  const bool current = read_all(fd.get(), bytes) && parse(bytes, st_->img) &&
+                       st_->img.h.state == 0 && same_stamp(st_->img.h, index_stamp(folder));
+  if (!current) {
+    // Stale already: nothing may take it for current after this step.
+    unlink(path.c_str());
+    return;
+  }
+  uint32_t mark[2] = {1, st_->img.h.seq + 1};
+  if (!pwrite_all(fd.get(), mark, sizeof mark, 8)) {
+    unlink(path.c_str());
+    return;
+  }
+  st_->img.h.seq++;
+  st_->fd = std::move(fd);
+  st_->active = true;
+}
+
+ReadCacheChange::~ReadCacheChange() {
+  if (--st_->depth > 0) return;
+  open_changes().erase(st_->path);
+  delete st_;
+}
+
+bool ReadCacheChange::active() const { return st_->active; }
+
+bool ReadCacheChange::has_read(std::string_view user, int32_t msg) {
+  if (!st_->active) return false;
+  const Image& img = st_->img;
+  size_t s = img.find_slot(user);
+  return img.dir[s].row != 0 && bit(img.rows[img.dir[s].row - 1], msg);
+}
+
+void ReadCacheChange::mark(std::string_view user, int32_t msg) {
+  Image& img = st_->img;
+  if (!st_->active || !bit(img.present, msg)) return;
+  const size_t row = img.row_of(user);
+  set_bit(img.rows[row], msg, true);
+  st_->rows_touched.push_back(row);
+  st_->changed = true;
+}
+
+void ReadCacheChange::mark_all(std::string_view user) {
+  Image& img = st_->img;
+  if (!st_->active) return;
+  const size_t row = img.row_of(user);
+  img.rows[row] = img.present;
+  st_->rows_touched.push_back(row);
+  st_->changed = true;
+}
+
+void ReadCacheChange::clear(int32_t msg) {
+  Image& img = st_->img;
+  // A number the index does not hold has no bits to clear.
+  if (!st_->active || !bit(img.present, msg)) return;
+  for (auto& r : img.rows) set_bit(r, msg, false);
+  st_->all_rows = true;
+  st_->changed = true;
+}
+
+void ReadCacheChange::reset(int32_t msg, std::string_view user) {
+  clear(msg);
+  mark(user, msg);
+}
+
+void ReadCacheChange::added(int32_t msg) {
+  Image& img = st_->img;
+  if (!st_->active) return;
+  if (msg < 1 || msg >= kMaxNumber || bit(img.present, msg)) {
+    // Out of range or twice: this board is counted without the file.
+    st_->active = false;
+    return;
+  }
+  if (static_cast<uint64_t>(msg) >= uint64_t{img.h.width} * 8) img.widen(width_for(msg));
+  set_bit(img.present, msg, true);
+  // No row holds a number the index does not: the rows stay as they are.
+  img.h.records++;
+  st_->present_touched = true;
+  st_->changed = true;
+}
+
+void ReadCacheChange::removed(int32_t msg) {
+  Image& img = st_->img;
+  if (!st_->active || !bit(img.present, msg)) return;
+  set_bit(img.present, msg, false);
+  for (auto& r : img.rows) set_bit(r, msg, false);
+  img.h.records--;
+  st_->present_touched = st_->all_rows = true;
+  st_->changed = true;
+}
+
+void ReadCacheChange::commit() {
+  if (!outer_ || !st_->active) return;
+  State& s = *st_;
+  const Image& img = s.img;
+  const Stamp stamp = index_stamp(s.folder);
+  const size_t rows_at = sizeof(Header) + img.h.width + img.dir.size() * sizeof(Entry);
+  const size_t size = rows_at + img.rows.size() * img.h.width;
+  struct stat st;
+  if (s.changed && (fstat(s.fd.get(), &st) != 0 || static_cast<size_t>(st.st_size) != size)) {
+    // Grown: written anew and put in place at once.
+    std::string b = img.bytes(stamp);
+    Header h;
+    std::memcpy(&h, b.data(), sizeof h);
+    h.seq = img.h.seq + 1;
+    std::memcpy(b.data(), &h, sizeof h);
+    if (replace_file(s.path.c_str(), (msg_dir_path(s.folder) + "/" + kTmpName).c_str(), b) != 0)
+      return;  // the old file stays marked stale
+    s.active = false;
+    return;
+  }
+  // Same layout: what changed is written over in place, then the header
+  // that makes it current.
+  auto put = [&](const std::vector<uint8_t>& v, size_t off) {
+    return pwrite_all(s.fd.get(), v.data(), v.size(), static_cast<long>(off));
+  };
+  if (s.present_touched && !put(img.present, sizeof(Header))) return;
+  if (s.all_rows) {
+    std::vector<uint8_t> all;
+    all.reserve(size - rows_at);
+    for (const auto& r : img.rows) all.insert(all.end(), r.begin(), r.end());
+    if (!put(all, rows_at)) return;
+  } else {
+    for (size_t r : s.rows_touched)
+      if (!put(img.rows[r], rows_at + r * img.h.width)) return;
+  }
+  Header h = img.h;
+  h.state = 0;
+  h.seq = img.h.seq + 1;
+  h.index_size = stamp.size;
+  h.index_mtime = stamp.mtime;
+  h.index_ino = stamp.ino;
+  if (!pwrite_all(s.fd.get(), &h, sizeof h, 0)) return;
+  s.active = false;
+}
+
+// ---- Readers and maintenance ------------------------------------------------
+
+bool read_view(int32_t folder, std::string_view user, ReadView& out, bool numbers) {
+  if (quick_view(folder, user, out, numbers)) return true;
+  DirLock lock(msg_index_path(folder).c_str());
+  // A writer may just have finished: look once more under the lock.
+  if (quick_view(folder, user, out, numbers)) return true;
+  Recount rc = recount(folder);
+  if (!rc.readable) return false;
+  view_of(rc, user, out, numbers);
+  store(folder, rc);
+  return true;
+}
+
+void drop_read_cache(int32_t folder) {
+  const std::string path = read_cache_path(folder);
+  DirLock lock(path.c_str());
+  unlink(path.c_str());
+  unlink((msg_dir_path(folder) + "/" + kTmpName).c_str());
+}
+
+int rebuild_read_cache(int32_t folder) {
+  DirLock lock(msg_index_path(folder).c_str());
+  drop_read_cache(folder);
+  Recount rc = recount(folder);
+  if (!rc.readable) return -1;
+  store(folder, rc);
+  return 0;
+}
+
+int verify_read_cache(int32_t folder) {
+  DirLock lock(msg_index_path(folder).c_str());
+  Recount rc = recount(folder);
+  if (!rc.readable) return -1;
+  Fd fd(open(read_cache_path(folder).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.ok()) return 0;
+  std::string bytes;
+  Image img;
+  if (!read_all(fd.get(), bytes) || !parse(bytes, img)) return 1;  // unreadable: one entry
+  if (img.h.state != 0 || !same_stamp(img.h, index_stamp(folder))) return 0;
+  if (!rc.cacheable) return 1;
+  int diff = 0;
+  auto differ = [](const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    int n = 0;
+    for (size_t i = 0; i < std::max(a.size(), b.size()); i++)
+      n += std::popcount(static_cast<uint8_t>((i < a.size() ? a[i] : 0) ^ (i < b.size() ? b[i] : 0)));
+    return n;
+  };
+  diff += differ(img.present, rc.img.present);
+  diff += img.h.records != rc.img.h.records;
+  static const std::vector<uint8_t> none;
+  std::map<std::string, bool> seen;
+  for (size_t r = 0; r < img.ids.size(); r++) {
+    size_t s = rc.img.find_slot(img.ids[r]);
+    diff += differ(img.rows[r], rc.img.dir[s].row ? rc.img.rows[rc.img.dir[s].row - 1] : none);
+    seen[img.ids[r]] = true;
+  }
+  for (size_t r = 0; r < rc.img.ids.size(); r++)
+    if (!seen.count(rc.img.ids[r])) diff += differ(none, rc.img.rows[r]);
+  return diff;
+}
+
+bool is_read_cache_name(const char* name) {
+  return name && (std::strcmp(name, kName) == 0 || std::strcmp(name, kTmpName) == 0);
+}
+
+std::string read_cache_path(int32_t folder) { return msg_dir_path(folder) + "/" + kName; }

@@ -1,0 +1,162 @@
+// Derived read data: built from the read-mark files, kept current past its
+// first sizes, found stale after an interrupted step, and checked and
+// rebuilt on request. (Each store step is followed through the pages in
+// tests/pages/read_cache_cgi_test.cpp.)
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "app/globals.h"
+#include "data_dir.h"
+#include "store/message.h"
+#include "store/read_cache.h"
+#include "store/records.h"
+#include "store/unread.h"
+
+namespace {
+
+constexpr int32_t F = 4;
+
+class ReadCache : public DataDir {
+ protected:
+  void SetUp() override {
+    DataDir::SetUp();
+    as("alice");
+  }
+  static void as(const std::string& id) { set_field(G_MST_USER.USER_ID, id); }
+  static int32_t post(int32_t parent, const std::string& author) {
+    as(author);
+    sINDEX_DATA = INDEX_DATA{};
+    sINDEX_DATA.FOLDER_NO = F;
+    sINDEX_DATA.MSG_NO = parent;
+    EXPECT_EQ(WriteINDEX_DATA(), 0);
+    return sINDEX_DATA.MSG_NO;
+  }
+  static std::vector<int32_t> unread(const std::string& user) {
+    ReadView v;
+    EXPECT_TRUE(read_view(F, user, v, true));
+    EXPECT_EQ(v.count, static_cast<int>(v.numbers.size()));
+    return v.numbers;
+  }
+  // The file is there, clean, and stamped with the index as it is now.
+  bool current() const {
+    std::string b = get("4/readcache.bin");
+    int64_t size = -1;
+    if (b.size() >= 64) std::memcpy(&size, b.data() + 16, 8);
+    return b.size() >= 64 && b[8] == 0 && size == static_cast<int64_t>(get("4/index.dat").size());
+  }
+  // Hand-written read marks, as an older version left them.
+  void marks(int32_t msg, const std::vector<std::string>& users) {
+    std::string b;
+    for (const std::string& u : users) {
+      READ_POINT p{msg, {}, 0};
+      set_field(p.USER_ID, u);
+      b += bytes_of(p);
+    }
+    put("4/r" + std::to_string(msg) + ".dat", b);
+  }
+};
+
+using Nums = std::vector<int32_t>;
+
+TEST_F(ReadCache, OldDirectoryIsCountedFromItsMarksAndTheFileThenServes) {
+  mkdir((dir / "4").c_str(), 0700);
+  std::string idx;
+  for (int32_t n : {1, 2, 3, 5}) {
+    INDEX_DATA r{};
+    r.FOLDER_NO = F, r.MSG_NO = n, r.THREAD_NO = n;
+    idx += bytes_of(r);
+  }
+  put("4/index.dat", idx);
+  marks(1, {"alice", "bob"});
+  marks(2, {"bob", "bob"});  // twice: still one message read
+  marks(3, {"alice"});
+  marks(9, {"bob"});         // a number not in the index counts nothing
+  EXPECT_EQ(unread("alice"), (Nums{2, 5}));
+  EXPECT_EQ(unread("bob"), (Nums{3, 5}));
+  EXPECT_EQ(unread("carol"), (Nums{1, 2, 3, 5}));
+  EXPECT_TRUE(current());
+  EXPECT_EQ(verify_read_cache(F), 0);
+  // Served from the file now: a change of a mark file behind the store's
+  // back is not seen, until the file is rebuilt.
+  marks(5, {"alice"});
+  EXPECT_EQ(unread("alice"), (Nums{2, 5}));
+  EXPECT_EQ(verify_read_cache(F), 1);
+  EXPECT_EQ(rebuild_read_cache(F), 0);
+  EXPECT_EQ(unread("alice"), (Nums{2}));
+  EXPECT_EQ(verify_read_cache(F), 0);
+  // The board's own unread setting wins over the data.
+  as("alice");
+  EXPECT_EQ(unread_count(F), 1);
+  WriteUNREAD(F, "alice");
+  EXPECT_EQ(unread_count(F), 0);
+  EXPECT_TRUE(is_read_cache_name("readcache.bin") && is_read_cache_name("readcache.bin.tmp"));
+  EXPECT_FALSE(is_read_cache_name("r1.dat") || is_read_cache_name("readcache.bin.x"));
+}
+
+TEST_F(ReadCache, StoreStepsKeepTheFileCurrentPastItsFirstSizes) {
+  const int32_t a = post(0, "alice");
+  const int32_t b = post(a, "bob");
+  unread("bob");  // builds the file
+  // Numbers beyond the first width and more readers than the first
+  // directory holds, each step kept current without a rebuild.
+  INDEX_DATA big{};
+  big.FOLDER_NO = F, big.MSG_NO = 1000, big.THREAD_NO = 1000;
+  put("4/index.dat", get("4/index.dat") + bytes_of(big));
+  ASSERT_EQ(rebuild_read_cache(F), 0);
+  for (int i = 0; i < 40; i++) {
+    sREAD_POINT = READ_POINT{b, {}, 0};
+    set_field(sREAD_POINT.USER_ID, "u" + std::to_string(i));
+    ASSERT_EQ(WriteREAD_POINT(F), 0);
+  }
+  for (int i = 0; i < 30; i++) post(0, "alice");
+  EXPECT_TRUE(current());
+  EXPECT_EQ(verify_read_cache(F), 0);  // the recount meets all 43 readers
+  EXPECT_EQ(unread("u7").size(), 32u);
+  EXPECT_EQ(unread("alice"), (Nums{b, 1000}));
+  EXPECT_EQ(unread("bob").size(), 32u);
+}
+
+TEST_F(ReadCache, InterruptedStepLeavesTheFileStaleAndTheNextReaderRebuildsIt) {
+  const int32_t a = post(0, "alice");
+  post(0, "alice");
+  EXPECT_EQ(unread("bob").size(), 2u);
+  {
+    // A step that dies between its record change and its commit.
+    DirLock lock((dir / "4/index.dat").c_str());
+    ReadCacheChange change(F);
+    ASSERT_TRUE(change.active());
+    marks(a, {"alice", "bob"});
+  }
+  EXPECT_FALSE(current());
+  EXPECT_EQ(verify_read_cache(F), 0);  // stale is not wrong
+  EXPECT_EQ(unread("bob"), (Nums{2}));
+  EXPECT_TRUE(current());
+  // A stale file met by a store step is removed at once.
+  std::string b = get("4/readcache.bin");
+  b[8] = 1;
+  put("4/readcache.bin", b);
+  as("bob");
+  ASSERT_EQ(MarkREAD_POINT(F, 2), 0);
+  EXPECT_FALSE(file_exists(dir / "4/readcache.bin"));
+  EXPECT_EQ(unread("bob"), Nums{});
+  // A damaged file is never taken for current.
+  put("4/readcache.bin", get("4/readcache.bin").substr(0, 100));
+  EXPECT_EQ(unread("carol").size(), 2u);
+  EXPECT_TRUE(current());
+}
+
+TEST_F(ReadCache, IndexWithANumberTwiceIsCountedPerRecordWithoutAFile) {
+  INDEX_DATA r{};
+  r.FOLDER_NO = F, r.MSG_NO = 3;
+  mkdir((dir / "4").c_str(), 0700);
+  put("4/index.dat", bytes_of(r) + bytes_of(r));
+  ReadView v;
+  ASSERT_TRUE(read_view(F, "alice", v, true));
+  EXPECT_TRUE(v.count == 2 && v.numbers == Nums{3} && !file_exists(dir / "4/readcache.bin"));
+  // A board without a directory is empty, and gets no file.
+  ASSERT_TRUE(read_view(F + 1, "alice", v));
+  EXPECT_TRUE(v.count == 0 && !file_exists(dir / "5"));
+}
+
+}  // namespace
