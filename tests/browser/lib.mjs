@@ -91,14 +91,6 @@ export async function fill(where, fields, submit = '') {
 // The text a frame shows.
 export const text = (where) => where.locator('body').innerText();
 
-// Writes a message on the board open in `main()` (frames change): the
-// posting form's `fields` and, if given, the attachment `file`.
-export async function writeMessage(main, fields, file) {
-  await click(main(), button('BORDWRITE'));
-  if (file) await main().setInputFiles('input[name=FILE1]', file);
-  await fill(main(), fields, 'input[name=SUB]');
-}
-
 // Runs the journey `name`; on failure keeps what each page showed.
 export async function run(name, body) {
   mkdirSync(outDir, { recursive: true });

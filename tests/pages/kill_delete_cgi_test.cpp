@@ -12,13 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-template <class R>
-std::vector<R> records_of(const std::string& path) {
-  std::vector<R> v;
-  split_records(read_file_bytes(path), v);
-  return v;
-}
-
 bool has_line(const std::string& path, const std::string& start) {
   return has("\n" + read_file_bytes(path), "\n" + start);
 }
@@ -57,7 +50,7 @@ TEST(KillDeleteCgi, KilledFolderDeletionsNeverLeaveMessagesForANewFolder) {
     born[t.back().FOLDER_NO] = ++made;
     for (const B_TITLE& f : t) {
       const std::string no_s = std::to_string(f.FOLDER_NO), want = "G" + std::to_string(born[f.FOLDER_NO]);
-      for (const INDEX_DATA& r : records_of<INDEX_DATA>(s.data + no_s + "/index.dat"))
+      for (const INDEX_DATA& r : s.records<INDEX_DATA>(no_s + "/index.dat"))
         EXPECT_EQ(field(r.WRITE_TITLE), want) << "folder " << no_s;
       if (!fs::exists(s.add + no_s)) continue;
       for (const auto& e : fs::recursive_directory_iterator(s.add + no_s))
@@ -75,32 +68,32 @@ TEST(KillDeleteCgi, KilledUserAndGroupDeletionsLeaveNoRightsBehind) {
   // the primary group of Jiro.
   auto victim_rights = [&] {
     size_t n = has_line(s.data + "g_user.mst", "5,Victim,");
-    for (const B_U_ACL& e : records_of<B_U_ACL>(s.data + "b_u_acl.mst")) n += field(e.USER_ID) == "Victim";
+    for (const B_U_ACL& e : s.records<B_U_ACL>("b_u_acl.mst")) n += field(e.USER_ID) == "Victim";
     return n;
   };
   auto group_rights = [&] {
     size_t n = has_line(s.data + "g_user.mst", "5,Taro,") + has_line(s.data + "user.mst", "Jiro,Jiro,1,,pw,5,");
-    for (const B_G_ACL& e : records_of<B_G_ACL>(s.data + "b_g_acl.mst")) n += e.T02_GROUP_ID == 5;
+    for (const B_G_ACL& e : s.records<B_G_ACL>("b_g_acl.mst")) n += e.T02_GROUP_ID == 5;
     return n;
   };
-  const Fields user = {{"SKEY", admin}, {"USER_ID", "Victim"}, {"USER_NAME", "V"}, {"USER_PASS", "pw"}};
-  const Fields group = {{"SKEY", admin}, {"T02_GROUP_ID", "5"}, {"T02_GROUP_NAME", "Five"}};
-  auto with = [](Fields f, const std::string& job, const std::string& button) {
-    f.push_back({"JOB", job});
-    if (!button.empty()) f.push_back({button, "x"});
-    return f;
+  auto user = [&](const char* job, const char* button) {
+    return Fields{{"SKEY", admin}, {"JOB", job}, {"USER_ID", "Victim"}, {"USER_NAME", "V"}, {"USER_PASS", "pw"},
+                  {button, "x"}};
   };
-  s.multipart(with(group, "NEWGROUPWR", ""));
-  s.multipart(with(user, "NEWUSERWR", "SUB1"));
+  auto group = [&](const char* job) {
+    return Fields{{"SKEY", admin}, {"JOB", job}, {"T02_GROUP_ID", "5"}, {"T02_GROUP_NAME", "Five"}};
+  };
+  s.multipart(group("NEWGROUPWR"));
+  s.multipart(user("NEWUSERWR", "SUB1"));
   kill_loop("user deletion", 70, 15, [&](auto count, long kill, auto&) {
     sB_U_ACL = {1, "Victim", 3}, WriteB_U_ACL();
     sGROUP_USER = {5, "Victim"}, WriteGROUP_USER();
-    count(s.multipart(with(user, "USERWR", "SUB3"), {}, kill));
+    count(s.multipart(user("USERWR", "SUB3"), {}, kill));
     // Gone, or still there to be deleted again; the next request gives the
     // ID to a new user, who starts without rights.
     const bool gone = !has_line(s.data + "user.mst", "Victim,");
     EXPECT_TRUE(!gone || victim_rights() == 0);
-    s.multipart(with(user, "NEWUSERWR", "SUB1"));
+    s.multipart(user("NEWUSERWR", "SUB1"));
     EXPECT_TRUE(!gone || victim_rights() == 0);
   });
   kill_loop("group deletion", 70, 15, [&](auto count, long kill, auto&) {
@@ -108,12 +101,11 @@ TEST(KillDeleteCgi, KilledUserAndGroupDeletionsLeaveNoRightsBehind) {
     sGROUP_USER = {5, "Taro"}, WriteGROUP_USER();
     char jiro[22] = "Jiro";
     ASSERT_EQ(ReadMST_USER(jiro), 0);
-    sMST_USER.P_GROUP = 5;
-    ASSERT_EQ(ReWriteMST_USER(), 0);
-    count(s.multipart(with(group, "DELGROUPWR", ""), {}, kill));
+    sMST_USER.P_GROUP = 5, ReWriteMST_USER();
+    count(s.multipart(group("DELGROUPWR"), {}, kill));
     const bool gone = !has_line(s.data + "group.mst", "5,");
     EXPECT_TRUE(!gone || group_rights() == 0);
-    s.multipart(with(group, "NEWGROUPWR", ""));
+    s.multipart(group("NEWGROUPWR"));
     ASSERT_TRUE(has_line(s.data + "group.mst", "5,"));
     EXPECT_TRUE(!gone || group_rights() == 0);
   });

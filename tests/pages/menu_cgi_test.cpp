@@ -66,12 +66,10 @@ TEST(MenuCgi, DirectoryLinksAndUnreadCounts) {
 
 TEST(MenuCgi, PageAndButtonsByKindOfUser) {
   MenuSite s;
-  s.configure(6, [](B_TITLE2& b) { set_field(b.DIRPIC, "icon.gif"); });
   s.folder(8, KIND_BOARD, 0, "Q&A \"x\"");
   write_file_bytes(s.pic + "link.html", "<A HREF=\"x\">Links</A>\n");
   std::string k = s.key("Taro"), p = s.menu(k);
   EXPECT_TRUE(has(p, "BGPROPERTIES=FIXED >\n<A HREF=\"x\">Links</A>\n<TABLE>\n"));
-  EXPECT_TRUE(has(p, "<IMG SRC=\"http://test/pic/6/icon.gif\" ALT=\"Lobby\" BORDER=0>"));
   EXPECT_TRUE(has(p, "ALT=\"Q&amp;A &quot;x&quot;\" BORDER=0>Q&A \"x\"</A>")) << p;
   for (const auto& [who, jobs] :
        {std::pair{"Taro", "NRDETAILS BATCH_UPLOAD SEARCH MYDATA SETNOREAD IDSINSEI IDSINSEIlist LOGOFF"},
