@@ -60,6 +60,7 @@ TEST(GroupsCgi, CreateRenameDeleteAndRefuse) {
   EXPECT_TRUE(has(s.page(s.admin, {{"JOB", "EDITGROUP"}, {"T02_GROUP_ID", "2"}}), "VALUE=\"&lt;T&gt;&amp;amp;\">"));
   EXPECT_EQ(joined(s.page(s.admin, {{"JOB", "GROUPLIST"}}), "T02_GROUP_ID=([0-9]+)\">"), "1 2 3");
   EXPECT_TRUE(has(s.page(s.admin, {{"JOB", "NEWGROUP"}}), "MAXLENGTH=\"3\" VALUE=\"4\""));
+  EXPECT_TRUE(has(s.page(s.admin, {{"JOB", "DELGROUP"}}), "<OPTION VALUE=\"2\">2:&lt;T&gt;&amp;amp;\n"));
 
   // Deletion removes memberships, access entries and primary groups.
   write_file_bytes(s.data + "group.mst", "1,One,\n3,Three,\n");

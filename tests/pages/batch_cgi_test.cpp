@@ -83,9 +83,8 @@ TEST(FolderTransferCgi, AdministratorsDownloadAndReplaceOnlyTheTree) {
   auto upload = [&](const std::string& k, const std::string& name) {
     s.multipart({{"SKEY", k}, {"JOB", "FOLDER_UPLOAD"}}, {{"FILE1", "C:\\x\\" + name, "1,2,0,New,\n"}});
   };
-  upload(taro, "b_title.mst");
-  upload(admin, "user.mst");
-  upload(admin, "B_TITLE.MST.txt");
+  for (auto [k, name] : {std::pair{taro, "b_title.mst"}, {admin, "user.mst"}, {admin, "B_TITLE.MST.txt"}})
+    upload(k, name);
   EXPECT_EQ(read_file_bytes(s.data_file("b_title.mst")), tree);
   EXPECT_EQ(read_file_bytes(s.data_file("user.mst")), users);
   upload(admin, "b_title.mst");

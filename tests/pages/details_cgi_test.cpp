@@ -75,9 +75,10 @@ TEST(DetailsCgi, StoredScriptHtmlModesAndRights) {
   std::string room = s.page(k, {{"JOB", "ROOM"}, {"FOLDER_NO", "1"}, {"FAST_FLG", "1"}});
   EXPECT_TRUE(has(room, "<b>Info</b><BR>\n&lt;svg onload=alert(4)>")) << room;
   EXPECT_TRUE(has(room, "\"><img src=x>T</A></TD>") && has(room, "\">Re:^1:<a>R</a></A></TD>")) << room;
-  std::string room2 = s.page(k, {{"JOB", "ROOM"}, {"FOLDER_NO", "2"}});  // a folder name
-  EXPECT_TRUE(has(room2, "<B>[2]<i>Two</i><img src=x></B>")) << room2;
-  for (const std::string& p : {one, two, room, room2})
+  // Folder names: the board heading and the menu.
+  std::string room2 = s.page(k, {{"JOB", "ROOM"}, {"FOLDER_NO", "2"}}), menu = s.page(k, {{"JOB", "FRM21"}});
+  EXPECT_TRUE(has(room2, "<B>[2]<i>Two</i><img src=x></B>") && has(menu, "<i>Two</i><img src=x></A>")) << menu;
+  for (const std::string& p : {one, two, room, room2, menu})
     EXPECT_FALSE(has(p, "<img src=x onerror") || has(p, "<svg") || has(p, "javascript") || has(p, "java&#115;"))
         << p;
 
@@ -112,9 +113,13 @@ TEST(DetailsCgi, PreviousNextAndPageFollowTheDisplayOrder) {
   s.post(1, 1, "C");  // 3, stored between 1 and 2
   std::string k = s.key("Taro");
   using V = std::vector<int>;
+  // {message, order, previous, next}, the back button on page 1.
+  for (const V& c : {V{3, 1, 1, 2}, V{2, 1, 3, 0}, V{1, 1, 0, 3}, V{2, 3, 1, 3}, V{3, 2, 2, 0}})
+    EXPECT_EQ(nav(details(s, k, c[0], c[1])), (V{c[2], c[3], 1})) << c[0] << " " << c[1];
   // No order in the request: the user's own, carried on in the links.
   std::string p = s.page(s.key("Numbers"), {{"JOB", "DETAILS"}, {"FOLDER_NO", "1"}, {"SEL_NO", "2"}});
   EXPECT_EQ(nav(p), (V{1, 3, 1}));
+  EXPECT_TRUE(has(p, "NAME=\"USER_DISP_DEF\" VALUE=\"2\">"));
 
   // 44 more threads, five of them removed, and a late reply to 1 (number
   // 48) that stands third in the index: its page differs by order.

@@ -24,9 +24,7 @@ struct IdSite : Site {
   std::vector<GUEST_USER> apps() const { return records<GUEST_USER>("g_user.dat"); }
 };
 
-bool refused_with(const std::string& out, int slot) {
-  return has(out, "<B>S311</B>") && has(out, "<B>S" + std::to_string(slot) + "</B></FONT>");
-}
+bool refused_with(const std::string& out, int slot) { return error_page(out, 311, slot); }
 
 TEST(IdApplyCgi, ResultCodesNothingStoredOnRefusalAndOneOfSimultaneous) {
   IdSite s;

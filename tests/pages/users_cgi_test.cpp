@@ -69,7 +69,7 @@ TEST(UsersCgi, RefusalsStoreNothing) {
   EXPECT_TRUE(refused(s.page(taro, {{"JOB", "USERMENT"}})));
 }
 
-TEST(UsersCgi, MembershipsKeepTheTypedId) {
+TEST(UsersCgi, MembershipsKeepTheTypedIdAndTheNewUserPageWhatWasTyped) {
   UserSite s;
   write_file_bytes(s.data + "group.mst", "1,One,\n2,Two,\n");
   Fields in = {{"USER_ID", "Mixed"}, {"USER_NAME", "M"}, {"GROUP_IN", "S171"},
@@ -83,6 +83,12 @@ TEST(UsersCgi, MembershipsKeepTheTypedId) {
   s.save(s.admin, "USERWR", {{"USER_ID", "Mixed"}, {"USER_NAME", "M"}, {"GROUP_OUT", "S172"},
                              {"NOWGROUP", "1"}});
   EXPECT_EQ(read_file_bytes(s.data + "g_user.mst"), "2,Mixed,\n");
+
+  // A membership button on the new-user page shows what was typed again.
+  in = with(with(with(kNew, "SUB1", ""), "GROUP_IN", "S171"), "PICFILE", "me.png");
+  out = s.save(s.admin, "NEWUSERWR", in).out;
+  EXPECT_EQ(joined(out, "MAXLENGTH=\"\\d+\" VALUE=\"([^\"]*)\""), "pw1 New One 5 n@x.test me.png") << out;
+  EXPECT_EQ(joined(out, "<SELECT NAME=\"\\w+\">\n<OPTION VALUE=\"([^\"]*)\""), "2 2 1 2 test.lng") << out;
 }
 
 TEST(UsersCgi, PersonalSettingsAndEscapedForms) {
@@ -146,15 +152,6 @@ TEST(UsersCgi, SimultaneousSavesLoseNothing) {
     }));
     EXPECT_EQ(all_matches(s.line_of("Taro"), "^Taro,[^,]*,([0-9]+),"), std::vector{level});
   }
-}
-
-// A membership button on the new-user page shows what was typed again.
-TEST(UsersCgi, NewUserPageKeepsWhatWasTyped) {
-  UserSite s;
-  Fields in = with(with(with(kNew, "SUB1", ""), "GROUP_IN", "S171"), "PICFILE", "me.png");
-  std::string out = s.save(s.admin, "NEWUSERWR", in).out;
-  EXPECT_EQ(joined(out, "MAXLENGTH=\"\\d+\" VALUE=\"([^\"]*)\""), "pw1 New One 5 n@x.test me.png") << out;
-  EXPECT_EQ(joined(out, "<SELECT NAME=\"\\w+\">\n<OPTION VALUE=\"([^\"]*)\""), "2 2 1 2 test.lng") << out;
 }
 
 }  // namespace

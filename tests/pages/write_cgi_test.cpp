@@ -135,7 +135,8 @@ TEST(WriteCgi, EditKeepsThreadAndMakesMessageUnreadForOthers) {
   EditSite s;
   ASSERT_EQ(s.readers(1), (Names{"Taro", "Jiro"}));
   std::string p = form(s, s.taro, "EDITMSG", 1);
-  EXPECT_TRUE(has(p, ">old body</TEXTAREA>") && has(p, "a.txt<INPUT TYPE=\"checkbox\" NAME=\"ADD_FILE1\"")) << p;
+  EXPECT_TRUE(has(p, ">old body</TEXTAREA>") && has(p, "a.txt<INPUT TYPE=\"checkbox\" NAME=\"ADD_FILE1\"") &&
+              has(p, "NAME=\"FJOB\" VALUE=\"EDITMSG\">")) << p;
 
   // Slot 1 stays ticked (the new upload into it is dropped), slot 2 is cleared.
   ASSERT_TRUE(room_list(s.edit(s.taro, 1, {{"ADD_FILE1", "ON"}}, {{"FILE1", "other.txt", "ZZZ"}}).out));
@@ -145,7 +146,7 @@ TEST(WriteCgi, EditKeepsThreadAndMakesMessageUnreadForOthers) {
   EXPECT_EQ(s.body(1), "new\rbody");
   EXPECT_EQ(s.readers(1), Names{"Taro"});
   EXPECT_EQ(attached(s), Names{"1/1/a.txt"});
-  EXPECT_FALSE(file_exists(s.add + "1/x1/1/other.txt"));
+  EXPECT_FALSE(file_exists(s.add + "1/x1/1/other.txt") || file_exists(s.add + "1/x1/2"));
   EXPECT_EQ(files_named(s.cgi_dir, "CGI"), 0u);
   // A reply edited by its author keeps its depth.
   s.edit(s.hanako, 2);
