@@ -1,7 +1,5 @@
 // The administration menu, the system settings page and its store step,
 // and group administration with the cascade of a deletion.
-#include <tuple>
-
 #include "board_site.h"
 
 namespace {

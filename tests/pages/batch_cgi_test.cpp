@@ -1,9 +1,5 @@
-// Batch upload and folder transfer through the program: blocks posted in
-// file order with the posting page's limits, refusals per block, forged
-// file fields, and the folder tree's download and replacement.
-#include <chrono>
-#include <fstream>
-
+// Batch upload and folder transfer through the program: blocks in file order with
+// the posting limits, refusals per block, forged file fields, the tree's transfer.
 #include "board_site.h"
 #include "pages/batch.h"
 

@@ -1,8 +1,5 @@
-// Message details through the program: the message page, HTML modes and
-// rights, previous/next and the back button's page in each order, numbers
-// without a message, deleting, marking a board read.
-#include <filesystem>
-
+// Message details through the program: the message page, HTML modes, rights,
+// previous/next and the back button in each order, deleting, marking read.
 #include "board_site.h"
 
 namespace {

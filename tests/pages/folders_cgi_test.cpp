@@ -1,8 +1,5 @@
 // Folder administration through the program: creating, deleting and moving
-// folders with their subtrees, the result pages, the files left behind,
-// refusals, and the folder list.
-#include <sys/stat.h>
-
+// folders with their subtrees, the files left behind, refusals, the list.
 #include "board_site.h"
 
 namespace {

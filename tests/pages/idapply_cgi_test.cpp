@@ -1,6 +1,5 @@
-// ID applications through the program: result codes and what they leave
-// stored, escaping in both lists, decisions creating users under the
-// spelling applied for, and simultaneous applications for one ID.
+// ID applications through the program: result codes, what they store, escaping
+// in both lists, decisions, and simultaneous applications for one ID.
 #include "board_site.h"
 #include "store/guest_user.h"
 

@@ -1,7 +1,5 @@
-// Posting processes killed at random moments (posts, replies, edits,
-// deletes, attachment posts, and a deleted number taken over at once) never
-// leave a record without its body, a body or attachment of another message,
-// or an edit whose new record shows an older body; and posting goes on.
+// Posting processes killed at random moments never leave a record without its
+// body, another message's body or attachment, or an edit showing an older body.
 #include "board_site.h"
 
 namespace {

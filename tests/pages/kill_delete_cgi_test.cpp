@@ -1,12 +1,6 @@
-// Deletions of folders, users and groups killed at random moments never
-// leave state in which a folder shows messages it did not have, or in which
-// a deleted user's or group's rights stay in force or pass to whoever takes
-// the number or ID next. The seed is printed; MORVEL_KILL_SEED replays a run.
-#include <filesystem>
-
+// Folder, user and group deletions killed at random moments never leave a
+// folder's messages or a deleted holder's rights to whoever takes the number next.
 #include "board_site.h"
-#include "store/acl.h"
-#include "store/group.h"
 
 namespace {
 

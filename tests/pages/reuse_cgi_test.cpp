@@ -1,12 +1,6 @@
-// Numbers and IDs taken again: a new folder never shows what an earlier
-// folder of its number held, a new user gets none of the rights an earlier
-// holder of the ID had, and an ID is checked as the line will keep it.
-#include <sys/stat.h>
-
-#include <filesystem>
-
+// Numbers and IDs taken again: a new folder or user never inherits an earlier
+// holder's messages or rights; an ID is checked as the line will keep it.
 #include "board_site.h"
-#include "store/acl.h"
 #include "store/guest_user.h"
 
 namespace {

@@ -1,8 +1,5 @@
 // User administration and personal settings through the program: saves,
-// refusals, memberships, pictures, escaping, and
-// two administrators (or an administrator and the user) saving at once.
-#include <tuple>
-
+// refusals, memberships, pictures, escaping, and simultaneous saves.
 #include "board_site.h"
 
 namespace {

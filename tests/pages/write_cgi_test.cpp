@@ -1,7 +1,5 @@
 // Posting and editing through the program: the form, numbering and threading,
 // refusals, hostile attachment names, edits, the posting window, the log line.
-#include <sys/stat.h>
-
 #include "board_site.h"
 
 namespace {
