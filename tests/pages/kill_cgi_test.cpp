@@ -38,15 +38,11 @@ TEST(KillCgi, KilledPostingNeverLeavesABrokenMessage) {
     if (a.file) files.push_back({"FILE1", "f.bin", "A" + n + " " + std::string(20000, 'a')});
     return s.multipart(f, files, delay_us);
   };
-  auto numbers = [&] {
-    std::vector<int32_t> out;
-    for (const INDEX_DATA& r : s.index()) out.push_back(r.MSG_NO);
-    return out;
-  };
 
   long id = 0;
   kill_loop("posting request", 250, 60, [&](auto count, long kill, std::mt19937& rng) {
-    std::vector<int32_t> nos = numbers();
+    std::vector<int32_t> nos;
+    for (const INDEX_DATA& r : s.index()) nos.push_back(r.MSG_NO);
     Attempt a;
     int pick = static_cast<int>(rng() % 10);
     int32_t any = nos.empty() ? 0 : nos[rng() % nos.size()];
