@@ -40,10 +40,6 @@ TEST(MenuCgi, DirectoryLinksAndUnreadCounts) {
     EXPECT_EQ(labels(p), shown);
     EXPECT_EQ(joined(p, "&JOB=(FRM21[^\"]*)\"><IMG SRC=\"http://test/pic/folderclose.gif\""), links) << shown;
   }
-  // Boards and chat rooms open in the other frame.
-  std::string p = s.menu(k, kOpen), link = "<A HREF=\"bbs.cgi?SKEY=" + k + "&JOB=";
-  EXPECT_TRUE(has(p, "&nbsp;&nbsp;&nbsp;&nbsp;" + link + "ROOM&FOLDER_NO=3&FAST_FLG=1\" TARGET=\"FRM22\">")) << p;
-  EXPECT_TRUE(has(p, "&nbsp;&nbsp;" + link + "CHAT&FOLDER_NO=5&FAST_FLG=1\" TARGET=\"FRM22\">")) << p;
   EXPECT_EQ(labels(s.menu(s.key("Admin"), kOpen)), "Top Sub Notes Hidden Talk Lobby Closed");
 
   // Unread counts: directories sum the readable boards below them, open or closed.
