@@ -34,9 +34,8 @@ TEST(FolderConfigCgi, FolderAdministratorOnlyForOwnFolder) {
   // Both forms share one check: another folder, no right, and a folder that
   // does not exist are refused.
   EXPECT_TRUE(has(s.page(reader, {{"JOB", "BORDACCESS"}, {"FOLDER_NO", "1"}}), "(One) S"));
-  EXPECT_TRUE(refused(s.page(reader, {{"JOB", "BORDCONFIG"}, {"FOLDER_NO", "2"}})));
-  EXPECT_TRUE(refused(s.page(taro, {{"JOB", "BORDACCESS"}, {"FOLDER_NO", "1"}})));
-  EXPECT_TRUE(refused(s.page(s.key("Admin"), {{"JOB", "BORDCONFIG"}, {"FOLDER_NO", "9"}})));
+  for (auto [k, job, no] : {std::tuple{reader, "BORDCONFIG", "2"}, {taro, "BORDACCESS", "1"}, {s.key("Admin"), "BORDCONFIG", "9"}})
+    EXPECT_TRUE(refused(s.page(k, {{"JOB", job}, {"FOLDER_NO", no}}))) << job << no;
   std::string before = read_file_bytes(s.data + "b_title2.mst");
   EXPECT_TRUE(error_page(s.save(reader, "2", {}), 109, 3));
   EXPECT_TRUE(error_page(s.save(s.key("Admin"), "9", {}), 109, 3));  // no record for a missing folder

@@ -26,7 +26,7 @@ Fields with(Fields f, const std::string& name, const std::string& value) {
   return f;
 }
 
-TEST(UsersCgi, NewUserIsStoredOnceAndEditedUnderTheStoredId) {
+TEST(UsersCgi, NewUserIsStoredOnceEditedUnderTheStoredIdAndRefusalsStoreNothing) {
   UserSite s;
   std::string out = s.save(s.admin, "NEWUSERWR", kNew).out;
   EXPECT_EQ(s.line_of("NewOne"), "NewOne,New One,5,n@x.test,pw1,2,2,1,2,test.lng,,0,");
@@ -45,10 +45,8 @@ TEST(UsersCgi, NewUserIsStoredOnceAndEditedUnderTheStoredId) {
   // neither counts nor is stored.
   s.save(s.admin, "NEWUSERWR", with(with(kNew, "USER_ID", "Long"), "USER_NAME", std::string(81, 'n') + ",x"));
   EXPECT_EQ(s.line_of("Long").substr(0, 89), "Long," + std::string(81, 'n') + ",5,");
-}
 
-TEST(UsersCgi, RefusalsStoreNothing) {
-  UserSite s;
+  // Refusals store nothing.
   std::string before = s.users();
   for (auto [field, value, message] :
        {std::tuple{"USER_ID", "  ", 181}, {"USER_NAME", "", 182}, {"USER_ID", "a,b", 327},
