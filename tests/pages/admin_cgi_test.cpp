@@ -11,7 +11,7 @@ struct AdminSite : BoardSite {
 
 bool group_error(const std::string& out, int message) { return error_page(out, 154, message); }
 
-TEST(AdminCgi, SettingsFormAndItsStoreStep) {
+TEST(AdminCgi, SettingsAndGroups) {
   AdminSite s;
   s.write_settings("LOGIN_GIF,a\"b&amp;.gif,\nDATETIME,5,\nMYDATA,1,\n");
   std::string p = s.page(s.admin, {{"JOB", "SYSTEM"}});
@@ -40,10 +40,8 @@ TEST(AdminCgi, SettingsFormAndItsStoreStep) {
   EXPECT_FALSE(file_exists(s.pic + "/page.html"));
   // The page that follows shows what was stored.
   EXPECT_TRUE(has(p, "NAME=\"DATETIME\">\n<OPTION VALUE=\"2\">S10\n") && has(p, "VALUE=\"logo.png\"")) << p;
-}
 
-TEST(GroupsCgi, CreateRenameDeleteAndRefuse) {
-  AdminSite s;
+  // Groups: created, renamed, refused and deleted with what depends on them.
   for (auto [id, name, message] :
        {std::tuple{"", "x", 156}, {"1", "", 157}, {"-2", "x", 158}, {"1", "a,b", 362}})
     EXPECT_TRUE(group_error(s.save(s.admin, "NEWGROUPWR", {{"T02_GROUP_ID", id}, {"T02_GROUP_NAME", name}}).out,
