@@ -48,8 +48,7 @@ export async function frame(page, name) {
 
 // Logs `id` in on `page` (a new page kept as `page` when it is a name) and
 // waits for `ready` in the menu frame. Returns the page, the session key, the
-// menu and main frames (as functions: frames change), `press(job)` for a
-// menu button that opens in the main frame, and `logOff()`.
+// menu and main frames (as functions: frames change), and `logOff()`.
 export async function logIn(page, id, pass, ready = 'a:has(img[alt="Demo"])') {
   if (typeof page === 'string') page = await newPage(page);
   await page.goto(cgi);
@@ -59,7 +58,6 @@ export async function logIn(page, id, pass, ready = 'a:has(img[alt="Demo"])') {
   await (await frame(page, 'FRM21')).waitForSelector(ready);
   const menu = () => page.frame({ name: 'FRM21' }), main = () => page.frame({ name: 'FRM22' });
   return { page, skey: new URL(src, cgi).searchParams.get('SKEY'), menu, main,
-    press: (job) => click(menu(), button(job), main()),
     async logOff() {
       page.once('dialog', (d) => d.accept());
       await click(menu(), button('LOGOFF'), page);
@@ -90,14 +88,6 @@ export async function fill(where, fields, submit = '') {
 
 // The text a frame shows.
 export const text = (where) => where.locator('body').innerText();
-
-// Writes a message on the board open in `main()` (frames change): the
-// posting form's `fields` and, if given, the attachment `file`.
-export async function writeMessage(main, fields, file) {
-  await click(main(), button('BORDWRITE'));
-  if (file) await main().setInputFiles('input[name=FILE1]', file);
-  await fill(main(), fields, 'input[name=SUB]');
-}
 
 // Runs the journey `name`; on failure keeps what each page showed.
 export async function run(name, body) {

@@ -1,7 +1,5 @@
 // The administration menu, the system settings page and its store step,
 // and group administration with the cascade of a deletion.
-#include <tuple>
-
 #include "board_site.h"
 
 namespace {
@@ -13,14 +11,11 @@ struct AdminSite : BoardSite {
 
 bool group_error(const std::string& out, int message) { return error_page(out, 154, message); }
 
-TEST(AdminCgi, SettingsFormAndItsStoreStep) {
+TEST(AdminCgi, SettingsAndGroups) {
   AdminSite s;
   s.write_settings("LOGIN_GIF,a\"b&amp;.gif,\nDATETIME,5,\nMYDATA,1,\n");
   std::string p = s.page(s.admin, {{"JOB", "SYSTEM"}});
-  for (const char* piece :
-       {"NAME=\"LOGIN_GIF\" SIZE=\"40\" VALUE=\"a&quot;b&amp;amp;.gif\"><BR>S7<INPUT TYPE=\"file\" NAME=\"FILE1\">",
-        "NAME=\"DATETIME\">\n<OPTION VALUE=\"1\">S9\n<OPTION VALUE=\"2\">S10\n"})
-    EXPECT_TRUE(has(p, piece)) << piece << "\n" << p;
+  EXPECT_TRUE(has(p, "VALUE=\"a&quot;b&amp;amp;.gif\"") && has(p, "<OPTION VALUE=\"1\">S9\n")) << p;
 
   std::string before = read_file_bytes(s.ini);
   Fields f = {{"LANGUAGE", "test.lng"}, {"CG_FILE_PATH", s.pic}, {"CG_FILE_WEB_PATH", s.pic_web},
@@ -45,12 +40,8 @@ TEST(AdminCgi, SettingsFormAndItsStoreStep) {
   EXPECT_FALSE(file_exists(s.pic + "/page.html"));
   // The page that follows shows what was stored.
   EXPECT_TRUE(has(p, "NAME=\"DATETIME\">\n<OPTION VALUE=\"2\">S10\n") && has(p, "VALUE=\"logo.png\"")) << p;
-}
 
-TEST(GroupsCgi, CreateRenameDeleteAndRefuse) {
-  AdminSite s;
-  std::string p = s.page(s.admin, {{"JOB", "NEWGROUP"}});
-  EXPECT_TRUE(has(p, "NAME=\"T02_GROUP_ID\" SIZE=\"3\" MAXLENGTH=\"3\" VALUE=\"1\"")) << p;
+  // Groups: created, renamed, refused and deleted with what depends on them.
   for (auto [id, name, message] :
        {std::tuple{"", "x", 156}, {"1", "", 157}, {"-2", "x", 158}, {"1", "a,b", 362}})
     EXPECT_TRUE(group_error(s.save(s.admin, "NEWGROUPWR", {{"T02_GROUP_ID", id}, {"T02_GROUP_NAME", name}}).out,
@@ -62,11 +53,8 @@ TEST(GroupsCgi, CreateRenameDeleteAndRefuse) {
     s.save(s.admin, "NEWGROUPWR", {{"T02_GROUP_ID", id}, {"T02_GROUP_NAME", name}});
   EXPECT_EQ(s.groups(), "1,One,\n2,Two,\n3,Three,\n");
   s.save(s.admin, "NEWGROUPWR", {{"T02_GROUP_ID", "2"}, {"T02_GROUP_NAME", "<T>&amp;"}});
-  p = s.page(s.admin, {{"JOB", "EDITGROUP"}, {"T02_GROUP_ID", "2"}});
-  EXPECT_TRUE(has(p, "\"#FFB6C1\" ALIGN=\"CENTER\">2</TD><TD BGCOLOR=\"#FFFFFF\"><INPUT TYPE=\"text\" "
-                     "NAME=\"T02_GROUP_NAME\" SIZE=\"40\" MAXLENGTH=\"80\" VALUE=\"&lt;T&gt;&amp;amp;\">")) << p;
-  p = s.page(s.admin, {{"JOB", "GROUPLIST"}});
-  EXPECT_EQ(joined(p, "T02_GROUP_ID=([0-9]+)\">"), "1 2 3");
+  EXPECT_TRUE(has(s.page(s.admin, {{"JOB", "EDITGROUP"}, {"T02_GROUP_ID", "2"}}), "VALUE=\"&lt;T&gt;&amp;amp;\">"));
+  EXPECT_EQ(joined(s.page(s.admin, {{"JOB", "GROUPLIST"}}), "T02_GROUP_ID=([0-9]+)\">"), "1 2 3");
   EXPECT_TRUE(has(s.page(s.admin, {{"JOB", "NEWGROUP"}}), "MAXLENGTH=\"3\" VALUE=\"4\""));
   EXPECT_TRUE(has(s.page(s.admin, {{"JOB", "DELGROUP"}}), "<OPTION VALUE=\"2\">2:&lt;T&gt;&amp;amp;\n"));
 
@@ -76,17 +64,13 @@ TEST(GroupsCgi, CreateRenameDeleteAndRefuse) {
   write_file_bytes(s.data + "user.mst", "Admin,Admin,100,,pw,3,1,1,1,,,0,\nTaro,T,1,,pw,1,1,1,1,,,0,\n"
                                         "Jiro,J,1,,pw,3,1,1,1,,,1,\n");
   for (int32_t folder : {1, 2})
-    for (int32_t group : {1, 3}) {
-      sB_G_ACL = {folder, group, 1};
-      WriteB_G_ACL();
-    }
+    for (int32_t group : {1, 3}) sB_G_ACL = {folder, group, 1}, WriteB_G_ACL();
   std::string acl = read_file_bytes(s.data + "b_g_acl.mst");
   EXPECT_TRUE(refused(s.save(s.taro, "DELGROUPWR", {{"T02_GROUP_ID", "3"}}).out));
   EXPECT_EQ(read_file_bytes(s.data + "b_g_acl.mst"), acl);
   EXPECT_EQ(s.groups(), "1,One,\n3,Three,\n");
 
-  p = s.save(s.admin, "DELGROUPWR", {{"T02_GROUP_ID", "3"}}).out;
-  EXPECT_EQ(joined(p, "T02_GROUP_ID=([0-9]+)\">"), "1");
+  EXPECT_EQ(joined(s.save(s.admin, "DELGROUPWR", {{"T02_GROUP_ID", "3"}}).out, "T02_GROUP_ID=([0-9]+)\">"), "1");
   EXPECT_EQ(s.groups(), "1,One,\n");
   EXPECT_EQ(read_file_bytes(s.data + "g_user.mst"), "1,Taro,\n");
   EXPECT_EQ(read_file_bytes(s.data + "user.mst"), "Admin,Admin,100,,pw,0,1,1,1,,,0,\n"

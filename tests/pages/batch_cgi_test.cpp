@@ -1,9 +1,5 @@
-// Batch upload and folder transfer through the program: blocks posted in
-// file order with the posting page's limits, refusals per block, forged
-// file fields, and the folder tree's download and replacement.
-#include <chrono>
-#include <fstream>
-
+// Batch upload and folder transfer through the program: blocks in file order with
+// the posting limits, refusals per block, forged file fields, the tree's transfer.
 #include "board_site.h"
 #include "pages/batch.h"
 
@@ -83,9 +79,8 @@ TEST(FolderTransferCgi, AdministratorsDownloadAndReplaceOnlyTheTree) {
   auto upload = [&](const std::string& k, const std::string& name) {
     s.multipart({{"SKEY", k}, {"JOB", "FOLDER_UPLOAD"}}, {{"FILE1", "C:\\x\\" + name, "1,2,0,New,\n"}});
   };
-  upload(taro, "b_title.mst");
-  upload(admin, "user.mst");
-  upload(admin, "B_TITLE.MST.txt");
+  for (auto [k, name] : {std::pair{taro, "b_title.mst"}, {admin, "user.mst"}, {admin, "B_TITLE.MST.txt"}})
+    upload(k, name);
   EXPECT_EQ(read_file_bytes(s.data_file("b_title.mst")), tree);
   EXPECT_EQ(read_file_bytes(s.data_file("user.mst")), users);
   upload(admin, "b_title.mst");

@@ -1,3 +1,32 @@
-// The board site builder, shared by the page tests.
+// The board site builder, shared by the page tests, and the loop of the
+// kill tests.
 #pragma once
+#include <iostream>
+
 #include "board.h"
+
+// Runs `round` until `want` requests were killed (or `seconds` passed), at
+// least a third of them. Each round sends a request through `count` with a
+// random kill moment within a span that follows how long requests take:
+// shorter after one that ended first, longer after a kill. The seed is
+// printed; MORVEL_KILL_SEED replays a run.
+inline void kill_loop(const char* what, int want, int seconds,
+                      const std::function<void(const std::function<void(Response)>&, long, std::mt19937&)>& round) {
+  const char* replay = std::getenv("MORVEL_KILL_SEED");
+  const unsigned seed = replay ? static_cast<unsigned>(std::atol(replay)) : std::random_device{}();
+  std::cout << what << " kill test seed " << seed << " (MORVEL_KILL_SEED replays it)\n";
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  double span = 15000;
+  int kills = 0;
+  auto count = [&](const Response& r) {
+    kills += r.status == 128 + 9;
+    span *= r.status == 128 + 9 ? 1.1 : 0.9;
+  };
+  const auto start = std::chrono::steady_clock::now();
+  while (kills < want && std::chrono::steady_clock::now() - start < std::chrono::seconds(seconds) &&
+         !::testing::Test::HasFailure())
+    round(count, static_cast<long>(rng() % (static_cast<unsigned long>(span) + 1)), rng);
+  EXPECT_GE(kills, want * 3 / 7);
+  std::cout << kills << " " << what << "s killed\n";
+}

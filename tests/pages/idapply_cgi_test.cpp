@@ -1,6 +1,5 @@
-// ID applications through the program: result codes and what they leave
-// stored, escaping in both lists, decisions creating users under the
-// spelling applied for, and simultaneous applications for one ID.
+// ID applications through the program: result codes, what they store, escaping
+// in both lists, decisions, and simultaneous applications for one ID.
 #include "board_site.h"
 #include "store/guest_user.h"
 
@@ -24,9 +23,7 @@ struct IdSite : Site {
   std::vector<GUEST_USER> apps() const { return records<GUEST_USER>("g_user.dat"); }
 };
 
-bool refused_with(const std::string& out, int slot) {
-  return has(out, "<B>S311</B>") && has(out, "<B>S" + std::to_string(slot) + "</B></FONT>");
-}
+bool refused_with(const std::string& out, int slot) { return error_page(out, 311, slot); }
 
 TEST(IdApplyCgi, ResultCodesNothingStoredOnRefusalAndOneOfSimultaneous) {
   IdSite s;

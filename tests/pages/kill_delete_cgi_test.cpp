@@ -1,52 +1,10 @@
-// Deletions of folders, users and groups killed at random moments never
-// leave state in which a folder shows messages it did not have, or in which
-// a deleted user's or group's rights stay in force or pass to whoever takes
-// the number or ID next. The seed is printed; MORVEL_KILL_SEED replays a run.
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <iostream>
-#include <map>
-#include <random>
-
+// Folder, user and group deletions killed at random moments never leave a
+// folder's messages or a deleted holder's rights to whoever takes the number next.
 #include "board_site.h"
-#include "store/acl.h"
-#include "store/group.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// Runs `round` until 70 deletions were killed (or 15 seconds passed). Each
-// round sets up, sends its deletion through `del` with a random kill moment
-// and checks. Kill moments fall within a span that follows how long the
-// requests take: shorter after one that ended first, longer after a kill.
-void kill_loop(const char* what, const std::function<void(const std::function<void(Response)>&, long)>& round) {
-  const char* replay = std::getenv("MORVEL_KILL_SEED");
-  const unsigned seed = replay ? static_cast<unsigned>(std::atol(replay)) : std::random_device{}();
-  std::cout << what << " kill test seed " << seed << " (MORVEL_KILL_SEED replays it)\n";
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
-  double span = 15000;
-  int kills = 0;
-  auto count = [&](const Response& r) {
-    kills += r.status == 128 + 9;
-    span *= r.status == 128 + 9 ? 1.1 : 0.9;
-  };
-  const auto start = std::chrono::steady_clock::now();
-  while (kills < 70 && std::chrono::steady_clock::now() - start < std::chrono::seconds(15) &&
-         !::testing::Test::HasFailure())
-    round(count, static_cast<long>(rng() % (static_cast<unsigned long>(span) + 1)));
-  EXPECT_GE(kills, 30);
-  std::cout << kills << " " << what << "s killed\n";
-}
-
-template <class R>
-std::vector<R> records_of(const std::string& path) {
-  std::vector<R> v;
-  split_records(read_file_bytes(path), v);
-  return v;
-}
 
 bool has_line(const std::string& path, const std::string& start) {
   return has("\n" + read_file_bytes(path), "\n" + start);
@@ -68,7 +26,7 @@ TEST(KillDeleteCgi, KilledFolderDeletionsNeverLeaveMessagesForANewFolder) {
   auto del = [&](size_t pos, long kill) {
     return s.multipart({{"SKEY", admin}, {"JOB", "DELFOLDERWR"}, {"DISPNO", std::to_string(pos)}}, {}, kill);
   };
-  kill_loop("folder deletion", [&](auto count, long kill) {
+  kill_loop("folder deletion", 70, 15, [&](auto count, long kill, auto&) {
     std::vector<B_TITLE> t;
     while ((t = tree()).size() > 3) del(1, -1);
     // The last folder, which has the highest number, gets a message with an
@@ -86,7 +44,7 @@ TEST(KillDeleteCgi, KilledFolderDeletionsNeverLeaveMessagesForANewFolder) {
     born[t.back().FOLDER_NO] = ++made;
     for (const B_TITLE& f : t) {
       const std::string no_s = std::to_string(f.FOLDER_NO), want = "G" + std::to_string(born[f.FOLDER_NO]);
-      for (const INDEX_DATA& r : records_of<INDEX_DATA>(s.data + no_s + "/index.dat"))
+      for (const INDEX_DATA& r : s.records<INDEX_DATA>(no_s + "/index.dat"))
         EXPECT_EQ(field(r.WRITE_TITLE), want) << "folder " << no_s;
       if (!fs::exists(s.add + no_s)) continue;
       for (const auto& e : fs::recursive_directory_iterator(s.add + no_s))
@@ -104,45 +62,44 @@ TEST(KillDeleteCgi, KilledUserAndGroupDeletionsLeaveNoRightsBehind) {
   // the primary group of Jiro.
   auto victim_rights = [&] {
     size_t n = has_line(s.data + "g_user.mst", "5,Victim,");
-    for (const B_U_ACL& e : records_of<B_U_ACL>(s.data + "b_u_acl.mst")) n += field(e.USER_ID) == "Victim";
+    for (const B_U_ACL& e : s.records<B_U_ACL>("b_u_acl.mst")) n += field(e.USER_ID) == "Victim";
     return n;
   };
   auto group_rights = [&] {
     size_t n = has_line(s.data + "g_user.mst", "5,Taro,") + has_line(s.data + "user.mst", "Jiro,Jiro,1,,pw,5,");
-    for (const B_G_ACL& e : records_of<B_G_ACL>(s.data + "b_g_acl.mst")) n += e.T02_GROUP_ID == 5;
+    for (const B_G_ACL& e : s.records<B_G_ACL>("b_g_acl.mst")) n += e.T02_GROUP_ID == 5;
     return n;
   };
-  const Fields user = {{"SKEY", admin}, {"USER_ID", "Victim"}, {"USER_NAME", "V"}, {"USER_PASS", "pw"}};
-  const Fields group = {{"SKEY", admin}, {"T02_GROUP_ID", "5"}, {"T02_GROUP_NAME", "Five"}};
-  auto with = [](Fields f, const std::string& job, const std::string& button) {
-    f.push_back({"JOB", job});
-    if (!button.empty()) f.push_back({button, "x"});
-    return f;
+  auto user = [&](const char* job, const char* button) {
+    return Fields{{"SKEY", admin}, {"JOB", job}, {"USER_ID", "Victim"}, {"USER_NAME", "V"}, {"USER_PASS", "pw"},
+                  {button, "x"}};
   };
-  s.multipart(with(group, "NEWGROUPWR", ""));
-  s.multipart(with(user, "NEWUSERWR", "SUB1"));
-  kill_loop("user deletion", [&](auto count, long kill) {
+  auto group = [&](const char* job) {
+    return Fields{{"SKEY", admin}, {"JOB", job}, {"T02_GROUP_ID", "5"}, {"T02_GROUP_NAME", "Five"}};
+  };
+  s.multipart(group("NEWGROUPWR"));
+  s.multipart(user("NEWUSERWR", "SUB1"));
+  kill_loop("user deletion", 70, 15, [&](auto count, long kill, auto&) {
     sB_U_ACL = {1, "Victim", 3}, WriteB_U_ACL();
     sGROUP_USER = {5, "Victim"}, WriteGROUP_USER();
-    count(s.multipart(with(user, "USERWR", "SUB3"), {}, kill));
+    count(s.multipart(user("USERWR", "SUB3"), {}, kill));
     // Gone, or still there to be deleted again; the next request gives the
     // ID to a new user, who starts without rights.
     const bool gone = !has_line(s.data + "user.mst", "Victim,");
     EXPECT_TRUE(!gone || victim_rights() == 0);
-    s.multipart(with(user, "NEWUSERWR", "SUB1"));
+    s.multipart(user("NEWUSERWR", "SUB1"));
     EXPECT_TRUE(!gone || victim_rights() == 0);
   });
-  kill_loop("group deletion", [&](auto count, long kill) {
+  kill_loop("group deletion", 70, 15, [&](auto count, long kill, auto&) {
     sB_G_ACL = {1, 5, 2}, WriteB_G_ACL();
     sGROUP_USER = {5, "Taro"}, WriteGROUP_USER();
     char jiro[22] = "Jiro";
     ASSERT_EQ(ReadMST_USER(jiro), 0);
-    sMST_USER.P_GROUP = 5;
-    ASSERT_EQ(ReWriteMST_USER(), 0);
-    count(s.multipart(with(group, "DELGROUPWR", ""), {}, kill));
+    sMST_USER.P_GROUP = 5, ReWriteMST_USER();
+    count(s.multipart(group("DELGROUPWR"), {}, kill));
     const bool gone = !has_line(s.data + "group.mst", "5,");
     EXPECT_TRUE(!gone || group_rights() == 0);
-    s.multipart(with(group, "NEWGROUPWR", ""));
+    s.multipart(group("NEWGROUPWR"));
     ASSERT_TRUE(has_line(s.data + "group.mst", "5,"));
     EXPECT_TRUE(!gone || group_rights() == 0);
   });

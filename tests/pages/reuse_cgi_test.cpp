@@ -1,12 +1,6 @@
-// Numbers and IDs taken again: a new folder never shows what an earlier
-// folder of its number held, a new user gets none of the rights an earlier
-// holder of the ID had, and an ID is checked as the line will keep it.
-#include <sys/stat.h>
-
-#include <filesystem>
-
+// Numbers and IDs taken again: a new folder or user never inherits an earlier
+// holder's messages or rights; an ID is checked as the line will keep it.
 #include "board_site.h"
-#include "store/acl.h"
 #include "store/guest_user.h"
 
 namespace {
@@ -58,8 +52,7 @@ TEST(ReuseCgi, IdsAreCheckedAsStoredAndNewUsersGetNoEarlierRights) {
   ASSERT_EQ(WriteGUEST_USER(), 0);
   s.store(admin, {{"JOB", "IDSINSEIsysopWR"}, {"USER_ID", "Admin\xe0"}, {"OK_NG", "1"}, {"MES", "1"}});
   EXPECT_EQ(read_file_bytes(s.data + "user.mst"), users);
-  std::vector<GUEST_USER> apps;
-  split_records(read_file_bytes(s.data + "g_user.dat"), apps);
+  const auto apps = s.records<GUEST_USER>("g_user.dat");
   ASSERT_EQ(apps.size(), 1u);
   EXPECT_EQ(apps[0].OK_NG, GUEST_REFUSED);
 
@@ -67,8 +60,7 @@ TEST(ReuseCgi, IdsAreCheckedAsStoredAndNewUsersGetNoEarlierRights) {
   for (B_U_ACL e : {B_U_ACL{1, "Ghost", 3}, B_U_ACL{1, "Taro", 3}}) sB_U_ACL = e, WriteB_U_ACL();
   make("Ghost");
   ASSERT_TRUE(has(read_file_bytes(s.data + "user.mst"), "\nGhost,N,"));
-  std::vector<B_U_ACL> left;
-  split_records(read_file_bytes(s.data + "b_u_acl.mst"), left);
+  const auto left = s.records<B_U_ACL>("b_u_acl.mst");
   ASSERT_EQ(left.size(), 1u);
   EXPECT_EQ(field(left[0].USER_ID), "Taro");
 }

@@ -1,8 +1,5 @@
-// Unread tracking through the program: the settings page's two lists and
-// its store step, the unread list in each order, ticking messages read,
-// and what forged numbers and guest accounts may not change.
-#include <climits>
-
+// Unread tracking through the program: the settings lists and store step, the
+// unread list in each order, ticking read, forged numbers and guest accounts.
 #include "board_site.h"
 
 namespace {

@@ -1,8 +1,5 @@
 // User administration and personal settings through the program: saves,
-// refusals, memberships, pictures, escaping, and
-// two administrators (or an administrator and the user) saving at once.
-#include <tuple>
-
+// refusals, memberships, pictures, escaping, and simultaneous saves.
 #include "board_site.h"
 
 namespace {
@@ -29,7 +26,7 @@ Fields with(Fields f, const std::string& name, const std::string& value) {
   return f;
 }
 
-TEST(UsersCgi, NewUserIsStoredOnceAndEditedUnderTheStoredId) {
+TEST(UsersCgi, NewUserIsStoredOnceEditedUnderTheStoredIdAndRefusalsStoreNothing) {
   UserSite s;
   std::string out = s.save(s.admin, "NEWUSERWR", kNew).out;
   EXPECT_EQ(s.line_of("NewOne"), "NewOne,New One,5,n@x.test,pw1,2,2,1,2,test.lng,,0,");
@@ -48,10 +45,8 @@ TEST(UsersCgi, NewUserIsStoredOnceAndEditedUnderTheStoredId) {
   // neither counts nor is stored.
   s.save(s.admin, "NEWUSERWR", with(with(kNew, "USER_ID", "Long"), "USER_NAME", std::string(81, 'n') + ",x"));
   EXPECT_EQ(s.line_of("Long").substr(0, 89), "Long," + std::string(81, 'n') + ",5,");
-}
 
-TEST(UsersCgi, RefusalsStoreNothing) {
-  UserSite s;
+  // Refusals store nothing.
   std::string before = s.users();
   for (auto [field, value, message] :
        {std::tuple{"USER_ID", "  ", 181}, {"USER_NAME", "", 182}, {"USER_ID", "a,b", 327},
@@ -69,7 +64,7 @@ TEST(UsersCgi, RefusalsStoreNothing) {
   EXPECT_TRUE(refused(s.page(taro, {{"JOB", "USERMENT"}})));
 }
 
-TEST(UsersCgi, MembershipsKeepTheTypedId) {
+TEST(UsersCgi, MembershipsKeepTheTypedIdAndTheNewUserPageWhatWasTyped) {
   UserSite s;
   write_file_bytes(s.data + "group.mst", "1,One,\n2,Two,\n");
   Fields in = {{"USER_ID", "Mixed"}, {"USER_NAME", "M"}, {"GROUP_IN", "S171"},
@@ -83,6 +78,12 @@ TEST(UsersCgi, MembershipsKeepTheTypedId) {
   s.save(s.admin, "USERWR", {{"USER_ID", "Mixed"}, {"USER_NAME", "M"}, {"GROUP_OUT", "S172"},
                              {"NOWGROUP", "1"}});
   EXPECT_EQ(read_file_bytes(s.data + "g_user.mst"), "2,Mixed,\n");
+
+  // A membership button on the new-user page shows what was typed again.
+  in = with(with(with(kNew, "SUB1", ""), "GROUP_IN", "S171"), "PICFILE", "me.png");
+  out = s.save(s.admin, "NEWUSERWR", in).out;
+  EXPECT_EQ(joined(out, "MAXLENGTH=\"\\d+\" VALUE=\"([^\"]*)\""), "pw1 New One 5 n@x.test me.png") << out;
+  EXPECT_EQ(joined(out, "<SELECT NAME=\"\\w+\">\n<OPTION VALUE=\"([^\"]*)\""), "2 2 1 2 test.lng") << out;
 }
 
 TEST(UsersCgi, PersonalSettingsAndEscapedForms) {
@@ -146,15 +147,6 @@ TEST(UsersCgi, SimultaneousSavesLoseNothing) {
     }));
     EXPECT_EQ(all_matches(s.line_of("Taro"), "^Taro,[^,]*,([0-9]+),"), std::vector{level});
   }
-}
-
-// A membership button on the new-user page shows what was typed again.
-TEST(UsersCgi, NewUserPageKeepsWhatWasTyped) {
-  UserSite s;
-  Fields in = with(with(with(kNew, "SUB1", ""), "GROUP_IN", "S171"), "PICFILE", "me.png");
-  std::string out = s.save(s.admin, "NEWUSERWR", in).out;
-  EXPECT_EQ(joined(out, "MAXLENGTH=\"\\d+\" VALUE=\"([^\"]*)\""), "pw1 New One 5 n@x.test me.png") << out;
-  EXPECT_EQ(joined(out, "<SELECT NAME=\"\\w+\">\n<OPTION VALUE=\"([^\"]*)\""), "2 2 1 2 test.lng") << out;
 }
 
 }  // namespace
