@@ -1,5 +1,4 @@
 // Groups ("group.mst") and memberships ("g_user.mst").
-#include <cstring>
 
 #include "data_dir.h"
 
