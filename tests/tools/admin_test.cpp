@@ -79,11 +79,9 @@ TEST(Admin, KilledPostsLeaveWhatRepairClears) {
     if (kills >= 40 || i % 10 == 0) found = admin(s, "check");
   }
   ASSERT_EQ(found.status, 1) << found.out;
-  std::cout << "check:\n" << found.out;
   pages(s, k);
   const std::string before = pages(s, k);
   const Response fixed = admin(s, "repair");
-  std::cout << "repair:\n" << fixed.out;
   EXPECT_EQ(fixed.status, 0);
   EXPECT_EQ(lines(fixed.out), lines(found.out)) << fixed.out;
   const Response again = admin(s, "check");
@@ -146,7 +144,6 @@ TEST(Admin, RepairFixesEachFindingAndNothingElse) {
                            "add/7: directory of folder 7,", "cgi-bin/CGI7"})
     EXPECT_TRUE(has(check.out, what)) << what;
   EXPECT_EQ(lines(check.out), 24u) << check.out;
-  EXPECT_FALSE(has(check.out, "CGI8"));
 
   const Response dry = admin(s, "repair --dry-run");
   EXPECT_EQ(lines(dry.out, "would "), 19u) << dry.out;
