@@ -1,7 +1,6 @@
 // Uploads through the real program: every file arrives byte for byte where
 // the posting puts it, also when several requests upload at the same
 // moment, and no request leaves a temporary file behind.
-#include <gtest/gtest.h>
 
 #include "../pages/board_site.h"
 

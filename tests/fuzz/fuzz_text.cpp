@@ -3,11 +3,7 @@
 // its way to the page.
 #include <algorithm>
 #include <array>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 

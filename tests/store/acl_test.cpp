@@ -1,5 +1,4 @@
 // Folder access entries and the access decision.
-#include <utility>
 
 #include "data_dir.h"
 

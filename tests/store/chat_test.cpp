@@ -1,6 +1,5 @@
 // The chat store on disk: the newest 61 lines newest first, record layout,
 // one index entry per member, and simultaneous writers.
-#include <map>
 
 #include "data_dir.h"
 #include "store/chat.h"

@@ -1,6 +1,5 @@
 // The folder tree store: folder lines in "b_title.mst" and settings records
 // in "b_title2.mst".
-#include <array>
 
 #include "data_dir.h"
 
@@ -101,9 +100,6 @@ TEST_F(FolderStore, SettingsRewriteReplacesEveryCopyOrAppends) {
   EXPECT_EQ(get("b_title2.mst"), left);
 }
 
-}  // namespace
-
-namespace {
 
 // The heads the menus read agree with the whole records: at their usual
 // place, after records have moved up, and with a partial record at the end.

@@ -1,6 +1,5 @@
 // Message store: numbering and threading, bodies, read marks, the unread
 // count and the attachment list.
-#include <sys/stat.h>
 
 #include "data_dir.h"
 

@@ -2,10 +2,6 @@
 // earlier quarantined item.
 #include "store/quarantine.h"
 
-#include <sys/stat.h>
-
-#include <filesystem>
-
 #include "data_dir.h"
 
 namespace fs = std::filesystem;

@@ -2,10 +2,6 @@
 // the board from unread tracking.
 #include "store/unread.h"
 
-#include <sys/stat.h>
-
-#include <vector>
-
 #include "data_dir.h"
 
 namespace {
@@ -43,9 +39,6 @@ TEST_F(UnreadStore, EntriesAreAddedOnceAndRemoved) {
   EXPECT_EQ(get("12/unread.dat"), "amy\neve\n");
 }
 
-}  // namespace
-
-namespace {
 
 // The lists of many boards read at once give what ChkUNREAD gives one by one.
 TEST_F(UnreadStore, ManyBoardsAtOnceAsOneByOne) {

@@ -104,23 +104,16 @@ TEST_F(UserStore, SortedCopiesKeepTheExchangeSortsOrderOfTies) {
   std::mt19937 random(7);
   std::vector<U> users;
   std::string text;
-  for (int i = 0; i < 300; i++) {
-    U u{"u" + std::to_string(random() % 100000), static_cast<int>(random() % 5) * 10 - 20,
-        static_cast<int>(random() % 6) - 1};
-    if (std::any_of(users.begin(), users.end(), [&](const U& x) { return x.id == u.id; })) continue;
-    users.push_back(u);
-    text += line(u.id, u.level, u.group);
+  for (int i = 0; i < 300; i++) {  // distinct IDs, out of order
+    users.push_back({"u" + std::to_string(i * 7919 % 1000), static_cast<int>(random() % 5) * 10 - 20,
+                     static_cast<int>(random() % 6) - 1});
+    text += line(users.back().id, users.back().level, users.back().group);
   }
   master(text);
   auto exchange = [](std::vector<U>& v, auto after) {
     for (size_t i = 0; i + 1 < v.size(); i++)
       for (size_t j = i + 1; j < v.size(); j++)
         if (after(v[i], v[j])) std::swap(v[i], v[j]);
-  };
-  auto joined = [](const std::vector<U>& v) {
-    std::string out;
-    for (const U& u : v) out += (out.empty() ? "" : " ") + u.id;
-    return out;
   };
   // Numbers compare as "%04d" and "%08d" texts, so -20 counts above -5.
   auto key = [](int n, int width) {
@@ -131,8 +124,10 @@ TEST_F(UserStore, SortedCopiesKeepTheExchangeSortsOrderOfTies) {
   exchange(users, [](const U& a, const U& b) { return a.id > b.id; });
   exchange(users, [&](const U& a, const U& b) { return key(a.level, 4) < key(b.level, 4); });
   exchange(users, [&](const U& a, const U& b) { return key(a.group, 8) > key(b.group, 8); });
+  std::string want;
+  for (const U& u : users) want += (want.empty() ? "" : " ") + u.id;
   MakeOderUpTo(3);
-  EXPECT_EQ(ids("user4.mst"), joined(users));
+  EXPECT_EQ(ids("user4.mst"), want);
 }
 
 // A list shown again without a change reuses the copies; any change of the

@@ -22,16 +22,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <map>
 #include <random>
 #include <regex>
 #include <set>
-#include <string>
 #include <string_view>
 #include <tuple>
-#include <utility>
-#include <vector>
 
 #include "site.h"
 #include "app/globals.h"

@@ -2,19 +2,13 @@
 // directory damaged by hand, a backup taken while writers are busy, a
 // post stopped half-way beside backup and repair, and the password reset.
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <utime.h>
 
-#include <chrono>
-#include <filesystem>
 #include <iostream>
-#include <random>
 #include <thread>
 
 #include "../pages/board_site.h"
-#include "store/acl.h"
 
 namespace fs = std::filesystem;
 
@@ -85,11 +79,9 @@ TEST(Admin, KilledPostsLeaveWhatRepairClears) {
     if (kills >= 40 || i % 10 == 0) found = admin(s, "check");
   }
   ASSERT_EQ(found.status, 1) << found.out;
-  std::cout << "check:\n" << found.out;
   pages(s, k);
   const std::string before = pages(s, k);
   const Response fixed = admin(s, "repair");
-  std::cout << "repair:\n" << fixed.out;
   EXPECT_EQ(fixed.status, 0);
   EXPECT_EQ(lines(fixed.out), lines(found.out)) << fixed.out;
   const Response again = admin(s, "check");
@@ -140,33 +132,18 @@ TEST(Admin, RepairFixesEachFindingAndNothingElse) {
   std::map<std::string, std::string> before = snapshot(s);
   const Response check = admin(s, "check");
   EXPECT_EQ(check.status, 1);
-  for (const char* what : {"user.mst line 14 does not parse",
-                           "\"taro\" is taken already by line 2",
-                           "unsafe user ID \".x\"",
-                           "b_title2.mst ends in a partial record",
-                           "settings of folder 9,",
-                           "membership of Nobody in group 1 names a user",
-                           "in group 9 names a group",
-                           "entry of group 9 in folder 1 names a group",
-                           "entry of user Nobody in folder 1 names a user",
-                           "entry of user Taro in folder 5 names a folder",
-                           "file /",
-                           "b_u_acl.mst.tmp",
-                           "index.dat ends in a partial record",
-                           "x1.dat.tmp",
-                           "R1.TMP",
-                           "message 2 has an index record but no body",
-                           "x40.dat: body of message 40",
-                           "r40.dat: read marks of message 40",
-                           "attachment records of message 40",
-                           "x40: attached files of message 40",
-                           "g.part",
-                           "data/7: directory of folder 7,",
-                           "add/7: directory of folder 7,",
-                           "cgi-bin/CGI7"})
+  for (const char* what : {"user.mst line 14 does not parse", "\"taro\" is taken already by line 2",
+                           "unsafe user ID \".x\"", "b_title2.mst ends in a partial record", "settings of folder 9,",
+                           "membership of Nobody in group 1 names a user", "in group 9 names a group",
+                           "entry of group 9 in folder 1 names a group", "entry of user Nobody in folder 1 names a user",
+                           "entry of user Taro in folder 5 names a folder", "file /", "b_u_acl.mst.tmp",
+                           "index.dat ends in a partial record", "x1.dat.tmp", "R1.TMP",
+                           "message 2 has an index record but no body", "x40.dat: body of message 40",
+                           "r40.dat: read marks of message 40", "attachment records of message 40",
+                           "x40: attached files of message 40", "g.part", "data/7: directory of folder 7,",
+                           "add/7: directory of folder 7,", "cgi-bin/CGI7"})
     EXPECT_TRUE(has(check.out, what)) << what;
   EXPECT_EQ(lines(check.out), 24u) << check.out;
-  EXPECT_FALSE(has(check.out, "CGI8"));
 
   const Response dry = admin(s, "repair --dry-run");
   EXPECT_EQ(lines(dry.out, "would "), 19u) << dry.out;
@@ -200,12 +177,6 @@ TEST(Admin, RepairFixesEachFindingAndNothingElse) {
   std::erase_if(after, [](auto& e) { return e.first.starts_with("/data/quarantine/"); });
   std::erase_if(before, [](auto& e) { return e.second == "left" || e.first == "/cgi-bin/CGI7"; });
   EXPECT_EQ(after, before);
-}
-
-TEST(Admin, CheckOfAMissingDataDirectoryFails) {
-  Site s;
-  s.write_settings("DATA_FILE_PATH," + s.dir / "none/" + ",\n");
-  EXPECT_EQ(admin(s, "check").status, 2);
 }
 
 // The site `s` with the data and attachments of backup `b` in place of its own.
@@ -299,15 +270,12 @@ TEST(Admin, ResetPasswordGivesAWorkingOne) {
   EXPECT_FALSE(s.login("Boss", pw).empty());
 }
 
-TEST(Admin, EveryCommandHasHelpAndBadUseFails) {
+TEST(Admin, BadUseFails) {
   Site s;
-  for (const char* c : {"check", "repair", "backup", "reset-password", "init"}) {
-    const Response r = admin(s, std::string(c) + " --help");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(has(r.out, std::string("usage: morvel-admin SETTINGS.ini ") + c)) << r.out;
-  }
   for (const char* bad : {"", "fix", "backup", "check --dry-run", "reset-password a b"})
     EXPECT_EQ(admin(s, bad).status, 2) << bad;
+  s.write_settings("DATA_FILE_PATH," + s.dir / "none/" + ",\n");  // no data directory
+  EXPECT_EQ(admin(s, "check").status, 2);
 }
 
 }  // namespace
