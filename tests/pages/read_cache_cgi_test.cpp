@@ -100,8 +100,7 @@ struct ReadSite : BoardSite {
       for (int b = 1; b <= kBoards; b++)
         if (file_exists(read_cache_path(b))) had.push_back(b);
       std::string what;
-      const long kill_us = kill ? static_cast<long>(rng() % (static_cast<unsigned long>(span) + 1)) : -1;
-      const bool whole = step(rng, kill_us, what);
+      const bool whole = step(rng, kill ? static_cast<long>(rng() % static_cast<unsigned>(span + 1)) : -1, what);
       SCOPED_TRACE(std::to_string(i) + ": " + what);
       // A step that ran to its end kept the data current: nothing rebuilt.
       for (int b : had) EXPECT_TRUE(!whole || current(b)) << b;

@@ -12,8 +12,7 @@ class ReadCache : public DataDir {
  protected:
   static int32_t post(int32_t parent, const std::string& author = "alice") {
     set_field(G_MST_USER.USER_ID, author);
-    sINDEX_DATA = INDEX_DATA{};
-    sINDEX_DATA.FOLDER_NO = F, sINDEX_DATA.MSG_NO = parent;
+    sINDEX_DATA = INDEX_DATA{.FOLDER_NO = F, .MSG_NO = parent};
     EXPECT_EQ(WriteINDEX_DATA(), 0);
     return sINDEX_DATA.MSG_NO;
   }
@@ -59,12 +58,14 @@ TEST_F(ReadCache, OldDirectoryIsCountedFromItsMarksAndTheFileThenServes) {
   EXPECT_EQ(unread("carol"), (Nums{1, 2, 3, 5}));
   EXPECT_TRUE(current());
   // Served from the file now: a mark changed behind the store's back is
-  // not seen until the file is rebuilt.
+  // not seen until the file is rebuilt; a changed index is.
   marks(5, {"alice"});
   EXPECT_EQ(unread("alice"), (Nums{2, 5}));
   EXPECT_EQ(verify_read_cache(F), 1);
   EXPECT_EQ(rebuild_read_cache(F), 0);
   EXPECT_EQ(unread("alice"), (Nums{2}));
+  index({1, 2, 3, 5, 6});
+  EXPECT_EQ(unread("alice"), (Nums{2, 6}));
   EXPECT_TRUE(is_read_cache_name("readcache.bin.tmp") && !is_read_cache_name("readcache.bin.x"));
 }
 
