@@ -14,8 +14,7 @@ TEST(KillDeleteCgi, KilledFolderDeletionsNeverLeaveMessagesForANewFolder) {
   BoardSite s;
   s.folder(1, KIND_BOARD, 0, "Board");
   const std::string admin = s.key("Admin");
-  // Which creation each folder number came from: its messages and
-  // attachments carry that mark.
+  // Which creation each folder number came from: its messages and attachments carry that mark.
   std::map<int32_t, int> born{{1, 0}};
   int made = 0;
   auto del = [&](size_t pos, long kill) {
@@ -24,8 +23,7 @@ TEST(KillDeleteCgi, KilledFolderDeletionsNeverLeaveMessagesForANewFolder) {
   kill_loop("folder deletion", 70, 15, [&](auto count, long kill, auto&) {
     std::vector<B_TITLE> t;
     while (load_folders(t), t.size() > 3) del(1, -1);
-    // The last folder, which has the highest number, gets a message with an
-    // attachment and is deleted.
+    // The last (highest-numbered) folder gets a message with an attachment and is deleted.
     const int32_t no = t.back().FOLDER_NO;
     const std::string mark = "G" + std::to_string(born[no]),
                       dir = s.add + std::to_string(no) + "/x" + std::to_string(s.post(no, 0, mark)) + "/1";
