@@ -14,33 +14,26 @@ TEST(KillDeleteCgi, KilledFolderDeletionsNeverLeaveMessagesForANewFolder) {
   BoardSite s;
   s.folder(1, KIND_BOARD, 0, "Board");
   const std::string admin = s.key("Admin");
-  // Which creation each folder number came from: its messages and
-  // attachments carry that mark.
+  // Which creation each folder number came from: its messages and attachments carry that mark.
   std::map<int32_t, int> born{{1, 0}};
   int made = 0;
-  auto tree = [] {
-    std::vector<B_TITLE> t;
-    load_folders(t);
-    return t;
-  };
   auto del = [&](size_t pos, long kill) {
     return s.multipart({{"SKEY", admin}, {"JOB", "DELFOLDERWR"}, {"DISPNO", std::to_string(pos)}}, {}, kill);
   };
   kill_loop("folder deletion", 70, 15, [&](auto count, long kill, auto&) {
     std::vector<B_TITLE> t;
-    while ((t = tree()).size() > 3) del(1, -1);
-    // The last folder, which has the highest number, gets a message with an
-    // attachment and is deleted.
+    while (load_folders(t), t.size() > 3) del(1, -1);
+    // The last (highest-numbered) folder gets a message with an attachment and is deleted.
     const int32_t no = t.back().FOLDER_NO;
-    const std::string mark = "G" + std::to_string(born[no]);
-    const std::string dir = s.add + std::to_string(no) + "/x" + std::to_string(s.post(no, 0, mark)) + "/1";
+    const std::string mark = "G" + std::to_string(born[no]),
+                      dir = s.add + std::to_string(no) + "/x" + std::to_string(s.post(no, 0, mark)) + "/1";
     fs::create_directories(dir);
     write_file_bytes(dir + "/a.txt", mark);
     count(del(t.size(), kill));
     // The next request makes a folder, which takes the number again when
     // the deletion got as far as the tree.
     s.store(admin, {{"JOB", "NEWFOLDERWR"}, {"DISPNO", "0"}, {"CLASS", "1"}, {"MODE", "2"}, {"NAME", "F"}});
-    t = tree();
+    load_folders(t);
     born[t.back().FOLDER_NO] = ++made;
     for (const B_TITLE& f : t) {
       const std::string no_s = std::to_string(f.FOLDER_NO), want = "G" + std::to_string(born[f.FOLDER_NO]);
@@ -61,14 +54,13 @@ TEST(KillDeleteCgi, KilledUserAndGroupDeletionsLeaveNoRightsBehind) {
   // group 5; of group 5: writing on the board, the membership of Taro and
   // the primary group of Jiro.
   auto victim_rights = [&] {
-    size_t n = has_line(s.data + "g_user.mst", "5,Victim,");
-    for (const B_U_ACL& e : s.records<B_U_ACL>("b_u_acl.mst")) n += field(e.USER_ID) == "Victim";
-    return n;
+    return has_line(s.data + "g_user.mst", "5,Victim,") +
+           std::ranges::count_if(s.records<B_U_ACL>("b_u_acl.mst"),
+                                 [](auto& e) { return field(e.USER_ID) == "Victim"; });
   };
   auto group_rights = [&] {
-    size_t n = has_line(s.data + "g_user.mst", "5,Taro,") + has_line(s.data + "user.mst", "Jiro,Jiro,1,,pw,5,");
-    for (const B_G_ACL& e : s.records<B_G_ACL>("b_g_acl.mst")) n += e.T02_GROUP_ID == 5;
-    return n;
+    return has_line(s.data + "g_user.mst", "5,Taro,") + has_line(s.data + "user.mst", "Jiro,Jiro,1,,pw,5,") +
+           std::ranges::count_if(s.records<B_G_ACL>("b_g_acl.mst"), [](auto& e) { return e.T02_GROUP_ID == 5; });
   };
   auto user = [&](const char* job, const char* button) {
     return Fields{{"SKEY", admin}, {"JOB", job}, {"USER_ID", "Victim"}, {"USER_NAME", "V"}, {"USER_PASS", "pw"},
@@ -100,7 +92,6 @@ TEST(KillDeleteCgi, KilledUserAndGroupDeletionsLeaveNoRightsBehind) {
     const bool gone = !has_line(s.data + "group.mst", "5,");
     EXPECT_TRUE(!gone || group_rights() == 0);
     s.multipart(group("NEWGROUPWR"));
-    ASSERT_TRUE(has_line(s.data + "group.mst", "5,"));
     EXPECT_TRUE(!gone || group_rights() == 0);
   });
 }

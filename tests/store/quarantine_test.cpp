@@ -15,17 +15,15 @@ TEST_F(DataDir, QuarantineMovesTreesAsideUnderFreshNames) {
   const bool other = stat("/dev/shm", &b) == 0 && stat(dir.path().c_str(), &a) == 0 && a.st_dev != b.st_dev;
   const std::string far = other ? "/dev/shm/morvel-q-" + std::to_string(getpid()) : dir / "far";
   EXPECT_EQ(quarantine(dir / "7", "f7"), "");
-  std::string first;
+  std::vector<std::string> moved;
   for (const std::string& root : {dir / "7", far, dir / "7"}) {
     fs::create_directories(root + "/3");
     write_file_bytes(root + "/3/a.txt", root);
-    std::string moved = quarantine(root + "/", "f7");
-    EXPECT_FALSE(fs::exists(root));
-    EXPECT_EQ(fs::path(moved).parent_path(), fs::path(dir / "quarantine"));
-    EXPECT_EQ(read_file_bytes(moved + "/3/a.txt"), root);
-    if (first.empty()) first = moved;
+    moved.push_back(quarantine(root + "/", "f7"));
+    EXPECT_TRUE(!fs::exists(root) && fs::path(moved.back()).parent_path() == fs::path(dir / "quarantine"));
+    EXPECT_EQ(read_file_bytes(moved.back() + "/3/a.txt"), root);
   }
-  EXPECT_EQ(read_file_bytes(first + "/3/a.txt"), dir / "7");
+  EXPECT_EQ(read_file_bytes(moved[0] + "/3/a.txt"), dir / "7");
   // A label that would lead out of the directory stays inside it.
   write_file_bytes(dir / "f", "x");
   EXPECT_EQ(fs::path(quarantine(dir / "f", "../../x")).parent_path(), fs::path(dir / "quarantine"));
