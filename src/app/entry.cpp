@@ -18,7 +18,6 @@
 
 char INI_FILE[300];
 char JOB_EXE[50];
-MST_USER G_MST_USER;
 char g_uid[24], g_upw[24], g_JOB[24], g_SKEY[24];
 char g_databuff[DATABUFF_SIZE];
 char g_databuff2[DATABUFF_SIZE];

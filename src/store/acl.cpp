@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "app/globals.h"
 #include "cgi/sjis.h"
 #include "store/folder.h"
 #include "store/group.h"
 #include "store/records.h"
+#include "store/user.h"
 
 B_G_ACL sB_G_ACL;
 B_U_ACL sB_U_ACL;

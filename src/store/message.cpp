@@ -25,7 +25,6 @@
 #include <functional>
 #include <string_view>
 
-#include "app/globals.h"
 #include "cgi/sjis.h"
 #include "settings/sysinfo.h"
 #include "store/batch_read.h"
@@ -33,6 +32,7 @@
 #include "store/read_cache.h"
 #include "store/records.h"
 #include "store/unread.h"
+#include "store/user.h"
 
 INDEX_DATA sINDEX_DATA;
 READ_POINT sREAD_POINT;

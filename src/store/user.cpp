@@ -28,6 +28,7 @@
 #include "store/textrec.h"
 
 MST_USER sMST_USER;
+MST_USER G_MST_USER;
 
 // Reads one line of the master into `u`. The first eleven fields must each
 // end in a comma; the twelfth counts only when it does too (else 0). Texts

@@ -37,6 +37,8 @@ static_assert(sizeof(MST_USER) == 916);
 
 // The store's working record: readers fill it, writers store it.
 extern MST_USER sMST_USER;
+// The user the request runs for (empty for guests), as log-in recognised him.
+extern MST_USER G_MST_USER;
 
 // Looks a user up without regard to ASCII letter case. `user_id` is
 // upper-cased in place; on a match it receives the ID as stored (same
