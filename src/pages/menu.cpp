@@ -9,6 +9,7 @@
 // level and unread count at most once.
 #include "pages/menu.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -102,6 +103,27 @@ int noread(Menu& m, int32_t position) {
     if (m.access(f.FOLDER_NO) > 0) sum += m.unread_count(f.FOLDER_NO);
   }
   return sum > INT32_MAX ? INT32_MAX : static_cast<int>(sum);
+}
+
+// Reads at once the counts the page prints: every shown board's, and
+// every readable board's below a shown directory.
+void read_counts(Menu& m, const std::vector<int32_t>& shown) {
+  std::vector<int32_t> boards;
+  int32_t walked_to = 0;  // subtrees nest: one below a walked one is walked
+  for (int32_t p : shown) {
+    const B_TITLE& f = m.at(p);
+    if (f.KIND == KIND_BOARD && p > walked_to) boards.push_back(f.FOLDER_NO);
+    if (f.KIND != KIND_DIR || p <= walked_to) continue;
+    int32_t q = p + 1;
+    for (; q <= m.size() && m.at(q).DEPTH > f.DEPTH; q++)
+      if (m.at(q).KIND == KIND_BOARD && m.access(m.at(q).FOLDER_NO) > 0)
+        boards.push_back(m.at(q).FOLDER_NO);
+    walked_to = q - 1;
+  }
+  std::sort(boards.begin(), boards.end());
+  boards.erase(std::unique(boards.begin(), boards.end()), boards.end());
+  const std::vector<int> n = unread_counts(boards);
+  for (size_t i = 0; i < boards.size(); i++) m.unread[boards[i]] = n[i] > 0 ? n[i] : 0;
 }
 
 std::string skey_url() { return url_esc(g_SKEY); }
@@ -201,16 +223,22 @@ void j_FRM21() {
   body_tag();
   print_link_html();
 
-  pr("<TABLE>\n");
+  std::vector<int32_t> shown;
   for (int32_t p = 1; p <= m.size(); p++) {
     const B_TITLE& f = m.at(p);
     if (f.DEPTH > 0) {
       int32_t up = parent_of(m, p);
-      bool shown = false;
-      for (long v : open) shown = shown || v == up;
-      if (!shown) continue;
+      bool in_open = false;
+      for (long v : open) in_open = in_open || v == up;
+      if (!in_open) continue;
     }
-    if (m.access(f.FOLDER_NO) < 1) continue;
+    if (m.access(f.FOLDER_NO) >= 1) shown.push_back(p);
+  }
+  if (counts) read_counts(m, shown);
+
+  pr("<TABLE>\n");
+  for (int32_t p : shown) {
+    const B_TITLE& f = m.at(p);
     pr("<TR><TD NOWRAP>");
     for (int32_t d = 0; d < f.DEPTH; d++) pr("&nbsp;&nbsp;");
     folder_entry(m, p, open, counts);

@@ -697,6 +697,54 @@ int unread_count(int32_t folder) {
   return read_view(folder, me, v) ? v.count : -1;
 }
 
+// Which of the boards have a directory, from one listing of the data
+// directory; a board without one holds no message. Where the listing
+// cannot be read, every board is taken to have one.
+std::vector<bool> have_dirs(const std::vector<int32_t>& folders) {
+  std::vector<bool> out(folders.size(), true);
+  DIR* d = opendir(data_path()[0] ? data_path() : ".");
+  if (!d) return out;
+  std::vector<int32_t> seen;
+  while (const dirent* e = readdir(d)) {
+    if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) continue;
+    // Only a number as the paths spell it names a board's directory.
+    const std::string_view name(e->d_name);
+    if (name.empty() || name.size() > 10 || (name[0] == '0' && name.size() > 1) ||
+        name.find_first_not_of("0123456789") != std::string_view::npos)
+      continue;
+    const long long n = std::atoll(e->d_name);
+    if (n <= INT32_MAX) seen.push_back(static_cast<int32_t>(n));
+  }
+  closedir(d);
+  std::sort(seen.begin(), seen.end());
+  for (size_t i = 0; i < folders.size(); i++)
+    out[i] = std::binary_search(seen.begin(), seen.end(), folders[i]);
+  return out;
+}
+
+std::vector<int> unread_counts(const std::vector<int32_t>& folders) {
+  std::vector<int> out(folders.size(), 0);
+  const std::string me = current_user();
+  // Few boards are asked one by one; many are first sifted by the listing
+  // of the data directory and their exclusion lists read in batches.
+  std::vector<size_t> live;
+  const std::vector<bool> dirs = folders.size() > 16 ? have_dirs(folders)
+                                                      : std::vector<bool>(folders.size(), true);
+  std::vector<int32_t> numbers;
+  for (size_t i = 0; i < folders.size(); i++)
+    if (dirs[i]) {
+      live.push_back(i);
+      numbers.push_back(folders[i]);
+    }
+  const std::vector<bool> off = ChkUNREAD_many(numbers, me.c_str());
+  for (size_t k = 0; k < live.size(); k++) {
+    if (off[k]) continue;
+    ReadView v;
+    out[live[k]] = read_view(numbers[k], me, v) ? v.count : -1;
+  }
+  return out;
+}
+
 std::vector<int32_t> unread_numbers(int32_t folder) {
   ReadView v;
   if (!read_view(folder, current_user(), v, true)) return {};

@@ -199,6 +199,10 @@ std::vector<int> own_marks(int32_t folder, const std::vector<int32_t>& msgs);
 int CountREAD_POINT(int32_t folder);
 // The same without touching sINDEX_DATA; -1 when the board cannot be read.
 int unread_count(int32_t folder);
+// unread_count of each of the boards at once: boards without a directory
+// are found by one listing, exclusion lists and derived data are read in
+// batches.
+std::vector<int> unread_counts(const std::vector<int32_t>& folders);
 // The numbers of the messages of the board the current user has not read,
 // ascending, whether or not he excluded the board; empty when the board
 // cannot be read.

@@ -2,6 +2,7 @@
 // first sizes, found stale after an interrupted step, and rebuilt on request.
 #include "data_dir.h"
 #include "store/read_cache.h"
+#include "store/unread.h"
 
 namespace {
 
@@ -111,6 +112,40 @@ TEST_F(ReadCache, InterruptedStepLeavesTheFileStaleAndTheNextReaderRebuildsIt) {
   put("4/readcache.bin", get("4/readcache.bin").substr(0, 100));
   EXPECT_EQ(unread("carol").size(), 2u);
   EXPECT_TRUE(current());
+}
+
+// Many boards counted at once give what each gives alone: boards without a
+// directory (or with a directory under another spelling), excluded boards
+// and boards with unread messages alike.
+TEST_F(ReadCache, ManyBoardsAtOnceCountAsOneByOne) {
+  set_field(G_MST_USER.USER_ID, "amy");
+  std::vector<int32_t> boards;
+  for (int32_t no = 1; no <= 40; no++) {
+    boards.push_back(no);
+    const std::string d = std::to_string(no);
+    if (no % 5 == 0) {  // none, but one spelt "05"
+      mkdir((dir / ("0" + d)).c_str(), 0700);
+      continue;
+    }
+    mkdir((dir / d).c_str(), 0700);
+    std::string idx;
+    for (int32_t m = 1; m <= no % 7; m++) {
+      idx += bytes_of(INDEX_DATA{.FOLDER_NO = no, .MSG_NO = m, .THREAD_NO = m});
+      READ_POINT p{m, {}, 0};
+      set_field(p.USER_ID, m % 2 ? "amy" : "bob");
+      put(d + "/r" + std::to_string(m) + ".dat", bytes_of(p));
+    }
+    if (no % 5 != 1) put(d + "/index.dat", idx);
+    if (no % 5 == 2) EXPECT_EQ(WriteUNREAD(no, "amy"), 0);
+  }
+  const std::vector<int> many = unread_counts(boards);
+  ASSERT_EQ(many.size(), boards.size());
+  int some = 0;
+  for (size_t i = 0; i < boards.size(); i++) {
+    EXPECT_EQ(many[i], unread_count(boards[i])) << boards[i];
+    some += many[i] > 0;
+  }
+  EXPECT_GT(some, 5);
 }
 
 TEST_F(ReadCache, IndexWithANumberTwiceIsCountedPerRecordWithoutAFile) {
