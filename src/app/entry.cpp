@@ -46,6 +46,9 @@ void finish() {
 }  // namespace
 
 int morvel_main(int argc, char** argv) {
+  // A page leaves in a few large writes.
+  static char out_buffer[65536];
+  setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
   const char* program = argc > 0 && argv[0] ? argv[0] : "";
   make_ini_path(program, INI_FILE, sizeof INI_FILE);
   SysFileOpen(INI_FILE);

@@ -1,15 +1,45 @@
 // Output helpers for the pages.
 #include "app/html.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "settings/sysinfo.h"
 
+// The pages print with "%s" and "%d" alone, a great many times a page: those
+// are written straight out; any other conversion goes to printf.
 void pr(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  vprintf(fmt, ap);
+  bool plain = true;
+  for (const char* p = std::strchr(fmt, '%'); p && plain; p = std::strchr(p + 2, '%'))
+    plain = p[1] == 's' || p[1] == 'd' || p[1] == '%';
+  if (!plain) {
+    vprintf(fmt, ap);
+    va_end(ap);
+    return;
+  }
+  for (const char* p = fmt;;) {
+    const char* at = std::strchr(p, '%');
+    if (!at) {
+      fputs_unlocked(p, stdout);
+      break;
+    }
+    fwrite_unlocked(p, 1, static_cast<size_t>(at - p), stdout);
+    if (at[1] == 's') {
+      const char* s = va_arg(ap, const char*);
+      fputs_unlocked(s ? s : "(null)", stdout);
+    } else if (at[1] == 'd') {
+      char digits[16];
+      const auto r = std::to_chars(digits, digits + sizeof digits, va_arg(ap, int));
+      fwrite_unlocked(digits, 1, static_cast<size_t>(r.ptr - digits), stdout);
+    } else {
+      putc_unlocked('%', stdout);
+    }
+    p = at + 2;
+  }
   va_end(ap);
 }
 

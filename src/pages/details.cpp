@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -64,6 +65,7 @@ struct CompactBoard {
   // first of them is shown.
   bool adds_read = false;
   std::unordered_map<int32_t, std::vector<ADD_FILE>> adds;
+  std::unordered_map<const INDEX_DATA*, std::string> rows;  // of thread tables
 };
 
 // Keyed by the index path, so that a changed data directory reads anew.
@@ -211,10 +213,27 @@ void deleted_notice() {
   pr("%s<BR>\n%s<BR>\n%s<BR>\n%s<P>\n", msg(285), msg(286), msg(287), msg(288));
 }
 
+// A thread table's row for message t after its first cell.
+std::string thread_row(int32_t folder, const INDEX_DATA& t, int order) {
+  std::string row = "<TD BGCOLOR=\"#FFFFFF\">";
+  for (int d = 0; d < t.RES_DEPTH; d++) row += "&nbsp;&nbsp;";
+  row.append("<A HREF=\"").append(JOB_EXE).append("?SKEY=").append(url_esc(g_SKEY));
+  row.append("&JOB=DETAILS&FOLDER_NO=").append(std::to_string(folder));
+  row.append("&SEL_NO=").append(std::to_string(t.MSG_NO));
+  row.append("&USER_DISP_DEF=").append(std::to_string(order)).append("\">");
+  row.append(safe_html(list_title(t)));
+  row.append("</A></TD><TD BGCOLOR=\"#FFFFFF\">");
+  if (!t.DEL_FLG) row += esc(g_users.name(field(t.USER_ID)));
+  row.append("</TD><TD BGCOLOR=\"#FFFFFF\">").append(shown_date(t)).append("</TD></TR>\n");
+  return row;
+}
+
 // Every message of m's thread (given in index order), m marked; nothing for
-// a thread of one message.
+// a thread of one message. `rows` keeps the rows made for the compact view,
+// where one thread's table is printed once for each of its messages shown.
 void thread_table(int32_t folder, const std::vector<const INDEX_DATA*>& thread,
-                  const INDEX_DATA& m, int order) {
+                  const INDEX_DATA& m, int order,
+                  std::unordered_map<const INDEX_DATA*, std::string>* rows = nullptr) {
   if (thread.size() < 2) return;
   pr("<TABLE BORDER>\n<TR>");
   pr("<TD BGCOLOR=\"#E0FFFF\" ALIGN=\"CENTER\"><B>%s</B></TD>", msg(297));
@@ -226,13 +245,13 @@ void thread_table(int32_t folder, const std::vector<const INDEX_DATA*>& thread,
       pr("<TD BGCOLOR=\"#FFB6C1\">NowDisp</TD>");
     else
       pr("<TD BGCOLOR=\"#FFFFFF\"></TD>");
-    pr("<TD BGCOLOR=\"#FFFFFF\">");
-    for (int d = 0; d < t->RES_DEPTH; d++) pr("&nbsp;&nbsp;");
-    details_link(folder, t->MSG_NO, order);
-    pr("%s</A></TD>", safe_html(list_title(*t)).c_str());
-    pr("<TD BGCOLOR=\"#FFFFFF\">%s</TD>",
-       t->DEL_FLG ? "" : esc(g_users.name(field(t->USER_ID))).c_str());
-    pr("<TD BGCOLOR=\"#FFFFFF\">%s</TD></TR>\n", std::string(shown_date(*t)).c_str());
+    if (!rows) {
+      pr_text(thread_row(folder, *t, order));
+      continue;
+    }
+    auto it = rows->find(t);
+    if (it == rows->end()) it = rows->emplace(t, thread_row(folder, *t, order)).first;
+    pr_text(it->second);
   }
   pr("</TABLE>\n");
 }
@@ -411,10 +430,26 @@ void compact_preload(int32_t folder, std::vector<int32_t> wanted) {
   std::string path = msg_index_path(folder);
   if (cache.count(path)) return;
   CompactBoard& b = cache.emplace(path, CompactBoard()).first->second;
-  std::sort(wanted.begin(), wanted.end());
-  auto in = [](const std::vector<int32_t>& v, int32_t n) {
-    return std::binary_search(v.begin(), v.end(), n);
-  };
+  // The numbers asked for and the threads they belong to: flags by number
+  // where numbers are small, and a sorted list of the others.
+  struct Set {
+    std::vector<uint8_t> flags;
+    std::vector<int32_t> others;
+    void add(int32_t n) {
+      if (n >= 0 && n < (1 << 24)) {
+        if (static_cast<size_t>(n) >= flags.size()) flags.resize(static_cast<size_t>(n) + 1);
+        flags[static_cast<size_t>(n)] = 1;
+      } else if (!has(n)) {
+        others.insert(std::upper_bound(others.begin(), others.end(), n), n);
+      }
+    }
+    bool has(int32_t n) const {
+      if (n >= 0 && n < (1 << 24))
+        return static_cast<size_t>(n) < flags.size() && flags[static_cast<size_t>(n)];
+      return std::binary_search(others.begin(), others.end(), n);
+    }
+  } want, thread, seen;
+  for (int32_t n : wanted) want.add(n);
   // The index is walked twice and only the records kept are copied: the
   // messages' first records give their threads, then every record of those
   // threads and of those numbers is kept in file order. A small index is
@@ -435,17 +470,18 @@ void compact_preload(int32_t folder, std::vector<int32_t> wanted) {
       recs = map->records();
     }
   }
-  std::vector<int32_t> found, threads;
-  for (const INDEX_DATA& r : recs) {
-    if (!in(wanted, r.MSG_NO) || in(found, r.MSG_NO)) continue;
-    found.insert(std::upper_bound(found.begin(), found.end(), r.MSG_NO), r.MSG_NO);
-    if (!in(threads, r.THREAD_NO))
-      threads.insert(std::upper_bound(threads.begin(), threads.end(), r.THREAD_NO), r.THREAD_NO);
-  }
   for (const INDEX_DATA& r : recs)
-    if (in(threads, r.THREAD_NO) || in(wanted, r.MSG_NO)) b.idx.push_back(r);
+    // A number's first record gives its thread.
+    if (want.has(r.MSG_NO) && !seen.has(r.MSG_NO)) {
+      seen.add(r.MSG_NO);
+      thread.add(r.THREAD_NO);
+    }
+  for (const INDEX_DATA& r : recs)
+    if (thread.has(r.THREAD_NO) || want.has(r.MSG_NO)) b.idx.push_back(r);
   look_up(b);
 }
+
+void compact_release(int32_t folder) { compact_boards().erase(msg_index_path(folder)); }
 
 void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* body) {
   CompactBoard& b = compact_board(folder);
@@ -486,7 +522,7 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
     attachments(folder, m, conf, held == b.adds.end() ? &none : &held->second);
   }
   if (font) pr("</FONT>\n");
-  thread_table(folder, b.threads[m.THREAD_NO], m, order);
+  thread_table(folder, b.threads[m.THREAD_NO], m, order, &b.rows);
   pr("<HR>\n");
 }
 

@@ -26,6 +26,9 @@ const std::vector<INDEX_DATA>& compact_index(int32_t folder);
 // their threads, in file order, so that the board's whole index is neither
 // copied nor looked up. No effect when the board was read already.
 void compact_preload(int32_t folder, std::vector<int32_t> wanted);
+// Lets go of what the compact view holds of the board, once a page has shown
+// it: the next board's records then reuse the memory instead of new pages.
+void compact_release(int32_t folder);
 // JOB=DELMSG: deletes SEL_NO when the user wrote it or administers the
 // folder. A message with followers in its thread is only marked deleted.
 void j_DELMSG();

@@ -176,6 +176,7 @@ void j_SEARCHDISP() {
                        shown = i + 1;
                      });
     show_decided_before(idx.size());
+    compact_release(f.FOLDER_NO);
   }
   pr("</BODY>\n</HTML>\n");
 }

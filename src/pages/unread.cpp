@@ -67,10 +67,9 @@ void board_list(const char* name, const std::vector<const B_TITLE*>& boards, con
 // The board's unread messages in the user's display order: the index's own
 // order (1), or by number up (2) or down (3), each number once. Other orders
 // show none.
-void unread_messages(int32_t folder) {
-  // The unread numbers come from the derived read data; the index is read
-  // only for a board that has some.
-  const std::vector<int32_t> unread = unread_numbers(folder);
+// `bodies`: the bodies read ahead, by number.
+void unread_messages(int32_t folder, const std::vector<int32_t>& unread,
+                     const std::map<int32_t, std::string>& bodies) {
   if (unread.empty()) return;
   compact_preload(folder, unread);
   const std::vector<INDEX_DATA>& idx = compact_index(folder);
@@ -86,8 +85,11 @@ void unread_messages(int32_t folder) {
     if (order == 3) std::reverse(seq.begin(), seq.end());
   }
   for (const INDEX_DATA* m : seq)
-    if (std::binary_search(unread.begin(), unread.end(), m->MSG_NO))
-      j_DETAILS_sub1(folder, m->MSG_NO, 1);
+    if (std::binary_search(unread.begin(), unread.end(), m->MSG_NO)) {
+      auto body = bodies.find(m->MSG_NO);
+      j_DETAILS_sub1(folder, m->MSG_NO, 1, body == bodies.end() ? nullptr : &body->second);
+    }
+  compact_release(folder);
 }
 
 }  // namespace
@@ -151,13 +153,39 @@ void j_NRDETAILS() {
   AclTables& tables = request_acl();
   const std::vector<B_TITLE> folders = readable_folders(tables);
   const std::vector<bool> off = excluded(folders);
+  // Every listed board's unread numbers first, so that their bodies are
+  // read in batches over all boards (up to a bound of memory; the rest are
+  // read when shown).
+  std::vector<int32_t> boards;
+  std::vector<size_t> at;
+  for (size_t i = 0; i < folders.size(); i++)
+    if (!off[i] && folders[i].KIND == KIND_BOARD) {
+      boards.push_back(folders[i].FOLDER_NO);
+      at.push_back(i);
+    }
+  std::vector<std::vector<int32_t>> unread(folders.size());
+  std::vector<std::vector<int32_t>> found = unread_numbers(boards);
+  std::vector<std::pair<int32_t, int32_t>> wanted;
+  for (size_t k = 0; k < boards.size(); k++) {
+    unread[at[k]] = std::move(found[k]);
+    for (int32_t n : unread[at[k]]) wanted.emplace_back(boards[k], n);
+  }
+  std::map<int32_t, std::map<int32_t, std::string>> bodies;
+  size_t held = 0;
+  read_bodies(wanted, [&](size_t k, std::string_view bytes) {
+    if (held + bytes.size() > 1024 * 1024) return;
+    held += bytes.size();
+    bodies[wanted[k].first].emplace(wanted[k].second, body_text(bytes));
+  });
+  static const std::map<int32_t, std::string> none;
   for (size_t i = 0; i < folders.size(); i++) {
     const B_TITLE& f = folders[i];
     if (off[i]) continue;
     pr("<IMG SRC=\"%s%s\"><B>[%d]%s</B><BR>\n", SYSINFO.CG_FILE_WEB_PATH,
        esc(folder_icon(f, tables.icon(f.FOLDER_NO))).c_str(), static_cast<int>(f.FOLDER_NO),
        esc(field(f.NAME)).c_str());
-    if (f.KIND == KIND_BOARD) unread_messages(f.FOLDER_NO);
+    auto b = bodies.find(f.FOLDER_NO);
+    unread_messages(f.FOLDER_NO, unread[i], b == bodies.end() ? none : b->second);
   }
   pr("<CENTER><TABLE><TR><TD>\n");
   pr("<INPUT TYPE=\"submit\" VALUE=\"%s\" onClick=\"return confirm('%s')\">\n</FORM>\n", msg(332),

@@ -23,7 +23,8 @@
 namespace {
 
 constexpr unsigned kSlots = 64;          // files in flight per batch
-constexpr unsigned kBuffer = 4096;       // bytes read per file; larger ones are read again
+constexpr unsigned kBuffer = 4096;       // bytes read per file at most; larger ones are read again
+constexpr unsigned kFirstSlot = 1024;    // bytes per file until a larger file is met
 constexpr unsigned kEntries = 4 * kSlots;  // three requests per file fit
 constexpr size_t kFewFiles = 8;
 
@@ -60,7 +61,7 @@ class Ring {
       s->fd = static_cast<int>(k);
       s->flags = IOSQE_FIXED_FILE | IOSQE_IO_LINK;
       s->addr = reinterpret_cast<uintptr_t>(buffer(k));
-      s->len = kBuffer;
+      s->len = slot_;
       s->off = 0;
       s->user_data = k << 2 | 1;
       s = next_sqe(tail);
@@ -110,7 +111,15 @@ class Ring {
     }
     return true;
   }
-  char* buffer(unsigned k) { return buffers_.get() + static_cast<size_t>(k) * kBuffer; }
+  char* buffer(unsigned k) { return buffers_.get() + static_cast<size_t>(k) * slot_; }
+  // Bytes per file in a batch. The files' buffers lie side by side, and a
+  // page first touched costs more than reading a small file plainly, so
+  // small files share pages; after a file that did not fit, the batches
+  // give each file the most.
+  unsigned slot() const { return slot_; }
+  void widen(unsigned at_least) {
+    while (slot_ < at_least && slot_ < kBuffer) slot_ *= 2;
+  }
   bool broken() {
     ok_ = false;
     return false;
@@ -165,6 +174,7 @@ class Ring {
   io_uring_sqe* sqes_ = nullptr;
   io_uring_cqe* cqes_ = nullptr;
   std::unique_ptr<char[]> buffers_;
+  unsigned slot_ = kFirstSlot;
 };
 
 // One file, read plainly: err 0 and the bytes, or the errno.
@@ -187,6 +197,7 @@ void read_ranges(int fd, const std::vector<long>& offsets, size_t len,
     const unsigned count = static_cast<unsigned>(std::min<size_t>(kSlots, offsets.size() - i));
     int res[kSlots];
     for (unsigned k = 0; k < count; k++) res[k] = -ECANCELED;
+    ring->widen(static_cast<unsigned>(len));
     if (!ring->run_reads(fd, offsets.data() + i, count, static_cast<unsigned>(len), res)) break;
     for (unsigned k = 0; k < count; k++, i++) {
       if (res[k] >= 0) {
@@ -223,20 +234,23 @@ void read_small_files(const std::string& dir, const std::vector<std::string>& na
     int res_open[kSlots], res_read[kSlots];
     for (unsigned k = 0; k < count; k++) res_open[k] = res_read[k] = -ECANCELED;
     if (!ring->run(dir_fd.get(), names, i, count, res_open, res_read)) break;
+    bool too_small = false;
     for (unsigned k = 0; k < count; k++, i++) {
       const int opened = res_open[k], got = res_read[k];
       if (opened < 0 && opened != -EINVAL && opened != -EBADF && opened != -ECANCELED) {
         fn(i, {}, -opened);
-      } else if (opened >= 0 && got >= 0 && static_cast<unsigned>(got) < kBuffer) {
+      } else if (opened >= 0 && got >= 0 && static_cast<unsigned>(got) < ring->slot()) {
         fn(i, std::string_view(ring->buffer(k), static_cast<size_t>(got)), 0);
       } else {
         // A file larger than the buffer, or a request the kernel would
         // not take (then the batches stop): this one is read plainly.
         if (opened == -EINVAL || opened == -EBADF) ring->broken();
+        too_small = too_small || got >= 0;
         int err = read_plain(dir_fd.get(), dir, names[i], bytes);
         fn(i, err ? std::string_view() : std::string_view(bytes), err);
       }
     }
+    if (too_small) ring->widen(kBuffer);
   }
   for (; i < names.size(); i++) {
     int err = read_plain(dir_fd.ok() ? dir_fd.get() : -1, dir, names[i], bytes);

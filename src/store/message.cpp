@@ -471,6 +471,18 @@ std::string body_text(std::string_view file_bytes) {
   return std::string(text.substr(0, std::min(text.size(), text.find('\0'))));
 }
 
+void read_bodies(const std::vector<std::pair<int32_t, int32_t>>& msgs,
+                 const std::function<void(size_t, std::string_view)>& fn) {
+  std::vector<std::string> names;
+  names.reserve(msgs.size());
+  for (const auto& [folder, msg] : msgs)
+    names.push_back(std::to_string(folder) + "/" + msg_body_name(msg));
+  read_small_files(data_path()[0] ? data_path() : ".", names,
+                   [&](size_t i, std::string_view bytes, int err) {
+                     if (!err || err == ENOENT) fn(i, bytes);
+                   });
+}
+
 bool read_body(int32_t folder, int32_t msg, std::string& text) {
   text.clear();
   Fd fd(b_open(msg_body_path(folder, msg).c_str()));
@@ -742,6 +754,15 @@ std::vector<int> unread_counts(const std::vector<int32_t>& folders) {
     ReadView v;
     out[live[k]] = read_view(numbers[k], me, v) ? v.count : -1;
   }
+  return out;
+}
+
+std::vector<std::vector<int32_t>> unread_numbers(const std::vector<int32_t>& folders) {
+  std::vector<std::vector<int32_t>> out(folders.size());
+  const std::vector<bool> dirs = folders.size() > 16 ? have_dirs(folders)
+                                                      : std::vector<bool>(folders.size(), true);
+  for (size_t i = 0; i < folders.size(); i++)
+    if (dirs[i]) out[i] = unread_numbers(folders[i]);
   return out;
 }
 

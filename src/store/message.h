@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 static_assert(std::endian::native == std::endian::little,
@@ -162,6 +163,11 @@ int ReadContentsDATA(char* buf);
 // CONTENTS_MAX bytes, ending before the first NUL byte. False when the file
 // cannot be opened or read whole (`text` then holds what was read).
 bool read_body(int32_t folder, int32_t msg, std::string& text);
+// The bodies' files of many messages (board, number) of many boards, read
+// in batches: fn(i, bytes) for each file that could be read or does not
+// exist (no bytes); body_text makes the body of them.
+void read_bodies(const std::vector<std::pair<int32_t, int32_t>>& msgs,
+                 const std::function<void(size_t, std::string_view)>& fn);
 // A body as read_body gives it, from the bytes of its file read elsewhere.
 std::string body_text(std::string_view file_bytes);
 
@@ -207,6 +213,9 @@ std::vector<int> unread_counts(const std::vector<int32_t>& folders);
 // ascending, whether or not he excluded the board; empty when the board
 // cannot be read.
 std::vector<int32_t> unread_numbers(int32_t folder);
+// unread_numbers of each of the boards; boards without a directory are
+// found by one listing.
+std::vector<std::vector<int32_t>> unread_numbers(const std::vector<int32_t>& folders);
 
 // ---- Attachment list -----------------------------------------------------
 

@@ -233,9 +233,15 @@ std::string do_Add_a_href(std::string_view t, size_t cap) {
   while (i < t.size() && !out.full()) {
     size_t n = char_len(t, i);
     if (n == 0) break;
+    // Only these begin a link or a tag that is looked at.
+    const char c = t[i];
+    const bool may_start = c == 'h' || c == 'H' || c == 'm' || c == 'M' || c == '<';
     if (n == 2) {
       out.put(t.substr(i, 2));
       i += 2;
+    } else if (!may_start) {
+      out.put(t.substr(i, 1));
+      i++;
     } else if (starts(t, i, "HTTP://") || starts(t, i, "http://") ||
                starts(t, i, "HTTPS://") || starts(t, i, "https://")) {
       std::string_view url = t.substr(i, url_len(t, i));
