@@ -33,6 +33,7 @@
 #include "store/acl.h"
 #include "store/fileio.h"
 #include "store/folder.h"
+#include "store/index_pairs.h"
 #include "store/message.h"
 #include "store/records.h"
 #include "store/user.h"
@@ -425,6 +426,35 @@ void j_DETAILS() {
 
 const std::vector<INDEX_DATA>& compact_index(int32_t folder) { return compact_board(folder).idx; }
 
+namespace {
+
+// Reads the index records whose pair `keep` accepts, a run of neighbours
+// with one read; false when one cannot be read or differs from its pair
+// (the index changed under the page).
+template <class Keep>
+bool read_kept(int fd, const std::vector<IndexPair>& pairs, Keep keep, std::vector<INDEX_DATA>& out) {
+  for (size_t i = 0; i < pairs.size();) {
+    if (!keep(pairs[i].msg, pairs[i].thread)) {
+      i++;
+      continue;
+    }
+    size_t end = i + 1;
+    while (end < pairs.size() && keep(pairs[end].msg, pairs[end].thread)) end++;
+    const size_t at = out.size(), n = end - i;
+    out.resize(at + n);
+    const long len = static_cast<long>(n * sizeof(INDEX_DATA));
+    if (pread_some(fd, &out[at], static_cast<size_t>(len), static_cast<long>(i * sizeof(INDEX_DATA))) != len)
+      return false;
+    for (size_t k = 0; k < n; k++)
+      if (out[at + k].MSG_NO != pairs[i + k].msg || out[at + k].THREAD_NO != pairs[i + k].thread)
+        return false;
+    i = end;
+  }
+  return true;
+}
+
+}  // namespace
+
 void compact_preload(int32_t folder, std::vector<int32_t> wanted) {
   auto& cache = compact_boards();
   std::string path = msg_index_path(folder);
@@ -450,34 +480,47 @@ void compact_preload(int32_t folder, std::vector<int32_t> wanted) {
     }
   } want, thread, seen;
   for (int32_t n : wanted) want.add(n);
-  // The index is walked twice and only the records kept are copied: the
-  // messages' first records give their threads, then every record of those
-  // threads and of those numbers is kept in file order. A small index is
-  // read into one buffer kept for the request; a large one is mapped.
+  // The messages' first records give their threads, then every record of
+  // those threads and of those numbers is kept, in file order. A large
+  // index is looked at through its derived copy of numbers and threads,
+  // and only the records kept are read (and checked against the copy); a
+  // small one is read whole into one buffer kept for the request.
+  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st;
+  if (!fd.ok() || fstat(fd.get(), &st) != 0) return;
+  auto keep = [&](int32_t msg, int32_t thr) { return thread.has(thr) || want.has(msg); };
+  auto note = [&](int32_t msg, int32_t thr) {
+    // A number's first record gives its thread.
+    if (want.has(msg) && !seen.has(msg)) {
+      seen.add(msg);
+      thread.add(thr);
+    }
+  };
+  std::vector<IndexPair> pairs;
+  if (st.st_size > 64 * 1024 && load_index_pairs(folder, fd.get(), st, pairs)) {
+    for (const IndexPair& p : pairs) note(p.msg, p.thread);
+    if (read_kept(fd.get(), pairs, keep, b.idx)) {
+      look_up(b);
+      return;
+    }
+    b.idx.clear();
+    thread = seen = Set();
+  }
   static std::vector<INDEX_DATA> small;
   std::unique_ptr<IndexMap> map;
   std::span<const INDEX_DATA> recs;
-  {
-    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st;
-    if (fd.ok() && fstat(fd.get(), &st) == 0 && st.st_size <= 512 * 1024) {
-      small.resize(static_cast<size_t>(st.st_size) / sizeof(INDEX_DATA));
-      const long got = pread_some(fd.get(), small.data(), small.size() * sizeof(INDEX_DATA), 0);
-      small.resize(got > 0 ? static_cast<size_t>(got) / sizeof(INDEX_DATA) : 0);
-      recs = small;
-    } else if (fd.ok()) {
-      map = std::make_unique<IndexMap>(folder);
-      recs = map->records();
-    }
+  if (st.st_size <= 512 * 1024) {
+    small.resize(static_cast<size_t>(st.st_size) / sizeof(INDEX_DATA));
+    const long got = pread_some(fd.get(), small.data(), small.size() * sizeof(INDEX_DATA), 0);
+    small.resize(got > 0 ? static_cast<size_t>(got) / sizeof(INDEX_DATA) : 0);
+    recs = small;
+  } else {
+    map = std::make_unique<IndexMap>(folder);
+    recs = map->records();
   }
+  for (const INDEX_DATA& r : recs) note(r.MSG_NO, r.THREAD_NO);
   for (const INDEX_DATA& r : recs)
-    // A number's first record gives its thread.
-    if (want.has(r.MSG_NO) && !seen.has(r.MSG_NO)) {
-      seen.add(r.MSG_NO);
-      thread.add(r.THREAD_NO);
-    }
-  for (const INDEX_DATA& r : recs)
-    if (thread.has(r.THREAD_NO) || want.has(r.MSG_NO)) b.idx.push_back(r);
+    if (keep(r.MSG_NO, r.THREAD_NO)) b.idx.push_back(r);
   look_up(b);
 }
 

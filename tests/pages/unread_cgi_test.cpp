@@ -92,4 +92,46 @@ TEST(UnreadCgi, DisplayOrders) {
     EXPECT_EQ(s.ticks(s.key(who)), order) << who;
 }
 
+// A large board's unread messages and their threads are found through the
+// derived copy of its numbers and threads. A copy that is stale, missing,
+// or stamped as current but not agreeing with the records read never
+// changes the page.
+TEST(UnreadCgi, LargeBoardThroughTheDerivedThreadCopy) {
+  BoardSite s;
+  s.folder(7, KIND_BOARD, 0, "Big");
+  // 450 messages in threads of three, as an older version left them; Taro
+  // has read all but three.
+  mkdir((s.data + "7").c_str(), 0700);
+  std::string idx;
+  for (int32_t n = 1; n <= 450; n++) {
+    INDEX_DATA r{.FOLDER_NO = 7, .MSG_NO = n, .THREAD_NO = (n - 1) / 3 * 3 + 1, .RES_DEPTH = (n - 1) % 3};
+    set_field(r.USER_ID, "Admin");
+    idx += bytes_of(r);
+    READ_POINT p{n, {}, 0};
+    set_field(p.USER_ID, "Taro");
+    if (n != 2 && n != 200 && n != 449) write_file_bytes(s.data + "7/r" + std::to_string(n) + ".dat", bytes_of(p));
+  }
+  write_file_bytes(s.data + "7/index.dat", idx);
+  const std::string taro = s.key("Taro");
+  auto shown = [&] {
+    std::string p = s.page(taro, {{"JOB", "NRDETAILS"}});
+    return joined(p, "VALUE=\"(\\d+,\\d+)\"") + " | " + joined(p, "SEL_NO=(\\d+)");
+  };
+  const std::string first = shown();
+  EXPECT_EQ(first, "7,2 7,200 7,449 | 2 1 2 3 200 199 200 201 449 448 449 450");
+  const std::string copy = s.data + "7/threads.bin";
+  ASSERT_TRUE(file_exists(copy));
+  // Records 2 and 5 trade places in the copy alone.
+  std::string wrong = read_file_bytes(copy);
+  ASSERT_EQ(wrong.size(), 40u + 450 * 8);
+  std::swap_ranges(wrong.begin() + 48, wrong.begin() + 56, wrong.begin() + 72);
+  write_file_bytes(copy, wrong);
+  EXPECT_EQ(shown(), first);
+  unlink(copy.c_str());
+  EXPECT_EQ(shown(), first);
+  // A reply changes the index: the copy made before it is not used.
+  s.post(7, 449, "New");
+  EXPECT_EQ(shown(), "7,2 7,200 7,449 7,451 | 2 1 2 3 200 199 200 201 449 448 449 450 451 451 448 449 450 451");
+}
+
 }  // namespace

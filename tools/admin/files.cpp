@@ -8,6 +8,7 @@
 #include "store/acl.h"
 #include "store/chat.h"
 #include "store/guest_user.h"
+#include "store/index_pairs.h"
 #include "store/message.h"
 #include "store/read_cache.h"
 
@@ -86,8 +87,9 @@ FileClass classify(Place place, std::string_view name) {
     c.record = k.record;
     return c;
   }
-  // The cache's temporaries that match a name above are temporaries too.
-  if (place == Place::kFolder && is_read_cache_name(std::string(name).c_str())) {
+  // Derived files of a board (their temporaries too).
+  const std::string n(name);
+  if (place == Place::kFolder && (is_read_cache_name(n.c_str()) || is_index_pairs_name(n.c_str()))) {
     c.role = Role::kDerived;
   }
   return c;
