@@ -709,11 +709,9 @@ int unread_count(int32_t folder) {
   return read_view(folder, me, v) ? v.count : -1;
 }
 
-// Which of the boards have a directory, from one listing of the data
-// directory; a board without one holds no message. Where the listing
-// cannot be read, every board is taken to have one.
 std::vector<bool> have_dirs(const std::vector<int32_t>& folders) {
   std::vector<bool> out(folders.size(), true);
+  if (folders.size() <= 16) return out;  // asking costs less than listing
   DIR* d = opendir(data_path()[0] ? data_path() : ".");
   if (!d) return out;
   std::vector<int32_t> seen;
@@ -737,11 +735,8 @@ std::vector<bool> have_dirs(const std::vector<int32_t>& folders) {
 std::vector<int> unread_counts(const std::vector<int32_t>& folders) {
   std::vector<int> out(folders.size(), 0);
   const std::string me = current_user();
-  // Few boards are asked one by one; many are first sifted by the listing
-  // of the data directory and their exclusion lists read in batches.
   std::vector<size_t> live;
-  const std::vector<bool> dirs = folders.size() > 16 ? have_dirs(folders)
-                                                      : std::vector<bool>(folders.size(), true);
+  const std::vector<bool> dirs = have_dirs(folders);
   std::vector<int32_t> numbers;
   for (size_t i = 0; i < folders.size(); i++)
     if (dirs[i]) {
@@ -759,8 +754,7 @@ std::vector<int> unread_counts(const std::vector<int32_t>& folders) {
 
 std::vector<std::vector<int32_t>> unread_numbers(const std::vector<int32_t>& folders) {
   std::vector<std::vector<int32_t>> out(folders.size());
-  const std::vector<bool> dirs = folders.size() > 16 ? have_dirs(folders)
-                                                      : std::vector<bool>(folders.size(), true);
+  const std::vector<bool> dirs = have_dirs(folders);
   for (size_t i = 0; i < folders.size(); i++)
     if (dirs[i]) out[i] = unread_numbers(folders[i]);
   return out;

@@ -205,6 +205,11 @@ std::vector<int> own_marks(int32_t folder, const std::vector<int32_t>& msgs);
 int CountREAD_POINT(int32_t folder);
 // The same without touching sINDEX_DATA; -1 when the board cannot be read.
 int unread_count(int32_t folder);
+// Which of the boards have a directory; a board without one holds no
+// message and no unread settings. Many boards are looked up in one listing
+// of the data directory; where it cannot be read, every board is taken to
+// have one.
+std::vector<bool> have_dirs(const std::vector<int32_t>& folders);
 // unread_count of each of the boards at once: boards without a directory
 // are found by one listing, exclusion lists and derived data are read in
 // batches.

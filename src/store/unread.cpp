@@ -53,17 +53,23 @@ int ChkUNREAD(int32_t folder, const char* user_id) {
 }
 
 std::vector<bool> ChkUNREAD_many(const std::vector<int32_t>& folders, const char* user_id) {
+  // Only boards with a directory can have a list.
+  const std::vector<bool> dirs = have_dirs(folders);
   std::vector<std::string> names;
-  names.reserve(folders.size());
-  for (int32_t f : folders) names.push_back(std::to_string(f) + "/unread.dat");
+  std::vector<size_t> at;
+  for (size_t i = 0; i < folders.size(); i++)
+    if (dirs[i]) {
+      names.push_back(std::to_string(folders[i]) + "/unread.dat");
+      at.push_back(i);
+    }
   std::string_view id = key_of(user_id);
   std::vector<bool> out(folders.size(), false);
   const char* dir = SYSINFO.DATA_FILE_PATH[0] ? SYSINFO.DATA_FILE_PATH : ".";
-  read_small_files(dir, names, [&](size_t i, std::string_view text, int err) {
+  read_small_files(dir, names, [&](size_t k, std::string_view text, int err) {
     if (err) return;
     for (std::string_view line : line_pieces(text, LINE_MAX_BYTES))
       if (entry_of(line) == id) {
-        out[i] = true;
+        out[at[k]] = true;
         return;
       }
   });
