@@ -473,10 +473,12 @@ void compact_preload(int32_t folder, std::vector<int32_t> wanted) {
         others.insert(std::upper_bound(others.begin(), others.end(), n), n);
       }
     }
+    // Asked for every record of a large board: the common answer, a
+    // number beyond the flags, is found without a search.
     bool has(int32_t n) const {
-      if (n >= 0 && n < (1 << 24))
-        return static_cast<size_t>(n) < flags.size() && flags[static_cast<size_t>(n)];
-      return std::binary_search(others.begin(), others.end(), n);
+      if (static_cast<uint32_t>(n) < flags.size()) return flags[static_cast<size_t>(n)];
+      return !others.empty() && (n < 0 || n >= (1 << 24)) &&
+             std::binary_search(others.begin(), others.end(), n);
     }
   } want, thread, seen;
   for (int32_t n : wanted) want.add(n);
