@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -201,8 +202,18 @@ std::string msg_index_path(int32_t folder) {
 std::string msg_index_tmp_path(int32_t folder) {
   return path_fmt("%s%d/%s.tmp", data_path(), folder, "index.dat");
 }
-std::string msg_body_name(int32_t msg) { return path_fmt("x%d.dat", msg); }
-std::string msg_mark_name(int32_t msg) { return path_fmt("r%d.dat", msg); }
+// "x%d.dat" and "r%d.dat", made for every message of a board by the
+// readers that batch them, so without printf.
+static std::string numbered_name(char first, int32_t msg) {
+  char b[24];
+  b[0] = first;
+  char* end = std::to_chars(b + 1, b + sizeof b, msg).ptr;
+  std::string name(b, end);
+  name += ".dat";
+  return name;
+}
+std::string msg_body_name(int32_t msg) { return numbered_name('x', msg); }
+std::string msg_mark_name(int32_t msg) { return numbered_name('r', msg); }
 std::string msg_body_path(int32_t folder, int32_t msg) {
   return path_fmt("%s/%s", msg_dir_path(folder).c_str(), msg_body_name(msg).c_str());
 }

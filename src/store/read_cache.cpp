@@ -233,11 +233,17 @@ Recount recount(int32_t folder) {
     names.push_back(msg_mark_name(r.MSG_NO));
   }
   bool ok = true;
-  // Readers' IDs are met again and again: each is looked up by its 24
-  // raw bytes (zero after the ID's end) in a small table of its own.
+  // Readers' IDs are met again and again: each is looked up by its 24 raw
+  // bytes, read as three words with every byte after the ID's end zeroed,
+  // in a small table of its own.
   struct Known {
-    char id[24];
+    uint64_t w[3];
     uint32_t row;  // plus one; 0: free
+    bool same(const uint64_t* v) const { return w[0] == v[0] && w[1] == v[1] && w[2] == v[2]; }
+  };
+  auto slot_of = [](const uint64_t* v, size_t mask) {
+    return static_cast<size_t>((v[0] * 0x9E3779B97F4A7C15ull ^ v[1] * 0xC2B2AE3D27D4EB4Full ^
+                                v[2] * 0x165667B19E3779F9ull) >> 40) & mask;
   };
   std::vector<Known> known(64);
   size_t used = 0;
@@ -247,30 +253,46 @@ Recount recount(int32_t folder) {
       return;
     }
     for (size_t k = 0; k + sizeof(READ_POINT) <= bytes.size(); k += sizeof(READ_POINT)) {
-      Known key{};
-      const char* raw = bytes.data() + k + offsetof(READ_POINT, USER_ID);
-      const size_t len = strnlen(raw, sizeof key.id);
-      std::memcpy(key.id, raw, len);
-      const std::string_view id(key.id, len);
-      size_t mask = known.size() - 1, at = hash_id(id) & mask;
-      while (known[at].row != 0 && std::memcmp(known[at].id, key.id, sizeof key.id) != 0)
-        at = (at + 1) & mask;
+      uint64_t v[3];
+      std::memcpy(v, bytes.data() + k + offsetof(READ_POINT, USER_ID), sizeof v);
+      // The first zero byte ends the ID: it and all after it become zero.
+      auto first_zero = [](uint64_t x) {
+        const uint64_t z = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
+        return z ? static_cast<unsigned>(std::countr_zero(z)) / 8 : 8u;
+      };
+      auto keep_below = [](uint64_t x, unsigned n) { return n == 0 ? 0 : x & (~0ull >> (64 - 8 * n)); };
+      size_t len = 24;
+      if (unsigned z0 = first_zero(v[0]); z0 < 8) {
+        len = z0;
+        v[0] = keep_below(v[0], z0);
+        v[1] = v[2] = 0;
+      } else if (unsigned z1 = first_zero(v[1]); z1 < 8) {
+        len = 8 + z1;
+        v[1] = keep_below(v[1], z1);
+        v[2] = 0;
+      } else if (unsigned z2 = first_zero(v[2]); z2 < 8) {
+        len = 16 + z2;
+        v[2] = keep_below(v[2], z2);
+      }
+      size_t mask = known.size() - 1, at = slot_of(v, mask);
+      while (known[at].row != 0 && !known[at].same(v)) at = (at + 1) & mask;
       if (known[at].row == 0) {
-        key.row = static_cast<uint32_t>(img.row_of(id) + 1);
-        known[at] = key;
+        const std::string_view id(reinterpret_cast<const char*>(v), len);
+        known[at] = Known{{v[0], v[1], v[2]}, static_cast<uint32_t>(img.row_of(id) + 1)};
+        const uint32_t row = known[at].row;
         if (++used * 2 > known.size()) {
           std::vector<Known> old(known.size() * 2);
           old.swap(known);
           mask = known.size() - 1;
           for (const Known& e : old) {
             if (e.row == 0) continue;
-            size_t j = hash_id(std::string_view(e.id, strnlen(e.id, sizeof e.id))) & mask;
+            size_t j = slot_of(e.w, mask);
             while (known[j].row != 0) j = (j + 1) & mask;
             known[j] = e;
           }
-          set_bit(img.rows[key.row - 1], numbers[i], true);
-          continue;
         }
+        set_bit(img.rows[row - 1], numbers[i], true);
+        continue;
       }
       set_bit(img.rows[known[at].row - 1], numbers[i], true);
     }

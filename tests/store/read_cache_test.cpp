@@ -67,6 +67,21 @@ TEST_F(ReadCache, OldDirectoryIsCountedFromItsMarksAndTheFileThenServes) {
   EXPECT_EQ(unread("alice"), (Nums{2}));
   index({1, 2, 3, 5, 6});
   EXPECT_EQ(unread("alice"), (Nums{2, 6}));
+  // An ID is its bytes up to the first zero byte, whatever follows in the
+  // field, at every length up to the longest an ID may be.
+  std::string six;
+  for (std::string id : {std::string("bob\0junk", 8), std::string("abcdefgh"),
+                         std::string("abcdefghijklmnop"), std::string(21, 'z')}) {
+    READ_POINT p{6, {}, 0};
+    std::memcpy(p.USER_ID, id.data(), id.size());
+    six += bytes_of(p);
+  }
+  put("4/r6.dat", six);
+  EXPECT_EQ(rebuild_read_cache(F), 0);
+  EXPECT_EQ(unread("bob"), (Nums{3, 5}));
+  for (const char* id : {"abcdefgh", "abcdefghijklmnop", "zzzzzzzzzzzzzzzzzzzzz"})
+    EXPECT_EQ(unread(id), (Nums{1, 2, 3, 5})) << id;
+  EXPECT_EQ(unread("abcdefghijklmnopq"), (Nums{1, 2, 3, 5, 6}));
   EXPECT_TRUE(is_read_cache_name("readcache.bin.tmp") && !is_read_cache_name("readcache.bin.x"));
 }
 
