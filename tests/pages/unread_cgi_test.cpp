@@ -113,12 +113,14 @@ TEST(UnreadCgi, LargeBoardThroughTheDerivedThreadCopy) {
   }
   write_file_bytes(s.data + "7/index.dat", idx);
   const std::string taro = s.key("Taro");
+  // Tick boxes | every link to a message | the row marked in each thread.
   auto shown = [&] {
     std::string p = s.page(taro, {{"JOB", "NRDETAILS"}});
-    return joined(p, "VALUE=\"(\\d+,\\d+)\"") + " | " + joined(p, "SEL_NO=(\\d+)");
+    return joined(p, "VALUE=\"(\\d+,\\d+)\"") + " | " + joined(p, "SEL_NO=(\\d+)") + " | " +
+           joined(p, "NowDisp</TD><TD[^>]*>(?:&nbsp;)*<A [^>]*SEL_NO=(\\d+)");
   };
   const std::string first = shown();
-  EXPECT_EQ(first, "7,2 7,200 7,449 | 2 1 2 3 200 199 200 201 449 448 449 450");
+  EXPECT_EQ(first, "7,2 7,200 7,449 | 2 1 2 3 200 199 200 201 449 448 449 450 | 2 200 449");
   const std::string copy = s.data + "7/threads.bin";
   ASSERT_TRUE(file_exists(copy));
   // Records 2 and 5 trade places in the copy alone.
@@ -131,7 +133,25 @@ TEST(UnreadCgi, LargeBoardThroughTheDerivedThreadCopy) {
   EXPECT_EQ(shown(), first);
   // A reply changes the index: the copy made before it is not used.
   s.post(7, 449, "New");
-  EXPECT_EQ(shown(), "7,2 7,200 7,449 7,451 | 2 1 2 3 200 199 200 201 449 448 449 450 451 451 448 449 450 451");
+  EXPECT_EQ(shown(), "7,2 7,200 7,449 7,451 | 2 1 2 3 200 199 200 201 449 448 449 450 451 451 448 449 450 "
+                     "451 | 2 200 449 451");
+}
+
+// Bodies are read ahead for the whole list up to a bound of memory; the
+// rest are read as they are shown.
+TEST(UnreadCgi, BodiesBeyondTheReadAheadAreReadWhenShown) {
+  BoardSite s;
+  s.folder(7, KIND_BOARD, 0, "Long");
+  mkdir((s.data + "7").c_str(), 0700);
+  std::string idx;
+  for (int32_t n = 1; n <= 12; n++) {
+    idx += bytes_of(INDEX_DATA{.FOLDER_NO = 7, .MSG_NO = n, .THREAD_NO = n});
+    write_file_bytes(s.data + "7/x" + std::to_string(n) + ".dat",
+                     "Body " + std::to_string(n) + " " + std::string(CONTENTS_MAX, 'b'));
+  }
+  write_file_bytes(s.data + "7/index.dat", idx);
+  const std::string p = s.page(s.key("Taro"), {{"JOB", "NRDETAILS"}});
+  EXPECT_EQ(joined(p, "Body (\\d+) b"), "1 2 3 4 5 6 7 8 9 10 11 12");
 }
 
 }  // namespace
