@@ -151,7 +151,9 @@ TEST_F(ReadCache, ManyBoardsAtOnceCountAsOneByOne) {
       put(d + "/r" + std::to_string(m) + ".dat", bytes_of(p));
     }
     if (no % 5 != 1) put(d + "/index.dat", idx);
-    if (no % 5 == 2) EXPECT_EQ(WriteUNREAD(no, "amy"), 0);
+    if (no % 5 == 2) {
+      EXPECT_EQ(WriteUNREAD(no, "amy"), 0);
+    }
   }
   const std::vector<int> many = unread_counts(boards);
   ASSERT_EQ(many.size(), boards.size());
