@@ -107,13 +107,32 @@ uint32_t slots_for(size_t users) {
   return s;
 }
 
-// The whole file in memory.
+// The file in memory. An image read for a store step holds the header,
+// the present bitmap and the directory, and reads a row from the open file
+// `src` when the step first uses it: a step touches one user's row or all.
 struct Image {
   Header h{};
   std::vector<uint8_t> present;
   std::vector<Entry> dir;
   std::vector<std::vector<uint8_t>> rows;
+  std::vector<uint8_t> have;     // of each row: in memory
   std::vector<std::string> ids;  // of each row
+  int src = -1;
+  size_t rows_at = 0;
+  bool ok = true;                // false once a row could not be read
+
+  std::vector<uint8_t>& row(size_t r) {
+    if (!have[r]) {
+      rows[r].resize(h.width);
+      const long off = static_cast<long>(rows_at + r * h.width);
+      ok = ok && src >= 0 && pread_some(src, rows[r].data(), h.width, off) == static_cast<long>(h.width);
+      have[r] = 1;
+    }
+    return rows[r];
+  }
+  void load_all() {
+    for (size_t r = 0; r < rows.size(); r++) row(r);
+  }
 
   size_t find_slot(std::string_view id) const {
     size_t mask = dir.size() - 1;
@@ -130,6 +149,7 @@ struct Image {
     }
     set_field(dir[s].id, id);
     rows.emplace_back(h.width, 0);
+    have.push_back(1);
     ids.emplace_back(id);
     dir[s].row = static_cast<uint32_t>(rows.size());
     return rows.size() - 1;
@@ -143,10 +163,12 @@ struct Image {
     }
   }
   void widen(uint32_t width) {
+    load_all();
     present.resize(width, 0);
     for (auto& r : rows) r.resize(width, 0);
     h.width = width;
   }
+  // Every row must be in memory.
   std::string bytes(const Stamp& s) const {
     Header out = h;
     std::memcpy(out.magic, "MRC1", 4);
@@ -177,9 +199,37 @@ bool parse(std::string_view b, Image& img) {
   std::memcpy(img.dir.data(), b.data() + off, h.slots * sizeof(Entry));
   off += h.slots * sizeof(Entry);
   img.rows.assign(h.rows, {});
+  img.have.assign(h.rows, 1);
   img.ids.assign(h.rows, {});
   for (uint32_t r = 0; r < h.rows; r++)
     img.rows[r].assign(b.begin() + off + r * h.width, b.begin() + off + (r + 1) * h.width);
+  for (const Entry& e : img.dir) {
+    if (e.row == 0) continue;
+    if (e.row > h.rows) return false;
+    img.ids[e.row - 1] = std::string(field(e.id));
+  }
+  return true;
+}
+
+// The header, present bitmap and directory of the open file; the rows are
+// read as they are used.
+bool parse_head(int fd, Image& img) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  Header& h = img.h;
+  if (pread_some(fd, &h, sizeof h, 0) != static_cast<long>(sizeof h)) return false;
+  if (!sound_header(h, static_cast<uint64_t>(st.st_size))) return false;
+  img.present.resize(h.width);
+  img.dir.resize(h.slots);
+  const long dir_len = static_cast<long>(h.slots * sizeof(Entry));
+  if (pread_some(fd, img.present.data(), h.width, sizeof h) != static_cast<long>(h.width) ||
+      pread_some(fd, img.dir.data(), static_cast<size_t>(dir_len), static_cast<long>(sizeof h + h.width)) != dir_len)
+    return false;
+  img.rows.assign(h.rows, {});
+  img.have.assign(h.rows, 0);
+  img.ids.assign(h.rows, {});
+  img.src = fd;
+  img.rows_at = sizeof h + h.width + static_cast<size_t>(dir_len);
   for (const Entry& e : img.dir) {
     if (e.row == 0) continue;
     if (e.row > h.rows) return false;
@@ -469,9 +519,8 @@ ReadCacheChange::ReadCacheChange(int32_t folder) {
     if (errno != ENOENT) unlink(path.c_str());
     return;
   }
-  std::string bytes;
-  const bool current = read_all(fd.get(), bytes) && parse(bytes, st_->img) &&
-                       st_->img.h.state == 0 && same_stamp(st_->img.h, index_stamp(folder));
+  const bool current = parse_head(fd.get(), st_->img) && st_->img.h.state == 0 &&
+                       same_stamp(st_->img.h, index_stamp(folder));
   if (!current) {
     // Stale already: nothing may take it for current after this step.
     unlink(path.c_str());
@@ -497,16 +546,16 @@ bool ReadCacheChange::active() const { return st_->active; }
 
 bool ReadCacheChange::has_read(std::string_view user, int32_t msg) {
   if (!st_->active) return false;
-  const Image& img = st_->img;
+  Image& img = st_->img;
   size_t s = img.find_slot(user);
-  return img.dir[s].row != 0 && bit(img.rows[img.dir[s].row - 1], msg);
+  return img.dir[s].row != 0 && bit(img.row(img.dir[s].row - 1), msg);
 }
 
 void ReadCacheChange::mark(std::string_view user, int32_t msg) {
   Image& img = st_->img;
   if (!st_->active || !bit(img.present, msg)) return;
   const size_t row = img.row_of(user);
-  set_bit(img.rows[row], msg, true);
+  set_bit(img.row(row), msg, true);
   st_->rows_touched.push_back(row);
   st_->changed = true;
 }
@@ -516,6 +565,7 @@ void ReadCacheChange::mark_all(std::string_view user) {
   if (!st_->active) return;
   const size_t row = img.row_of(user);
   img.rows[row] = img.present;
+  img.have[row] = 1;
   st_->rows_touched.push_back(row);
   st_->changed = true;
 }
@@ -524,6 +574,7 @@ void ReadCacheChange::clear(int32_t msg) {
   Image& img = st_->img;
   // A number the index does not hold has no bits to clear.
   if (!st_->active || !bit(img.present, msg)) return;
+  img.load_all();
   for (auto& r : img.rows) set_bit(r, msg, false);
   st_->all_rows = true;
   st_->changed = true;
@@ -554,6 +605,7 @@ void ReadCacheChange::removed(int32_t msg) {
   Image& img = st_->img;
   if (!st_->active || !bit(img.present, msg)) return;
   set_bit(img.present, msg, false);
+  img.load_all();
   for (auto& r : img.rows) set_bit(r, msg, false);
   img.h.records--;
   st_->present_touched = st_->all_rows = true;
@@ -563,13 +615,15 @@ void ReadCacheChange::removed(int32_t msg) {
 void ReadCacheChange::commit() {
   if (!outer_ || !st_->active) return;
   State& s = *st_;
-  const Image& img = s.img;
+  Image& img = s.img;
   const Stamp stamp = index_stamp(s.folder);
   const size_t rows_at = sizeof(Header) + img.h.width + img.dir.size() * sizeof(Entry);
   const size_t size = rows_at + img.rows.size() * img.h.width;
   struct stat st;
   if (s.changed && (fstat(s.fd.get(), &st) != 0 || static_cast<size_t>(st.st_size) != size)) {
     // Grown: written anew and put in place at once.
+    img.load_all();
+    if (!img.ok) return;  // the old file stays marked stale
     std::string b = img.bytes(stamp);
     Header h;
     std::memcpy(&h, b.data(), sizeof h);
@@ -581,7 +635,9 @@ void ReadCacheChange::commit() {
     return;
   }
   // Same layout: what changed is written over in place, then the header
-  // that makes it current.
+  // that makes it current. A row that could not be read leaves the file
+  // marked stale.
+  if (!img.ok) return;
   auto put = [&](const std::vector<uint8_t>& v, size_t off) {
     return pwrite_all(s.fd.get(), v.data(), v.size(), static_cast<long>(off));
   };
