@@ -92,26 +92,33 @@ TEST(UnreadCgi, DisplayOrders) {
     EXPECT_EQ(s.ticks(s.key(who)), order) << who;
 }
 
+// Board 7 as an older version left it: messages 1 to `count`, each record
+// (and any file of it) made by `message`.
+void hand_board(BoardSite& s, int32_t count, const std::function<INDEX_DATA(int32_t)>& message) {
+  s.folder(7, KIND_BOARD, 0, "Hand");
+  mkdir((s.data + "7").c_str(), 0700);
+  std::string idx;
+  for (int32_t n = 1; n <= count; n++) {
+    INDEX_DATA r = message(n);
+    set_field(r.USER_ID, "Admin");
+    idx += bytes_of(r);
+  }
+  write_file_bytes(s.data + "7/index.dat", idx);
+}
+
 // A large board's unread messages and their threads are found through the
 // derived copy of its numbers and threads. A copy that is stale, missing,
 // or stamped as current but not agreeing with the records read never
 // changes the page.
 TEST(UnreadCgi, LargeBoardThroughTheDerivedThreadCopy) {
   BoardSite s;
-  s.folder(7, KIND_BOARD, 0, "Big");
-  // 450 messages in threads of three, as an older version left them; Taro
-  // has read all but three.
-  mkdir((s.data + "7").c_str(), 0700);
-  std::string idx;
-  for (int32_t n = 1; n <= 450; n++) {
-    INDEX_DATA r{.FOLDER_NO = 7, .MSG_NO = n, .THREAD_NO = (n - 1) / 3 * 3 + 1, .RES_DEPTH = (n - 1) % 3};
-    set_field(r.USER_ID, "Admin");
-    idx += bytes_of(r);
+  // 450 messages in threads of three; Taro has read all but three.
+  hand_board(s, 450, [&](int32_t n) {
     READ_POINT p{n, {}, 0};
     set_field(p.USER_ID, "Taro");
     if (n != 2 && n != 200 && n != 449) write_file_bytes(s.data + "7/r" + std::to_string(n) + ".dat", bytes_of(p));
-  }
-  write_file_bytes(s.data + "7/index.dat", idx);
+    return INDEX_DATA{.FOLDER_NO = 7, .MSG_NO = n, .THREAD_NO = (n - 1) / 3 * 3 + 1, .RES_DEPTH = (n - 1) % 3};
+  });
   const std::string taro = s.key("Taro");
   // Tick boxes | every link to a message | the row marked in each thread.
   auto shown = [&] {
@@ -141,15 +148,11 @@ TEST(UnreadCgi, LargeBoardThroughTheDerivedThreadCopy) {
 // rest are read as they are shown.
 TEST(UnreadCgi, BodiesBeyondTheReadAheadAreReadWhenShown) {
   BoardSite s;
-  s.folder(7, KIND_BOARD, 0, "Long");
-  mkdir((s.data + "7").c_str(), 0700);
-  std::string idx;
-  for (int32_t n = 1; n <= 12; n++) {
-    idx += bytes_of(INDEX_DATA{.FOLDER_NO = 7, .MSG_NO = n, .THREAD_NO = n});
+  hand_board(s, 12, [&](int32_t n) {
     write_file_bytes(s.data + "7/x" + std::to_string(n) + ".dat",
                      "Body " + std::to_string(n) + " " + std::string(CONTENTS_MAX, 'b'));
-  }
-  write_file_bytes(s.data + "7/index.dat", idx);
+    return INDEX_DATA{.FOLDER_NO = 7, .MSG_NO = n, .THREAD_NO = n};
+  });
   const std::string p = s.page(s.key("Taro"), {{"JOB", "NRDETAILS"}});
   EXPECT_EQ(joined(p, "Body (\\d+) b"), "1 2 3 4 5 6 7 8 9 10 11 12");
 }
