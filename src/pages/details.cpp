@@ -111,9 +111,11 @@ std::string shown_body(const INDEX_DATA& m, const B_TITLE2& conf, const std::str
   return m.HTML_MODE == 1 ? "<PRE>" + safe_html(b) + "</PRE>" : safe_html(b);
 }
 
-void details_link(int32_t folder, int32_t msg, int order) {
-  pr("<A HREF=\"%s?SKEY=%s&JOB=DETAILS&FOLDER_NO=%d&SEL_NO=%d&USER_DISP_DEF=%d\">", JOB_EXE,
-     url_esc(g_SKEY).c_str(), static_cast<int>(folder), static_cast<int>(msg), order);
+// The opening of a link to the message's details page.
+std::string details_link(int32_t folder, int32_t msg, int order) {
+  return std::string("<A HREF=\"") + JOB_EXE + "?SKEY=" + url_esc(g_SKEY) + "&JOB=DETAILS&FOLDER_NO=" +
+         std::to_string(folder) + "&SEL_NO=" + std::to_string(msg) +
+         "&USER_DISP_DEF=" + std::to_string(order) + "\">";
 }
 
 // The IDs in the message's read-mark file, in file order.
@@ -156,7 +158,7 @@ void header_table(int32_t folder, const INDEX_DATA& m, bool compact) {
 
   pr("<TR><TD BGCOLOR=\"#FFFFFF\">%s</TD><TD BGCOLOR=\"#FFFFFF\">", msg(279));
   if (compact) {
-    details_link(folder, m.MSG_NO, G_MST_USER.USER_DISP_DEF);
+    pr_text(details_link(folder, m.MSG_NO, G_MST_USER.USER_DISP_DEF));
     pr("%s</A>", safe_html(reply_title(m)).c_str());
   } else {
     pr("%s", safe_html(Add_a_href(reply_title(m))).c_str());
@@ -218,11 +220,7 @@ void deleted_notice() {
 std::string thread_row(int32_t folder, const INDEX_DATA& t, int order) {
   std::string row = "<TD BGCOLOR=\"#FFFFFF\">";
   for (int d = 0; d < t.RES_DEPTH; d++) row += "&nbsp;&nbsp;";
-  row.append("<A HREF=\"").append(JOB_EXE).append("?SKEY=").append(url_esc(g_SKEY));
-  row.append("&JOB=DETAILS&FOLDER_NO=").append(std::to_string(folder));
-  row.append("&SEL_NO=").append(std::to_string(t.MSG_NO));
-  row.append("&USER_DISP_DEF=").append(std::to_string(order)).append("\">");
-  row.append(safe_html(list_title(t)));
+  row.append(details_link(folder, t.MSG_NO, order)).append(safe_html(list_title(t)));
   row.append("</A></TD><TD BGCOLOR=\"#FFFFFF\">");
   if (!t.DEL_FLG) row += esc(g_users.name(field(t.USER_ID)));
   row.append("</TD><TD BGCOLOR=\"#FFFFFF\">").append(shown_date(t)).append("</TD></TR>\n");
@@ -230,11 +228,11 @@ std::string thread_row(int32_t folder, const INDEX_DATA& t, int order) {
 }
 
 // Every message of m's thread (given in index order), m marked; nothing for
-// a thread of one message. `rows` keeps the rows made for the compact view,
-// where one thread's table is printed once for each of its messages shown.
+// a thread of one message. `rows` keeps the rows made, for the compact view
+// prints one thread's table once for each of its messages shown.
+using ThreadRows = std::unordered_map<const INDEX_DATA*, std::string>;
 void thread_table(int32_t folder, const std::vector<const INDEX_DATA*>& thread,
-                  const INDEX_DATA& m, int order,
-                  std::unordered_map<const INDEX_DATA*, std::string>* rows = nullptr) {
+                  const INDEX_DATA& m, int order, ThreadRows& rows) {
   if (thread.size() < 2) return;
   pr("<TABLE BORDER>\n<TR>");
   pr("<TD BGCOLOR=\"#E0FFFF\" ALIGN=\"CENTER\"><B>%s</B></TD>", msg(297));
@@ -246,12 +244,8 @@ void thread_table(int32_t folder, const std::vector<const INDEX_DATA*>& thread,
       pr("<TD BGCOLOR=\"#FFB6C1\">NowDisp</TD>");
     else
       pr("<TD BGCOLOR=\"#FFFFFF\"></TD>");
-    if (!rows) {
-      pr_text(thread_row(folder, *t, order));
-      continue;
-    }
-    auto it = rows->find(t);
-    if (it == rows->end()) it = rows->emplace(t, thread_row(folder, *t, order)).first;
+    auto it = rows.find(t);
+    if (it == rows.end()) it = rows.emplace(t, thread_row(folder, *t, order)).first;
     pr_text(it->second);
   }
   pr("</TABLE>\n");
@@ -367,7 +361,8 @@ void j_DETAILS() {
   std::vector<const INDEX_DATA*> thread;
   for (const INDEX_DATA& r : idx)
     if (r.THREAD_NO == m.THREAD_NO) thread.push_back(&r);
-  thread_table(folder, thread, m, order);
+  ThreadRows rows;
+  thread_table(folder, thread, m, order, rows);
 
   const Neighbours n = neighbours(idx, sel, order);
   pr("<TABLE><TR>\n<TD>\n");
@@ -455,7 +450,7 @@ bool read_kept(int fd, const std::vector<IndexPair>& pairs, Keep keep, std::vect
 
 }  // namespace
 
-void compact_preload(int32_t folder, std::vector<int32_t> wanted) {
+void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
   auto& cache = compact_boards();
   std::string path = msg_index_path(folder);
   if (cache.count(path)) return;
@@ -499,7 +494,7 @@ void compact_preload(int32_t folder, std::vector<int32_t> wanted) {
     }
   };
   std::vector<IndexPair> pairs;
-  if (st.st_size > 64 * 1024 && load_index_pairs(folder, fd.get(), st, pairs)) {
+  if (st.st_size > 64 * 1024 && load_index_pairs(folder, st, pairs)) {
     for (const IndexPair& p : pairs) note(p.msg, p.thread);
     if (read_kept(fd.get(), pairs, keep, b.idx)) {
       look_up(b);
@@ -567,7 +562,7 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
     attachments(folder, m, conf, held == b.adds.end() ? &none : &held->second);
   }
   if (font) pr("</FONT>\n");
-  thread_table(folder, b.threads[m.THREAD_NO], m, order, &b.rows);
+  thread_table(folder, b.threads[m.THREAD_NO], m, order, b.rows);
   pr("<HR>\n");
 }
 

@@ -25,7 +25,7 @@ const std::vector<INDEX_DATA>& compact_index(int32_t folder);
 // compact view holds keeps only the records of the messages `wanted` and of
 // their threads, in file order, so that the board's whole index is neither
 // copied nor looked up. No effect when the board was read already.
-void compact_preload(int32_t folder, std::vector<int32_t> wanted);
+void compact_preload(int32_t folder, const std::vector<int32_t>& wanted);
 // Lets go of what the compact view holds of the board, once a page has shown
 // it: the next board's records then reuse the memory instead of new pages.
 void compact_release(int32_t folder);

@@ -36,12 +36,11 @@ void form_start(const char* job, const char* name = "") {
   hidden("JOB", std::string_view(job));
 }
 
-// Which of the folders the user has excluded, their lists read at once.
-std::vector<bool> excluded(const std::vector<B_TITLE>& folders) {
+std::vector<int32_t> numbers_of(const std::vector<B_TITLE>& folders) {
   std::vector<int32_t> numbers;
   numbers.reserve(folders.size());
   for (const B_TITLE& f : folders) numbers.push_back(f.FOLDER_NO);
-  return ChkUNREAD_many(numbers, G_MST_USER.USER_ID);
+  return numbers;
 }
 
 // The boards the settings page offers: every board the user may read by its
@@ -108,7 +107,7 @@ void j_SETNOREAD() {
   form_start("SETNOREAD_WR", " NAME=\"INPUT\"");
 
   std::vector<B_TITLE> boards = offered_boards();
-  std::vector<bool> off = excluded(boards);
+  std::vector<bool> off = ChkUNREAD_many(numbers_of(boards), G_MST_USER.USER_ID);
   std::vector<const B_TITLE*> out, all;
   for (size_t i = 0; i < boards.size(); i++) {
     if (off[i]) out.push_back(&boards[i]);
@@ -152,23 +151,19 @@ void j_NRDETAILS() {
   form_start("NRDETAILSWR");
   AclTables& tables = request_acl();
   const std::vector<B_TITLE> folders = readable_folders(tables);
-  const std::vector<bool> off = excluded(folders);
+  // One listing of the data directory tells which boards have files at all.
+  const std::vector<int32_t> numbers = numbers_of(folders);
+  const std::vector<bool> dirs = have_dirs(numbers);
+  const std::vector<bool> off = ChkUNREAD_many(numbers, G_MST_USER.USER_ID, &dirs);
   // Every listed board's unread numbers first, so that their bodies are
   // read in batches over all boards (up to a bound of memory; the rest are
   // read when shown).
-  std::vector<int32_t> boards;
-  std::vector<size_t> at;
-  for (size_t i = 0; i < folders.size(); i++)
-    if (!off[i] && folders[i].KIND == KIND_BOARD) {
-      boards.push_back(folders[i].FOLDER_NO);
-      at.push_back(i);
-    }
   std::vector<std::vector<int32_t>> unread(folders.size());
-  std::vector<std::vector<int32_t>> found = unread_numbers(boards);
   std::vector<std::pair<int32_t, int32_t>> wanted;
-  for (size_t k = 0; k < boards.size(); k++) {
-    unread[at[k]] = std::move(found[k]);
-    for (int32_t n : unread[at[k]]) wanted.emplace_back(boards[k], n);
+  for (size_t i = 0; i < folders.size(); i++) {
+    if (off[i] || !dirs[i] || folders[i].KIND != KIND_BOARD) continue;
+    unread[i] = unread_numbers(numbers[i]);
+    for (int32_t n : unread[i]) wanted.emplace_back(numbers[i], n);
   }
   std::map<int32_t, std::map<int32_t, std::string>> bodies;
   size_t held = 0;

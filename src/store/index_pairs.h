@@ -30,11 +30,12 @@ struct IndexPair {
   int32_t thread;
 };
 
-// The number and thread of every record of the board's index, open for
-// reading as `fd` with status `st`, in file order: from the copy when it is
-// current, else from the index itself (and the copy is made anew). False
-// when the index cannot be read.
-bool load_index_pairs(int32_t folder, int fd, const struct stat& st, std::vector<IndexPair>& out);
+// The number and thread of every record of the board's index, whose
+// status as the page opened it is `st`, in file order: from the copy when it
+// is current, else from the index itself (and the copy is made anew). False
+// when the index cannot be read or has changed since: the page then reads
+// the index it opened.
+bool load_index_pairs(int32_t folder, const struct stat& st, std::vector<IndexPair>& out);
 
 // True for the copy's file name and its temporary's (no directory).
 bool is_index_pairs_name(const char* name);

@@ -746,28 +746,13 @@ std::vector<bool> have_dirs(const std::vector<int32_t>& folders) {
 std::vector<int> unread_counts(const std::vector<int32_t>& folders) {
   std::vector<int> out(folders.size(), 0);
   const std::string me = current_user();
-  std::vector<size_t> live;
   const std::vector<bool> dirs = have_dirs(folders);
-  std::vector<int32_t> numbers;
-  for (size_t i = 0; i < folders.size(); i++)
-    if (dirs[i]) {
-      live.push_back(i);
-      numbers.push_back(folders[i]);
-    }
-  const std::vector<bool> off = ChkUNREAD_many(numbers, me.c_str());
-  for (size_t k = 0; k < live.size(); k++) {
-    if (off[k]) continue;
+  const std::vector<bool> off = ChkUNREAD_many(folders, me.c_str(), &dirs);
+  for (size_t i = 0; i < folders.size(); i++) {
+    if (!dirs[i] || off[i]) continue;
     ReadView v;
-    out[live[k]] = read_view(numbers[k], me, v) ? v.count : -1;
+    out[i] = read_view(folders[i], me, v) ? v.count : -1;
   }
-  return out;
-}
-
-std::vector<std::vector<int32_t>> unread_numbers(const std::vector<int32_t>& folders) {
-  std::vector<std::vector<int32_t>> out(folders.size());
-  const std::vector<bool> dirs = have_dirs(folders);
-  for (size_t i = 0; i < folders.size(); i++)
-    if (dirs[i]) out[i] = unread_numbers(folders[i]);
   return out;
 }
 

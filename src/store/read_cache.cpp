@@ -53,22 +53,9 @@ struct Entry {
 };
 static_assert(sizeof(Entry) == 32);
 
-struct Stamp {
-  int64_t size = -1, mtime = 0;
-  uint64_t ino = 0;
-};
+FileStamp index_stamp(int32_t folder) { return stamp_of(msg_index_path(folder).c_str()); }
 
-Stamp index_stamp(int32_t folder) {
-  Stamp s;
-  struct stat st;
-  if (stat(msg_index_path(folder).c_str(), &st) != 0) return s;
-  s.size = st.st_size;
-  s.mtime = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  s.ino = st.st_ino;
-  return s;
-}
-
-bool same_stamp(const Header& h, const Stamp& s) {
+bool same_stamp(const Header& h, const FileStamp& s) {
   return s.size >= 0 && h.index_size == s.size && h.index_mtime == s.mtime && h.index_ino == s.ino;
 }
 
@@ -169,7 +156,7 @@ struct Image {
     h.width = width;
   }
   // Every row must be in memory.
-  std::string bytes(const Stamp& s) const {
+  std::string bytes(const FileStamp& s) const {
     Header out = h;
     std::memcpy(out.magic, "MRC1", 4);
     out.version = kVersion;
@@ -397,9 +384,6 @@ void view_of(Recount& rc, std::string_view user, ReadView& out, bool numbers) {
   out.numbers.erase(std::unique(out.numbers.begin(), out.numbers.end()), out.numbers.end());
 }
 
-// Reads a whole open file.
-bool read_all(int fd, std::string& out) { return read_fd(fd, out); }
-
 // Lock-free read of one user's part; false when the file is missing,
 // stale, or changed while it was read. The menu does this for every board,
 // so a small file is read at once into one buffer kept for the process.
@@ -616,7 +600,7 @@ void ReadCacheChange::commit() {
   if (!outer_ || !st_->active) return;
   State& s = *st_;
   Image& img = s.img;
-  const Stamp stamp = index_stamp(s.folder);
+  const FileStamp stamp = index_stamp(s.folder);
   const size_t rows_at = sizeof(Header) + img.h.width + img.dir.size() * sizeof(Entry);
   const size_t size = rows_at + img.rows.size() * img.h.width;
   struct stat st;
@@ -699,7 +683,7 @@ int verify_read_cache(int32_t folder) {
   if (!fd.ok()) return 0;
   std::string bytes;
   Image img;
-  if (!read_all(fd.get(), bytes) || !parse(bytes, img)) return 1;  // unreadable: one entry
+  if (!read_fd(fd.get(), bytes) || !parse(bytes, img)) return 1;  // unreadable: one entry
   if (img.h.state != 0 || !same_stamp(img.h, index_stamp(folder))) return 0;
   if (!rc.cacheable) return 1;
   int diff = 0;

@@ -83,6 +83,16 @@ DirLock::~DirLock() {
   }
 }
 
+FileStamp stamp_of(const struct stat& st) {
+  return {st.st_size, static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+          static_cast<uint64_t>(st.st_ino)};
+}
+
+FileStamp stamp_of(const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0 ? stamp_of(st) : FileStamp{};
+}
+
 long pread_some(int fd, void* buf, size_t len, long off) {
   for (;;) {
     ssize_t n = pread(fd, buf, len, off);

@@ -112,6 +112,16 @@ bool load_records(const char* path, std::vector<R>& out) {
 // pread, repeated when a signal interrupts it: the bytes read, or -1.
 long pread_some(int fd, void* buf, size_t len, long off);
 
+// What tells one state of a file from another, for derived data made from
+// it: its size, modification time (ns) and inode. A size of -1: no file.
+struct FileStamp {
+  int64_t size = -1, mtime = 0;
+  uint64_t ino = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+FileStamp stamp_of(const struct stat& st);
+FileStamp stamp_of(const char* path);
+
 // Calls `fn` on each whole record of a record file opened with b_open (so a
 // missing file is created empty where its directory exists), reading a
 // bounded chunk at a time so that a large file is never held whole; stops

@@ -52,13 +52,15 @@ int ChkUNREAD(int32_t folder, const char* user_id) {
   return -1;
 }
 
-std::vector<bool> ChkUNREAD_many(const std::vector<int32_t>& folders, const char* user_id) {
+std::vector<bool> ChkUNREAD_many(const std::vector<int32_t>& folders, const char* user_id,
+                                 const std::vector<bool>* dirs) {
   // Only boards with a directory can have a list.
-  const std::vector<bool> dirs = have_dirs(folders);
+  const std::vector<bool> listed = dirs ? std::vector<bool>() : have_dirs(folders);
+  if (!dirs) dirs = &listed;
   std::vector<std::string> names;
   std::vector<size_t> at;
   for (size_t i = 0; i < folders.size(); i++)
-    if (dirs[i]) {
+    if ((*dirs)[i]) {
       names.push_back(std::to_string(folders[i]) + "/unread.dat");
       at.push_back(i);
     }
