@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "store/fileio.h"
 #include "store/records.h"
 
 namespace {
@@ -31,64 +32,6 @@ std::string safe_label(const std::string& label) {
   }
   if (out.empty() || out[0] == '.') out.insert(0, "x");
   return out;
-}
-
-// Removes a file or a whole directory tree; false when something stays.
-bool remove_tree(const std::string& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
-  if (!S_ISDIR(st.st_mode)) return unlink(path.c_str()) == 0 || errno == ENOENT;
-  if (DIR* d = opendir(path.c_str())) {
-    while (struct dirent* e = readdir(d)) {
-      std::string n = e->d_name;
-      if (n == "." || n == "..") continue;
-      remove_tree(path + "/" + n);
-    }
-    closedir(d);
-  }
-  return rmdir(path.c_str()) == 0 || errno == ENOENT;
-}
-
-bool copy_file(const std::string& src, const std::string& dst, mode_t mode) {
-  Fd in(open(src.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!in.ok()) return false;
-  Fd out(open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777));
-  if (!out.ok()) return false;
-  char buf[65536];
-  for (;;) {
-    ssize_t n = read(in.get(), buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    if (!write_all(out.get(), buf, static_cast<size_t>(n))) return false;
-  }
-}
-
-// Copies a file, a symbolic link or a directory tree to `dst`, which must
-// not exist yet. False when anything could not be copied.
-bool copy_tree(const std::string& src, const std::string& dst) {
-  struct stat st;
-  if (lstat(src.c_str(), &st) != 0) return false;
-  if (S_ISLNK(st.st_mode)) {
-    char target[PATH_SIZE];
-    ssize_t n = readlink(src.c_str(), target, sizeof target - 1);
-    if (n < 0) return false;
-    target[n] = '\0';
-    return symlink(target, dst.c_str()) == 0;
-  }
-  if (S_ISREG(st.st_mode)) return copy_file(src, dst, st.st_mode);
-  if (!S_ISDIR(st.st_mode)) return false;
-  if (mkdir(dst.c_str(), 0700) != 0) return false;
-  DIR* d = opendir(src.c_str());
-  if (!d) return false;
-  bool ok = true;
-  while (struct dirent* e = readdir(d)) {
-    std::string n = e->d_name;
-    if (n == "." || n == "..") continue;
-    if (!copy_tree(src + "/" + n, dst + "/" + n)) ok = false;
-  }
-  closedir(d);
-  return ok;
 }
 
 }  // namespace
@@ -122,7 +65,9 @@ std::string quarantine(const std::string& path, const std::string& label) {
   if (errno != EXDEV) return "";
   // Another file system: copy, then remove the original. A failed copy is
   // dropped again and the original stays where it was.
-  if (!copy_tree(src, dst)) {
+  TreeCopy c;
+  copy_tree(src, dst, c);
+  if (!c.ok) {
     remove_tree(dst);
     return "";
   }

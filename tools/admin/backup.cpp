@@ -20,96 +20,11 @@
 
 #include "admin.h"
 #include "settings/sysinfo.h"
+#include "store/fileio.h"
 #include "store/folder.h"
 #include "store/records.h"
 
 namespace {
-
-class Copier {
- public:
-  long files = 0;
-  long long bytes = 0;
-  bool ok = true;
-
-  // Copies `src` (a file, link or directory tree) to `dst`, which must not exist.
-  void copy(const std::string& src, const std::string& dst) {
-    struct stat st;
-    if (lstat(src.c_str(), &st) != 0) {
-      if (errno != ENOENT) fail(src);  // a file removed meanwhile is no loss
-      return;
-    }
-    if (S_ISDIR(st.st_mode)) return copy_dir(src, dst, st);
-    if (S_ISLNK(st.st_mode)) {
-      char target[PATH_MAX];
-      ssize_t n = readlink(src.c_str(), target, sizeof target - 1);
-      if (n < 0 || symlink(std::string(target, static_cast<size_t>(n)).c_str(), dst.c_str()) != 0) fail(src);
-      return;
-    }
-    if (S_ISREG(st.st_mode)) copy_file(src, dst);
-  }
-
-  void copy_dir(const std::string& src, const std::string& dst, const struct stat& st) {
-    if (mkdir(dst.c_str(), 0700) != 0 && errno != EEXIST) return fail(dst);
-    DIR* d = opendir(src.c_str());
-    if (!d) return fail(src);
-    while (struct dirent* e = readdir(d)) {
-      if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
-      copy(src + "/" + e->d_name, dst + "/" + e->d_name);
-    }
-    closedir(d);
-    chmod(dst.c_str(), st.st_mode & 07777);
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    utimensat(AT_FDCWD, dst.c_str(), times, 0);
-  }
-
- private:
-  void fail(const std::string& path) {
-    fprintf(stderr, "morvel-admin: cannot copy %s: %s\n", path.c_str(), strerror(errno));
-    ok = false;
-  }
-
-  void copy_file(const std::string& src, const std::string& dst) {
-    Fd in(open(src.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st;
-    if (!in.ok() || fstat(in.get(), &st) != 0) {
-      if (errno != ENOENT) fail(src);
-      return;
-    }
-    Fd out(open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!out.ok()) return fail(dst);
-    off_t done = 0;
-    while (done < st.st_size) {
-      ssize_t n =
-          copy_file_range(in.get(), nullptr, out.get(), nullptr, static_cast<size_t>(st.st_size - done), 0);
-      if (n > 0) {
-        done += n;
-        continue;
-      }
-      if (n == 0) break;  // the file got shorter
-      if (errno == EINTR) continue;
-      if (!slow_copy(in.get(), out.get(), done)) return fail(dst);
-      break;
-    }
-    fchmod(out.get(), st.st_mode & 07777);
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    futimens(out.get(), times);
-    files++;
-    bytes += st.st_size;
-  }
-
-  // Where the kernel cannot copy between the two files itself.
-  static bool slow_copy(int in, int out, off_t from) {
-    char buf[65536];
-    for (;;) {
-      ssize_t n = pread(in, buf, sizeof buf, from);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return false;
-      if (n == 0) return true;
-      if (!write_all(out, buf, static_cast<size_t>(n))) return false;
-      from += n;
-    }
-  }
-};
 
 std::string real_dir(const std::string& path) {
   char buf[PATH_MAX];
@@ -167,7 +82,11 @@ int backup_site(const std::string& dir_arg) {
       return 1;
     }
 
-  Copier c;
+  TreeCopy c;
+  c.on_fail = [](const std::string& path) {
+    fprintf(stderr, "morvel-admin: cannot copy %s: %s\n", path.c_str(), strerror(errno));
+  };
+  auto copy_in = [&c](const std::string& src, const std::string& dst) { copy_tree(src, dst, c); };
   const std::string out_data = dir + "data", out_add = dir + "attachments";
   {
     DirLock lock(data_file("b_title.mst").c_str());
@@ -182,25 +101,25 @@ int backup_site(const std::string& dir_arg) {
       const bool folder = lstat(src.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
                           name.find_first_not_of("0123456789") == std::string::npos;
       if (!folder) {
-        c.copy(src, out_data + "/" + name);
+        copy_in(src, out_data + "/" + name);
         continue;
       }
       if (isatty(STDERR_FILENO)) fprintf(stderr, "\rfolders: %zu", ++done);
       // The folder's messages and their attached files are stored under
       // this lock, the one its writers take.
       DirLock folder_lock((src + "/x").c_str());
-      c.copy(src, out_data + "/" + name);
-      if (!add.empty()) c.copy(add + name, out_add + "/" + name);
+      copy_in(src, out_data + "/" + name);
+      if (!add.empty()) copy_in(add + name, out_add + "/" + name);
       copied.insert(name);
     }
     if (done && isatty(STDERR_FILENO)) fprintf(stderr, "\n");
     if (!add.empty())
       for (const std::string& name : entries(add))
-        if (!copied.count(name)) c.copy(add + name, out_add + "/" + name);
+        if (!copied.count(name)) copy_in(add + name, out_add + "/" + name);
     struct stat st;
     if (stat(data.c_str(), &st) == 0) chmod(out_data.c_str(), st.st_mode & 07777);
   }
-  if (!pic.empty()) c.copy(pic.substr(0, pic.size() - 1), dir + "pictures");
+  if (!pic.empty()) copy_in(pic.substr(0, pic.size() - 1), dir + "pictures");
   if (!c.ok) {
     fprintf(stderr, "morvel-admin: the backup in %s is incomplete\n", dir.c_str());
     return 1;
