@@ -44,7 +44,7 @@ TEST(AccessLogCgi, StatisticsPruningDeletionAndAdministratorsOnly) {
   write_file_bytes(s.data_file("system.log"), log);
   s.write_settings("LOG_DATE,999999999,\n");
   EXPECT_TRUE(has(s.page(admin, {{"JOB", "AccessLogDISP"}}), "<B>S112</B>"));
-  EXPECT_EQ(read_file_bytes(s.data_file("system.log")), log.substr(0));
+  EXPECT_EQ(read_file_bytes(s.data_file("system.log")), log);
   s.write_settings("LOG_DATE,30,\n");
   s.page(admin, {{"JOB", "AccessLogDISP"}});
   EXPECT_EQ(read_file_bytes(s.data_file("system.log")), log.substr(log.find(line(29, "Taro", "login"))));
@@ -58,8 +58,8 @@ TEST(AccessLogCgi, StatisticsPruningDeletionAndAdministratorsOnly) {
   write_file_bytes(s.data_file("b_u_acl.mst"), std::string(record_bytes(acl)));
   write_file_bytes(s.data_file("system.log"), line(0, "Taro", "login"));
   write_file_bytes(s.data_file("g_user.mst"), "1,Taro,\n2,Jiro,\n");
-  p = s.page(admin, {{"JOB", "AccessLogDeleteUser"}, {"USER_ID", "Taro"},
-                                          {"USER_ID", "Hanako"}, {"USER_ID", ""}, {"USER_ID", "Jiro"}});
+  p = s.page(admin, {{"JOB", "AccessLogDeleteUser"}, {"USER_ID", "Taro"}, {"USER_ID", "Hanako"}, {"USER_ID", ""},
+                     {"USER_ID", "Jiro"}});
   EXPECT_TRUE(has(p, "<B>S112 S247</B>") && !has(p, "VALUE=\"Taro\"") && has(p, "VALUE=\"Jiro\""));
   std::string users = read_file_bytes(s.data_file("user.mst"));
   EXPECT_FALSE(has(users, "Taro,") || has(users, "Hanako,"));
@@ -67,8 +67,6 @@ TEST(AccessLogCgi, StatisticsPruningDeletionAndAdministratorsOnly) {
   EXPECT_EQ(read_file_bytes(s.data_file("g_user.mst")), "2,Jiro,\n");
   EXPECT_TRUE(has(s.page(taro, {{"JOB", "FRM21"}}), "S6"));  // his session is gone
   EXPECT_EQ(read_file_bytes(s.data_file("system.log")), line(0, "Taro", "login"));
-  p = s.page(admin, {{"JOB", "AccessLogDISP"}});  // framed as the other administrator pages
-  EXPECT_TRUE(has(p, "\t\t<BODY BACKGROUND=") && !has(p, "METHOD=POST >")) << p;
 }
 
 }  // namespace

@@ -58,10 +58,9 @@ TEST(SearchCgi, WhatEachSearchFinds) {
        })
     EXPECT_EQ(s.found(condition, writer, stat), found) << condition << "/" << writer;
 
-  // Headings: the folders Taro may read, escaped; a directory chosen alone
-  // is not searched below.
+  // Headings: the folders Taro may read; a directory alone is not searched below.
   s.found("Apple");
-  EXPECT_FALSE(has(s.last, "S285"));  // the deleted "Apple" is not listed, not even as removed
+  EXPECT_FALSE(has(s.last, "S285"));
   EXPECT_EQ(joined(s.last, "<B>([^<]*)</B><BR>"), "Board Open &amp; &lt;dir&gt; Sub");
   EXPECT_EQ(s.found("Apple", "", 1, 4), "");
   EXPECT_EQ(joined(s.last, "<B>([^<]*)</B><BR>"), "Open &amp; &lt;dir&gt;");
@@ -72,8 +71,7 @@ TEST(SearchCgi, WhatEachSearchFinds) {
   EXPECT_EQ(joined(form, "<OPTION VALUE=\"(\\d+)\">"), "0 1 4 5");
   EXPECT_TRUE(has(form, "<OPTION VALUE=\"4\">Open &amp; &lt;dir&gt;\n"));
 
-  // A search whose writer decides reads no body: a missing body would be
-  // created empty by reading it.
+  // A search the writer decides reads no body (reading one creates it).
   for (int n = 1; n <= 4; n++) std::remove((s.data + "1/x" + std::to_string(n) + ".dat").c_str());
   EXPECT_EQ(s.found("Cherry", "Nobody", 2), "");
   EXPECT_EQ(s.found("", "Admin", 1), "1&SEL_NO=1");  // shown, so read to be shown
