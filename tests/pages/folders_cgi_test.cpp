@@ -17,7 +17,7 @@ struct TreeSite : BoardSite {
   }
   std::string admin;
 
-  // The tree as "name+number" per line, a dot per depth level.
+  // "name+number" per folder, a dot per depth level.
   std::string shape() const {
     std::vector<B_TITLE> tree;
     load_folders(tree);
@@ -34,8 +34,7 @@ constexpr const char* kTree = "A1 .B2 .C3 ..D4 E5";
 bool folder_list(const std::string& out) { return has(out, "<B>S184</B>"); }
 
 TEST(FolderCgi, CreatePlacesDepthsAndResults) {
-  // Position, class, kind, name; the tree afterwards (empty: unchanged); the
-  // error message slot (0: the folder list follows).
+  // Position, class, kind, name; the tree after (empty: unchanged); the error slot.
   const std::tuple<std::string, std::string, std::string, std::string, std::string, int> cases[] = {
       {"0", "2", "2", "N", "A1 .B2 .C3 ..D4 E5 N6", 0},     // position 0: end, top level
       {"1", "2", "1", "N", "A1 .N6 .B2 .C3 ..D4 E5", 0},    // first entry of A

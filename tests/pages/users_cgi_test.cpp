@@ -8,9 +8,8 @@ struct UserSite : BoardSite {
   std::string admin = key("Admin");
   std::string users() const { return read_file_bytes(data + "user.mst"); }
   std::string line_of(const std::string& id) const {
-    std::string all = "\n" + users();
-    size_t at = all.find("\n" + id + ",");
-    return at == std::string::npos ? "" : all.substr(at + 1, all.find('\n', at + 1) - at - 1);
+    const Names m = all_matches("\n" + users(), "\n(" + id + ",.*)");
+    return m.empty() ? "" : m[0];
   }
 };
 
