@@ -5,6 +5,12 @@
 
 #include "board.h"
 
+// `f` with a field put first: the program reads a field's first value.
+inline Fields with(Fields f, const std::string& name, const std::string& value) {
+  f.insert(f.begin(), {name, value});
+  return f;
+}
+
 // Runs `round` until `want` requests were killed (or `seconds` passed), at
 // least a third of them. Each round sends a request through `count` with a
 // random kill moment within a span that follows how long requests take:

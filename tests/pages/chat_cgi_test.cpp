@@ -31,22 +31,17 @@ TEST(ChatCgi, MemberEntersWritesAndLeaves) {
   ChatSite s;
   std::string k = s.key("Taro");
   Fields mine = {{"USER_NAME", "Hanako S"}, {"COLOR", "RED"}, {"LOG_LINE", "20"}, {"RELOAD_TIME", "60"}};
-  Fields enter = mine;
-  enter.push_back({"FAST", "1"});
-  std::string p = s.chat(k, "CHAT_UP", enter);
+  std::string p = s.chat(k, "CHAT_UP", with(mine, "FAST", "1"));
   EXPECT_TRUE(has(p, "NAME=\"USER_NAME\" VALUE=\"Taro Y\"") && has(p, "NAME=\"FAST\" VALUE=\"2\""));
 
-  Fields say = mine;
-  say.push_back({"MTALK", kHello});
-  EXPECT_TRUE(has(s.chat(k, "CHAT_DOWN", say), "CONTENT=\"0;URL=" + display(k, 20, 60)));
+  EXPECT_TRUE(has(s.chat(k, "CHAT_DOWN", with(mine, "MTALK", kHello)), "CONTENT=\"0;URL=" + display(k, 20, 60)));
   ASSERT_EQ(s.lines().size(), 2u);
 
   p = s.chat(k, "CHAT_DOWN", mine);
   EXPECT_TRUE(has(p, "CONTENT=\"60;URL=" + display(k, 20, 60)));
   EXPECT_TRUE(has(p, "<B><FONT COLOR=\"RED\">.Taro Y</FONT></B> > <FONT COLOR=\"000000\">" + kHello));
 
-  mine.push_back({"FAST", "3"});
-  s.chat(k, "CHAT_UP", mine);
+  s.chat(k, "CHAT_UP", with(mine, "FAST", "3"));
   ASSERT_EQ(s.lines().size(), 3u);
   EXPECT_EQ(field(s.lines()[0].MTALK), "<B><FONT COLOR=\"RED\">.Taro Y</FONT></B> S356");  // newest first
   EXPECT_FALSE(has(s.chat(k, "CHAT_DOWN", {{"RELOAD_TIME", "999"}}), "Refresh"));

@@ -20,11 +20,6 @@ const Fields kNew = {{"USER_ID", "NewOne"}, {"USER_PASS", "pw1"}, {"USER_NAME", 
                      {"USER_DISP_DEF", "2"}, {"MODE", "1"}, {"WRITE_MODE", "2"},
                      {"LANGUAGE", "test.lng"}, {"PICFILE", ""}, {"SUB1", "S171"}};
 
-Fields with(Fields f, const std::string& name, const std::string& value) {
-  f.insert(f.begin(), {name, value});  // the program reads a field's first value
-  return f;
-}
-
 TEST(UsersCgi, NewUserIsStoredOnceEditedUnderTheStoredIdAndRefusalsStoreNothing) {
   UserSite s;
   std::string out = s.save(s.admin, "NEWUSERWR", kNew).out;
