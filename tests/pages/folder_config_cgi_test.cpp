@@ -36,9 +36,8 @@ TEST(FolderConfigCgi, FolderAdministratorOnlyForOwnFolder) {
   std::string before = read_file_bytes(s.data + "b_title2.mst");
   EXPECT_TRUE(error_page(s.save(reader, "2", {}), 109, 3));
   EXPECT_TRUE(error_page(s.save(s.key("Admin"), "9", {}), 109, 3));
-  EXPECT_TRUE(error_page(s.store(reader, {{"JOB", "BORDACCESSWR"}, {"FOLDER_NO", "9"}, {"SUB1", "x"},
-                                     {"READ_LEVEL", "5"}}),
-                    109, 3));
+  EXPECT_TRUE(error_page(
+      s.store(reader, {{"JOB", "BORDACCESSWR"}, {"FOLDER_NO", "9"}, {"SUB1", "x"}, {"READ_LEVEL", "5"}}), 109, 3));
   EXPECT_EQ(read_file_bytes(s.data + "b_title2.mst"), before);
 
   // From the board page: FROM survives the save, and no way to the list.

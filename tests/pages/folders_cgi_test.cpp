@@ -102,8 +102,7 @@ TEST(FolderCgi, TwoCreationsAtOnceGetDistinctNumbers) {
 TEST(FolderCgi, DeleteRemovesSubtreeWithMessagesAndRights) {
   TreeSite s;
   // A line that is no folder line does not count as a position.
-  std::string tree = read_file_bytes(s.data + "b_title.mst");
-  write_file_bytes(s.data + "b_title.mst", "junk line\n" + tree);
+  write_file_bytes(s.data + "b_title.mst", "junk line\n" + read_file_bytes(s.data + "b_title.mst"));
   for (int f : {2, 4, 5}) {
     s.post(f, 0, "m");
     mkdir((s.add + std::to_string(f)).c_str(), 0700);
@@ -148,8 +147,7 @@ TEST(FolderCgi, MoveCases) {
   };
   for (const auto& [src, target, cls, shape, message] : cases) {
     TreeSite s;
-    std::string tree = read_file_bytes(s.data + "b_title.mst");
-    write_file_bytes(s.data + "b_title.mst", "junk\n" + tree);  // invisible to positions
+    write_file_bytes(s.data + "b_title.mst", "junk\n" + read_file_bytes(s.data + "b_title.mst"));
     std::string out = s.store(s.admin, {{"JOB", "BORDMOVEWR"}, {"SRC_DISPNO", src},
                                         {"DISPNO", target}, {"CLASS", cls}});
     std::string label = src + ">" + target + "/" + cls;

@@ -74,10 +74,7 @@ TEST(UnreadCgi, DisplayOrders) {
   UnreadSite s;
   s.post(1, 0, "Four");
   ASSERT_EQ(DeleteINDEX_DATA(1, 3), 0);
-  sINDEX_DATA = {};
-  sINDEX_DATA.FOLDER_NO = 1;
-  sINDEX_DATA.MSG_NO = sINDEX_DATA.THREAD_NO = INT32_MAX;
-  append_file((s.data + "1/index.dat").c_str(), std::string_view(reinterpret_cast<char*>(&sINDEX_DATA), sizeof sINDEX_DATA));
+  append_file((s.data + "1/index.dat").c_str(), bytes_of(INDEX_DATA{.FOLDER_NO = 1, .MSG_NO = INT32_MAX, .THREAD_NO = INT32_MAX}));
   for (auto [who, order] : {std::pair{"Taro", "1,1 1,4 1,2147483647 4,1"}, {"Numbers", "1,1 1,2 1,4 1,2147483647 4,1"},
                             {"Newest", "1,2147483647 1,4 1,2 1,1 4,1"}, {"NoOrder", ""}})
     EXPECT_EQ(s.ticks(s.key(who)), order) << who;

@@ -22,9 +22,8 @@ const Fields kNew = {{"USER_ID", "NewOne"}, {"USER_PASS", "pw1"}, {"USER_NAME", 
 
 TEST(UsersCgi, NewUserIsStoredOnceEditedUnderTheStoredIdAndRefusalsStoreNothing) {
   UserSite s;
-  std::string out = s.save(s.admin, "NEWUSERWR", kNew).out;
+  s.save(s.admin, "NEWUSERWR", kNew);
   EXPECT_EQ(s.line_of("NewOne"), "NewOne,New One,5,n@x.test,pw1,2,2,1,2,test.lng,,0,");
-  EXPECT_TRUE(has(out, "S166") && has(out, "NAME=\"USER_ID\" VALUE=\"NewOne\"")) << out;
   EXPECT_TRUE(error_109(s.save(s.admin, "NEWUSERWR", with(kNew, "USER_ID", "NEWONE")).out, 312));
 
   // An ID spelt otherwise edits the stored user; his unread choice stays.

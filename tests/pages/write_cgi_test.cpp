@@ -77,10 +77,8 @@ TEST(WriteCgi, RefusalsStoreNothingAndTitlesAreCut) {
 TEST(WriteCgi, NumbersBeyond32BitsAndUnknownModesAreNotTakenAsOthers) {
   PostingSite s;
   const std::string k = s.key("Taro");
-  s.send(k, {{"HTML_MODE", "7"}});
-  s.send(k, {{"HTML_MODE", "-1"}});
   // 2^32 + 1 wrapped would answer message 1 or post into board 1.
-  s.send(k, {{"SEL_NO", "4294967297"}});
+  for (const Fields& f : {Fields{{"HTML_MODE", "7"}}, {{"HTML_MODE", "-1"}}, {{"SEL_NO", "4294967297"}}}) s.send(k, f);
   EXPECT_TRUE(error_page(s.send(k, {{"FOLDER_NO", "4294967297"}}).out, 3));
   EXPECT_TRUE(error_page(s.send(k, {{"FJOB", "EDITMSG"}, {"SEL_NO", "4294967297"}}).out, 3));
   Ints got;
