@@ -1,5 +1,4 @@
-// Access log pages through the program: administrators only, statistics
-// with large counts and escaped names, pruning by LOG_DATE, deleting users.
+// Access log pages: administrators only, statistics, pruning by LOG_DATE, deleting users.
 #include "board_site.h"
 #include "text/datetime.h"
 

@@ -1,5 +1,4 @@
-// The administration menu, the system settings page and its store step,
-// and group administration with the cascade of a deletion.
+// The system settings page and its store step; group administration and deletion.
 #include "board_site.h"
 
 namespace {

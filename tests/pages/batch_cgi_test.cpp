@@ -1,5 +1,4 @@
-// Batch upload and folder transfer through the program: blocks in file order with
-// the posting limits, refusals per block, forged file fields, the tree's transfer.
+// Batch upload (blocks, limits, refusals, memory) and the folder tree's transfer.
 #include "board_site.h"
 #include "pages/batch.h"
 

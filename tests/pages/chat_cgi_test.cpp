@@ -1,5 +1,4 @@
-// Chat rooms through the program: a member's and a guest's way in, through
-// lines and out, what the display frame prints, and what is refused.
+// Chat rooms: members and guests entering, writing and leaving, the display, refusals.
 #include "board_site.h"
 #include "store/chat.h"
 

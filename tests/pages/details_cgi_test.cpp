@@ -1,5 +1,4 @@
-// Message details through the program: the message page, HTML modes, rights,
-// previous/next and the back button in each order, deleting, marking read.
+// The message details page: HTML modes, rights, previous/next in each order, deleting, marking read.
 #include "board_site.h"
 
 namespace {

@@ -1,5 +1,4 @@
-// A folder's settings and access pages through the program: who may use
-// them, what the store steps keep, escaping of stored values, pictures.
+// A folder's settings and access pages: who may use them, what is stored, escaping.
 #include "board_site.h"
 
 namespace {

@@ -1,5 +1,4 @@
-// Folder administration through the program: creating, deleting and moving
-// folders with their subtrees, the files left behind, refusals, the list.
+// Folder administration: creating, deleting and moving folders with their subtrees.
 #include "board_site.h"
 
 namespace {

@@ -1,5 +1,4 @@
-// ID applications through the program: result codes, what they store, escaping
-// in both lists, decisions, and simultaneous applications for one ID.
+// ID applications: result codes, storage, escaping, decisions, simultaneous applications.
 #include "board_site.h"
 #include "store/guest_user.h"
 

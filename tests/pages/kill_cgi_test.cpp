@@ -1,5 +1,4 @@
-// Posting processes killed at random moments never leave a record without its
-// body, another message's body or attachment, or an edit showing an older body.
+// Killed posting requests never leave a broken message, a wrong body or attachment.
 #include "board_site.h"
 
 namespace {

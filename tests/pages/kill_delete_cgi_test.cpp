@@ -1,5 +1,4 @@
-// Folder, user and group deletions killed at random moments never leave a
-// folder's messages or a deleted holder's rights to whoever takes the number next.
+// Killed deletions never leave a folder's messages or a holder's rights to the next one.
 #include "board_site.h"
 
 namespace {

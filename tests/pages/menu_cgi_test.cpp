@@ -1,5 +1,4 @@
-// The folder menu through the program: open branches and their links, unread
-// counts of boards and directory subtrees, the buttons each user gets.
+// The folder menu: open branches and links, unread counts, the buttons each user gets.
 #include "board_site.h"
 
 namespace {

@@ -1,5 +1,4 @@
-// The board's message list through the program: paging in the three orders,
-// removed numbers, threads, deleted messages, authors, new marks, buttons.
+// The board's message list: paging in each order, threads, deleted messages, buttons.
 #include "board_site.h"
 
 namespace {

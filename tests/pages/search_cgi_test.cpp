@@ -1,5 +1,4 @@
-// Search through the program: which messages each combination of keywords,
-// writer and mode finds, the folders searched, and which bodies are read.
+// Search: what each combination of keywords, writer and mode finds, and where.
 #include "board_site.h"
 
 namespace {

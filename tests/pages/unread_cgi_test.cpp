@@ -1,5 +1,4 @@
-// Unread tracking through the program: the settings lists and store step, the
-// unread list in each order, ticking read, forged numbers and guest accounts.
+// Unread tracking: the settings lists, the unread list in each order, ticking read.
 #include "board_site.h"
 
 namespace {

@@ -1,5 +1,4 @@
-// User administration and personal settings through the program: saves,
-// refusals, memberships, pictures, escaping, and simultaneous saves.
+// User administration and personal settings: saves, refusals, memberships, escaping.
 #include "board_site.h"
 
 namespace {

@@ -1,5 +1,4 @@
-// Posting and editing through the program: the form, numbering and threading,
-// refusals, hostile attachment names, edits, the posting window, the log line.
+// Posting and editing: numbering, threading, refusals, attachment names, edits, the log.
 #include "board_site.h"
 
 namespace {
