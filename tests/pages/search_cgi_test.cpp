@@ -3,10 +3,9 @@
 
 namespace {
 
-// Board 1 holds: 1 "Apple pie" / "sweet cherry" by Admin; 2 "Banana" /
-// "Cherry apple" by Taro; 3 "Apple", deleted; 4 a Japanese title over a
-// body whose two-byte character ends in "Q", by a removed user. Board 3
-// lies below a directory Taro may not read; directory 4 holds board 5.
+// Board 1: 1 "Apple pie"/"sweet cherry" by Admin; 2 "Banana"/"Cherry apple" by Taro;
+// 3 "Apple", deleted; 4 a Japanese title, a body whose two-byte character ends in "Q",
+// by a removed user. Board 3 lies below a directory Taro may not read; dir 4 holds board 5.
 struct SearchSite : BoardSite {
   SearchSite() {
     folder(1, KIND_BOARD, 0, "Board");

@@ -13,8 +13,7 @@ std::string form(PostingSite& s, const std::string& k, const std::string& job, i
 Names attached(const PostingSite& s) {
   Names out;
   for (const ADD_FILE& a : s.attachments())
-    out.push_back(std::to_string(a.MSG_NO) + "/" + std::to_string(a.ADD_NO) + "/" +
-                  field(a.FILE_NAME).data());
+    out.push_back(std::to_string(a.MSG_NO) + "/" + std::to_string(a.ADD_NO) + "/" + field(a.FILE_NAME).data());
   return out;
 }
 
