@@ -178,8 +178,7 @@ TEST(DetailsCgi, ReadRightNumbersWithoutMessageOrFolderAndPreformattedBodies) {
   EXPECT_TRUE(room_list(all_read("1")));
   all_read("1");  // a second time adds nothing
   all_read("2");
-  for (int m = 1; m <= 3; m++) EXPECT_EQ(s.readers(m), (Names{"Admin", "Taro"})) << m;
-  for (int m = 1; m <= 3; m++) EXPECT_EQ(s.readers(m, 2), Names{"Admin"}) << m;
+  for (int m = 1; m <= 3; m++) EXPECT_TRUE((s.readers(m) == Names{"Admin", "Taro"} && s.readers(m, 2) == Names{"Admin"})) << m;
 
   // A tag left open in a preformatted body stays inside it. A folder not in
   // the tree is refused and its leftover directory stays empty.

@@ -19,8 +19,7 @@ struct ConfigSite : BoardSite {
     return store(k, f, files);
   }
   B_TITLE2 settings(int32_t no) const {
-    for (const B_TITLE2& r : records<B_TITLE2>("b_title2.mst"))
-      if (r.FOLDER_NO == no) return r;
+    for (const B_TITLE2& r : records<B_TITLE2>("b_title2.mst")) if (r.FOLDER_NO == no) return r;
     return B_TITLE2{};
   }
 };

@@ -161,8 +161,7 @@ TEST(WriteCgi, ForgedEditsStoreNothing) {
   EditSite s;
   auto state = [&] {
     std::string all;
-    for (const char* f : {"index.dat", "r1.dat", "add_file.dat", "x1.dat"})
-      all += read_file_bytes(s.data + "1/" + f) + "|";
+    for (const char* f : {"index.dat", "r1.dat", "add_file.dat", "x1.dat"}) all += read_file_bytes(s.data + "1/" + f) + "|";
     return all;
   };
   const std::string before = state();
@@ -184,7 +183,7 @@ TEST(WriteCgi, ForgedEditsStoreNothing) {
 TEST(WriteCgi, PostingWindowAndAFailedIndexWrite) {
   PostingSite s;
   std::string k = s.key("Taro");
-  // A separate posting window is closed by a page that needs no key.
+  // A user who writes in a separate window gets it closed after posting.
   const std::string closer = "window.open(\"bbs.cgi?JOB=BORDWRITEFIN\",\"WBORDWRITE\")";
   EXPECT_TRUE(has(s.send(s.key("Window"), {}).out, closer));
   EXPECT_FALSE(has(s.send(k, {{"WRITE_DATA", "original"}}).out, closer));
