@@ -22,7 +22,7 @@ struct TreeSite : BoardSite {
     load_folders(tree);
     std::string out;
     for (const B_TITLE& f : tree)
-      out += (out.empty() ? "" : " ") + std::string(f.DEPTH, '.') + field(f.NAME).data() + std::to_string(f.FOLDER_NO);
+      out += (out.empty() ? "" : " ") + std::string(f.DEPTH, '.') + std::string(field(f.NAME)) + std::to_string(f.FOLDER_NO);
     return out;
   }
 };
