@@ -83,7 +83,6 @@ TEST(KillCgi, KilledPostingNeverLeavesABrokenMessage) {
   ASSERT_EQ(request(++id, {'P', 0, true}, -1).status, 0);
   EXPECT_EQ(s.index().size(), before + 1);
   EXPECT_EQ(token(field(s.index().back().WRITE_TITLE), 'T'), id);
-  std::cout << id << " sent, " << before << " messages left\n";
 }
 
 }  // namespace
