@@ -1,15 +1,18 @@
-// The board site builder, shared by the page tests, and the loop of the
-// kill tests.
+// Helpers shared by the page tests: a field put first, the kill tests' loop.
 #pragma once
 #include <iostream>
 
 #include "board.h"
 
-// Runs `round` until `want` requests were killed (or `seconds` passed), at
-// least a third of them. Each round sends a request through `count` with a
-// random kill moment within a span that follows how long requests take:
-// shorter after one that ended first, longer after a kill. The seed is
-// printed; MORVEL_KILL_SEED replays a run.
+// `f` with a field put first: the program reads a field's first value.
+inline Fields with(Fields f, const std::string& name, const std::string& value) {
+  f.insert(f.begin(), {name, value});
+  return f;
+}
+
+// Runs `round` until `want` requests were killed (at least 3/7 of them within
+// `seconds`), each with a random kill moment in a span that shrinks after a
+// request that ended and grows after a kill. MORVEL_KILL_SEED replays a seed.
 inline void kill_loop(const char* what, int want, int seconds,
                       const std::function<void(const std::function<void(Response)>&, long, std::mt19937&)>& round) {
   const char* replay = std::getenv("MORVEL_KILL_SEED");

@@ -1,5 +1,4 @@
-// Chat rooms through the program: a member's and a guest's way in, through
-// lines and out, what the display frame prints, and what is refused.
+// Chat rooms: members and guests entering, writing and leaving, the display, refusals.
 #include "board_site.h"
 #include "store/chat.h"
 
@@ -30,25 +29,18 @@ std::string display(const std::string& k, int lines, int reload) {
 TEST(ChatCgi, MemberEntersWritesAndLeaves) {
   ChatSite s;
   std::string k = s.key("Taro");
-  // A member enters under his own name, whatever the form says.
   Fields mine = {{"USER_NAME", "Hanako S"}, {"COLOR", "RED"}, {"LOG_LINE", "20"}, {"RELOAD_TIME", "60"}};
-  Fields enter = mine;
-  enter.push_back({"FAST", "1"});
-  std::string p = s.chat(k, "CHAT_UP", enter);
+  std::string p = s.chat(k, "CHAT_UP", with(mine, "FAST", "1"));
   EXPECT_TRUE(has(p, "NAME=\"USER_NAME\" VALUE=\"Taro Y\"") && has(p, "NAME=\"FAST\" VALUE=\"2\""));
 
-  Fields say = mine;
-  say.push_back({"MTALK", kHello});
-  EXPECT_TRUE(has(s.chat(k, "CHAT_DOWN", say), "CONTENT=\"0;URL=" + display(k, 20, 60)));
+  EXPECT_TRUE(has(s.chat(k, "CHAT_DOWN", with(mine, "MTALK", kHello)), "CONTENT=\"0;URL=" + display(k, 20, 60)));
   ASSERT_EQ(s.lines().size(), 2u);
 
   p = s.chat(k, "CHAT_DOWN", mine);
   EXPECT_TRUE(has(p, "CONTENT=\"60;URL=" + display(k, 20, 60)));
   EXPECT_TRUE(has(p, "<B><FONT COLOR=\"RED\">.Taro Y</FONT></B> > <FONT COLOR=\"000000\">" + kHello));
 
-  // Leaving stores the notice and marks the entry as left.
-  mine.push_back({"FAST", "3"});
-  s.chat(k, "CHAT_UP", mine);
+  s.chat(k, "CHAT_UP", with(mine, "FAST", "3"));
   ASSERT_EQ(s.lines().size(), 3u);
   EXPECT_EQ(field(s.lines()[0].MTALK), "<B><FONT COLOR=\"RED\">.Taro Y</FONT></B> S356");  // newest first
   EXPECT_FALSE(has(s.chat(k, "CHAT_DOWN", {{"RELOAD_TIME", "999"}}), "Refresh"));
@@ -80,12 +72,11 @@ TEST(ChatCgi, GuestsWhatTheDisplayEscapesAndRefusals) {
   EXPECT_TRUE(has(p, "()(&lt;script&gt;ua()&lt;/script&gt;)"));
   EXPECT_FALSE(has(p, "<script>") || has(p, "<i>"));
 
-  // A guest's entry form offers what he sent, and a first choice of no reload.
+  // A guest's entry form offers what he sent.
   p = s.chat(k, "CHAT_UP", {{"USER_NAME", "\"G\""}, {"RELOAD_TIME", "999"}});
   EXPECT_TRUE(has(p, "MAXLENGTH=\"80\" VALUE=\"&quot;G&quot;\"") &&
               has(p, "RELOAD_TIME\">\n<OPTION VALUE=\"999\">S348"));
 
-  // Refusals store and create nothing.
   const size_t kept = s.lines().size();
   std::string taro = s.key("Taro"), reader = s.key("Reader");
   const std::tuple<std::string, std::string, Fields, int> refused_cases[] = {

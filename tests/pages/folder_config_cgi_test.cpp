@@ -1,11 +1,9 @@
-// A folder's settings and access pages through the program: who may use
-// them, what the store steps keep, escaping of stored values, pictures.
+// A folder's settings and access pages: who may use them, what is stored, escaping.
 #include "board_site.h"
 
 namespace {
 
-// Board 1 and board 2; Reader (level 0) administers board 1 through a
-// user entry.
+// Boards 1 and 2; Reader (level 0) administers board 1.
 struct ConfigSite : BoardSite {
   ConfigSite() {
     folder(1, KIND_BOARD, 0, "One");
@@ -14,7 +12,6 @@ struct ConfigSite : BoardSite {
     WriteB_U_ACL();
     std::ofstream(data + "group.mst") << "4,Staff<&>,\n7,Guests,\n";
   }
-  // The settings form's store step for folder `no`, fields in `f` first.
   std::string save(const std::string& k, const std::string& no, Fields f,
                    const std::vector<Upload>& files = {}) const {
     f.insert(f.end(), {{"JOB", "BORDCONFIGWR"}, {"FOLDER_NO", no}, {"NAME", "Renamed"},
@@ -22,8 +19,7 @@ struct ConfigSite : BoardSite {
     return store(k, f, files);
   }
   B_TITLE2 settings(int32_t no) const {
-    for (const B_TITLE2& r : records<B_TITLE2>("b_title2.mst"))
-      if (r.FOLDER_NO == no) return r;
+    for (const B_TITLE2& r : records<B_TITLE2>("b_title2.mst")) if (r.FOLDER_NO == no) return r;
     return B_TITLE2{};
   }
 };
@@ -31,17 +27,15 @@ struct ConfigSite : BoardSite {
 TEST(FolderConfigCgi, FolderAdministratorOnlyForOwnFolder) {
   ConfigSite s;
   std::string reader = s.key("Reader"), taro = s.key("Taro");
-  // Both forms share one check: another folder, no right, and a folder that
-  // does not exist are refused.
+  // Another folder, no right, a folder that does not exist: refused.
   EXPECT_TRUE(has(s.page(reader, {{"JOB", "BORDACCESS"}, {"FOLDER_NO", "1"}}), "(One) S"));
   for (auto [k, job, no] : {std::tuple{reader, "BORDCONFIG", "2"}, {taro, "BORDACCESS", "1"}, {s.key("Admin"), "BORDCONFIG", "9"}})
     EXPECT_TRUE(refused(s.page(k, {{"JOB", job}, {"FOLDER_NO", no}}))) << job << no;
   std::string before = read_file_bytes(s.data + "b_title2.mst");
   EXPECT_TRUE(error_page(s.save(reader, "2", {}), 109, 3));
-  EXPECT_TRUE(error_page(s.save(s.key("Admin"), "9", {}), 109, 3));  // no record for a missing folder
-  EXPECT_TRUE(error_page(s.store(reader, {{"JOB", "BORDACCESSWR"}, {"FOLDER_NO", "9"}, {"SUB1", "x"},
-                                     {"READ_LEVEL", "5"}}),
-                    109, 3));
+  EXPECT_TRUE(error_page(s.save(s.key("Admin"), "9", {}), 109, 3));
+  EXPECT_TRUE(error_page(
+      s.store(reader, {{"JOB", "BORDACCESSWR"}, {"FOLDER_NO", "9"}, {"SUB1", "x"}, {"READ_LEVEL", "5"}}), 109, 3));
   EXPECT_EQ(read_file_bytes(s.data + "b_title2.mst"), before);
 
   // From the board page: FROM survives the save, and no way to the list.
@@ -78,13 +72,11 @@ TEST(FolderConfigCgi, SettingsAndAccessEntriesStoredAndShownEscaped) {
   EXPECT_EQ(field(c.DIRPIC), "");           // not a picture: neither stored nor placed
   EXPECT_EQ(read_file_bytes(s.pic + "1/up.png"), "PNG");
   EXPECT_FALSE(file_exists(s.pic + "1/evil.sh"));
-  // The form that follows shows every stored value escaped.
   for (const char* piece :
        {"(&lt;N&amp;&gt;) S190", "VALUE=\"&lt;N&amp;&gt;\"", ">&amp;amp;&lt;/TEXTAREA&gt;\rxyy",
         "VALUE=\"b&quot;.gif\"", "VALUE=\"&quot;&gt;&lt;x\"", "BACKGROUND=\"http://test/pic/1/b&quot;.gif\""})
     EXPECT_TRUE(has(out, piece)) << piece;
 
-  // Access entries of board 2.
   auto send = [&](Fields f) {
     f.insert(f.end(), {{"JOB", "BORDACCESSWR"}, {"FOLDER_NO", "2"}});
     return s.store(k, f);

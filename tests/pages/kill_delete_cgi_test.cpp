@@ -1,5 +1,4 @@
-// Folder, user and group deletions killed at random moments never leave a
-// folder's messages or a deleted holder's rights to whoever takes the number next.
+// Killed deletions never leave a folder's messages or a holder's rights to the next one.
 #include "board_site.h"
 
 namespace {
@@ -30,8 +29,7 @@ TEST(KillDeleteCgi, KilledFolderDeletionsNeverLeaveMessagesForANewFolder) {
     fs::create_directories(dir);
     write_file_bytes(dir + "/a.txt", mark);
     count(del(t.size(), kill));
-    // The next request makes a folder, which takes the number again when
-    // the deletion got as far as the tree.
+    // A new folder takes the number again when the deletion reached the tree.
     s.store(admin, {{"JOB", "NEWFOLDERWR"}, {"DISPNO", "0"}, {"CLASS", "1"}, {"MODE", "2"}, {"NAME", "F"}});
     load_folders(t);
     born[t.back().FOLDER_NO] = ++made;
@@ -50,9 +48,8 @@ TEST(KillDeleteCgi, KilledUserAndGroupDeletionsLeaveNoRightsBehind) {
   BoardSite s;
   s.folder(1, KIND_BOARD, 0, "Board", 50, 50);
   const std::string admin = s.key("Admin");
-  // The rights of user Victim: folder administration and a membership of
-  // group 5; of group 5: writing on the board, the membership of Taro and
-  // the primary group of Jiro.
+  // Victim's rights: folder administration, a membership of group 5. Group 5's:
+  // writing on the board, Taro's membership, Jiro's primary group.
   auto victim_rights = [&] {
     return has_line(s.data + "g_user.mst", "5,Victim,") +
            std::ranges::count_if(s.records<B_U_ACL>("b_u_acl.mst"),
@@ -75,8 +72,7 @@ TEST(KillDeleteCgi, KilledUserAndGroupDeletionsLeaveNoRightsBehind) {
     sB_U_ACL = {1, "Victim", 3}, WriteB_U_ACL();
     sGROUP_USER = {5, "Victim"}, WriteGROUP_USER();
     count(s.multipart(user("USERWR", "SUB3"), {}, kill));
-    // Gone, or still there to be deleted again; the next request gives the
-    // ID to a new user, who starts without rights.
+    // Gone, or there to be deleted again; a new user of the ID starts without rights.
     const bool gone = !has_line(s.data + "user.mst", "Victim,");
     EXPECT_TRUE(!gone || victim_rights() == 0);
     s.multipart(user("NEWUSERWR", "SUB1"));

@@ -1,5 +1,4 @@
-// The folder menu through the program: open branches and their links, unread
-// counts of boards and directory subtrees, the buttons each user gets.
+// The folder menu: open branches and links, unread counts, the buttons each user gets.
 #include "board_site.h"
 
 namespace {
@@ -22,7 +21,6 @@ struct MenuSite : BoardSite {
   }
 };
 
-// The folders' labels (unread count and name) in page order.
 std::string labels(const std::string& page) { return joined(page, "BORDER=0>([^<]*)</A><BR></TD></TR>"); }
 
 const Fields kOpen = {{"DISP_NO", "2"}, {"DISP_NO", "1"}};  // Top and Sub open
@@ -30,7 +28,6 @@ const Fields kOpen = {{"DISP_NO", "2"}, {"DISP_NO", "1"}};  // Top and Sub open
 TEST(MenuCgi, DirectoryLinksAndUnreadCounts) {
   MenuSite s;
   std::string k = s.key("Taro");
-  // A directory's link opens it with its ancestors, or closes it when open.
   const std::tuple<Fields, std::string, std::string> cases[] = {
       {{}, "Top Lobby", "FRM21&DISP_NO=1"},
       {{{"DISP_NO", "1"}}, "Top Sub Talk Lobby", "FRM21 FRM21&DISP_NO=2&DISP_NO=1"},
@@ -52,7 +49,6 @@ TEST(MenuCgi, DirectoryLinksAndUnreadCounts) {
   EXPECT_EQ(labels(s.menu(k)), "(2)Top (1)Lobby");
   for (auto [f, m] : {std::pair{6, 1}, {3, 2}, {3, 3}}) s.mark_read(f, m, "Taro");
   EXPECT_EQ(labels(s.menu(k, kOpen)), "Top Sub Notes Talk Lobby");
-  // The administrator gets Hidden's count (his own messages are read).
   s.post(4, 0, "by taro", "Taro");
   EXPECT_EQ(labels(s.menu(s.key("Admin"), kOpen)), "(1)Top (1)Sub Notes (1)Hidden Talk Lobby Closed");
   // Guests and members who switched unread tracking off see no counts.
@@ -73,7 +69,7 @@ TEST(MenuCgi, PageAndButtonsByKindOfUser) {
         {"Admin", "NRDETAILS BATCH_UPLOAD SEARCH ADMIN MYDATA SETNOREAD IDSINSEI IDSINSEIlist LOGOFF"}})
     EXPECT_EQ(joined(s.menu(s.key(who)), "NAME=\"JOB\" VALUE=\"([A-Za-z_]+)\">"), jobs) << who;
 
-  // Without a tree file: an empty table and the buttons; nothing is created.
+  // Without a tree file nothing is created.
   BoardSite bare;
   EXPECT_TRUE(has(bare.page(bare.key("Taro"), {{"JOB", "FRM21"}}), "<TABLE>\n</TABLE>\n<FORM ACTION="));
   EXPECT_FALSE(file_exists(bare.data_file("b_title.mst")));

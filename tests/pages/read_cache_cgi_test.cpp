@@ -1,7 +1,5 @@
-// Unread counts and lists through the program against a recount from the
-// index and read-mark files: random steps by three users over three boards,
-// each checked, and the same with steps killed at random moments. The seed
-// is printed; MORVEL_READ_SEED replays it.
+// Unread counts and lists against a recount from the record files after random
+// steps, some killed. The seed is printed; MORVEL_READ_SEED replays it.
 #include "board_site.h"
 #include "store/read_cache.h"
 
@@ -51,8 +49,7 @@ struct ReadSite : BoardSite {
            size == static_cast<int64_t>(read_file_bytes(data + std::to_string(b) + "/index.dat").size());
   }
 
-  // One random step, its request killed after `kill_us` (never when
-  // negative); whether it ran to its end.
+  // One random step, killed after `kill_us` unless negative; whether it ended.
   bool step(std::mt19937& rng, long kill_us, std::string& what) {
     const std::string bs = std::to_string(1 + rng() % kBoards), block = "\nT\nPRI0\nbody\n..\nRCHK1\nHTML0\n";
     const std::vector<INDEX_DATA> idx = records<INDEX_DATA>(bs + "/index.dat");
@@ -112,14 +109,10 @@ struct ReadSite : BoardSite {
   }
 };
 
-TEST(ReadCacheCgi, CountsAndListsFollowEveryStep) {
+TEST(ReadCacheCgi, CountsAndListsFollowEveryStepKilledOrNot) {
   ReadSite s;
   s.replay("read data", 30, false);
   for (int b = 1; b <= kBoards; b++) EXPECT_EQ(verify_read_cache(b), 0);
-}
-
-TEST(ReadCacheCgi, KilledStepsLeaveCountsRight) {
-  ReadSite s;
   EXPECT_GE(s.replay("read data kill", 28, true), 5);
 }
 

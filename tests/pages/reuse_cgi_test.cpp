@@ -1,5 +1,4 @@
-// Numbers and IDs taken again: a new folder or user never inherits an earlier
-// holder's messages or rights; an ID is checked as the line will keep it.
+// Numbers and IDs taken again never inherit an earlier holder's messages or rights.
 #include "board_site.h"
 #include "store/guest_user.h"
 

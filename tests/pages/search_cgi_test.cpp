@@ -1,13 +1,11 @@
-// Search through the program: which messages each combination of keywords,
-// writer and mode finds, the folders searched, and which bodies are read.
+// Search: what each combination of keywords, writer and mode finds, and where.
 #include "board_site.h"
 
 namespace {
 
-// Board 1 holds: 1 "Apple pie" / "sweet cherry" by Admin; 2 "Banana" /
-// "Cherry apple" by Taro; 3 "Apple", deleted; 4 a Japanese title over a
-// body whose two-byte character ends in "Q", by a removed user. Board 3
-// lies below a directory Taro may not read; directory 4 holds board 5.
+// Board 1: 1 "Apple pie"/"sweet cherry" by Admin; 2 "Banana"/"Cherry apple" by Taro;
+// 3 "Apple", deleted; 4 a Japanese title, a body whose two-byte character ends in "Q",
+// by a removed user. Board 3 lies below a directory Taro may not read; dir 4 holds board 5.
 struct SearchSite : BoardSite {
   SearchSite() {
     folder(1, KIND_BOARD, 0, "Board");
@@ -58,10 +56,9 @@ TEST(SearchCgi, WhatEachSearchFinds) {
        })
     EXPECT_EQ(s.found(condition, writer, stat), found) << condition << "/" << writer;
 
-  // Headings: the folders Taro may read, escaped; a directory chosen alone
-  // is not searched below.
+  // Headings: the folders Taro may read; a directory alone is not searched below.
   s.found("Apple");
-  EXPECT_FALSE(has(s.last, "S285"));  // the deleted "Apple" is not listed, not even as removed
+  EXPECT_FALSE(has(s.last, "S285"));
   EXPECT_EQ(joined(s.last, "<B>([^<]*)</B><BR>"), "Board Open &amp; &lt;dir&gt; Sub");
   EXPECT_EQ(s.found("Apple", "", 1, 4), "");
   EXPECT_EQ(joined(s.last, "<B>([^<]*)</B><BR>"), "Open &amp; &lt;dir&gt;");
@@ -72,8 +69,7 @@ TEST(SearchCgi, WhatEachSearchFinds) {
   EXPECT_EQ(joined(form, "<OPTION VALUE=\"(\\d+)\">"), "0 1 4 5");
   EXPECT_TRUE(has(form, "<OPTION VALUE=\"4\">Open &amp; &lt;dir&gt;\n"));
 
-  // A search whose writer decides reads no body: a missing body would be
-  // created empty by reading it.
+  // A search the writer decides reads no body (reading one creates it).
   for (int n = 1; n <= 4; n++) std::remove((s.data + "1/x" + std::to_string(n) + ".dat").c_str());
   EXPECT_EQ(s.found("Cherry", "Nobody", 2), "");
   EXPECT_EQ(s.found("", "Admin", 1), "1&SEL_NO=1");  // shown, so read to be shown
