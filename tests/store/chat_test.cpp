@@ -10,8 +10,7 @@ constexpr int32_t R = 4;
 using ChatStore = DataDir;
 
 void line(const std::string& text, const std::string& name = "Taro") {
-  sCHAT_DATA = CHAT_DATA{};
-  sCHAT_DATA.MODE = 1;
+  sCHAT_DATA = CHAT_DATA{.MODE = 1};
   set_field(sCHAT_DATA.USER_NAME, name);
   set_field(sCHAT_DATA.MTALK, text);
   ASSERT_EQ(WriteCHAT_DATA(R), 0);
@@ -33,9 +32,8 @@ TEST_F(ChatStore, KeepsTheNewest61LinesNewestFirst) {
 
 TEST_F(ChatStore, OneIndexEntryPerMember) {
   auto entry = [](const std::string& id, int lines) {
-    sCHAT_IDX = CHAT_IDX{};
+    sCHAT_IDX = CHAT_IDX{.LOG_LINE = lines};
     set_field(sCHAT_IDX.USER_ID, id);
-    sCHAT_IDX.LOG_LINE = lines;
     set_field(sCHAT_IDX.LAST_DATE, "2024/05/06 07:08");
     return WriteCHAT_IDX(R);
   };

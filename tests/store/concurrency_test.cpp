@@ -27,9 +27,7 @@ void meet(int round) {
 }
 
 int post(int32_t parent, const std::string& title = "") {
-  sINDEX_DATA = INDEX_DATA{};
-  sINDEX_DATA.FOLDER_NO = F;
-  sINDEX_DATA.MSG_NO = parent;
+  sINDEX_DATA = INDEX_DATA{.FOLDER_NO = F, .MSG_NO = parent};
   set_field(sINDEX_DATA.WRITE_TITLE, title);
   return WriteINDEX_DATA();
 }

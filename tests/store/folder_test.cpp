@@ -13,11 +13,7 @@ int insert(int32_t position, int32_t no, int32_t kind, const std::string& name, 
   return InsertB_TITLE(position);
 }
 
-B_TITLE2 settings_of(int32_t no, int32_t add_max) {
-  B_TITLE2 r{};
-  r.FOLDER_NO = no, r.ADD_MAX = add_max;
-  return r;
-}
+B_TITLE2 settings_of(int32_t no, int32_t add_max) { return B_TITLE2{.FOLDER_NO = no, .ADD_MAX = add_max}; }
 std::string rec(int32_t no, int32_t add_max) { return bytes_of(settings_of(no, add_max)); }
 
 TEST_F(FolderStore, LinesParseIntoDepthNameNumberAndKind) {
@@ -106,8 +102,7 @@ TEST_F(FolderStore, SettingsRewriteReplacesEveryCopyOrAppends) {
 TEST_F(FolderStore, HeadsAgreeWithWholeRecords) {
   EXPECT_EQ(FolderHeads().find(1), nullptr);  // no settings file
   auto full = [](int32_t no, int32_t level, const std::string& pic) {
-    B_TITLE2 r = settings_of(no, no);
-    r.READ_LEVEL = level, r.WRITE_LEVEL = level + 1;
+    B_TITLE2 r{.FOLDER_NO = no, .ADD_MAX = no, .READ_LEVEL = level, .WRITE_LEVEL = level + 1};
     set_field(r.DIRPIC, pic);
     set_field(r.INFO, "about " + pic);
     return bytes_of(r);
@@ -153,11 +148,11 @@ TEST_F(FolderStore, HeadsAgreeWithWholeRecords) {
   // The copy of the heads made then never outlives a change of the records,
   // and a damaged copy is read past.
   EXPECT_TRUE(file_exists(dir / "b_title2.heads"));
-  sB_TITLE2 = settings_of(0, 0), sB_TITLE2.READ_LEVEL = 99, sB_TITLE2.WRITE_LEVEL = 100;
+  sB_TITLE2 = B_TITLE2{.READ_LEVEL = 99, .WRITE_LEVEL = 100};
   set_field(sB_TITLE2.DIRPIC, "75");
   ASSERT_EQ(ReWriteB_TITLE2(75), 0);
   check(150, 75);
-  sB_TITLE2 = settings_of(151, 0), sB_TITLE2.READ_LEVEL = 151;
+  sB_TITLE2 = B_TITLE2{.FOLDER_NO = 151, .READ_LEVEL = 151};
   ASSERT_EQ(InsertB_TITLE2(), 0);
   check(151, 75);
   const std::string copy = get("b_title2.heads");

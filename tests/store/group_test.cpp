@@ -81,12 +81,8 @@ TEST_F(GroupStore, SortOrdersByGroupNumber) {
     for (size_t n = m.size(); n >= 2; n--) {
       auto held = m[0];
       for (size_t i = 1; i < n; i++) {
-        if (m[i].first > held.first) {
-          m[i - 1] = held;
-          held = m[i];
-        } else {
-          m[i - 1] = m[i];
-        }
+        if (m[i].first > held.first) std::swap(held, m[i]);
+        m[i - 1] = m[i];
       }
       m[n - 1] = held;
     }
