@@ -1,5 +1,4 @@
-// The folder tree store: folder lines in "b_title.mst" and settings records
-// in "b_title2.mst".
+// The folder tree ("b_title.mst") and folder settings ("b_title2.mst").
 
 #include "data_dir.h"
 
@@ -56,8 +55,7 @@ TEST_F(FolderStore, InsertAndDeleteCountPhysicalLines) {
 }
 
 TEST_F(FolderStore, NamesAreCutToFitTheirLine) {
-  // A comma or line feed would split the line, and a lead byte at the end
-  // would take the comma after it for its pair: the name ends before them.
+  // A name ends before a comma, line feed or a lead byte standing last.
   ASSERT_EQ(insert(1, 2, KIND_BOARD, "one,two"), 0);
   ASSERT_EQ(insert(1, 3, KIND_DIR, "three\n4,Dir"), 0);
   ASSERT_EQ(insert(2, 4, KIND_DIR, "four\x81"), 0);
@@ -77,8 +75,7 @@ TEST_F(FolderStore, SettingsRewriteReplacesEveryCopyOrAppends) {
   EXPECT_EQ(get("b_title2.mst"), rec(1, 9) + rec(2, 2) + rec(1, 9) + rec(7, 9));
   EXPECT_EQ(DeleteB_TITLE2(1), 0);
   EXPECT_EQ(get("b_title2.mst"), rec(2, 2) + rec(7, 9));
-  // Records moved up by a removal are still found, and a folder's place
-  // held by another folder's record is no match.
+  // Records moved up are still found; another folder's record is no match.
   ASSERT_EQ(ReadB_TITLE2(7), 0);
   EXPECT_EQ(sB_TITLE2.ADD_MAX, 9);
   ASSERT_EQ(ReadB_TITLE2(2), 0);
@@ -97,8 +94,7 @@ TEST_F(FolderStore, SettingsRewriteReplacesEveryCopyOrAppends) {
 }
 
 
-// The heads the menus read agree with the whole records: at their usual
-// place, after records have moved up, and with a partial record at the end.
+// The heads the menus read agree with the whole records, wherever these stand.
 TEST_F(FolderStore, HeadsAgreeWithWholeRecords) {
   EXPECT_EQ(FolderHeads().find(1), nullptr);  // no settings file
   auto full = [](int32_t no, int32_t level, const std::string& pic) {
@@ -145,8 +141,7 @@ TEST_F(FolderStore, HeadsAgreeWithWholeRecords) {
     }
   };
   check(150, 0);
-  // The copy of the heads made then never outlives a change of the records,
-  // and a damaged copy is read past.
+  // The copy of the heads never outlives a change; a damaged copy is read past.
   EXPECT_TRUE(file_exists(dir / "b_title2.heads"));
   sB_TITLE2 = B_TITLE2{.READ_LEVEL = 99, .WRITE_LEVEL = 100};
   set_field(sB_TITLE2.DIRPIC, "75");

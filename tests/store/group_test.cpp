@@ -55,13 +55,6 @@ TEST_F(GroupStore, MembershipsAreAddedOnceOnLinesOfTheirOwn) {
   EXPECT_EQ(std::vector(list.end() - 2, list.end()), (std::vector{0, -1}));  // nothing past it
 }
 
-TEST_F(GroupStore, RemovingOneMembershipKeepsTheUsersOthers) {
-  put("g_user.mst", "3,a,\n1,b,\nbroken\n3,c,\n2,a,\n3,a,\n");
-  set_member(3, "a");
-  ASSERT_EQ(DeleteGROUP_USER(1), 0);
-  EXPECT_EQ(get("g_user.mst"), "1,b,\n3,c,\n2,a,\n");
-}
-
 // Equal numbers come out in the order of the pass-by-pass bubble sort that
 // ordered the file before: the earlier of two carried past the later.
 TEST_F(GroupStore, SortOrdersByGroupNumber) {

@@ -1,5 +1,4 @@
-// Message store: numbering and threading, bodies, read marks, the unread
-// count and the attachment list.
+// Message store: numbering, threading, bodies, read marks, attachments.
 
 #include "data_dir.h"
 
@@ -32,7 +31,6 @@ class MessageStore : public DataDir {
            "/" + std::to_string(r.RES_DEPTH);
     return s;
   }
-  // The readers of a message, in file order.
   static std::string marks(int32_t msg) {
     std::string s;
     for (int n = 0; ReadREAD_POINT2(F, msg, n) == 0; n++)
@@ -155,8 +153,7 @@ TEST_F(MessageStore, AttachmentOfASlotIsReplaced) {
 
 TEST_F(MessageStore, MarkAllReadMarksEachMessageOnce) {
   write_index({{1, 1, 0}, {2, 1, 1}, {3, 3, 0}, {2, 1, 1}}, "");
-  // A mark file longer than one read, the user's mark last, and a partial
-  // record at the end of another.
+  // A mark file longer than one read (the user's mark last); a partial record.
   std::string many;
   for (int i = 0; i < 3000; i++) {
     READ_POINT p{3, {}, 0};
