@@ -1,6 +1,5 @@
-// Form decoding driven in-process: the CGI variables are set in the
-// environment, the body is put on standard input, and the working directory
-// is a throw-away one that receives the upload files.
+// Form decoding in-process: CGI variables in the environment, the body on
+// standard input, uploads into a throw-away working directory.
 #include "cgi/cgilib.h"
 
 #include "board.h"
@@ -91,8 +90,7 @@ TEST(StrFind, StepsByShiftJisCharacters) {
       {"x\x82\xA0", "\x82\xA0", 1}, {"\x82\xA0\x82\xA0", "\xA0\x82", -1},
       // 0x95 0x5C is one character whose second byte is the backslash code.
       {"\x95\x5C", "\\", -1}, {"\x95\x5C\\", "\\", 2},
-      // A pattern ending inside a two-byte character of the text does not match;
-      // half-width katakana are one byte.
+      // No match ending inside a two-byte character; half-width katakana are one byte.
       {"a\x82\xA0" "a\x82", "a\x82", -1}, {"\xB1,", ",", 1}};
   for (const auto& [text, pattern, at] : cases) EXPECT_EQ(StrFind(text, pattern), at) << text;
 }
@@ -118,8 +116,7 @@ TEST(CutFilename, SplitsFileNameAndTemporaryName) {
 std::string tmp_of(const std::string& value) { return value.substr(value.rfind(',') + 1); }
 
 TEST_F(Decode, MultipartBodies) {
-  // Names still taken (by a process that had this one's id) are skipped:
-  // all of this process's names but one are taken.
+  // Names still taken (by an earlier process of this id) are skipped.
   const unsigned long long base = static_cast<unsigned long long>(getpid()) * 1000;
   for (int i = 1; i < 1000; i++) write_file_bytes(dir_ / ("CGI" + std::to_string(base + i)), "old");
   std::string data1("bin\0ary\r\n--x\r\n", 14);
@@ -138,7 +135,6 @@ TEST_F(Decode, MultipartBodies) {
   cgi_free();
   EXPECT_FALSE(file_exists(dir_ / tmp));
   EXPECT_EQ(read_file_bytes(dir_ / ("CGI" + std::to_string(base + 999))), "old");
-  for (int i = 1; i < 1000; i++) std::remove((dir_ / ("CGI" + std::to_string(base + i))).c_str());
 
   // Without a boundary parameter nothing is read; its name in any case.
   EXPECT_EQ(post("multipart/form-data", part("a", "1") + kClosing), 0);
@@ -157,8 +153,7 @@ TEST_F(Decode, MultipartBodies) {
   EXPECT_EQ(cgi_value("next"), "ok");
 }
 
-// Beyond 100 file parts or 64 MiB of file data the whole body is refused:
-// no fields, and the files made so far are gone.
+// Beyond 100 file parts or 64 MiB of files the whole body is refused, files made gone.
 TEST_F(Decode, UploadsBeyondTheRequestLimitsAreRefused) {
   auto uploads = [&] { return files_named(dir_.path(), "CGI"); };
   std::string body;
