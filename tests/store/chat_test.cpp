@@ -1,5 +1,4 @@
-// The chat store on disk: the newest 61 lines newest first, record layout,
-// one index entry per member, and simultaneous writers.
+// The chat store: the newest 61 lines, the member index, simultaneous writers.
 
 #include "data_dir.h"
 #include "store/chat.h"
@@ -64,8 +63,7 @@ TEST_F(ChatStore, SimultaneousWritersLoseNoLine) {
     }
     return 0;
   }));
-  // 80 lines written, the newest 61 kept: of each writer's lines, the ones
-  // kept are his last ones, newest first.
+  // Of each writer's lines, his last ones are kept, newest first.
   std::vector<CHAT_DATA> lines;
   ASSERT_TRUE(load_chat_lines(R, lines));
   ASSERT_EQ(lines.size(), CHAT_LINES_KEPT);

@@ -1,6 +1,5 @@
-// File helpers and the shared record-file mechanics: open-or-create, moving
-// uploads, emptying trees, name patterns, directory locks across processes
-// and atomic replacement.
+// File helpers: open, move, empty trees, name patterns, directory locks and
+// atomic replacement.
 #include "store/fileio.h"
 
 #include <sys/file.h>

@@ -1,5 +1,4 @@
-// The ID application store: exact-ID duplicates, writes in place, index
-// checks and deletions.
+// The ID application store: duplicates, writes in place, indexes, deletion.
 #include "store/guest_user.h"
 
 #include "data_dir.h"

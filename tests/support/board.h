@@ -1,7 +1,5 @@
-// The site builders of the C++ tests, and the headers they all share.
-// DataDir: a throw-away data directory (attachments under "add/") for the
-// store tests. BoardSite: an installation (see Site) laid out through the
-// store code in this process, whose pages the tests request through the program.
+// The site builders of the tests, and the headers they share: DataDir for the
+// store tests; BoardSite, a Site laid out through the store code in this process.
 #pragma once
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -125,8 +123,7 @@ struct BoardSite : Site {
     return multipart(f, files).out;
   }
 
-  // Sends the posting form's store step into board 1. The program reads a
-  // field's first value, so the fields in `f` win over the defaults.
+  // Posts into board 1; fields in `f` win over the defaults (first value counts).
   Response send(const std::string& skey, Fields f, const std::vector<Upload>& files = {}) const {
     f.insert(f.begin(), {"SKEY", skey});
     f.insert(f.end(), {{"JOB", "BORDWRITEWR"}, {"FJOB", "BORDWRITE"}, {"FOLDER_NO", "1"}, {"SEL_NO", "0"},
