@@ -79,7 +79,7 @@ TEST(LoginCgi, LongBrowserIdentificationAndSilentLogDate) {
             ",Taro,login,0,127.0.0.1," + std::string(251, 'x') + "\n");
   EXPECT_TRUE(is_frameset(s.get({{"SKEY", key}}), key));
 
-  // While LOG_DATE is 0 or empty, log-ins write no log line.
+  // LOG_DATE 0 or empty: no log line.
   std::remove(s.data_file("system.log").c_str());
   for (std::string days : {"0", ""}) {
     write_file_bytes(s.ini, std::regex_replace(read_file_bytes(s.ini), std::regex("LOG_DATE,\\d*,"),

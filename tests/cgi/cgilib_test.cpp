@@ -112,7 +112,6 @@ TEST(CutFilename, SplitsFileNameAndTemporaryName) {
   }
 }
 
-// The temporary file named after the comma of a file field's value.
 std::string tmp_of(const std::string& value) { return value.substr(value.rfind(',') + 1); }
 
 TEST_F(Decode, MultipartBodies) {

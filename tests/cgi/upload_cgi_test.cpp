@@ -5,7 +5,6 @@
 
 namespace {
 
-// The boundary Site::multipart uses.
 const std::string kBoundary = "----WebKitFormBoundaryq7Tz3XkYdL0a9bQe";
 
 // `size` bytes per `seed` of NUL, CR LF, "--" and separators one byte short,

@@ -8,9 +8,8 @@ namespace {
 using GuestStore = DataDir;
 
 GUEST_USER app(const char* id, int32_t state) {
-  GUEST_USER g{};
+  GUEST_USER g{.OK_NG = state};
   set_field(g.USER_ID, id);
-  g.OK_NG = state;
   return g;
 }
 

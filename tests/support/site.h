@@ -39,7 +39,6 @@ std::string read_file_bytes(const std::string& path);
 void write_file_bytes(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
 int file_mode(const std::string& path);  // permission bits, -1 when missing
-// How many entries of `dir` have names starting with `prefix`.
 size_t files_named(const std::string& dir, const std::string& prefix);
 std::string url_encode(const std::string& s);
 // Runs fn(i), i < n, in child processes released at once; true when all exit 0.

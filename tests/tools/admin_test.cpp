@@ -156,8 +156,7 @@ TEST(Admin, BackupWhileWritersPostAndMarkRead) {
   for (const INDEX_DATA& r : copy.index()) EXPECT_TRUE(has(all, field(r.WRITE_TITLE).data()));
 }
 
-// A post stopped after writing its body, holding the board's lock: the IDs
-// of the program and of the process waiting for it.
+// A post stopped after its body, holding the lock: its and its sender's IDs.
 std::pair<pid_t, pid_t> stopped_post(PostingSite& s, const std::string& k, const std::string& title) {
   const std::string mark = s.dir / "stopped";
   fs::remove(mark);
