@@ -84,7 +84,7 @@ TEST_F(Decode, UrlEncodedBodies) {
   EXPECT_TRUE(entries().empty());
 }
 
-TEST(StrFind, StepsByShiftJisCharacters) {
+TEST(ShiftJis, StrFindAndCutFilenameStepByCharacters) {
   const std::tuple<std::string, std::string, int> cases[] = {
       {"aab", "ab", 1}, {"abc", "", -1}, {"ab", "abc", -1},
       {"x\x82\xA0", "\x82\xA0", 1}, {"\x82\xA0\x82\xA0", "\xA0\x82", -1},
@@ -93,10 +93,9 @@ TEST(StrFind, StepsByShiftJisCharacters) {
       // No match ending inside a two-byte character; half-width katakana are one byte.
       {"a\x82\xA0" "a\x82", "a\x82", -1}, {"\xB1,", ",", 1}};
   for (const auto& [text, pattern, at] : cases) EXPECT_EQ(StrFind(text, pattern), at) << text;
-}
 
-TEST(CutFilename, SplitsFileNameAndTemporaryName) {
-  const std::tuple<std::string, size_t, std::string, std::string> cases[] = {
+  // cut_filename splits the browser's file name and the temporary name.
+  const std::tuple<std::string, size_t, std::string, std::string> names[] = {
       {"C:\\My Documents\\pic.jpg,CGI3", 256, "pic.jpg", "CGI3"},
       // Kanji whose second byte is 0x5C stay whole.
       {"D:\\\x83\x5C\x83\x74\x83\x67\\\x95\x5C.txt,CGI1", 256, "\x95\x5C.txt", "CGI1"},
@@ -104,7 +103,7 @@ TEST(CutFilename, SplitsFileNameAndTemporaryName) {
       {"C:\\x\\a,b,c.txt,CGI5", 256, "a,b,c.txt", "CGI5"},  // commas in the user's name
       {"\x82\xA0\x82\xA0\x82\xA0\x82\xA0.txt,CGI0", 8, "\x82\xA0\x82\xA0\x82\xA0", "CGI0"},
   };
-  for (auto [value, size, name, tmp] : cases) {
+  for (auto [value, size, name, tmp] : names) {
     std::vector<char> out(size);
     char t[32];
     EXPECT_EQ(cut_filename(value.data(), out.data(), size, t, sizeof t), t);

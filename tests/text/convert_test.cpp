@@ -86,7 +86,7 @@ std::string cut(const std::function<void(char*, size_t)>& f, sv text, size_t siz
 
 std::string repeat(sv piece, size_t times) { std::string r; while (times--) r += piece; return r; }
 
-TEST(Bounded, FullSizeBodiesAreCutWithoutOverrun) {
+TEST(Bounded, CutsWithoutOverrunAndKeepAddedMarkupWhole) {
   const std::pair<const Conv&, std::string> cases[] = {
       {kHtml, repeat("<TABLE", 16666)}, {kHref, repeat("http://a ", 11111)},
       {kRes, repeat("\r", 99999)},      {kQuart, repeat("'", 99999)},
@@ -98,9 +98,6 @@ TEST(Bounded, FullSizeBodiesAreCutWithoutOverrun) {
     EXPECT_GE(got.size(), CONV_BR_LIMIT);
     EXPECT_EQ(c.whole(text).compare(0, got.size(), got), 0);
   }
-}
-
-TEST(Bounded, CutsKeepAddedMarkupWhole) {
   // The colour element stays closed; entities and two-byte characters are never split.
   EXPECT_EQ(cut([](char* b, size_t n) { Add_Blue(b, "0000FF", n); }, "> quoted text", 40),
             OPEN + "> quoted t</FONT>");
