@@ -1,10 +1,7 @@
 #!/bin/bash
-# Checks the shipped language files against the slots the pages use
-# (site-files/lang/slots.txt). A line is "number,text"; the loader keeps 99
-# bytes of the text up to its first comma, and pages print texts inside
-# attributes and JavaScript strings, so a text must fit and hold no comma or
-# quote mark (neither can be a Shift_JIS second byte, so raw bytes are checked).
-# MORVEL_SITE_FILES may name another site-files folder.
+# Checks the shipped language files against site-files/lang/slots.txt: every
+# slot there, texts of at most 99 bytes without comma or quote mark (pages print
+# them in attributes and scripts), the encodings. MORVEL_SITE_FILES may name another folder.
 set -u
 export LC_ALL=C
 lang=${MORVEL_SITE_FILES:-$(cd "$(dirname "$0")" && pwd)/../site-files}/lang

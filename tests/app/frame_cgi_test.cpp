@@ -1,6 +1,5 @@
-// The request entry: the log-in page, the settings file a first request
-// creates, and the derivation of the settings path and
-// program name.
+// The request entry: the log-in page, the first request's settings file,
+// the settings path and program name.
 
 #include "app/entry.h"
 #include "app/frame.h"
@@ -16,8 +15,7 @@ TEST(Entry, RequestsWithoutUserGetTheLoginPageAndAFirstRequestWritesSettings) {
   for (const Fields& f : {Fields{{"JOB", "ROOM"}}, Fields{{"JOB", "NOSUCH"}}}) EXPECT_EQ(site.get(f).out, login);
   EXPECT_EQ(site.multipart({{"JOB", "ADMIN"}}).out, login);
 
-  // Without a settings file the defaults are written and used (and no
-  // language file is found: empty messages).
+  // Without a settings file the defaults are written and used.
   Site first(false);
   Response r = first.get({});
   EXPECT_EQ(r.status, 0);

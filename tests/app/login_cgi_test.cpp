@@ -1,6 +1,5 @@
-// Log-in, key check and log-off through the real program: the key record
-// and log line, browser binding, the guest account, keys that cannot be
-// worked out from the clock, and a dozen members logging in at once.
+// Log-in, key check and log-off: key record, log line, browser binding, the
+// guest account, keys not guessable from the clock, simultaneous log-ins.
 
 #include "app/login.h"
 #include "board.h"
@@ -53,8 +52,7 @@ TEST(LoginCgi, LogoffRemovesTheKeyButNotAGuests) {
   EXPECT_STREQ(recs[0].USER_ID, "Guest");
   EXPECT_TRUE(is_invalid_key_page(s.get({{"SKEY", taro}})));
 
-  // A guest's log-off writes nothing; the shared key stays, in any browser,
-  // and only the guest's first log-in is in the access log.
+  // A guest's log-off writes nothing; the key stays, in any browser; one log line.
   EXPECT_EQ(s.get({{"SKEY", guest}, {"JOB", "LOGOFF"}}).out, "");
   s.env["HTTP_USER_AGENT"] = "Elsewhere/3";
   EXPECT_EQ(s.login("guest", "g"), guest);
@@ -73,8 +71,7 @@ TEST(LoginCgi, LongBrowserIdentificationAndSilentLogDate) {
   s.add_user("Taro", "pw");
   s.env["HTTP_USER_AGENT"] = std::string(300, 'x');
   std::string key = s.login("Taro", "pw");
-  // The key record keeps 250 bytes of it, the log line 251; later requests
-  // present the whole text again, which is cut the same way.
+  // The key record keeps 250 bytes, the log line 251; later requests cut it alike.
   std::string rec = read_file_bytes(s.data_file("skey.mst"));
   ASSERT_EQ(rec.size(), sizeof(MST_SKEY));
   EXPECT_EQ(rec.substr(278), std::string(250, 'x') + std::string(4, '\0'));
@@ -82,7 +79,7 @@ TEST(LoginCgi, LongBrowserIdentificationAndSilentLogDate) {
             ",Taro,login,0,127.0.0.1," + std::string(251, 'x') + "\n");
   EXPECT_TRUE(is_frameset(s.get({{"SKEY", key}}), key));
 
-  // While LOG_DATE is 0 or empty, log-ins write no log line.
+  // LOG_DATE 0 or empty: no log line.
   std::remove(s.data_file("system.log").c_str());
   for (std::string days : {"0", ""}) {
     write_file_bytes(s.ini, std::regex_replace(read_file_bytes(s.ini), std::regex("LOG_DATE,\\d*,"),

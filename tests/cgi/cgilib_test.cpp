@@ -1,6 +1,5 @@
-// Form decoding driven in-process: the CGI variables are set in the
-// environment, the body is put on standard input, and the working directory
-// is a throw-away one that receives the upload files.
+// Form decoding in-process: CGI variables in the environment, the body on
+// standard input, uploads into a throw-away working directory.
 #include "cgi/cgilib.h"
 
 #include "board.h"
@@ -85,20 +84,18 @@ TEST_F(Decode, UrlEncodedBodies) {
   EXPECT_TRUE(entries().empty());
 }
 
-TEST(StrFind, StepsByShiftJisCharacters) {
+TEST(ShiftJis, StrFindAndCutFilenameStepByCharacters) {
   const std::tuple<std::string, std::string, int> cases[] = {
       {"aab", "ab", 1}, {"abc", "", -1}, {"ab", "abc", -1},
       {"x\x82\xA0", "\x82\xA0", 1}, {"\x82\xA0\x82\xA0", "\xA0\x82", -1},
       // 0x95 0x5C is one character whose second byte is the backslash code.
       {"\x95\x5C", "\\", -1}, {"\x95\x5C\\", "\\", 2},
-      // A pattern ending inside a two-byte character of the text does not match;
-      // half-width katakana are one byte.
+      // No match ending inside a two-byte character; half-width katakana are one byte.
       {"a\x82\xA0" "a\x82", "a\x82", -1}, {"\xB1,", ",", 1}};
   for (const auto& [text, pattern, at] : cases) EXPECT_EQ(StrFind(text, pattern), at) << text;
-}
 
-TEST(CutFilename, SplitsFileNameAndTemporaryName) {
-  const std::tuple<std::string, size_t, std::string, std::string> cases[] = {
+  // cut_filename splits the browser's file name and the temporary name.
+  const std::tuple<std::string, size_t, std::string, std::string> names[] = {
       {"C:\\My Documents\\pic.jpg,CGI3", 256, "pic.jpg", "CGI3"},
       // Kanji whose second byte is 0x5C stay whole.
       {"D:\\\x83\x5C\x83\x74\x83\x67\\\x95\x5C.txt,CGI1", 256, "\x95\x5C.txt", "CGI1"},
@@ -106,7 +103,7 @@ TEST(CutFilename, SplitsFileNameAndTemporaryName) {
       {"C:\\x\\a,b,c.txt,CGI5", 256, "a,b,c.txt", "CGI5"},  // commas in the user's name
       {"\x82\xA0\x82\xA0\x82\xA0\x82\xA0.txt,CGI0", 8, "\x82\xA0\x82\xA0\x82\xA0", "CGI0"},
   };
-  for (auto [value, size, name, tmp] : cases) {
+  for (auto [value, size, name, tmp] : names) {
     std::vector<char> out(size);
     char t[32];
     EXPECT_EQ(cut_filename(value.data(), out.data(), size, t, sizeof t), t);
@@ -114,12 +111,10 @@ TEST(CutFilename, SplitsFileNameAndTemporaryName) {
   }
 }
 
-// The temporary file named after the comma of a file field's value.
 std::string tmp_of(const std::string& value) { return value.substr(value.rfind(',') + 1); }
 
 TEST_F(Decode, MultipartBodies) {
-  // Names still taken (by a process that had this one's id) are skipped:
-  // all of this process's names but one are taken.
+  // Names still taken (by an earlier process of this id) are skipped.
   const unsigned long long base = static_cast<unsigned long long>(getpid()) * 1000;
   for (int i = 1; i < 1000; i++) write_file_bytes(dir_ / ("CGI" + std::to_string(base + i)), "old");
   std::string data1("bin\0ary\r\n--x\r\n", 14);
@@ -138,7 +133,6 @@ TEST_F(Decode, MultipartBodies) {
   cgi_free();
   EXPECT_FALSE(file_exists(dir_ / tmp));
   EXPECT_EQ(read_file_bytes(dir_ / ("CGI" + std::to_string(base + 999))), "old");
-  for (int i = 1; i < 1000; i++) std::remove((dir_ / ("CGI" + std::to_string(base + i))).c_str());
 
   // Without a boundary parameter nothing is read; its name in any case.
   EXPECT_EQ(post("multipart/form-data", part("a", "1") + kClosing), 0);
@@ -157,8 +151,7 @@ TEST_F(Decode, MultipartBodies) {
   EXPECT_EQ(cgi_value("next"), "ok");
 }
 
-// Beyond 100 file parts or 64 MiB of file data the whole body is refused:
-// no fields, and the files made so far are gone.
+// Beyond 100 file parts or 64 MiB of files the whole body is refused, files made gone.
 TEST_F(Decode, UploadsBeyondTheRequestLimitsAreRefused) {
   auto uploads = [&] { return files_named(dir_.path(), "CGI"); };
   std::string body;

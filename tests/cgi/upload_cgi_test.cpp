@@ -1,17 +1,14 @@
-// Uploads through the real program: every file arrives byte for byte where
-// the posting puts it, also when several requests upload at the same
-// moment, and no request leaves a temporary file behind.
+// Uploads through the real program arrive byte for byte, also simultaneous
+// ones, and leave no temporary file.
 
 #include "../pages/board_site.h"
 
 namespace {
 
-// The boundary Site::multipart uses.
 const std::string kBoundary = "----WebKitFormBoundaryq7Tz3XkYdL0a9bQe";
 
-// Binary content of `size` bytes, different for each `seed`, full of bytes
-// that a careless decoder stumbles over: NUL, CR LF, "--", and separators
-// that break off one byte short, the last one just before the real one.
+// `size` bytes per `seed` of NUL, CR LF, "--" and separators one byte short,
+// the last one just before the real one.
 std::string tricky(size_t size, unsigned seed) {
   const std::string near_sep = "\r\n--" + kBoundary.substr(0, kBoundary.size() - 1);
   std::string s = "seed" + std::to_string(seed);

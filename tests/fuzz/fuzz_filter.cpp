@@ -1,7 +1,5 @@
-// The output filter: whatever it is given, its output passes through it
-// unchanged (idempotent) and holds no mark-up a browser would act on beyond
-// the formatting tags and harmless attributes. The check below reads the
-// output with its own small tokenizer, written apart from the filter's.
+// The output filter is idempotent and lets through only allowed tags and
+// attributes, read by a tokenizer of its own written apart from the filter's.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -36,8 +34,7 @@ std::string lower(std::string_view s) {
   return r;
 }
 
-// The value as a browser reads it, as far as a scheme check needs:
-// numeric references and the named ones for ":", tab and line feed decoded.
+// The value as a browser reads it for a scheme check: references decoded.
 std::string decoded(std::string_view v) {
   std::string s;
   for (size_t i = 0; i < v.size();) {
@@ -71,9 +68,8 @@ std::string decoded(std::string_view v) {
   return s;
 }
 
-// Whether an address value could lead to script: read as the browser
-// reads it, with blanks and control characters dropped, anything that
-// names a scheme other than http, https or mailto.
+// Whether an address names a scheme other than http, https or mailto, as
+// a browser reads it (blanks and control characters dropped).
 bool scripted(std::string_view v) {
   std::string s;
   for (char c : decoded(v))
@@ -84,8 +80,7 @@ bool scripted(std::string_view v) {
   return scheme != "http" && scheme != "https" && scheme != "mailto";
 }
 
-// Reads `out` as a browser would and aborts on any tag, comment or
-// attribute outside the allow-list.
+// Aborts on any tag, comment or attribute of `out` outside the allow-list.
 void check(std::string_view out) {
   for (std::string_view cap : {"<META", "<TABLE", "</TABLE", "<TR", "</TR", "<TD", "</TD", "<HTML", "</HTML"})
     if (out.find(cap) != std::string_view::npos) fail("page-structure tag", out, out.find(cap));

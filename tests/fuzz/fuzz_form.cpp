@@ -1,9 +1,6 @@
-// Form decoding as a request delivers it: a query string, a URL-encoded
-// body or a multipart body, with an announced length that may be longer or
-// shorter than what arrives.
-// Input: byte 0 picks the kind, byte 1 the announced length's offset from
-// the body's real length, then for multipart the Content-Type parameters up
-// to the first line feed, then the body.
+// Form decoding of a query, URL-encoded or multipart body, announced longer
+// or shorter than it is. Input: byte 0 the kind, byte 1 the length's offset,
+// for multipart the Content-Type parameters up to a line feed, the body.
 #include "cgi/cgilib.h"
 #include "fuzz_support.h"
 

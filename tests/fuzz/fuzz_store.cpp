@@ -1,7 +1,5 @@
-// The readers of the text stores and of the settings and language files,
-// each given the input as its whole file: the settings file, a language
-// file, the user master, the folder tree, groups and memberships, access
-// lists.
+// The readers of the settings, language and text store files, each given
+// the input as its whole file.
 #include "app/globals.h"
 #include "cgi/sjis.h"
 #include "fuzz_support.h"

@@ -1,6 +1,4 @@
-// Shared by the fuzz targets: the driver of targets whose cases differ only
-// in the function called, a scratch working directory, input fed as
-// standard input, and removal of the upload files a run leaves.
+// Shared by the fuzz targets: case picking, a scratch directory, standard input.
 #pragma once
 #include <sys/mman.h>
 #include <unistd.h>
@@ -15,10 +13,8 @@
 
 inline std::string g_fuzz_dir;
 
-// Moves into a fresh directory for the whole run, removed with its files
-// when the run ends; in memory where possible (a disk file system may flush
-// every rewritten file, which costs far more than the code under test).
-// Corpus paths given to the fuzzer must therefore be absolute.
+// Moves into a fresh directory (in memory where possible) removed when the
+// run ends; corpus paths given to the fuzzer must therefore be absolute.
 inline bool fuzz_enter_scratch_dir() {
   for (const char* base : {"/dev/shm", "/tmp"}) {
     std::string dir = std::string(base) + "/morvel-fuzz-XXXXXX";
@@ -35,7 +31,6 @@ inline bool fuzz_enter_scratch_dir() {
   return true;
 }
 
-// The input after its first `skip` bytes.
 inline std::string_view fuzz_rest(const uint8_t* data, size_t size, size_t skip) {
   return {reinterpret_cast<const char*>(data + skip), size - skip};
 }
@@ -47,7 +42,7 @@ int fuzz_pick(const uint8_t* data, size_t size, const Cases& cases) {
   return 0;
 }
 
-// Makes `bytes` the process's standard input (file descriptor 0).
+// Makes `bytes` the standard input.
 inline void fuzz_stdin(std::string_view bytes) {
   int fd = memfd_create("stdin", 0);
   if (fd < 0) abort();
@@ -61,13 +56,11 @@ inline void fuzz_stdin(std::string_view bytes) {
   close(fd);
 }
 
-// Removes every "CGI<digits>" file of the working directory.
 inline void fuzz_remove_uploads() {
   for (const auto& e : std::filesystem::directory_iterator("."))
     if (e.path().filename().string().rfind("CGI", 0) == 0) unlink(e.path().c_str());
 }
 
-// Writes `bytes` to the file `path`, replacing it.
 inline void fuzz_write_file(const std::string& path, std::string_view bytes) {
   if (!(std::ofstream(path, std::ios::binary) << bytes)) abort();
 }

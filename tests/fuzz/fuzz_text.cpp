@@ -1,6 +1,5 @@
-// Every text conversion, in its returning form and in place in a buffer of
-// a size chosen by the input, and the chain a message body goes through on
-// its way to the page.
+// Every text conversion, returning and in place in a buffer sized by the
+// input, and the chain a message body goes through to the page.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -14,8 +13,7 @@
 
 namespace {
 
-// Runs an in-place conversion on a copy of `text` in a buffer of exactly
-// `size` bytes, so that a write beyond it is caught.
+// An in-place conversion of `text` in a buffer of exactly `size` bytes.
 template <typename F>
 void in_buffer(std::string_view text, size_t size, F conv) {
   std::vector<char> buf(size);
@@ -52,8 +50,7 @@ const std::pair<Whole, InPlace> kConversions[] = {
     {[](std::string_view t) { (void)AddQuart(t); }, [](char* b, size_t n) { AddQuart(b, n); }},
 };
 
-// Byte 0 of a case's input sets the size of the buffer the in-place form
-// works in; the rest is the text.
+// Byte 0 of a case's input sizes the in-place buffer; the rest is the text.
 std::string_view text_of(std::string_view in) { return in.substr(in.empty() ? 0 : 1); }
 
 template <size_t I>

@@ -1,5 +1,4 @@
-// The settings file (reading, a file that cannot be read) and
-// the language file loaded into the message table.
+// The settings file and the language file.
 #include <gtest/gtest.h>
 
 #include "settings/strdef.h"

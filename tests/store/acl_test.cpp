@@ -21,8 +21,7 @@ std::string urec(int32_t no, const std::string& id, int32_t mode) {
 std::string grec(int32_t no, int32_t g, int32_t mode) { return bytes_of(B_G_ACL{no, g, mode}); }
 
 TEST_F(AclStore, LevelsUserEntriesAndGroupEntriesCombine) {
-  // amy is in groups 6 and 9, not in 8. Each case has a folder of its own,
-  // so entries of the cases before it must not count.
+  // amy is in groups 6 and 9, not 8. Each case has a folder of its own.
   put("g_user.mst", "6,amy,\n9,amy,\n");
   struct Case {
     int32_t level, primary, read_level, write_level;  // levels -1: no settings
@@ -40,8 +39,7 @@ TEST_F(AclStore, LevelsUserEntriesAndGroupEntriesCombine) {
       {0, 4, 1, 1, {}, {{4, 2}}, 2},  // the primary group
       {0, 4, 1, 1, {}, {{6, 1}, {8, 2}}, 1},
       {0, 4, -1, -1, {}, {{6, 2}}, 2},  // without settings groups still decide
-      // Level 2 from the levels or an earlier entry ends the search before
-      // a group entry above 2 lifts the user further.
+      // Level 2 from the levels or an earlier entry ends the search.
       {5, 4, 0, 0, {}, {{4, 3}}, 2},
       {5, 4, 10, 10, {}, {{4, 2}, {9, 3}}, 2},
       {5, 4, 10, 10, {}, {{9, 3}}, 3},

@@ -1,6 +1,4 @@
-// Reading many small files at once: the batches give what reading them one
-// by one gives, across batch boundaries, for missing, empty, large and
-// unreadable files.
+// Reading many small files at once gives what reading them one by one gives.
 #include "store/batch_read.h"
 
 #include <cerrno>

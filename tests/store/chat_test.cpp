@@ -1,5 +1,4 @@
-// The chat store on disk: the newest 61 lines newest first, record layout,
-// one index entry per member, and simultaneous writers.
+// The chat store: the newest 61 lines, the member index, simultaneous writers.
 
 #include "data_dir.h"
 #include "store/chat.h"
@@ -10,8 +9,7 @@ constexpr int32_t R = 4;
 using ChatStore = DataDir;
 
 void line(const std::string& text, const std::string& name = "Taro") {
-  sCHAT_DATA = CHAT_DATA{};
-  sCHAT_DATA.MODE = 1;
+  sCHAT_DATA = CHAT_DATA{.MODE = 1};
   set_field(sCHAT_DATA.USER_NAME, name);
   set_field(sCHAT_DATA.MTALK, text);
   ASSERT_EQ(WriteCHAT_DATA(R), 0);
@@ -33,9 +31,8 @@ TEST_F(ChatStore, KeepsTheNewest61LinesNewestFirst) {
 
 TEST_F(ChatStore, OneIndexEntryPerMember) {
   auto entry = [](const std::string& id, int lines) {
-    sCHAT_IDX = CHAT_IDX{};
+    sCHAT_IDX = CHAT_IDX{.LOG_LINE = lines};
     set_field(sCHAT_IDX.USER_ID, id);
-    sCHAT_IDX.LOG_LINE = lines;
     set_field(sCHAT_IDX.LAST_DATE, "2024/05/06 07:08");
     return WriteCHAT_IDX(R);
   };
@@ -66,8 +63,7 @@ TEST_F(ChatStore, SimultaneousWritersLoseNoLine) {
     }
     return 0;
   }));
-  // 80 lines written, the newest 61 kept: of each writer's lines, the ones
-  // kept are his last ones, newest first.
+  // Of each writer's lines, his last ones are kept, newest first.
   std::vector<CHAT_DATA> lines;
   ASSERT_TRUE(load_chat_lines(R, lines));
   ASSERT_EQ(lines.size(), CHAT_LINES_KEPT);

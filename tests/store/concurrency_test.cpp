@@ -1,7 +1,5 @@
-// Simultaneous requests: processes post new threads and replies while
-// another reads bodies, and the writers of every store add entries at the
-// same moments. Afterwards nothing may be lost or doubled and every body
-// must be whole.
+// Simultaneous writers of messages and of every other store: nothing lost
+// or doubled, every body whole.
 #include <sched.h>
 #include <sys/mman.h>
 
@@ -16,8 +14,7 @@ constexpr int32_t F = 3;
 constexpr int WRITERS = 6;
 using Clock = std::chrono::steady_clock;
 
-// Shared with forked processes: meet(r) returns once all writers have called
-// meet(r), or after a second, so that one that died cannot hold up the rest.
+// meet(r) returns once all writers (forked) have called it, or after a second.
 std::atomic<int>* const met = new (mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE,
                                         MAP_SHARED | MAP_ANONYMOUS, -1, 0)) std::atomic<int>(0);
 void meet(int round) {
@@ -27,15 +24,12 @@ void meet(int round) {
 }
 
 int post(int32_t parent, const std::string& title = "") {
-  sINDEX_DATA = INDEX_DATA{};
-  sINDEX_DATA.FOLDER_NO = F;
-  sINDEX_DATA.MSG_NO = parent;
+  sINDEX_DATA = INDEX_DATA{.FOLDER_NO = F, .MSG_NO = parent};
   set_field(sINDEX_DATA.WRITE_TITLE, title);
   return WriteINDEX_DATA();
 }
 
-// A body with its title, bulk and an end mark, so that a half-written body
-// is told from a whole one.
+// A body with its title, bulk and an end mark: a half-written one shows.
 std::string body_for(const std::string& title) {
   return title + "|" + std::string(90000, static_cast<char>('a' + title.size() % 26)) + "|END";
 }
@@ -47,8 +41,7 @@ TEST_F(Concurrency, SimultaneousPostsAndRepliesAreAllKept) {
   EXPECT_TRUE(run_together(WRITERS + 1, [](int k) {
     static char buf[CONTENTS_MAX + 1];
     std::vector<INDEX_DATA> idx;
-    // The reader, until all messages are in: the newest bodies, being
-    // written, are empty or whole.
+    // The reader: the newest bodies, being written, are empty or whole.
     auto until = Clock::now() + std::chrono::seconds(60);
     while (k == WRITERS && idx.size() < WRITERS * POSTS) {
       if (Clock::now() > until) return 3;
@@ -88,10 +81,8 @@ TEST_F(Concurrency, SimultaneousPostsAndRepliesAreAllKept) {
   }
 }
 
-// One writer of each store: writer `k` adds entries with keys of its own in
-// round `i`, except that the writers of read marks and attachments all
-// update the same messages in the same order, so that updates of one file
-// meet. Non-zero on a failure.
+// Writer `k` of each store adds its own keys in round `i`; read marks and
+// attachments update the same messages, so that updates meet. Non-zero on a failure.
 constexpr int ROUNDS = 30;
 int key(int k, int i) { return 1 + k * ROUNDS + i; }
 
@@ -120,8 +111,7 @@ constexpr int STORES = sizeof store_writers / sizeof store_writers[0];
 TEST_F(Concurrency, AllStoreWritersAtOnceLoseNothing) {
   set_field(G_MST_USER.USER_ID, "author");
   for (int i = 0; i < ROUNDS; i++) ASSERT_EQ(post(0), 0);
-  // The writers meet before each store's turn in each round, so that the
-  // writers of one store run into each other every time.
+  // The writers meet before each store's turn in each round.
   met->store(0);
   EXPECT_TRUE(run_together(WRITERS, [](int k) {
     int bad = 0;
@@ -130,8 +120,7 @@ TEST_F(Concurrency, AllStoreWritersAtOnceLoseNothing) {
     return std::min(bad, 100);
   }));
 
-  // A lost update overwrites another writer's record or line; a doubled
-  // one adds a second. Either changes the size.
+  // A lost or doubled update changes the size.
   for (int32_t m = 1; m <= ROUNDS; m++)  // the author's mark and each writer's
     EXPECT_EQ(get("3/r" + std::to_string(m) + ".dat").size(), (WRITERS + 1) * sizeof(READ_POINT));
   constexpr size_t N = WRITERS * ROUNDS;

@@ -1,6 +1,5 @@
-// File helpers and the shared record-file mechanics: open-or-create, moving
-// uploads, emptying trees, name patterns, directory locks across processes
-// and atomic replacement.
+// File helpers: open, move, empty trees, name patterns, directory locks and
+// atomic replacement.
 #include "store/fileio.h"
 
 #include <sys/file.h>
@@ -69,10 +68,7 @@ TEST_F(FileHelpers, DirLockReentrantWithinProcessExclusiveAcrossProcesses) {
   {
     DirLock outer((one + "/index.dat").c_str());
     ASSERT_TRUE(outer.held());
-    {
-      DirLock inner((dir / "alias/./add_file.dat").c_str());  // the same directory
-      EXPECT_TRUE(inner.held());
-    }
+    EXPECT_TRUE(DirLock((dir / "alias/./add_file.dat").c_str()).held());  // the same directory
     EXPECT_FALSE(free_for_others(one));  // the outer lock outlives the inner
   }
   EXPECT_TRUE(free_for_others(one));

@@ -1,5 +1,4 @@
-// The folder tree store: folder lines in "b_title.mst" and settings records
-// in "b_title2.mst".
+// The folder tree ("b_title.mst") and folder settings ("b_title2.mst").
 
 #include "data_dir.h"
 
@@ -13,11 +12,7 @@ int insert(int32_t position, int32_t no, int32_t kind, const std::string& name, 
   return InsertB_TITLE(position);
 }
 
-B_TITLE2 settings_of(int32_t no, int32_t add_max) {
-  B_TITLE2 r{};
-  r.FOLDER_NO = no, r.ADD_MAX = add_max;
-  return r;
-}
+B_TITLE2 settings_of(int32_t no, int32_t add_max) { return B_TITLE2{.FOLDER_NO = no, .ADD_MAX = add_max}; }
 std::string rec(int32_t no, int32_t add_max) { return bytes_of(settings_of(no, add_max)); }
 
 TEST_F(FolderStore, LinesParseIntoDepthNameNumberAndKind) {
@@ -60,8 +55,7 @@ TEST_F(FolderStore, InsertAndDeleteCountPhysicalLines) {
 }
 
 TEST_F(FolderStore, NamesAreCutToFitTheirLine) {
-  // A comma or line feed would split the line, and a lead byte at the end
-  // would take the comma after it for its pair: the name ends before them.
+  // A name ends before a comma, line feed or a lead byte standing last.
   ASSERT_EQ(insert(1, 2, KIND_BOARD, "one,two"), 0);
   ASSERT_EQ(insert(1, 3, KIND_DIR, "three\n4,Dir"), 0);
   ASSERT_EQ(insert(2, 4, KIND_DIR, "four\x81"), 0);
@@ -81,8 +75,7 @@ TEST_F(FolderStore, SettingsRewriteReplacesEveryCopyOrAppends) {
   EXPECT_EQ(get("b_title2.mst"), rec(1, 9) + rec(2, 2) + rec(1, 9) + rec(7, 9));
   EXPECT_EQ(DeleteB_TITLE2(1), 0);
   EXPECT_EQ(get("b_title2.mst"), rec(2, 2) + rec(7, 9));
-  // Records moved up by a removal are still found, and a folder's place
-  // held by another folder's record is no match.
+  // Records moved up are still found; another folder's record is no match.
   ASSERT_EQ(ReadB_TITLE2(7), 0);
   EXPECT_EQ(sB_TITLE2.ADD_MAX, 9);
   ASSERT_EQ(ReadB_TITLE2(2), 0);
@@ -101,13 +94,11 @@ TEST_F(FolderStore, SettingsRewriteReplacesEveryCopyOrAppends) {
 }
 
 
-// The heads the menus read agree with the whole records: at their usual
-// place, after records have moved up, and with a partial record at the end.
+// The heads the menus read agree with the whole records, wherever these stand.
 TEST_F(FolderStore, HeadsAgreeWithWholeRecords) {
   EXPECT_EQ(FolderHeads().find(1), nullptr);  // no settings file
   auto full = [](int32_t no, int32_t level, const std::string& pic) {
-    B_TITLE2 r = settings_of(no, no);
-    r.READ_LEVEL = level, r.WRITE_LEVEL = level + 1;
+    B_TITLE2 r{.FOLDER_NO = no, .ADD_MAX = no, .READ_LEVEL = level, .WRITE_LEVEL = level + 1};
     set_field(r.DIRPIC, pic);
     set_field(r.INFO, "about " + pic);
     return bytes_of(r);
@@ -150,14 +141,13 @@ TEST_F(FolderStore, HeadsAgreeWithWholeRecords) {
     }
   };
   check(150, 0);
-  // The copy of the heads made then never outlives a change of the records,
-  // and a damaged copy is read past.
+  // The copy of the heads never outlives a change; a damaged copy is read past.
   EXPECT_TRUE(file_exists(dir / "b_title2.heads"));
-  sB_TITLE2 = settings_of(0, 0), sB_TITLE2.READ_LEVEL = 99, sB_TITLE2.WRITE_LEVEL = 100;
+  sB_TITLE2 = B_TITLE2{.READ_LEVEL = 99, .WRITE_LEVEL = 100};
   set_field(sB_TITLE2.DIRPIC, "75");
   ASSERT_EQ(ReWriteB_TITLE2(75), 0);
   check(150, 75);
-  sB_TITLE2 = settings_of(151, 0), sB_TITLE2.READ_LEVEL = 151;
+  sB_TITLE2 = B_TITLE2{.FOLDER_NO = 151, .READ_LEVEL = 151};
   ASSERT_EQ(InsertB_TITLE2(), 0);
   check(151, 75);
   const std::string copy = get("b_title2.heads");

@@ -21,8 +21,7 @@ TEST_F(GroupStore, GroupsStandInOrderAndRenameInPlace) {
   sMST_GROUP = MST_GROUP{8, {}};  // a full field, cut before a character it would split
   std::memcpy(sMST_GROUP.T02_GROUP_NAME, (std::string(82, 'g') + "\x82\xa0").data(), 84);
   ASSERT_EQ(ReWriteMST_GROUP(), 0);
-  // The line without any field goes; a line feed in a name would forge
-  // another line, so the name ends before it.
+  // A line without fields goes; a name ends before a line feed.
   EXPECT_EQ(get("group.mst"),
             "2,two,\n,,3,,three,\n5,FIVE,\n7,a,b,\n8," + std::string(82, 'g') + ",\n9,nine,\n");
   ASSERT_EQ(ReadGROUP_MST(3), 0);  // fields are the non-empty ones
@@ -55,19 +54,10 @@ TEST_F(GroupStore, MembershipsAreAddedOnceOnLinesOfTheirOwn) {
   EXPECT_EQ(std::vector(list.end() - 2, list.end()), (std::vector{0, -1}));  // nothing past it
 }
 
-TEST_F(GroupStore, RemovingOneMembershipKeepsTheUsersOthers) {
-  put("g_user.mst", "3,a,\n1,b,\nbroken\n3,c,\n2,a,\n3,a,\n");
-  set_member(3, "a");
-  ASSERT_EQ(DeleteGROUP_USER(1), 0);
-  EXPECT_EQ(get("g_user.mst"), "1,b,\n3,c,\n2,a,\n");
-}
-
-// Equal numbers come out in the order of the pass-by-pass bubble sort that
-// ordered the file before: the earlier of two carried past the later.
+// Equal numbers keep the order of the plain pass-by-pass bubble sort.
 TEST_F(GroupStore, SortOrdersByGroupNumber) {
-  // Many ties, numbers below zero, a sorted file with memberships added at
-  // its end, one group only: the same order as running the plain passes.
-  // A line that is no membership is dropped.
+  // Many ties, negative numbers, a sorted file with lines added, one group;
+  // a line that is no membership is dropped.
   for (int shape = 0; shape < 4; shape++) {
     std::vector<std::pair<int, std::string>> m;
     for (int i = 0; i < 300; i++) {
@@ -81,12 +71,8 @@ TEST_F(GroupStore, SortOrdersByGroupNumber) {
     for (size_t n = m.size(); n >= 2; n--) {
       auto held = m[0];
       for (size_t i = 1; i < n; i++) {
-        if (m[i].first > held.first) {
-          m[i - 1] = held;
-          held = m[i];
-        } else {
-          m[i - 1] = m[i];
-        }
+        if (m[i].first > held.first) std::swap(held, m[i]);
+        m[i - 1] = m[i];
       }
       m[n - 1] = held;
     }

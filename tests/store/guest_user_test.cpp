@@ -1,5 +1,4 @@
-// The ID application store: exact-ID duplicates, writes in place, index
-// checks and deletions.
+// The ID application store: duplicates, writes in place, indexes, deletion.
 #include "store/guest_user.h"
 
 #include "data_dir.h"
@@ -9,9 +8,8 @@ namespace {
 using GuestStore = DataDir;
 
 GUEST_USER app(const char* id, int32_t state) {
-  GUEST_USER g{};
+  GUEST_USER g{.OK_NG = state};
   set_field(g.USER_ID, id);
-  g.OK_NG = state;
   return g;
 }
 

@@ -1,5 +1,4 @@
-// Moving leftovers aside, also from another file system, never over an
-// earlier quarantined item.
+// Moving leftovers aside, also across file systems, never over earlier ones.
 #include "store/quarantine.h"
 
 #include "data_dir.h"
@@ -9,8 +8,7 @@ namespace fs = std::filesystem;
 namespace {
 
 TEST_F(DataDir, QuarantineMovesTreesAsideUnderFreshNames) {
-  // Attachments may live on another mount: shared memory is one when the
-  // temporary directory is not on it.
+  // Attachments may live on another mount, such as shared memory.
   struct stat a, b;
   const bool other = stat("/dev/shm", &b) == 0 && stat(dir.path().c_str(), &a) == 0 && a.st_dev != b.st_dev;
   const std::string far = other ? "/dev/shm/morvel-q-" + std::to_string(getpid()) : dir / "far";

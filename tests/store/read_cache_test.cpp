@@ -1,5 +1,4 @@
-// Derived read data: built from the read-mark files, kept current past its
-// first sizes, found stale after an interrupted step, and rebuilt on request.
+// Derived read data (readcache.bin): built, kept current, found stale, rebuilt.
 #include "data_dir.h"
 #include "store/read_cache.h"
 #include "store/unread.h"
@@ -58,8 +57,7 @@ TEST_F(ReadCache, OldDirectoryIsCountedFromItsMarksAndTheFileThenServes) {
   EXPECT_EQ(unread("bob"), (Nums{3, 5}));
   EXPECT_EQ(unread("carol"), (Nums{1, 2, 3, 5}));
   EXPECT_TRUE(current());
-  // Served from the file now: a mark changed behind the store's back is
-  // not seen until the file is rebuilt; a changed index is.
+  // Served from the file: a mark changed by hand is seen after a rebuild only.
   marks(5, {"alice"});
   EXPECT_EQ(unread("alice"), (Nums{2, 5}));
   EXPECT_EQ(verify_read_cache(F), 1);
@@ -67,8 +65,7 @@ TEST_F(ReadCache, OldDirectoryIsCountedFromItsMarksAndTheFileThenServes) {
   EXPECT_EQ(unread("alice"), (Nums{2}));
   index({1, 2, 3, 5, 6});
   EXPECT_EQ(unread("alice"), (Nums{2, 6}));
-  // An ID is its bytes up to the first zero byte, whatever follows in the
-  // field, at every length up to the longest an ID may be.
+  // An ID is its bytes up to the first zero byte, at every length up to 21.
   std::string six;
   for (std::string id : {std::string("bob\0junk", 8), std::string("abcdefgh"),
                          std::string("abcdefghijklmnop"), std::string(21, 'z')}) {
@@ -129,9 +126,7 @@ TEST_F(ReadCache, InterruptedStepLeavesTheFileStaleAndTheNextReaderRebuildsIt) {
   EXPECT_TRUE(current());
 }
 
-// Many boards counted at once give what each gives alone: boards without a
-// directory (or with a directory under another spelling), excluded boards
-// and boards with unread messages alike.
+// Many boards counted at once give what each gives alone, for every kind of board.
 TEST_F(ReadCache, ManyBoardsAtOnceCountAsOneByOne) {
   set_field(G_MST_USER.USER_ID, "amy");
   std::vector<int32_t> boards;

@@ -1,5 +1,4 @@
-// The record mechanics every store shares: a partial record at a file's
-// end is never read, never misaligns a write, and goes with the next rewrite.
+// The record mechanics every store shares: a partial record at the end.
 #include "store/records.h"
 
 #include "data_dir.h"

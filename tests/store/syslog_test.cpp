@@ -1,5 +1,4 @@
-// The access log: line format of log-ins and postings and the per-user
-// statistic.
+// The access log: line format and the per-user statistic.
 #include "store/syslog.h"
 
 #include "data_dir.h"

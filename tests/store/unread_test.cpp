@@ -1,5 +1,4 @@
-// Unread folder marks: the per-board list "unread.dat" of users who excluded
-// the board from unread tracking.
+// "unread.dat": the users who excluded a board from unread tracking.
 #include "store/unread.h"
 
 #include "data_dir.h"
@@ -21,8 +20,7 @@ TEST_F(UnreadStore, EntriesAreAddedOnceAndRemoved) {
   EXPECT_EQ(DeleteUNREAD(13, "amy"), -1);
   EXPECT_FALSE(file_exists(dir / "13"));
 
-  // Lines may end in CR LF. Every copy of an ID goes; the rest are written
-  // back with plain LF.
+  // Lines may end in CR LF; every copy of an ID goes, the rest written with LF.
   put("12/unread.dat", "amy\r\nbob\r\nbob\ncarl");
   EXPECT_EQ(ChkUNREAD(12, "amy"), 1);
   EXPECT_EQ(WriteUNREAD(12, "amy"), -2);
@@ -32,8 +30,7 @@ TEST_F(UnreadStore, EntriesAreAddedOnceAndRemoved) {
   EXPECT_EQ(DeleteUNREAD(12, "bob"), 0);
   EXPECT_EQ(get("12/unread.dat"), "amy\ncarl\n");
 
-  // A new entry never runs into an unterminated last one, and an ID holding
-  // a line end is cut there rather than making two entries.
+  // A new entry never joins an unterminated last one; an ID ends at a line end.
   put("12/unread.dat", "amy");
   EXPECT_EQ(WriteUNREAD(12, "eve\ncarl"), 0);
   EXPECT_EQ(get("12/unread.dat"), "amy\neve\n");

@@ -1,5 +1,4 @@
-// The user master: case-insensitive look-up, the line reading rules, field
-// cutting, rewrites and appends, and the three sorted copies.
+// The user master: look-up, line reading rules, appends, the sorted copies.
 #include "store/user.h"
 
 #include "data_dir.h"
@@ -14,7 +13,6 @@ class UserStore : public DataDir {
     return id + "," + (name.empty() ? id : name) + "," + std::to_string(level) + ",m@x,pw," +
            std::to_string(group) + ",1,1,2,lng,pic,0,\n";
   }
-  // The IDs of a sorted copy, in order, separated by spaces.
   std::string ids(const char* name) {
     std::string out, text = get(name);
     for (size_t pos = 0; pos < text.size(); pos = text.find('\n', pos) + 1)
@@ -30,8 +28,7 @@ TEST_F(UserStore, LookupIgnoresCaseAndKeepsStoredSpelling) {
   EXPECT_STREQ(id, "Taro");
   EXPECT_EQ(sMST_USER.USER_LEVEL, 5);  // the first of the two lines wins
   EXPECT_EQ(ReadMST_USER(other), -1);
-  // A malformed line of the same ID is no user; the ID is compared as its
-  // field holds it, cut to 21 bytes.
+  // A malformed line is no user; IDs compare as cut to 21 bytes.
   std::string longid(30, 'k');
   master("Jiro,broken\n" + line("jiro", 3) + line(longid, 4));
   ASSERT_EQ(ReadMST_USER(other), 0);
@@ -65,10 +62,8 @@ TEST_F(UserStore, InsertAppendsEvenAfterMissingFinalLineFeed) {
   std::string first = line("Admin", 100);
   first.pop_back();  // typed by hand without the last line feed
   master(first);
-  sMST_USER = MST_USER{};
-  strcpy(sMST_USER.USER_ID, "New");
-  strcpy(sMST_USER.USER_NAME, "Nu,1\nforged");  // would shift fields and forge a line
-  sMST_USER.USER_LEVEL = 1;
+  // A name that would shift fields and forge a line.
+  sMST_USER = MST_USER{.USER_ID = "New", .USER_NAME = "Nu,1\nforged", .USER_LEVEL = 1};
   ASSERT_EQ(InsertMST_USER(), 0);
   EXPECT_EQ(get("user.mst"), first + "\nNew,Nu,1,,,0,0,0,0,,,0,\n");
 }
@@ -84,8 +79,7 @@ TEST_F(UserStore, SortedCopiesOrderAndFormat) {
   // Levels compare as four-digit texts: 10000 counts as 1000, below 1001.
   EXPECT_EQ(ids("user3.mst"), "frank dave Bob alice");
 
-  // Each line comes from the master: not an old name from a stale copy,
-  // nor a user since deleted. An empty level there sorts below level 0.
+  // Lines come from the master, not a stale copy; an empty level sorts below 0.
   master(line("Alice", 1, 0, "Fresh") + line("Bob", 0));
   put("user2.mst",
       "Alice,Stale,,m@x,pw,0,1,1,lng,0,\nGone,Gone,1,,,0,1,1,,0,\nBob,Bob,0,,,0,1,1,,0,\n");
@@ -94,8 +88,7 @@ TEST_F(UserStore, SortedCopiesOrderAndFormat) {
             "Bob,Bob,0,m@x,pw,0,1,1,lng,0,\nAlice,Fresh,1,m@x,pw,0,1,1,lng,0,\n");
 }
 
-// Ties in level and group are common; their order must be the plain
-// exchange sort's, pass for pass.
+// Ties in level and group keep the plain exchange sort's order.
 TEST_F(UserStore, SortedCopiesKeepTheExchangeSortsOrderOfTies) {
   struct U {
     std::string id;
@@ -130,12 +123,10 @@ TEST_F(UserStore, SortedCopiesKeepTheExchangeSortsOrderOfTies) {
   EXPECT_EQ(ids("user4.mst"), want);
 }
 
-// A list shown again without a change reuses the copies; any change of the
-// master since, even one that keeps its modification time, rebuilds them.
+// Unchanged, the copies are reused; any change of the master rebuilds them.
 TEST_F(UserStore, SortedCopiesFollowEveryChangeOfTheMaster) {
   master(line("b", 1) + line("a", 2));
-  // Copies built within the clock tick of the master's last change count as
-  // stale; a list is shown again later than that.
+  // Copies built within the clock tick of the master's change count as stale.
   struct stat m, now;
   ASSERT_EQ(stat((dir / "user.mst").c_str(), &m), 0);
   do put("tick", "x"), stat((dir / "tick").c_str(), &now);
@@ -143,17 +134,13 @@ TEST_F(UserStore, SortedCopiesFollowEveryChangeOfTheMaster) {
   MakeOderUpTo(3);
   EXPECT_EQ(ids("user4.mst"), "a b");
   struct stat before, after;
-  ASSERT_EQ(stat((dir / "user4.mst").c_str(), &before), 0);
+  stat((dir / "user4.mst").c_str(), &before);
   MakeOderUpTo(3);
-  ASSERT_EQ(stat((dir / "user4.mst").c_str(), &after), 0);
-  EXPECT_EQ(before.st_ino, after.st_ino);
+  EXPECT_TRUE(stat((dir / "user4.mst").c_str(), &after) == 0 && before.st_ino == after.st_ino);
   EXPECT_STREQ(sMST_USER.USER_ID, "b");  // the last user, as a rebuild leaves it
 
-  // Changed at once (within the clock tick of the build), and changed with
-  // the old modification time put back.
-  sMST_USER = {};
-  std::strcpy(sMST_USER.USER_ID, "c");
-  sMST_USER.USER_LEVEL = 3;
+  // Changed within the build's clock tick, and with the old time put back.
+  sMST_USER = MST_USER{.USER_ID = "c", .USER_LEVEL = 3};
   InsertMST_USER();
   MakeOderUpTo(2);
   EXPECT_EQ(ids("user3.mst"), "c a b");

@@ -1,11 +1,5 @@
-// The site builder of the C++ tests. DataDir: a throw-away data directory
-// (with the attachment directory "add/" under it) for the store tests, its
-// files by name. BoardSite: an installation (see Site) laid out through the
-// store code in this process - users, folders, settings, messages, read
-// marks - whose pages the tests then request through the program, reading
-// back what it stored.
-// Every test includes this header, which brings the standard, POSIX and
-// store headers the tests share.
+// The site builders of the tests, and the headers they share: DataDir for the
+// store tests; BoardSite, a Site laid out through the store code in this process.
 #pragma once
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -76,17 +70,11 @@ struct BoardSite : Site {
   // Appends a folder line and its settings record.
   void folder(int32_t no, int32_t kind, int32_t depth, const std::string& name,
               int32_t read_level = 0, int32_t write_level = 0) {
-    sB_TITLE = {};
-    sB_TITLE.FOLDER_NO = no;
-    sB_TITLE.KIND = kind;
-    sB_TITLE.DEPTH = depth;
+    sB_TITLE = B_TITLE{no, kind, {}, depth};
     set_field(sB_TITLE.NAME, name);
     ASSERT_EQ(InsertB_TITLE(100000), 0);
-    sB_TITLE2 = {};
-    sB_TITLE2.FOLDER_NO = no;
-    sB_TITLE2.READ_LEVEL = read_level;
-    sB_TITLE2.WRITE_LEVEL = write_level;
-    sB_TITLE2.READ_CHK = sB_TITLE2.REWRITE_FLG = 1;
+    sB_TITLE2 = B_TITLE2{.FOLDER_NO = no, .READ_LEVEL = read_level, .WRITE_LEVEL = write_level,
+                         .READ_CHK = 1, .REWRITE_FLG = 1};
     ASSERT_EQ(InsertB_TITLE2(), 0);
   }
   void configure(int32_t folder_no, const std::function<void(B_TITLE2&)>& change) {
@@ -99,10 +87,7 @@ struct BoardSite : Site {
   int32_t post(int32_t folder, int32_t parent, const std::string& title,
                const std::string& author = "Admin") {
     set_field(G_MST_USER.USER_ID, author);
-    sINDEX_DATA = {};
-    sINDEX_DATA.FOLDER_NO = folder;
-    sINDEX_DATA.MSG_NO = parent;
-    sINDEX_DATA.READ_CHK = 1;
+    sINDEX_DATA = INDEX_DATA{.FOLDER_NO = folder, .MSG_NO = parent, .READ_CHK = 1};
     set_field(sINDEX_DATA.WRITE_TITLE, title);
     set_field(sINDEX_DATA.USER_ID, author);
     set_field(sINDEX_DATA.WRITE_DATE, "2024/05/06 07:08");
@@ -115,8 +100,7 @@ struct BoardSite : Site {
     ASSERT_EQ(ReWriteINDEX_DATA(), 0);
   }
   void mark_read(int32_t folder, int32_t msg, const std::string& user) {
-    sREAD_POINT = {};
-    sREAD_POINT.MSG_NO = msg;
+    sREAD_POINT = READ_POINT{msg, {}, 0};
     set_field(sREAD_POINT.USER_ID, user);
     ASSERT_EQ(WriteREAD_POINT(folder), 0);
   }
@@ -139,8 +123,7 @@ struct BoardSite : Site {
     return multipart(f, files).out;
   }
 
-  // Sends the posting form's store step into board 1. The program reads a
-  // field's first value, so the fields in `f` win over the defaults.
+  // Posts into board 1; fields in `f` win over the defaults (first value counts).
   Response send(const std::string& skey, Fields f, const std::vector<Upload>& files = {}) const {
     f.insert(f.begin(), {"SKEY", skey});
     f.insert(f.end(), {{"JOB", "BORDWRITEWR"}, {"FJOB", "BORDWRITE"}, {"FOLDER_NO", "1"}, {"SEL_NO", "0"},

@@ -1,7 +1,5 @@
-// A throw-away installation for tests that run the CGI program as a web
-// server does: the program copied under cgi-bin/, its settings file, data,
-// picture and attachment directories, and a language file whose slot n
-// reads "S<n>" so that a test sees which message printed where.
+// A throw-away installation run as a web server runs the program; its
+// language file's slot n reads "S<n>", so a test sees which message printed where.
 #pragma once
 #include <functional>
 #include <map>
@@ -23,8 +21,7 @@ struct Response {
   long max_rss_kb = 0;  // its peak resident memory in KiB
 };
 
-// A fresh temporary directory, removed with its contents on destruction
-// (kept when MORVEL_KEEP_TMP is set, for inspection).
+// A fresh temporary directory, removed at the end unless MORVEL_KEEP_TMP is set.
 class TempDir {
  public:
   TempDir();
@@ -42,11 +39,9 @@ std::string read_file_bytes(const std::string& path);
 void write_file_bytes(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
 int file_mode(const std::string& path);  // permission bits, -1 when missing
-// How many entries of `dir` have names starting with `prefix`.
 size_t files_named(const std::string& dir, const std::string& prefix);
 std::string url_encode(const std::string& s);
-// Runs fn(i) for each i below n in child processes released at the same
-// moment; true when every child exits with status 0.
+// Runs fn(i), i < n, in child processes released at once; true when all exit 0.
 bool run_together(int n, const std::function<int(int)>& fn);
 
 class Site {
@@ -83,9 +78,8 @@ class Site {
 
   Response get(const Fields& fields) const;
   Response post(const Fields& fields) const;  // URL-encoded body
-  // With `kill_after_us` of 0 or more the request is killed (SIGKILL) that
-  // many microseconds after it started, unless it ended before; the status
-  // is then 128 + 9.
+  // With `kill_after_us` >= 0 the request is killed (SIGKILL, status 128 + 9)
+  // that many microseconds after it started, unless it ended before.
   Response multipart(const Fields& fields, const std::vector<Upload>& files = {},
                      long kill_after_us = -1) const;
   Response run(const std::string& method, const std::string& query,

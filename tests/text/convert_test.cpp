@@ -1,6 +1,4 @@
-// Message text conversions: line ends, quote colouring, linking, tag
-// neutralising, reply quoting and digit grouping; the Shift_JIS stepping
-// they share; and results cut to the caller's buffer.
+// Message text conversions, their Shift_JIS stepping, and results cut to the buffer.
 #include "text/convert.h"
 #include "board.h"
 
@@ -8,8 +6,7 @@ namespace {
 
 using sv = std::string_view;
 
-// A conversion's in-place form (buffer of CONV_BUFF_SIZE bytes) and its
-// std::string form, which must agree.
+// A conversion's in-place form (CONV_BUFF_SIZE bytes) and string form, which agree.
 struct Conv {
   const char* name;
   void (*in_place)(char*);
@@ -65,8 +62,7 @@ TEST(Convert, Cases) {
 }
 
 TEST(Convert, ShiftJisSecondBytesAreNeverDelimiters) {
-  // Characters whose second byte is "\", "|", "@" or "~", and pairs whose
-  // second byte is a delimiter the conversions look for.
+  // Second bytes "\", "|", "@", "~" and delimiters the conversions look for.
   const std::string texts[] = {"\x83\x5C\x95\x5C", "\x83\x7C\x81\x40\x83\x7E", "\x81<TABLE>",
                                "\x81\rX", "\x81'", "\x88http://x", "\xE0>", "\x81 "};
   for (const std::string& t : texts) {
@@ -77,8 +73,7 @@ TEST(Convert, ShiftJisSecondBytesAreNeverDelimiters) {
   EXPECT_EQ(run(kHtml, "\xDF<TABLE>"), "\xDF&lt;TABLE>");  // one-byte katakana
 }
 
-// Runs `f` on `text` in a buffer of `size` bytes followed by guard bytes,
-// which must stay untouched, and returns the result.
+// Runs `f` on `text` in a buffer of `size` bytes followed by untouched guard bytes.
 std::string cut(const std::function<void(char*, size_t)>& f, sv text, size_t size) {
   std::vector<char> mem(size + 64, '\x5A');
   std::fill_n(mem.begin(), size, '\0');
@@ -89,13 +84,9 @@ std::string cut(const std::function<void(char*, size_t)>& f, sv text, size_t siz
   return std::string(mem.data(), strnlen(mem.data(), size));
 }
 
-std::string repeat(sv piece, size_t times) {
-  std::string r;
-  while (times--) r += piece;
-  return r;
-}
+std::string repeat(sv piece, size_t times) { std::string r; while (times--) r += piece; return r; }
 
-TEST(Bounded, FullSizeBodiesAreCutWithoutOverrun) {
+TEST(Bounded, CutsWithoutOverrunAndKeepAddedMarkupWhole) {
   const std::pair<const Conv&, std::string> cases[] = {
       {kHtml, repeat("<TABLE", 16666)}, {kHref, repeat("http://a ", 11111)},
       {kRes, repeat("\r", 99999)},      {kQuart, repeat("'", 99999)},
@@ -107,9 +98,6 @@ TEST(Bounded, FullSizeBodiesAreCutWithoutOverrun) {
     EXPECT_GE(got.size(), CONV_BR_LIMIT);
     EXPECT_EQ(c.whole(text).compare(0, got.size(), got), 0);
   }
-}
-
-TEST(Bounded, CutsKeepAddedMarkupWhole) {
   // The colour element stays closed; entities and two-byte characters are never split.
   EXPECT_EQ(cut([](char* b, size_t n) { Add_Blue(b, "0000FF", n); }, "> quoted text", 40),
             OPEN + "> quoted t</FONT>");

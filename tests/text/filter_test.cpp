@@ -1,5 +1,4 @@
-// The output filter: script in any spelling is neutralised, while text and
-// formatting mark-up that was safe already print exactly as before.
+// The output filter neutralises script in any spelling; safe mark-up prints as before.
 #include "text/filter.h"
 
 #include "text/convert.h"
@@ -31,8 +30,7 @@ TEST(SafeHtml, NeutralisesScriptInEverySpelling) {
       {"\x81<script>", "\x81&lt;script>"},
       {"<TABLE BORDER=1><TR><TD>x</TD></TR></TABLE>",
        "&lt;TABLE BORDER=1>&lt;TR>&lt;TD>x&lt;/TD>&lt;/TR>&lt;/TABLE>"},
-      // A tag that is not allowed is text as a whole, one left open takes
-      // the rest of the text with it.
+      // A tag not allowed is text as a whole; one left open takes the rest.
       {"<x <b>y</b>", "&lt;x &lt;b>y</b>"},
       {"<b>a</b><i title=\"x <b>y</b>", "<b>a</b>&lt;i title=\"x &lt;b>y&lt;/b>"},
   };
@@ -64,8 +62,7 @@ TEST(SafeHtml, SafeTextAndMarkupPrintAsHtmlConvertPrintsThem) {
   EXPECT_EQ(safe_html("ab\x82"), "ab");
 }
 
-// Every tag is read once: open or unknown tags by the thousand cost no
-// more than the text's length.
+// Every tag is read once: open or unknown tags by the thousand take linear time.
 TEST(SafeHtml, ManyOpenTagsTakeLinearTime) {
   std::string open, unknown = "<x";
   for (int i = 0; i < 40000; i++) open += "<b ", unknown += " <x";

@@ -1,6 +1,5 @@
-// morvel-admin against real sites: what killed posts leave behind, a data
-// directory damaged by hand, a backup taken while writers are busy, a
-// post stopped half-way beside backup and repair, and the password reset.
+// morvel-admin against real sites: killed posts, damage by hand, backups
+// beside busy writers and a post stopped half-way, the password reset.
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -13,7 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Runs morvel-admin on the site's settings file.
 Response admin(const Site& s, const std::string& args) {
   Response r;
   FILE* p = popen(("timeout 30 " + std::string(MORVEL_ADMIN) + " " + s.ini + " " + args + " 2>&1").c_str(), "r");
@@ -116,8 +114,7 @@ TEST(Admin, RepairFixesEachFindingAndNothingElse) {
               has(repair.out, "23 found: 19 fixed, 4 left as they are, 0 failed")) << repair.out;
   EXPECT_EQ(lines(admin(s, "check").out), 5u);
 
-  // The damaged files cut to whole records or lines; everything else as it
-  // was, the leftovers gone, two of them moved aside whole.
+  // Damaged files cut to whole records or lines, leftovers gone (two moved aside), nothing else changed.
   std::map<std::string, std::string> after = snapshot(s);
   for (auto [path, size] : std::map<std::string, size_t>{{"/data/1/add_file.dat", 0},
            {"/data/b_title2.mst", 8800}, {"/data/1/index.dat", 3 * sizeof(INDEX_DATA)}, {"/data/g_user.mst", 8},
@@ -131,8 +128,7 @@ TEST(Admin, RepairFixesEachFindingAndNothingElse) {
   EXPECT_EQ(after, before);
 }
 
-// The site `s` with the data and attachments of backup `b` in place of its
-// own, which check finds clean.
+// Puts backup `b` in place of the data of `s`, which check finds clean.
 void restore(const Site& s, const std::string& b) {
   for (auto [from, to] : {std::pair{b + "/data", s.data}, std::pair{b + "/attachments", s.add}})
     fs::remove_all(to), fs::rename(from, to);
@@ -160,8 +156,7 @@ TEST(Admin, BackupWhileWritersPostAndMarkRead) {
   for (const INDEX_DATA& r : copy.index()) EXPECT_TRUE(has(all, field(r.WRITE_TITLE).data()));
 }
 
-// A post that stops itself after writing its body, holding the board's
-// lock: the IDs of the program and of the process waiting for it.
+// A post stopped after its body, holding the lock: its and its sender's IDs.
 std::pair<pid_t, pid_t> stopped_post(PostingSite& s, const std::string& k, const std::string& title) {
   const std::string mark = s.dir / "stopped";
   fs::remove(mark);
