@@ -10,14 +10,20 @@ inline Fields with(Fields f, const std::string& name, const std::string& value) 
   return f;
 }
 
+// A random seed, or the one `env` names to replay a run; printed.
+inline unsigned test_seed(const std::string& what, const char* env) {
+  const char* again = std::getenv(env);
+  const unsigned seed = again ? static_cast<unsigned>(std::atol(again)) : std::random_device{}();
+  std::cout << what << " seed " << seed << " (" << env << " replays it)\n";
+  return seed;
+}
+
 // Runs `round` until `want` requests were killed (at least 3/7 of them within
 // `seconds`), each with a random kill moment in a span that shrinks after a
 // request that ended and grows after a kill. MORVEL_KILL_SEED replays a seed.
 inline void kill_loop(const char* what, int want, int seconds,
                       const std::function<void(const std::function<void(Response)>&, long, std::mt19937&)>& round) {
-  const char* replay = std::getenv("MORVEL_KILL_SEED");
-  const unsigned seed = replay ? static_cast<unsigned>(std::atol(replay)) : std::random_device{}();
-  std::cout << what << " kill test seed " << seed << " (MORVEL_KILL_SEED replays it)\n";
+  const unsigned seed = test_seed(std::string(what) + " kill test", "MORVEL_KILL_SEED");
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   double span = 15000;

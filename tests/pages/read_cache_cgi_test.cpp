@@ -85,9 +85,7 @@ struct ReadSite : BoardSite {
 
   // `steps` random steps from a printed seed, each checked; how many were killed.
   int replay(const char* name, int steps, bool kill) {
-    const char* again = std::getenv("MORVEL_READ_SEED");
-    const unsigned seed = again ? static_cast<unsigned>(std::atol(again)) : std::random_device{}();
-    std::cout << name << " seed " << seed << " (MORVEL_READ_SEED replays it)\n";
+    const unsigned seed = test_seed(name, "MORVEL_READ_SEED");
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
     double span = 8000;
