@@ -173,8 +173,7 @@ bool may_edit_own(const B_TITLE2& conf, const INDEX_DATA& m) {
 }
 
 const MST_USER* UserCache::find(std::string_view id) {
-  if (auto it = found_.find(id); it != found_.end()) return &it->second;
-  if (missing_.count(id)) return nullptr;
+  if (auto it = seen_.find(id); it != seen_.end()) return it->second;
   char buf[sizeof(MST_USER::USER_ID) + 64];
   copy_text(buf, sizeof buf, id);
   if (!loaded_) {
@@ -182,16 +181,15 @@ const MST_USER* UserCache::find(std::string_view id) {
     loaded_ = true;
   }
   MST_USER u;
-  if (id.empty() || !find_user_in(master_, buf, u)) {
-    missing_.emplace(std::string(id), true);
-    return nullptr;
-  }
-  return &found_.emplace(std::string(id), u).first->second;
+  const MST_USER* found = nullptr;
+  if (!id.empty() && find_user_in(master_, buf, u)) found = &found_.emplace_back(u);
+  seen_.emplace(std::string(id), found);
+  return found;
 }
 
-std::string UserCache::name(std::string_view id) {
+std::string_view UserCache::name(std::string_view id) {
   const MST_USER* u = find(id);
-  return u ? std::string(field(u->USER_NAME)) : std::string(id);
+  return u ? field(u->USER_NAME) : id;
 }
 
 UserCache& request_users() {

@@ -3,10 +3,12 @@
 // dates as the lists show them, the edit right of authors, user look-ups.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "store/acl.h"
@@ -95,12 +97,19 @@ void remove_user(const char* user_id);
 class UserCache {
  public:
   const MST_USER* find(std::string_view id);
-  // USER_NAME, or the ID itself when the user no longer exists.
-  std::string name(std::string_view id);
+  // USER_NAME, or the ID itself when the user no longer exists (a view of
+  // `id`, or of the cache, which lives as long as the request).
+  std::string_view name(std::string_view id);
 
  private:
-  std::map<std::string, MST_USER, std::less<>> found_;
-  std::map<std::string, bool, std::less<>> missing_;
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+  };
+  // By ID; null for an ID that names nobody. The records are held apart,
+  // so that a pointer given out stays good as more are found.
+  std::unordered_map<std::string, const MST_USER*, Hash, std::equal_to<>> seen_;
+  std::deque<MST_USER> found_;
   std::string master_;  // "user.mst" as read
   bool loaded_ = false;
 };

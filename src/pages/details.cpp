@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -50,6 +51,16 @@ const INDEX_DATA* find_message(std::span<const INDEX_DATA> idx, int32_t msg) {
   return nullptr;
 }
 
+// A thread's table as made once per request: its head and every row
+// unmarked; `at` holds where each row begins, and the end.
+struct ThreadTable {
+  std::string text;
+  std::vector<size_t> at;
+};
+// By thread number, for the compact view prints one thread's table once for
+// each of its messages shown.
+using ThreadRows = std::unordered_map<int32_t, ThreadTable>;
+
 // One board as the compact view sees it. The unread list and the search
 // print many messages of one board in a row: the index and the settings are
 // read once per request, and each message and thread is found by a look-up
@@ -66,7 +77,7 @@ struct CompactBoard {
   // first of them is shown.
   bool adds_read = false;
   std::unordered_map<int32_t, std::vector<ADD_FILE>> adds;
-  std::unordered_map<const INDEX_DATA*, std::string> rows;  // of thread tables
+  ThreadRows rows;
 };
 
 // Keyed by the index path, so that a changed data directory reads anew.
@@ -98,52 +109,66 @@ CompactBoard& compact_board(int32_t folder) {
 // links and line breaks (0), preformatted (1) or the user's own HTML (2),
 // with the tags that could break the page neutralised.
 std::string shown_body(const INDEX_DATA& m, const B_TITLE2& conf, const std::string* read = nullptr) {
-  std::string text;
-  if (read)
-    text = *read;
-  else
-    read_body(m.FOLDER_NO, m.MSG_NO, text);
-  std::string color = conf.RESFONTCOLOR[0] ? std::string(field(conf.RESFONTCOLOR)) : "0000FF";
-  std::string b = Add_Blue(text, color);
+  std::string own;
+  if (!read) {
+    read_body(m.FOLDER_NO, m.MSG_NO, own);
+    read = &own;
+  }
+  const std::string_view color = conf.RESFONTCOLOR[0] ? field(conf.RESFONTCOLOR) : "0000FF";
+  std::string b = Add_Blue(*read, color);
   if (m.HTML_MODE == 0) b = CrLf_to_BR(Add_a_href(b));
   // The filter sees the user's text alone: a tag left open at its end must
   // not run on into the page's own mark-up.
   return m.HTML_MODE == 1 ? "<PRE>" + safe_html(b) + "</PRE>" : safe_html(b);
 }
 
-// The opening of a link to the message's details page.
-std::string details_link(int32_t folder, int32_t msg, int order) {
-  return std::string("<A HREF=\"") + JOB_EXE + "?SKEY=" + url_esc(g_SKEY) + "&JOB=DETAILS&FOLDER_NO=" +
-         std::to_string(folder) + "&SEL_NO=" + std::to_string(msg) +
-         "&USER_DISP_DEF=" + std::to_string(order) + "\">";
+// A text as "%s" prints it: up to its first NUL.
+void put(std::string& out, std::string_view s) { out.append(s.substr(0, s.find('\0'))); }
+void put(std::string& out, int n) {
+  char digits[16];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
 }
 
-// The IDs in the message's read-mark file, in file order.
-std::vector<std::string> readers_of(int32_t folder, int32_t msg) {
-  std::vector<std::string> out;
-  std::string bytes;
-  if (!read_file(msg_mark_path(folder, msg).c_str(), bytes)) return out;
-  std::vector<READ_POINT> marks;
-  split_records(bytes, marks);
-  for (const READ_POINT& r : marks) out.emplace_back(field(r.USER_ID));
-  return out;
-}
-
-void readers_cell(int32_t folder, const INDEX_DATA& m, bool compact) {
-  std::vector<std::string> readers = readers_of(folder, m.MSG_NO);
-  pr("<TD BGCOLOR=\"#E0FFFF\" ALIGN=\"CENTER\" ROWSPAN=3>%s<BR>\n", msg(282));
-  if (!compact) pr("<FORM>\n");
-  pr("<SELECT>\n");
-  if (readers.empty()) {
-    pr("<OPTION>%s\n", msg(284));
-  } else {
-    pr("<OPTION>%d %s\n", static_cast<int>(readers.size()), msg(283));
-    for (const std::string& id : readers)
-      pr("<OPTION VALUE=\"0\">%s\n", esc(g_users.name(id)).c_str());
+// The opening of a link to the message's details page. Its start is the
+// same for every link of a request, and made once.
+void details_link(std::string& out, int32_t folder, int32_t msg, int order) {
+  static std::string key, start;
+  if (start.empty() || key != g_SKEY) {
+    key = g_SKEY;
+    start = std::string("<A HREF=\"") + JOB_EXE + "?SKEY=" + url_esc(g_SKEY) + "&JOB=DETAILS&FOLDER_NO=";
   }
-  pr("</SELECT>\n");
-  if (!compact) pr("</FORM>\n");
-  pr("</TD>\n");
+  out += start;
+  put(out, folder);
+  out += "&SEL_NO=";
+  put(out, msg);
+  out += "&USER_DISP_DEF=";
+  put(out, order);
+  out += "\">";
+}
+
+// The readers in the message's read-mark file, in file order.
+void readers_cell(std::string& out, int32_t folder, const INDEX_DATA& m, bool compact) {
+  std::string bytes;
+  std::vector<READ_POINT> marks;
+  if (read_file(msg_mark_path(folder, m.MSG_NO).c_str(), bytes)) split_records(bytes, marks);
+  out.append("<TD BGCOLOR=\"#E0FFFF\" ALIGN=\"CENTER\" ROWSPAN=3>").append(msg(282)).append("<BR>\n");
+  if (!compact) out += "<FORM>\n";
+  out += "<SELECT>\n";
+  if (marks.empty()) {
+    out.append("<OPTION>").append(msg(284)).append("\n");
+  } else {
+    out += "<OPTION>";
+    put(out, static_cast<int>(marks.size()));
+    out.append(" ").append(msg(283)).append("\n");
+    for (const READ_POINT& r : marks) {
+      out += "<OPTION VALUE=\"0\">";
+      esc_into(out, g_users.name(field(r.USER_ID)));
+      out += "\n";
+    }
+  }
+  out += "</SELECT>\n";
+  if (!compact) out += "</FORM>\n";
+  out += "</TD>\n";
 }
 
 // Number, title (with readers and the author's picture beside it), author
@@ -151,41 +176,55 @@ void readers_cell(int32_t folder, const INDEX_DATA& m, bool compact) {
 // details page and lists the readers without a form.
 void header_table(int32_t folder, const INDEX_DATA& m, bool compact) {
   const MST_USER* author = g_users.find(field(m.USER_ID));
-  pr("<TABLE BORDER=0>\n");
-  if (!compact)
-    pr("<TR><TD BGCOLOR=\"#FFFFFF\">SEL:</TD><TD BGCOLOR=\"#FFFFFF\">%d</TD></TR>\n",
-       static_cast<int>(m.MSG_NO));
-
-  pr("<TR><TD BGCOLOR=\"#FFFFFF\">%s</TD><TD BGCOLOR=\"#FFFFFF\">", msg(279));
-  if (compact) {
-    pr_text(details_link(folder, m.MSG_NO, G_MST_USER.USER_DISP_DEF));
-    pr("%s</A>", safe_html(reply_title(m)).c_str());
-  } else {
-    pr("%s", safe_html(Add_a_href(reply_title(m))).c_str());
+  std::string out;
+  out.reserve(2048);
+  out += "<TABLE BORDER=0>\n";
+  if (!compact) {
+    out += "<TR><TD BGCOLOR=\"#FFFFFF\">SEL:</TD><TD BGCOLOR=\"#FFFFFF\">";
+    put(out, static_cast<int>(m.MSG_NO));
+    out += "</TD></TR>\n";
   }
-  pr("</TD>\n");
-  if (m.READ_CHK == 2) readers_cell(folder, m, compact);
-  if (author && author->PICFILE[0])
-    pr("<TD BGCOLOR=\"#FFFFFF\" ROWSPAN=3><IMG SRC=\"%suserpic/%s/%s\"></TD>\n",
-       SYSINFO.CG_FILE_WEB_PATH, url_esc(field(author->USER_ID)).c_str(),
-       url_esc(field(author->PICFILE)).c_str());
-  pr("</TR>\n");
 
-  pr("<TR><TD BGCOLOR=\"#FFFFFF\">%s</TD><TD BGCOLOR=\"#FFFFFF\">", msg(280));
+  out.append("<TR><TD BGCOLOR=\"#FFFFFF\">").append(msg(279)).append("</TD><TD BGCOLOR=\"#FFFFFF\">");
+  if (compact) {
+    details_link(out, folder, m.MSG_NO, G_MST_USER.USER_DISP_DEF);
+    put(out, safe_html(reply_title(m)));
+    out += "</A>";
+  } else {
+    put(out, safe_html(Add_a_href(reply_title(m))));
+  }
+  out += "</TD>\n";
+  if (m.READ_CHK == 2) readers_cell(out, folder, m, compact);
+  if (author && author->PICFILE[0])
+    out.append("<TD BGCOLOR=\"#FFFFFF\" ROWSPAN=3><IMG SRC=\"")
+        .append(SYSINFO.CG_FILE_WEB_PATH)
+        .append("userpic/")
+        .append(url_esc(field(author->USER_ID)))
+        .append("/")
+        .append(url_esc(field(author->PICFILE)))
+        .append("\"></TD>\n");
+  out += "</TR>\n";
+
+  out.append("<TR><TD BGCOLOR=\"#FFFFFF\">").append(msg(280)).append("</TD><TD BGCOLOR=\"#FFFFFF\">");
   const bool mail = author && author->E_MAIL_ADDR[0];
-  if (mail)
+  if (mail) {
     // The title is URL-encoded: an "&" or "#" in it must not add mail
     // headers or cut the subject.
-    pr("<A HREF=\"mailto:%s?subject=Re:%s\">", esc(field(author->E_MAIL_ADDR)).c_str(),
-       url_esc(field(m.WRITE_TITLE)).c_str());
-  std::string name = author ? std::string(field(author->USER_NAME)) : std::string(field(m.USER_ID));
-  pr("%s  [%s]", esc(name).c_str(), esc(field(m.USER_ID)).c_str());
-  if (mail) pr("</A>");
-  pr("</TD></TR>\n");
+    out += "<A HREF=\"mailto:";
+    esc_into(out, field(author->E_MAIL_ADDR));
+    out.append("?subject=Re:").append(url_esc(field(m.WRITE_TITLE))).append("\">");
+  }
+  esc_into(out, author ? field(author->USER_NAME) : field(m.USER_ID));
+  out += "  [";
+  esc_into(out, field(m.USER_ID));
+  out += "]";
+  if (mail) out += "</A>";
+  out += "</TD></TR>\n";
 
-  pr("<TR><TD BGCOLOR=\"#FFFFFF\">%s</TD><TD BGCOLOR=\"#FFFFFF\">%s</TD></TR>\n", msg(281),
-     std::string(shown_date(m)).c_str());
-  pr("</TABLE>\n");
+  out.append("<TR><TD BGCOLOR=\"#FFFFFF\">").append(msg(281)).append("</TD><TD BGCOLOR=\"#FFFFFF\">");
+  put(out, shown_date(m));
+  out += "</TD></TR>\n</TABLE>\n";
+  pr_text(out);
 }
 
 // `list`: the message's attachment records when the caller has them.
@@ -216,39 +255,50 @@ void deleted_notice() {
   pr("%s<BR>\n%s<BR>\n%s<BR>\n%s<P>\n", msg(285), msg(286), msg(287), msg(288));
 }
 
-// A thread table's row for message t after its first cell.
-std::string thread_row(int32_t folder, const INDEX_DATA& t, int order) {
-  std::string row = "<TD BGCOLOR=\"#FFFFFF\">";
-  for (int d = 0; d < t.RES_DEPTH; d++) row += "&nbsp;&nbsp;";
-  row.append(details_link(folder, t.MSG_NO, order)).append(safe_html(list_title(t)));
-  row.append("</A></TD><TD BGCOLOR=\"#FFFFFF\">");
-  if (!t.DEL_FLG) row += esc(g_users.name(field(t.USER_ID)));
-  row.append("</TD><TD BGCOLOR=\"#FFFFFF\">").append(shown_date(t)).append("</TD></TR>\n");
-  return row;
+constexpr std::string_view kRowStart = "<TR><TD BGCOLOR=\"#FFFFFF\"></TD>";
+constexpr std::string_view kNowRowStart = "<TR><TD BGCOLOR=\"#FFB6C1\">NowDisp</TD>";
+
+// A thread table's row for message t, unmarked.
+void thread_row(std::string& out, int32_t folder, const INDEX_DATA& t, int order) {
+  out.reserve(out.size() + 512);
+  out.append(kRowStart).append("<TD BGCOLOR=\"#FFFFFF\">");
+  for (int d = 0; d < t.RES_DEPTH; d++) out += "&nbsp;&nbsp;";
+  details_link(out, folder, t.MSG_NO, order);
+  out.append(safe_html(list_title(t))).append("</A></TD><TD BGCOLOR=\"#FFFFFF\">");
+  if (!t.DEL_FLG) esc_into(out, g_users.name(field(t.USER_ID)));
+  out.append("</TD><TD BGCOLOR=\"#FFFFFF\">").append(shown_date(t)).append("</TD></TR>\n");
 }
 
+
 // Every message of m's thread (given in index order), m marked; nothing for
-// a thread of one message. `rows` keeps the rows made, for the compact view
-// prints one thread's table once for each of its messages shown.
-using ThreadRows = std::unordered_map<const INDEX_DATA*, std::string>;
+// a thread of one message.
 void thread_table(int32_t folder, const std::vector<const INDEX_DATA*>& thread,
                   const INDEX_DATA& m, int order, ThreadRows& rows) {
   if (thread.size() < 2) return;
-  pr("<TABLE BORDER>\n<TR>");
-  pr("<TD BGCOLOR=\"#E0FFFF\" ALIGN=\"CENTER\"><B>%s</B></TD>", msg(297));
-  for (int slot : {298, 299, 300}) pr("<TD BGCOLOR=\"#E0FFFF\" ALIGN=\"CENTER\">%s</TD>", msg(slot));
-  pr("</TR>\n");
-  for (const INDEX_DATA* t : thread) {
-    pr("<TR>");
-    if (t->MSG_NO == m.MSG_NO)
-      pr("<TD BGCOLOR=\"#FFB6C1\">NowDisp</TD>");
-    else
-      pr("<TD BGCOLOR=\"#FFFFFF\"></TD>");
-    auto it = rows.find(t);
-    if (it == rows.end()) it = rows.emplace(t, thread_row(folder, *t, order)).first;
-    pr_text(it->second);
+  ThreadTable& table = rows[m.THREAD_NO];
+  if (table.at.empty()) {
+    std::string& t = table.text;
+    t.append("<TABLE BORDER>\n<TR><TD BGCOLOR=\"#E0FFFF\" ALIGN=\"CENTER\"><B>").append(msg(297)).append("</B></TD>");
+    for (int slot : {298, 299, 300})
+      t.append("<TD BGCOLOR=\"#E0FFFF\" ALIGN=\"CENTER\">").append(msg(slot)).append("</TD>");
+    t.append("</TR>\n");
+    for (const INDEX_DATA* r : thread) {
+      table.at.push_back(t.size());
+      thread_row(t, folder, *r, order);
+    }
+    table.at.push_back(t.size());
   }
-  pr("</TABLE>\n");
+  // The rows of m itself are printed marked; the runs between them as made.
+  const std::string_view text = table.text;
+  size_t from = 0;
+  for (size_t k = 0; k < thread.size(); k++) {
+    if (thread[k]->MSG_NO != m.MSG_NO) continue;
+    pr_text(text.substr(from, table.at[k] - from));
+    pr_text(kNowRowStart);
+    from = table.at[k] + kRowStart.size();
+  }
+  pr_text(text.substr(from));
+  pr_text("</TABLE>\n");
 }
 
 // Neighbours of the message shown in the display order, and the room list

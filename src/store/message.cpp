@@ -41,13 +41,28 @@ ADD_FILE sADD_FILE;
 
 namespace {
 
+// A path from "%s" and "%d" alone (the only conversions the paths below
+// use), cut at PATH_SIZE - 1 bytes as snprintf would cut it. Pages make a
+// path for every message they show, so this does without printf.
 __attribute__((format(printf, 1, 2))) std::string path_fmt(const char* fmt, ...) {
-  char buf[PATH_SIZE];
+  std::string out;
   va_list ap;
   va_start(ap, fmt);
-  vsnprintf(buf, sizeof buf, fmt, ap);
+  for (const char* p = fmt; *p; p++) {
+    if (p[0] != '%' || (p[1] != 's' && p[1] != 'd')) {
+      out += *p;
+    } else if (p[1] == 's') {
+      out += va_arg(ap, const char*);
+      p++;
+    } else {
+      char digits[16];
+      out.append(digits, std::to_chars(digits, digits + sizeof digits, va_arg(ap, int)).ptr);
+      p++;
+    }
+  }
   va_end(ap);
-  return buf;
+  if (out.size() >= PATH_SIZE) out.resize(PATH_SIZE - 1);
+  return out;
 }
 
 const char* data_path() { return SYSINFO.DATA_FILE_PATH; }
