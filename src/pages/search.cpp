@@ -14,6 +14,7 @@
 #include "app/frame.h"
 #include "app/globals.h"
 #include "app/html.h"
+#include "app/memory.h"
 #include "cgi/cgilib.h"
 #include "cgi/sjis.h"
 #include "pages/common.h"
@@ -135,6 +136,7 @@ void j_SEARCH() {
 }
 
 void j_SEARCHDISP() {
+  use_huge_heap();
   Search search;
   const int32_t only = form_int("FOLDER_NO");
   header_printf();
