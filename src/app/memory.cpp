@@ -13,12 +13,14 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
 
 constexpr uintptr_t kHuge = uintptr_t{2} << 20;
 constexpr uintptr_t kRoom = uintptr_t{4} << 20;  // the heap's growth beyond the boundary
+constexpr size_t kOutBuffer = 65536;
 
 }  // namespace
 
@@ -46,5 +48,13 @@ void use_huge_heap() {
   if (!pad) return;
   const uintptr_t brk_end = reinterpret_cast<uintptr_t>(sbrk(0));
   if (brk_end < boundary + kHuge) return;
-  madvise(reinterpret_cast<void*>(boundary), (brk_end - boundary) & ~(kHuge - 1), MADV_HUGEPAGE);
+  if (madvise(reinterpret_cast<void*>(boundary), (brk_end - boundary) & ~(kHuge - 1), MADV_HUGEPAGE) != 0)
+    return;
+  // The response's buffer moves there too, for a large page fills all of
+  // it. glibc writes out what the old one holds and takes the new one at
+  // any point of the output.
+  if (char* buffer = static_cast<char*>(malloc(kOutBuffer))) {
+    fflush(stdout);
+    setvbuf(stdout, buffer, _IOFBF, kOutBuffer);
+  }
 }

@@ -102,23 +102,26 @@ long pread_some(int fd, void* buf, size_t len, long off) {
 
 bool read_fd(int fd, std::string& out) {
   // A regular file returns fewer bytes than asked only at its end, so a
-  // short read ends the loop: a small file costs one read call.
+  // short read ends the loop: a file read with one byte of room to spare
+  // costs one read call. It is read straight into `out`.
   out.clear();
-  // Room for the whole file at once, instead of regrowing as it arrives.
   struct stat st;
-  if (fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
-  char buf[65536];
-  off_t off = 0;
+  size_t want = 65536;
+  if (fstat(fd, &st) == 0 && st.st_size > 0) want = static_cast<size_t>(st.st_size) + 1;
+  size_t got = 0;
   for (;;) {
-    ssize_t n = pread(fd, buf, sizeof buf, off);
+    out.resize(got + want);
+    ssize_t n = pread(fd, out.data() + got, want, static_cast<off_t>(got));
     if (n < 0) {
       if (errno == EINTR) continue;
+      out.resize(got);
       return false;
     }
-    out.append(buf, static_cast<size_t>(n));
-    off += n;
-    if (n < static_cast<ssize_t>(sizeof buf)) break;
+    got += static_cast<size_t>(n);
+    if (static_cast<size_t>(n) < want) break;
+    want = 65536;
   }
+  out.resize(got);
   return true;
 }
 
