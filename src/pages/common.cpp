@@ -176,13 +176,13 @@ const MST_USER* UserCache::find(std::string_view id) {
   if (auto it = seen_.find(id); it != seen_.end()) return it->second;
   char buf[sizeof(MST_USER::USER_ID) + 64];
   copy_text(buf, sizeof buf, id);
-  if (!loaded_) {
+  if (!index_) {
     if (!load_text_store(data_file("user.mst").c_str(), master_)) master_.clear();
-    loaded_ = true;
+    index_ = std::make_unique<UserLines>(master_);
   }
   MST_USER u;
   const MST_USER* found = nullptr;
-  if (!id.empty() && find_user_in(master_, buf, u)) found = &found_.emplace_back(u);
+  if (!id.empty() && index_->find(buf, u)) found = &found_.emplace_back(u);
   seen_.emplace(std::string(id), found);
   return found;
 }

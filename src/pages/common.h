@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -111,7 +112,7 @@ class UserCache {
   std::unordered_map<std::string, const MST_USER*, Hash, std::equal_to<>> seen_;
   std::deque<MST_USER> found_;
   std::string master_;  // "user.mst" as read
-  bool loaded_ = false;
+  std::unique_ptr<UserLines> index_;  // of master_, made on the first look-up
 };
 
 // The request's one user cache, shared by the pages and the compact message

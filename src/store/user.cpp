@@ -382,26 +382,58 @@ const MST_USER* find_user(const std::vector<MST_USER>& users, char* user_id) {
   return nullptr;
 }
 
-bool find_user_in(std::string_view text, char* user_id, MST_USER& out) {
-  ToUppers(user_id);
-  const size_t want = std::strlen(user_id);
-  for (std::string_view piece : line_pieces(text)) {
-    size_t comma = piece.find(',');
-    if (comma == std::string_view::npos) continue;
-    // The ID as its record holds it (cut to the field), folded like the
-    // ID asked for. Folding keeps the length, so a different length is no
-    // match and the line is passed over without more work.
-    if (comma < sizeof(MST_USER::USER_ID) - 1 && comma != want) continue;
-    char id[sizeof(MST_USER::USER_ID)];
-    set_field(id, piece.substr(0, comma));
-    ToUppers(id);
-    if (std::strcmp(id, user_id) != 0) continue;
-    // Only the matching line is parsed whole; a malformed one is no user.
+namespace {
+
+// The ID a user line holds (cut to the field), folded like the ID asked for.
+bool folded_id(std::string_view piece, char (&id)[sizeof(MST_USER::USER_ID)]) {
+  const size_t comma = piece.find(',');
+  if (comma == std::string_view::npos) return false;
+  set_field(id, piece.substr(0, comma));
+  ToUppers(id);
+  return true;
+}
+
+// The first of `lines` (all holding the ID asked for) that parses; a
+// malformed one is no user.
+bool first_parsed(const std::vector<std::string_view>& lines, char* user_id, MST_USER& out) {
+  for (std::string_view piece : lines) {
     if (!parse_user(piece, out)) continue;
     std::strcpy(user_id, out.USER_ID);
     return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool find_user_in(std::string_view text, char* user_id, MST_USER& out) {
+  ToUppers(user_id);
+  const size_t want = std::strlen(user_id);
+  std::vector<std::string_view> same;
+  for (std::string_view piece : line_pieces(text)) {
+    // Folding keeps the length, so a different length is no match and the
+    // line is passed over without more work.
+    const size_t comma = piece.find(',');
+    if (comma != std::string_view::npos && comma < sizeof(MST_USER::USER_ID) - 1 && comma != want) continue;
+    char id[sizeof(MST_USER::USER_ID)];
+    if (!folded_id(piece, id) || std::strcmp(id, user_id) != 0) continue;
+    same.assign(1, piece);
+    if (first_parsed(same, user_id, out)) return true;
+  }
+  return false;
+}
+
+UserLines::UserLines(std::string_view text) {
+  for (std::string_view piece : line_pieces(text)) {
+    char id[sizeof(MST_USER::USER_ID)];
+    if (folded_id(piece, id)) lines_[id].push_back(piece);
+  }
+}
+
+bool UserLines::find(char* user_id, MST_USER& out) const {
+  ToUppers(user_id);
+  auto it = lines_.find(user_id);
+  return it != lines_.end() && first_parsed(it->second, user_id, out);
 }
 
 int ReadMST_USER(char* user_id) {

@@ -4,7 +4,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct MST_USER {
@@ -58,6 +60,18 @@ const MST_USER* find_user(const std::vector<MST_USER>& users, char* user_id);
 // The same over the master's bytes `text`, parsing only the matching line:
 // false when no line matches; on a match the record is in `out`.
 bool find_user_in(std::string_view text, char* user_id, MST_USER& out);
+// The master's lines by the ID each holds, folded as find_user_in folds it,
+// for a page that looks up many users: each look-up then parses only the
+// lines of its own ID. `text` must outlive the index.
+class UserLines {
+ public:
+  explicit UserLines(std::string_view text);
+  // As find_user_in(text, user_id, out).
+  bool find(char* user_id, MST_USER& out) const;
+
+ private:
+  std::unordered_map<std::string, std::vector<std::string_view>> lines_;
+};
 // The n-th user line (from 0; 0 or less gives the first) into sMST_USER.
 // 0, or -1 when there are not so many.
 int ReadMST_USERcount(int n);

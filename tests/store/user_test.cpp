@@ -156,4 +156,24 @@ TEST_F(UserStore, SortedCopiesFollowEveryChangeOfTheMaster) {
   EXPECT_EQ(ids("user4.mst"), "a b");
 }
 
+TEST_F(UserStore, TheIndexOfLinesFindsWhatTheScanFinds) {
+  std::string longid(30, 'k');
+  const std::string text = line("Taro", 5) + line("TARO", 7) + "Jiro,broken\n" + line("jiro", 3) +
+                           line(longid, 4) + "no comma\n" + line("Hana", 6);
+  const UserLines index(text);
+  for (const char* ask : {"taro", "TARO", "jiro", "hana", "HANA", "KKKKKKKKKKKKKKKKKKKKK", "kkkkkkkkkkkkkkkkkkkkkk",
+                          "nobody", "no comma", ""}) {
+    char a[64], b[64];
+    std::strcpy(a, ask);
+    std::strcpy(b, ask);
+    MST_USER ua{}, ub{};
+    const bool found = find_user_in(text, a, ua);
+    EXPECT_EQ(index.find(b, ub), found) << ask;
+    EXPECT_STREQ(a, b) << ask;
+    if (found) {
+      EXPECT_EQ(ua.USER_LEVEL, ub.USER_LEVEL) << ask;
+    }
+  }
+}
+
 }  // namespace
