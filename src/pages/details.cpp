@@ -174,10 +174,8 @@ void readers_cell(std::string& out, int32_t folder, const INDEX_DATA& m, bool co
 // Number, title (with readers and the author's picture beside it), author
 // and date. The compact form has no number row, links the title to the
 // details page and lists the readers without a form.
-void header_table(int32_t folder, const INDEX_DATA& m, bool compact) {
+void header_table(std::string& out, int32_t folder, const INDEX_DATA& m, bool compact) {
   const MST_USER* author = g_users.find(field(m.USER_ID));
-  std::string out;
-  out.reserve(2048);
   out += "<TABLE BORDER=0>\n";
   if (!compact) {
     out += "<TR><TD BGCOLOR=\"#FFFFFF\">SEL:</TD><TD BGCOLOR=\"#FFFFFF\">";
@@ -224,11 +222,10 @@ void header_table(int32_t folder, const INDEX_DATA& m, bool compact) {
   out.append("<TR><TD BGCOLOR=\"#FFFFFF\">").append(msg(281)).append("</TD><TD BGCOLOR=\"#FFFFFF\">");
   put(out, shown_date(m));
   out += "</TD></TR>\n</TABLE>\n";
-  pr_text(out);
 }
 
 // `list`: the message's attachment records when the caller has them.
-void attachments(int32_t folder, const INDEX_DATA& m, const B_TITLE2& conf,
+void attachments(std::string& out, int32_t folder, const INDEX_DATA& m, const B_TITLE2& conf,
                  const std::vector<ADD_FILE>* known = nullptr) {
   if (m.ADD_COUNT <= 0 || conf.ADD_MAX < 1) return;
   std::vector<ADD_FILE> list;
@@ -239,15 +236,23 @@ void attachments(int32_t folder, const INDEX_DATA& m, const B_TITLE2& conf,
   for (int i = 1; i <= conf.ADD_MAX; i++) {
     const ADD_FILE* a = find_add_file(list, m.MSG_NO, i);
     if (!a || !a->FILE_NAME[0]) continue;
-    std::string name(field(a->FILE_NAME));
+    const std::string_view name = field(a->FILE_NAME);
     char size[32];
-    snprintf(size, sizeof size, "%d",
-             static_cast<int>(get_filelength(msg_attach_file_path(folder, m.MSG_NO, i, name.c_str()).c_str())));
+    const long length =
+        get_filelength(msg_attach_file_path(folder, m.MSG_NO, i, std::string(name).c_str()).c_str());
+    *std::to_chars(size, size + sizeof size - 1, static_cast<int>(length)).ptr = '\0';
     ketadori(size, sizeof size);
-    pr("%s %d:", msg(273), i);
-    pr("<A HREF=\"%s%d/x%d/%d/%s\">%s (%s byte)</A><P>\n", SYSINFO.ADD_FILE_WEB_PATH,
-       static_cast<int>(folder), static_cast<int>(m.MSG_NO), i, url_esc(name).c_str(),
-       esc(name).c_str(), size);
+    out.append(msg(273)).append(" ");
+    put(out, i);
+    out.append(":<A HREF=\"").append(SYSINFO.ADD_FILE_WEB_PATH);
+    put(out, static_cast<int>(folder));
+    out += "/x";
+    put(out, static_cast<int>(m.MSG_NO));
+    out += "/";
+    put(out, i);
+    out.append("/").append(url_esc(name)).append("\">");
+    esc_into(out, name);
+    out.append(" (").append(size).append(" byte)</A><P>\n");
   }
 }
 
@@ -272,7 +277,7 @@ void thread_row(std::string& out, int32_t folder, const INDEX_DATA& t, int order
 
 // Every message of m's thread (given in index order), m marked; nothing for
 // a thread of one message.
-void thread_table(int32_t folder, const std::vector<const INDEX_DATA*>& thread,
+void thread_table(std::string& out, int32_t folder, const std::vector<const INDEX_DATA*>& thread,
                   const INDEX_DATA& m, int order, ThreadRows& rows) {
   if (thread.size() < 2) return;
   ThreadTable& table = rows[m.THREAD_NO];
@@ -293,12 +298,10 @@ void thread_table(int32_t folder, const std::vector<const INDEX_DATA*>& thread,
   size_t from = 0;
   for (size_t k = 0; k < thread.size(); k++) {
     if (thread[k]->MSG_NO != m.MSG_NO) continue;
-    pr_text(text.substr(from, table.at[k] - from));
-    pr_text(kNowRowStart);
+    out.append(text.substr(from, table.at[k] - from)).append(kNowRowStart);
     from = table.at[k] + kRowStart.size();
   }
-  pr_text(text.substr(from));
-  pr_text("</TABLE>\n");
+  out.append(text.substr(from)).append("</TABLE>\n");
 }
 
 // Neighbours of the message shown in the display order, and the room list
@@ -400,19 +403,25 @@ void j_DETAILS() {
     deleted_notice();
   } else {
     std::string body = shown_body(m, conf);
-    header_table(folder, m, false);
+    std::string head;
+    header_table(head, folder, m, false);
+    pr_text(head);
     pr("<HR>\n");
     if (font) pr("<FONT COLOR=\"#%s\">\n", esc(field(conf.FONTCOLOR)).c_str());
     pr("%s\n", body.c_str());
     pr("<HR>\n<P>\n");
-    attachments(folder, m, conf);
+    std::string files;
+    attachments(files, folder, m, conf);
+    pr_text(files);
     if (font) pr("</FONT>\n");
   }
   std::vector<const INDEX_DATA*> thread;
   for (const INDEX_DATA& r : idx)
     if (r.THREAD_NO == m.THREAD_NO) thread.push_back(&r);
   ThreadRows rows;
-  thread_table(folder, thread, m, order, rows);
+  std::string table;
+  thread_table(table, folder, thread, m, order, rows);
+  pr_text(table);
 
   const Neighbours n = neighbours(idx, sel, order);
   pr("<TABLE><TR>\n<TD>\n");
@@ -586,20 +595,32 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
   const INDEX_DATA& m = *found->second;
   const int order = G_MST_USER.USER_DISP_DEF;
 
-  if (flag == 1)
-    pr("<INPUT TYPE=\"checkbox\" NAME=\"FOLSEL\" VALUE=\"%d,%d\"%s>SEL:%d<BR>\n",
-       static_cast<int>(folder), static_cast<int>(msgno),
-       form_int("CHK_ALL") == 1 ? " checked " : "", static_cast<int>(msgno));
+  // The message is made in one string and written at once.
+  static std::string out;
+  out.clear();
+  if (flag == 1) {
+    const bool all = form_int("CHK_ALL") == 1;
+    out += "<INPUT TYPE=\"checkbox\" NAME=\"FOLSEL\" VALUE=\"";
+    put(out, static_cast<int>(folder));
+    out += ",";
+    put(out, static_cast<int>(msgno));
+    out.append("\"").append(all ? " checked " : "").append(">SEL:");
+    put(out, static_cast<int>(msgno));
+    out += "<BR>\n";
+  }
 
   const bool font = conf.FONTCOLOR[0] != 0 && m.DEL_FLG != 1;
   if (m.DEL_FLG == 1) {
+    pr_text(out);
+    out.clear();
     pr("<BR>\n");
     deleted_notice();
   } else {
-    std::string shown = shown_body(m, conf, body);
-    header_table(folder, m, true);
-    if (font) pr("<FONT COLOR=\"#%s\">\n", esc(field(conf.FONTCOLOR)).c_str());
-    pr("%s\n<P>\n", shown.c_str());
+    const std::string shown = shown_body(m, conf, body);
+    header_table(out, folder, m, true);
+    if (font) out.append("<FONT COLOR=\"#").append(esc(field(conf.FONTCOLOR))).append("\">\n");
+    put(out, shown);
+    out += "\n<P>\n";
     if (!b.adds_read && m.ADD_COUNT > 0 && conf.ADD_MAX >= 1) {
       b.adds_read = true;
       scan_records<ADD_FILE>(msg_add_list_path(folder).c_str(), [&](const ADD_FILE& a) {
@@ -609,11 +630,12 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
     }
     static const std::vector<ADD_FILE> none;
     auto held = b.adds.find(m.MSG_NO);
-    attachments(folder, m, conf, held == b.adds.end() ? &none : &held->second);
+    attachments(out, folder, m, conf, held == b.adds.end() ? &none : &held->second);
   }
-  if (font) pr("</FONT>\n");
-  thread_table(folder, b.threads[m.THREAD_NO], m, order, b.rows);
-  pr("<HR>\n");
+  if (font) out += "</FONT>\n";
+  thread_table(out, folder, b.threads[m.THREAD_NO], m, order, b.rows);
+  out += "<HR>\n";
+  pr_text(out);
 }
 
 void j_DELMSG() {
