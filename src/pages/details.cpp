@@ -514,28 +514,30 @@ void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
   std::string path = msg_index_path(folder);
   if (cache.count(path)) return;
   CompactBoard& b = cache.emplace(path, CompactBoard()).first->second;
-  // The numbers asked for and the threads they belong to: flags by number
-  // where numbers are small, and a sorted list of the others.
-  struct Set {
-    std::vector<uint8_t> flags;
-    std::vector<int32_t> others;
-    void add(int32_t n) {
+  // Marks by number: the numbers asked for, the threads they belong to, and
+  // the numbers whose first record was met. One byte per number where
+  // numbers are small (a large board's pairs are each looked at twice), and
+  // a sorted list of the others.
+  enum : uint8_t { kAsked = 1, kThread = 2, kSeen = 4 };
+  struct Marks {
+    std::vector<uint8_t> low;
+    std::vector<std::pair<int32_t, uint8_t>> others;
+    uint8_t far(int32_t n) const {
+      auto it = std::lower_bound(others.begin(), others.end(), std::pair<int32_t, uint8_t>(n, 0));
+      return it != others.end() && it->first == n ? it->second : 0;
+    }
+    void set(int32_t n, uint8_t bits) {
       if (n >= 0 && n < (1 << 24)) {
-        if (static_cast<size_t>(n) >= flags.size()) flags.resize(static_cast<size_t>(n) + 1);
-        flags[static_cast<size_t>(n)] = 1;
-      } else if (!has(n)) {
-        others.insert(std::upper_bound(others.begin(), others.end(), n), n);
+        if (static_cast<size_t>(n) >= low.size()) low.resize(static_cast<size_t>(n) + 1);
+        low[static_cast<size_t>(n)] |= bits;
+        return;
       }
+      auto it = std::lower_bound(others.begin(), others.end(), std::pair<int32_t, uint8_t>(n, 0));
+      if (it == others.end() || it->first != n) it = others.insert(it, {n, 0});
+      it->second |= bits;
     }
-    // Asked for every record of a large board: the common answer, a
-    // number beyond the flags, is found without a search.
-    bool has(int32_t n) const {
-      if (static_cast<uint32_t>(n) < flags.size()) return flags[static_cast<size_t>(n)];
-      return !others.empty() && (n < 0 || n >= (1 << 24)) &&
-             std::binary_search(others.begin(), others.end(), n);
-    }
-  } want, thread, seen;
-  for (int32_t n : wanted) want.add(n);
+  } marks;
+  for (int32_t n : wanted) marks.set(n, kAsked);
   // The messages' first records give their threads, then every record of
   // those threads and of those numbers is kept, in file order. A large
   // index is looked at through its derived copy of numbers and threads,
@@ -544,23 +546,40 @@ void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
   Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st;
   if (!fd.ok() || fstat(fd.get(), &st) != 0) return;
-  auto keep = [&](int32_t msg, int32_t thr) { return thread.has(thr) || want.has(msg); };
+  // The hot loops below read the marks through a copy of where they lie, so
+  // that nothing is fetched again for each record; a mark set refreshes it.
+  struct View {
+    const uint8_t* low;
+    size_t size;
+    const Marks* marks;
+    uint8_t get(int32_t n) const {
+      if (static_cast<uint32_t>(n) < size) return low[static_cast<size_t>(n)];
+      return marks->others.empty() ? 0 : marks->far(n);
+    }
+  };
+  auto view = [&marks] { return View{marks.low.data(), marks.low.size(), &marks}; };
+  View v = view();
   auto note = [&](int32_t msg, int32_t thr) {
     // A number's first record gives its thread.
-    if (want.has(msg) && !seen.has(msg)) {
-      seen.add(msg);
-      thread.add(thr);
+    if ((v.get(msg) & (kAsked | kSeen)) == kAsked) [[unlikely]] {
+      marks.set(msg, kSeen);
+      marks.set(thr, kThread);
+      v = view();
     }
   };
   std::vector<IndexPair> pairs;
   if (st.st_size > 64 * 1024 && load_index_pairs(folder, st, pairs)) {
     for (const IndexPair& p : pairs) note(p.msg, p.thread);
+    const View k = v;
+    auto keep = [k](int32_t msg, int32_t thr) { return ((k.get(thr) & kThread) | (k.get(msg) & kAsked)) != 0; };
     if (read_kept(fd.get(), pairs, keep, b.idx)) {
       look_up(b);
       return;
     }
     b.idx.clear();
-    thread = seen = Set();
+    for (uint8_t& m : marks.low) m &= kAsked;
+    for (auto& [n, m] : marks.others) m &= kAsked;
+    v = view();
   }
   static std::vector<INDEX_DATA> small;
   std::unique_ptr<IndexMap> map;
@@ -575,8 +594,9 @@ void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
     recs = map->records();
   }
   for (const INDEX_DATA& r : recs) note(r.MSG_NO, r.THREAD_NO);
+  const View k = v;
   for (const INDEX_DATA& r : recs)
-    if (keep(r.MSG_NO, r.THREAD_NO)) b.idx.push_back(r);
+    if (((k.get(r.THREAD_NO) & kThread) | (k.get(r.MSG_NO) & kAsked)) != 0) b.idx.push_back(r);
   look_up(b);
 }
 

@@ -28,6 +28,9 @@
 struct IndexPair {
   int32_t msg;
   int32_t thread;
+  // Left as they are: vectors of pairs are sized and then filled by a read.
+  IndexPair() {}  // NOLINT
+  IndexPair(int32_t m, int32_t t) : msg(m), thread(t) {}
 };
 
 // The number and thread of every record of the board's index, whose
