@@ -32,6 +32,7 @@
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
 #include "store/acl.h"
+#include "store/batch_read.h"
 #include "store/fileio.h"
 #include "store/folder.h"
 #include "store/index_pairs.h"
@@ -482,28 +483,46 @@ const std::vector<INDEX_DATA>& compact_index(int32_t folder) { return compact_bo
 
 namespace {
 
-// Reads the index records whose pair `keep` accepts, a run of neighbours
-// with one read; false when one cannot be read or differs from its pair
+// Reads the index records whose pair `keep` accepts: a few runs of
+// neighbours with one read each, records scattered over many places in one
+// batch of reads. False when one cannot be read or differs from its pair
 // (the index changed under the page).
 template <class Keep>
 bool read_kept(int fd, const std::vector<IndexPair>& pairs, Keep keep, std::vector<INDEX_DATA>& out) {
-  for (size_t i = 0; i < pairs.size();) {
-    if (!keep(pairs[i].msg, pairs[i].thread)) {
-      i++;
-      continue;
-    }
-    size_t end = i + 1;
-    while (end < pairs.size() && keep(pairs[end].msg, pairs[end].thread)) end++;
-    const size_t at = out.size(), n = end - i;
-    out.resize(at + n);
-    const long len = static_cast<long>(n * sizeof(INDEX_DATA));
-    if (pread_some(fd, &out[at], static_cast<size_t>(len), static_cast<long>(i * sizeof(INDEX_DATA))) != len)
-      return false;
-    for (size_t k = 0; k < n; k++)
-      if (out[at + k].MSG_NO != pairs[i + k].msg || out[at + k].THREAD_NO != pairs[i + k].thread)
-        return false;
-    i = end;
+  std::vector<size_t> at;  // the records kept, by position
+  size_t runs = 0;
+  for (size_t i = 0; i < pairs.size(); i++) {
+    if (!keep(pairs[i].msg, pairs[i].thread)) continue;
+    if (at.empty() || at.back() + 1 != i) runs++;
+    at.push_back(i);
   }
+  const size_t base = out.size();
+  out.resize(base + at.size());
+  if (runs >= 3) {
+    std::vector<long> offsets;
+    offsets.reserve(at.size());
+    for (size_t i : at) offsets.push_back(static_cast<long>(i * sizeof(INDEX_DATA)));
+    bool whole = true;
+    read_ranges(fd, offsets, sizeof(INDEX_DATA), [&](size_t k, std::string_view bytes) {
+      if (bytes.size() == sizeof(INDEX_DATA))
+        std::memcpy(&out[base + k], bytes.data(), sizeof(INDEX_DATA));
+      else
+        whole = false;
+    });
+    if (!whole) return false;
+  } else {
+    for (size_t k = 0; k < at.size();) {
+      size_t end = k + 1;
+      while (end < at.size() && at[end] == at[end - 1] + 1) end++;
+      const long len = static_cast<long>((end - k) * sizeof(INDEX_DATA));
+      if (pread_some(fd, &out[base + k], static_cast<size_t>(len), static_cast<long>(at[k] * sizeof(INDEX_DATA))) !=
+          len)
+        return false;
+      k = end;
+    }
+  }
+  for (size_t k = 0; k < at.size(); k++)
+    if (out[base + k].MSG_NO != pairs[at[k]].msg || out[base + k].THREAD_NO != pairs[at[k]].thread) return false;
   return true;
 }
 
