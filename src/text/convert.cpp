@@ -5,6 +5,7 @@
 // copy the result back into the caller's buffer.
 #include "text/convert.h"
 
+#include <array>
 #include <cctype>
 #include <cstring>
 
@@ -23,20 +24,43 @@ size_t char_len(std::string_view t, size_t i) {
   return i + 1 < t.size() ? 2 : 0;
 }
 
-bool starts(std::string_view t, size_t i, std::string_view s) {
-  return t.size() - i >= s.size() && t.compare(i, s.size(), s) == 0;
+// Byte classes for the scans that copy runs of text whole. A first byte
+// always steps over its second byte, whatever that is.
+enum : unsigned char { LEAD = 1, LINE_END = 2, LINK = 4, LT = 8, GT = 16, URL_END = 32 };
+
+constexpr std::array<unsigned char, 256> CLASS = [] {
+  std::array<unsigned char, 256> c{};
+  for (int b = 0; b < 256; b++) {
+    if (sjis_lead(static_cast<unsigned char>(b))) c[b] |= LEAD | URL_END;
+  }
+  for (unsigned char b : {'\r', '\n'}) c[b] |= LINE_END | URL_END;
+  for (unsigned char b : {'h', 'H', 'm', 'M', '<'}) c[b] |= LINK;
+  for (unsigned char b : {' ', '<', '>', ','}) c[b] |= URL_END;
+  c['<'] |= LT;
+  c['>'] |= GT;
+  return c;
+}();
+
+// End of the run of characters from t[i] up to the first single byte of a
+// class in `stop`, or the end. `t` holds whole characters only.
+inline size_t run_end(std::string_view t, size_t i, unsigned char stop) {
+  const auto* p = reinterpret_cast<const unsigned char*>(t.data());
+  const size_t n = t.size();
+  while (i < n) {
+    const unsigned char k = CLASS[p[i]];
+    if (k & LEAD) {
+      i += 2;
+    } else if (k & stop) {
+      break;
+    } else {
+      i++;
+    }
+  }
+  return i;
 }
 
-// Position of the first occurrence of `pat` at a character boundary at or
-// after `from`, or npos.
-size_t find_at_char(std::string_view t, size_t from, std::string_view pat) {
-  for (size_t i = from; i < t.size();) {
-    if (starts(t, i, pat)) return i;
-    size_t n = char_len(t, i);
-    if (n == 0) break;
-    i += n;
-  }
-  return std::string_view::npos;
+bool starts(std::string_view t, size_t i, std::string_view s) {
+  return t.size() - i >= s.size() && t.compare(i, s.size(), s) == 0;
 }
 
 // The text of a string argument: up to its first NUL, as in a C buffer.
@@ -57,11 +81,46 @@ std::string_view text_in(const char* buf, size_t size) {
 class Out {
  public:
   explicit Out(size_t cap) : cap_(cap) {}
+  // `expect`: the length the result will likely reach, reserved up front.
+  Out(size_t cap, size_t expect) : cap_(cap) { s_.reserve(expect < cap ? expect : cap); }
 
   bool full() const { return full_; }
   size_t size() const { return s_.size(); }
 
-  bool put(std::string_view piece) { return put_holding(piece, 0); }
+  bool put(std::string_view piece) {
+    if (!room_for(piece.size())) return false;
+    s_.append(piece);
+    return true;
+  }
+
+  // Whether a piece of `n` bytes fits; one that does not makes the result
+  // full. A piece that fits is then written with raw() in parts.
+  bool room_for(size_t n) {
+    if (full_) return false;
+    if (!fits(n, 0)) {
+      full_ = true;
+      return false;
+    }
+    return true;
+  }
+  void raw(std::string_view part) { s_.append(part); }
+
+  // Appends the characters t[from, to) (whole characters of a text that
+  // holds whole characters only) as one piece each: all at once when they
+  // fit, else up to the first that does not.
+  bool put_chars(std::string_view t, size_t from, size_t to) {
+    if (full_) return false;
+    if (fits(to - from, 0)) {
+      s_.append(t.data() + from, to - from);
+      return true;
+    }
+    for (size_t k = from; k < to;) {
+      size_t n = sjis_lead(uc(t[k])) ? 2 : 1;
+      if (!put(t.substr(k, n))) return false;
+      k += n;
+    }
+    return true;
+  }
 
   // Appends `piece` and holds back `hold` more bytes.
   bool put_holding(std::string_view piece, size_t hold) {
@@ -137,16 +196,24 @@ std::string do_CrLf_to_Cr(std::string_view t) {
 }
 
 std::string do_CrLf_to_BR(std::string_view t, size_t cap) {
-  Out out(cap);
-  for (size_t i = 0; i < t.size() && out.size() < CONV_BR_LIMIT;) {
-    size_t n = char_len(t, i);
-    if (n == 0) break;
-    if (t[i] == '\r') {
-      if (!out.put("<BR>\n")) break;
-    } else if (t[i] != '\n') {
-      if (!out.put(t.substr(i, n))) break;
+  t = whole_chars(t);
+  Out out(cap, t.size() + t.size() / 8 + 64);
+  for (size_t i = 0; i < t.size() && out.size() < CONV_BR_LIMIT && !out.full();) {
+    size_t j = run_end(t, i, LINE_END);
+    if (out.size() + (j - i) > CONV_BR_LIMIT) {
+      // The limit falls inside the run: take the characters that start
+      // below it.
+      size_t k = i;
+      while (k < j && out.size() + (k - i) < CONV_BR_LIMIT) k += sjis_lead(uc(t[k])) ? 2 : 1;
+      j = k;
     }
-    i += n;
+    if (j > i) {
+      out.put_chars(t, i, j);
+      i = j;
+      continue;
+    }
+    if (t[i] == '\r' && !out.put("<BR>\n")) break;
+    i++;
   }
   return out.take();
 }
@@ -154,17 +221,34 @@ std::string do_CrLf_to_BR(std::string_view t, size_t cap) {
 std::string do_Add_Blue(std::string_view t, std::string_view color, size_t cap) {
   static constexpr std::string_view CLOSE = "</FONT>";
   enum { LINE_START, PLAIN, QUOTED, AFTER_QUOTED } state = LINE_START;
-  const std::string open = "<FONT COLOR=\"#" + std::string(color) + "\">";
-  Out out(cap);
+  // The opening tag with the quote mark that goes with it.
+  std::string open = "<FONT COLOR=\"#";
+  open.append(color).append("\">>");
+  // The closing tag and the character that ends a quoted run.
+  char close_and[CLOSE.size() + 2];
+  memcpy(close_and, CLOSE.data(), CLOSE.size());
+  auto close_then = [&](std::string_view ch) {
+    memcpy(close_and + CLOSE.size(), ch.data(), ch.size());
+    return std::string_view(close_and, CLOSE.size() + ch.size());
+  };
+  t = whole_chars(t);
+  Out out(cap, t.size() + 64);
   for (size_t i = 0; i < t.size() && !out.full();) {
+    if (state == PLAIN || state == QUOTED) {
+      // Inside a line only its end changes anything.
+      size_t j = run_end(t, i, LINE_END);
+      if (j > i) {
+        out.put_chars(t, i, j);
+        i = j;
+        continue;
+      }
+    }
     size_t n = char_len(t, i);
-    if (n == 0) break;
     std::string_view ch = t.substr(i, n);
     i += n;
     if (n == 2) {
       if (state == AFTER_QUOTED) {
-        if (!out.put_releasing(std::string(CLOSE) + std::string(ch), CLOSE.size()))
-          break;
+        if (!out.put_releasing(close_then(ch), CLOSE.size())) break;
         state = PLAIN;
         continue;
       }
@@ -179,12 +263,11 @@ std::string do_Add_Blue(std::string_view t, std::string_view color, size_t cap) 
     } else if (state == LINE_START && ch[0] == '>') {
       // The quote mark goes with its tag, and the closing tag's room is
       // held from here on.
-      if (out.put_holding(open + ">", CLOSE.size())) state = QUOTED;
+      if (out.put_holding(open, CLOSE.size())) state = QUOTED;
     } else if (state == AFTER_QUOTED) {
       if (ch[0] == '>') {
         if (out.put(ch)) state = QUOTED;
-      } else if (out.put_releasing(std::string(CLOSE) + std::string(ch),
-                                   CLOSE.size())) {
+      } else if (out.put_releasing(close_then(ch), CLOSE.size())) {
         state = PLAIN;
       }
     } else {
@@ -199,84 +282,82 @@ std::string do_Add_Blue(std::string_view t, std::string_view color, size_t cap) 
 // Length of the address at t[i]: up to the end or the first terminator.
 size_t url_len(std::string_view t, size_t i) {
   size_t j = i;
-  for (; j < t.size(); j++) {
-    unsigned char c = uc(t[j]);
-    if (sjis_lead(c) || c == ' ' || c == '<' || c == '>' || c == ',' ||
-        c == '\r' || c == '\n')
-      break;
-  }
+  while (j < t.size() && !(CLASS[uc(t[j])] & URL_END)) j++;
   return j - i;
 }
 
-// An address as the value of a double-quoted HREF: a quote in it is written
-// as "&quot;" so that it cannot end the attribute and start another one.
-std::string href_text(std::string_view url) {
-  std::string r;
-  for (char c : url) {
-    if (c == '"') r += "&quot;";
-    else r += c;
+// Appends <A HREF="url">text</A> as one piece. A quote in the address is
+// written as "&quot;" in the HREF so that it cannot end the attribute and
+// start another one.
+void put_link(Out& out, std::string_view url, std::string_view text) {
+  size_t quotes = 0;
+  for (char c : url) quotes += c == '"';
+  if (!out.room_for(url.size() + 5 * quotes + text.size() + 15)) return;
+  out.raw("<A HREF=\"");
+  for (; quotes > 0; quotes--) {
+    size_t q = url.find('"');
+    out.raw(url.substr(0, q));
+    out.raw("&quot;");
+    url.remove_prefix(q + 1);
   }
-  return r;
+  out.raw(url);
+  out.raw("\">");
+  out.raw(text);
+  out.raw("</A>");
+}
+
+// Position of the first "</A>" or "</a>" at a character boundary after
+// t[i], or npos.
+size_t link_close(std::string_view t, size_t i) {
+  for (size_t k = run_end(t, i + 1, LT); k < t.size(); k = run_end(t, k + 1, LT))
+    if (starts(t, k, "</A>") || starts(t, k, "</a>")) return k;
+  return std::string_view::npos;
 }
 
 std::string do_Add_a_href(std::string_view t, size_t cap) {
-  Out out(cap);
-  // Copies t[from, to) character by character, the user's own mark-up.
-  auto copy = [&](size_t from, size_t to) {
-    for (size_t k = from; k < to;) {
-      size_t n = char_len(t, k);
-      if (n == 0 || !out.put(t.substr(k, n))) return;
-      k += n;
-    }
-  };
+  t = whole_chars(t);
+  Out out(cap, t.size() + t.size() / 8 + 64);
   size_t i = 0;
   while (i < t.size() && !out.full()) {
-    size_t n = char_len(t, i);
-    if (n == 0) break;
-    // Only these begin a link or a tag that is looked at.
+    // Only h, H, m, M and "<" begin a link or a tag that is looked at.
+    size_t j = run_end(t, i, LINK);
+    if (j > i) {
+      out.put_chars(t, i, j);
+      i = j;
+      continue;
+    }
     const char c = t[i];
-    const bool may_start = c == 'h' || c == 'H' || c == 'm' || c == 'M' || c == '<';
-    if (n == 2) {
-      out.put(t.substr(i, 2));
-      i += 2;
-    } else if (!may_start) {
-      out.put(t.substr(i, 1));
-      i++;
-    } else if (starts(t, i, "HTTP://") || starts(t, i, "http://") ||
-               starts(t, i, "HTTPS://") || starts(t, i, "https://")) {
+    const bool web = c == 'h'   ? starts(t, i, "http://") || starts(t, i, "https://")
+                     : c == 'H' ? starts(t, i, "HTTP://") || starts(t, i, "HTTPS://")
+                                : false;
+    const bool mail = (c == 'm' && starts(t, i, "mailto:")) || (c == 'M' && starts(t, i, "MAILTO:"));
+    if (web || mail) {
       std::string_view url = t.substr(i, url_len(t, i));
-      std::string link = "<A HREF=\"";
-      link.append(href_text(url)).append("\">").append(url).append("</A>");
-      out.put(link);
-      i += url.size();
-    } else if (starts(t, i, "MAILTO:") || starts(t, i, "mailto:")) {
-      std::string_view url = t.substr(i, url_len(t, i));
-      std::string link = "<A HREF=\"";
-      link.append(href_text(url)).append("\">").append(url.substr(7)).append("</A>");
-      out.put(link);
+      put_link(out, url, web ? url : url.substr(7));
       i += url.size();
     } else if (starts(t, i, "<A HREF") || starts(t, i, "<a href")) {
-      size_t up = find_at_char(t, i, "</A>");
-      size_t low = find_at_char(t, i, "</a>");
-      size_t end = up < low ? up : low;
+      // The user's own link is copied as it is up to its end.
+      size_t end = link_close(t, i);
       if (end == std::string_view::npos) {
-        copy(i, t.size());
+        out.put_chars(t, i, t.size());
         break;
       }
-      copy(i, end);
+      out.put_chars(t, i, end);
       out.put("</A>");
       i = end + 4;
     } else if (starts(t, i, "<IMG") || starts(t, i, "<img")) {
-      size_t end = find_at_char(t, i, ">");
-      if (end == std::string_view::npos) {
-        copy(i, t.size());
+      size_t end = run_end(t, i, GT);
+      if (end == t.size()) {
+        out.put_chars(t, i, t.size());
         break;
       }
-      copy(i, end + 1);
+      out.put_chars(t, i, end + 1);
       i = end + 1;
     } else {
-      out.put(t.substr(i, 1));
-      i++;
+      // Nothing starts here: the byte goes with the run after it.
+      j = run_end(t, i + 1, LINK);
+      out.put_chars(t, i, j);
+      i = j;
     }
   }
   return out.take();
