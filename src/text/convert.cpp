@@ -9,6 +9,10 @@
 #include <cctype>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "cgi/sjis.h"
 
 namespace {
@@ -26,6 +30,7 @@ size_t char_len(std::string_view t, size_t i) {
 
 // Byte classes for the scans that copy runs of text whole. A first byte
 // always steps over its second byte, whatever that is.
+// LINK: the bytes that may start or end a link's opening ("<", ":").
 enum : unsigned char { LEAD = 1, LINE_END = 2, LINK = 4, LT = 8, GT = 16, URL_END = 32 };
 
 constexpr std::array<unsigned char, 256> CLASS = [] {
@@ -34,33 +39,78 @@ constexpr std::array<unsigned char, 256> CLASS = [] {
     if (sjis_lead(static_cast<unsigned char>(b))) c[b] |= LEAD | URL_END;
   }
   for (unsigned char b : {'\r', '\n'}) c[b] |= LINE_END | URL_END;
-  for (unsigned char b : {'h', 'H', 'm', 'M', '<'}) c[b] |= LINK;
+  for (unsigned char b : {':', '<'}) c[b] |= LINK;
   for (unsigned char b : {' ', '<', '>', ','}) c[b] |= URL_END;
   c['<'] |= LT;
   c['>'] |= GT;
   return c;
 }();
 
+#if defined(__SSE2__)
+// Sixteen bytes at a time: bit k set when byte k of `v` is of a class in
+// STOP, wherever it stands.
+template <unsigned char STOP>
+inline unsigned stop_bits(__m128i v) {
+  __m128i m = _mm_setzero_si128();
+  auto is = [&](char c) { m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8(c))); };
+  if constexpr ((STOP & LINE_END) != 0) is('\r'), is('\n');
+  if constexpr ((STOP & LINK) != 0) is(':'), is('<');
+  if constexpr ((STOP & LT) != 0) is('<');
+  if constexpr ((STOP & GT) != 0) is('>');
+  return static_cast<unsigned>(_mm_movemask_epi8(m));
+}
+
+// Bit k set when byte k of `v` is a first byte: 0x7F-0xA0 are -128..-95 as
+// signed bytes once one is added, 0xE0-0xFF are -32..-1.
+inline unsigned lead_bits(__m128i v) {
+  const __m128i low = _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(1)), _mm_set1_epi8(-94));
+  const __m128i high = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(-33)),
+                                     _mm_cmplt_epi8(v, _mm_setzero_si128()));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(low, high)));
+}
+#endif
+
 // End of the run of characters from t[i] up to the first single byte of a
-// class in `stop`, or the end. `t` holds whole characters only.
-inline size_t run_end(std::string_view t, size_t i, unsigned char stop) {
+// class in STOP, or the end. `t` holds whole characters only.
+//
+// Sixteen bytes are looked at together, and character boundaries in them
+// are found backwards: a byte that is no first byte always ends a
+// character, and the first bytes after it (or after t[i], a boundary) pair
+// off, so an odd one out takes the next byte as its second.
+template <unsigned char STOP>
+inline size_t run_end(std::string_view t, size_t i) {
   const auto* p = reinterpret_cast<const unsigned char*>(t.data());
   const size_t n = t.size();
   while (i < n) {
-    const unsigned char k = CLASS[p[i]];
-    if (k & LEAD) {
-      i += 2;
-    } else if (k & stop) {
-      break;
-    } else {
-      i++;
+#if defined(__SSE2__)
+    while (i + 16 <= n) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      const unsigned stops = stop_bits<STOP>(v);
+      const unsigned at = stops ? __builtin_ctz(stops) : 16;
+      // The first bytes standing just before `at`.
+      const unsigned others = ~lead_bits(v) & ((1u << at) - 1);
+      const unsigned leads = others ? at - 32 + __builtin_clz(others) : at;
+      if (at < 16 && leads % 2 == 0) return i + at;
+      // Past the block, or past a second byte that looked like a stop.
+      i += at + leads % 2;
+    }
+#endif
+    for (; i < n;) {
+      const unsigned char k = CLASS[p[i]];
+      if (k & LEAD) {
+        i += 2;
+      } else if (k & STOP) {
+        return i;
+      } else {
+        i++;
+      }
     }
   }
   return i;
 }
 
-bool starts(std::string_view t, size_t i, std::string_view s) {
-  return t.size() - i >= s.size() && t.compare(i, s.size(), s) == 0;
+inline bool starts(std::string_view t, size_t i, std::string_view s) {
+  return t.size() - i >= s.size() && memcmp(t.data() + i, s.data(), s.size()) == 0;
 }
 
 // The text of a string argument: up to its first NUL, as in a C buffer.
@@ -80,16 +130,15 @@ std::string_view text_in(const char* buf, size_t size) {
 // for a closing tag that must follow whatever comes in between.
 class Out {
  public:
-  explicit Out(size_t cap) : cap_(cap) {}
   // `expect`: the length the result will likely reach, reserved up front.
-  Out(size_t cap, size_t expect) : cap_(cap) { s_.reserve(expect < cap ? expect : cap); }
+  explicit Out(size_t cap, size_t expect = 0) : cap_(cap) { s_.reserve(expect < cap ? expect : cap); }
 
   bool full() const { return full_; }
   size_t size() const { return s_.size(); }
 
   bool put(std::string_view piece) {
     if (!room_for(piece.size())) return false;
-    s_.append(piece);
+    append(piece.data(), piece.size());
     return true;
   }
 
@@ -103,7 +152,7 @@ class Out {
     }
     return true;
   }
-  void raw(std::string_view part) { s_.append(part); }
+  void raw(std::string_view part) { append(part.data(), part.size()); }
 
   // Appends the characters t[from, to) (whole characters of a text that
   // holds whole characters only) as one piece each: all at once when they
@@ -111,7 +160,7 @@ class Out {
   bool put_chars(std::string_view t, size_t from, size_t to) {
     if (full_) return false;
     if (fits(to - from, 0)) {
-      s_.append(t.data() + from, to - from);
+      append(t.data() + from, to - from);
       return true;
     }
     for (size_t k = from; k < to;) {
@@ -129,7 +178,7 @@ class Out {
       full_ = true;
       return false;
     }
-    s_.append(piece);
+    append(piece.data(), piece.size());
     held_ += hold;
     return true;
   }
@@ -142,13 +191,13 @@ class Out {
       return false;
     }
     held_ -= release;
-    s_.append(piece);
+    append(piece.data(), piece.size());
     return true;
   }
 
   // Appends into the held-back room; always fits.
   void put_held(std::string_view piece) {
-    s_.append(piece);
+    append(piece.data(), piece.size());
     held_ -= piece.size();
   }
 
@@ -159,6 +208,8 @@ class Out {
   bool fits(size_t n, size_t release) const {
     return cap_ == UNBOUNDED || s_.size() + (held_ - release) + n <= cap_;
   }
+
+  void append(const char* p, size_t n) { s_.append(p, n); }
 
   size_t cap_;
   size_t held_ = 0;
@@ -199,7 +250,7 @@ std::string do_CrLf_to_BR(std::string_view t, size_t cap) {
   t = whole_chars(t);
   Out out(cap, t.size() + t.size() / 8 + 64);
   for (size_t i = 0; i < t.size() && out.size() < CONV_BR_LIMIT && !out.full();) {
-    size_t j = run_end(t, i, LINE_END);
+    size_t j = run_end<LINE_END>(t, i);
     if (out.size() + (j - i) > CONV_BR_LIMIT) {
       // The limit falls inside the run: take the characters that start
       // below it.
@@ -236,7 +287,7 @@ std::string do_Add_Blue(std::string_view t, std::string_view color, size_t cap) 
   for (size_t i = 0; i < t.size() && !out.full();) {
     if (state == PLAIN || state == QUOTED) {
       // Inside a line only its end changes anything.
-      size_t j = run_end(t, i, LINE_END);
+      size_t j = run_end<LINE_END>(t, i);
       if (j > i) {
         out.put_chars(t, i, j);
         i = j;
@@ -309,57 +360,83 @@ void put_link(Out& out, std::string_view url, std::string_view text) {
 // Position of the first "</A>" or "</a>" at a character boundary after
 // t[i], or npos.
 size_t link_close(std::string_view t, size_t i) {
-  for (size_t k = run_end(t, i + 1, LT); k < t.size(); k = run_end(t, k + 1, LT))
+  for (size_t k = run_end<LT>(t, i + 1); k < t.size(); k = run_end<LT>(t, k + 1))
     if (starts(t, k, "</A>") || starts(t, k, "</a>")) return k;
+  return std::string_view::npos;
+}
+
+// Whether t[p] begins a character, `from` being a boundary at or before it.
+bool boundary_at(std::string_view t, size_t from, size_t p) {
+  size_t leads = 0;
+  while (p - leads > from && sjis_lead(uc(t[p - 1 - leads]))) leads++;
+  return leads % 2 == 0;
+}
+
+// Where the address whose scheme ends with the ":" at t[k] begins: the
+// "http://", "https://" or "mailto:" (or the same in capitals) that holds
+// this ":", when it starts on a character boundary at or after `from`.
+// npos for any other ":".
+size_t address_start(std::string_view t, size_t from, size_t k) {
+  struct Scheme {
+    size_t colon;  // position of the ":" in the opening
+    std::string_view small, capital;
+  };
+  static constexpr Scheme SCHEMES[] = {
+      {4, "http://", "HTTP://"}, {5, "https://", "HTTPS://"}, {6, "mailto:", "MAILTO:"}};
+  for (const Scheme& s : SCHEMES) {
+    if (k - from < s.colon) continue;
+    size_t p = k - s.colon;
+    if ((starts(t, p, s.small) || starts(t, p, s.capital)) && boundary_at(t, from, p)) return p;
+  }
   return std::string_view::npos;
 }
 
 std::string do_Add_a_href(std::string_view t, size_t cap) {
   t = whole_chars(t);
   Out out(cap, t.size() + t.size() / 8 + 64);
-  size_t i = 0;
-  while (i < t.size() && !out.full()) {
-    // Only h, H, m, M and "<" begin a link or a tag that is looked at.
-    size_t j = run_end(t, i, LINK);
-    if (j > i) {
-      out.put_chars(t, i, j);
-      i = j;
+  // Text from `plain` on is copied as it is once something starts. Every
+  // address holds a ":" and every tag looked at starts with "<", so the scan
+  // stops only there; an address is then found back from its ":".
+  size_t plain = 0, i = 0;
+  while (!out.full()) {
+    i = run_end<LINK>(t, i);
+    if (i == t.size()) break;
+    size_t start = i;
+    bool address = false, own_link = false, image = false;
+    if (t[i] == ':') {
+      start = address_start(t, plain, i);
+      address = start != std::string_view::npos;
+    } else {
+      own_link = starts(t, i, "<A HREF") || starts(t, i, "<a href");
+      image = starts(t, i, "<IMG") || starts(t, i, "<img");
+    }
+    if (!address && !own_link && !image) {
+      i++;
       continue;
     }
-    const char c = t[i];
-    const bool web = c == 'h'   ? starts(t, i, "http://") || starts(t, i, "https://")
-                     : c == 'H' ? starts(t, i, "HTTP://") || starts(t, i, "HTTPS://")
-                                : false;
-    const bool mail = (c == 'm' && starts(t, i, "mailto:")) || (c == 'M' && starts(t, i, "MAILTO:"));
-    if (web || mail) {
+    if (!out.put_chars(t, plain, start)) break;
+    plain = i = start;
+    if (address) {
       std::string_view url = t.substr(i, url_len(t, i));
-      put_link(out, url, web ? url : url.substr(7));
+      put_link(out, url, t[i] == 'm' || t[i] == 'M' ? url.substr(7) : url);
       i += url.size();
-    } else if (starts(t, i, "<A HREF") || starts(t, i, "<a href")) {
+    } else if (own_link) {
       // The user's own link is copied as it is up to its end.
       size_t end = link_close(t, i);
-      if (end == std::string_view::npos) {
-        out.put_chars(t, i, t.size());
-        break;
-      }
+      if (end == std::string_view::npos) break;
       out.put_chars(t, i, end);
       out.put("</A>");
       i = end + 4;
-    } else if (starts(t, i, "<IMG") || starts(t, i, "<img")) {
-      size_t end = run_end(t, i, GT);
-      if (end == t.size()) {
-        out.put_chars(t, i, t.size());
-        break;
-      }
+    } else {
+      size_t end = run_end<GT>(t, i);
+      if (end == t.size()) break;
       out.put_chars(t, i, end + 1);
       i = end + 1;
-    } else {
-      // Nothing starts here: the byte goes with the run after it.
-      j = run_end(t, i + 1, LINK);
-      out.put_chars(t, i, j);
-      i = j;
     }
+    plain = i;
   }
+  // The rest, or all of an element that runs to the end.
+  out.put_chars(t, plain, t.size());
   return out.take();
 }
 

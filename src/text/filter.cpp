@@ -31,9 +31,13 @@ bool same_name(sv s, sv name) {
          std::equal(s.begin(), s.end(), name.begin(), [](char a, char b) { return lower(a) == b; });
 }
 
+// Whether `s` in any letter case is one of `names` (small letters, sorted).
 template <size_t N>
 bool listed(sv s, const std::array<sv, N>& names) {
-  return std::any_of(names.begin(), names.end(), [s](sv n) { return same_name(s, n); });
+  char low[12];
+  if (s.empty() || s.size() > sizeof low) return false;
+  for (size_t k = 0; k < s.size(); k++) low[k] = lower(s[k]);
+  return std::binary_search(names.begin(), names.end(), sv(low, s.size()));
 }
 
 // Openings whose "<" is always written as "&lt;" (capital letters only), so
@@ -42,15 +46,17 @@ constexpr std::array<sv, 9> STRUCTURAL = {"<META", "<TABLE", "</TABLE", "<TR", "
                                           "<TD",   "</TD",   "<HTML",   "</HTML"};
 
 constexpr std::array<sv, 43> TAGS = {
-    "b",    "i",          "u",    "s",    "strike", "em",    "strong", "font",  "br",
-    "p",    "div",        "span", "center", "blockquote", "pre", "code", "tt",  "big",
-    "small", "sub",       "sup",  "hr",   "h1",     "h2",    "h3",     "h4",    "h5",
-    "h6",   "ul",         "ol",   "li",   "dl",     "dt",    "dd",     "a",     "img",
-    "table", "tbody",     "thead", "tr",  "th",     "td",    "caption"};
+    "a",     "b",     "big",     "blockquote", "br",     "caption", "center", "code",  "dd",
+    "div",   "dl",    "dt",      "em",         "font",   "h1",      "h2",     "h3",    "h4",
+    "h5",    "h6",    "hr",      "i",          "img",    "li",      "ol",     "p",     "pre",
+    "s",     "small", "span",    "strike",     "strong", "sub",     "sup",    "table", "tbody",
+    "td",    "th",    "thead",   "tr",         "tt",     "u",       "ul"};
 
 constexpr std::array<sv, 15> HARMLESS = {
-    "color", "size",  "face",    "align",   "valign",      "width",      "height",    "border",
-    "alt",   "title", "colspan", "rowspan", "bgcolor",     "cellpadding", "cellspacing"};
+    "align",  "alt",     "bgcolor", "border", "cellpadding", "cellspacing", "color", "colspan",
+    "face",   "height",  "rowspan", "size",   "title",       "valign",      "width"};
+
+static_assert(std::is_sorted(TAGS.begin(), TAGS.end()) && std::is_sorted(HARMLESS.begin(), HARMLESS.end()));
 
 // The character a character reference at v[i] ("&...") stands for, as far
 // as an address check needs it: an ASCII character, 0x80 for anything else,
@@ -98,7 +104,12 @@ int reference(sv v, size_t i, size_t& len) {
 // Anything else that names a scheme before the first "/", "?" or "#" is
 // refused, and so is an unknown named reference there.
 bool safe_address(sv v) {
-  std::string scheme;
+  // Only the length of the scheme and its first letters matter.
+  char scheme[6];
+  size_t scheme_len = 0;
+  auto scheme_is = [&](sv name) {
+    return scheme_len == name.size() && same_name(sv(scheme, scheme_len), name);
+  };
   for (size_t i = 0; i < v.size();) {
     int c = static_cast<unsigned char>(v[i]);
     size_t len = 1;
@@ -109,11 +120,11 @@ bool safe_address(sv v) {
     }
     i += len;
     if (c == '\t' || c == '\n' || c == '\r') continue;
-    if (scheme.empty() && c <= ' ') continue;
+    if (scheme_len == 0 && c <= ' ') continue;
     if (c == '/' || c == '?' || c == '#') return true;
-    if (c == ':') return same_name(scheme, "http") || same_name(scheme, "https") ||
-                         same_name(scheme, "mailto");
-    scheme += static_cast<char>(c);
+    if (c == ':') return scheme_is("http") || scheme_is("https") || scheme_is("mailto");
+    if (scheme_len < sizeof scheme) scheme[scheme_len] = static_cast<char>(c);
+    scheme_len++;
   }
   return true;
 }
@@ -123,6 +134,7 @@ bool safe_address(sv v) {
 struct Attr {
   size_t fill, begin, end;
   sv name, value;
+  bool kept = false;  // set by put_tag
 };
 
 struct Tag {
@@ -135,9 +147,12 @@ struct Tag {
 };
 
 // Reads the tag at t[i] ("<" and a letter, or "</" and a letter) as the
-// browser's tokenizer does. False when the text ends inside it.
+// browser's tokenizer does. False when the text ends inside it. `tag` may
+// hold an earlier tag; its attribute list is reused.
 bool read_tag(sv t, size_t i, Tag& tag) {
   const size_t n = t.size();
+  tag.closing = false;
+  tag.attrs.clear();
   size_t j = i + 1;
   if (t[j] == '/') {
     tag.closing = true;
@@ -190,21 +205,19 @@ bool attr_allowed(sv tag, const Attr& a) {
   return false;
 }
 
-// Whether one of the page-structure openings starts at t[i].
+// Whether one of the page-structure openings starts at t[i] (a "<").
 bool structural_at(sv t, size_t i) {
+  if (i + 1 >= t.size()) return false;
+  const char c = t[i + 1];
+  if (c != 'M' && c != 'T' && c != 'H' && c != '/') return false;
   return std::any_of(STRUCTURAL.begin(), STRUCTURAL.end(),
                      [&](sv s) { return t.substr(i, s.size()) == s; });
 }
 
-// Builds an allowed tag: its name and kept attributes byte for byte. Where
-// an attribute was dropped, a blank keeps the next one (or a "/") from
-// running into what came before it.
+// Builds an allowed tag whose attributes are not all kept: its name and
+// kept attributes byte for byte. Where an attribute was dropped, a blank
+// keeps the next one (or a "/") from running into what came before it.
 void build_tag(sv t, size_t i, const Tag& tag, std::string& out) {
-  if (tag.closing) {
-    // Attributes of an end tag do nothing; the tag is copied whole.
-    out.append(t.substr(i, tag.end - i));
-    return;
-  }
   out.append(t.substr(i, tag.name_end - i));
   bool dropped = false;
   auto put_piece = [&](size_t from, size_t to) {
@@ -213,7 +226,7 @@ void build_tag(sv t, size_t i, const Tag& tag, std::string& out) {
     dropped = false;
   };
   for (const Attr& a : tag.attrs) {
-    if (attr_allowed(tag.name, a))
+    if (a.kept)
       put_piece(a.fill, a.end);
     else
       dropped = true;
@@ -221,26 +234,47 @@ void build_tag(sv t, size_t i, const Tag& tag, std::string& out) {
   put_piece(tag.close_fill, tag.end);
 }
 
-// The page-structure openings are neutralised inside a tag too (in an
-// attribute value), as everywhere else.
-void put_tag(sv t, size_t i, const Tag& tag, std::string& out) {
+// Appends `text` with every "<" that opens one of the page-structure tags
+// within it written as "&lt;".
+void put_neutralised(sv text, std::string& out) {
+  for (size_t k = 0;;) {
+    size_t lt = text.find('<', k);
+    out.append(text.substr(k, lt - k));
+    if (lt == sv::npos) return;
+    out.append(structural_at(text, lt) ? sv("&lt;") : sv("<"));
+    k = lt + 1;
+  }
+}
+
+// Appends an allowed tag. The page-structure openings are neutralised
+// inside it too (in an attribute value), as everywhere else. A tag that
+// keeps everything is its own bytes: the attributes of an end tag do
+// nothing and are copied with it.
+void put_tag(sv t, size_t i, Tag& tag, std::string& out) {
+  bool all_kept = true;
+  if (!tag.closing) {
+    for (Attr& a : tag.attrs) {
+      a.kept = attr_allowed(tag.name, a);
+      all_kept = all_kept && a.kept;
+    }
+  }
+  if (all_kept) {
+    put_neutralised(t.substr(i, tag.end - i), out);
+    return;
+  }
   std::string built;
   build_tag(t, i, tag, built);
-  for (size_t k = 0; k < built.size(); k++) {
-    if (built[k] == '<' && structural_at(built, k))
-      out += "&lt;";
-    else
-      out += built[k];
-  }
+  put_neutralised(built, out);
 }
 
 // Appends `text` with every "<" written as "&lt;".
 void put_as_text(sv text, std::string& out) {
-  for (char c : text) {
-    if (c == '<')
-      out += "&lt;";
-    else
-      out += c;
+  for (size_t k = 0;;) {
+    size_t lt = text.find('<', k);
+    out.append(text.substr(k, lt - k));
+    if (lt == sv::npos) return;
+    out.append("&lt;");
+    k = lt + 1;
   }
 }
 
@@ -252,6 +286,7 @@ std::string safe_html(std::string_view html) {
   sv t = whole_chars(html.substr(0, html.find('\0')));
   std::string out;
   out.reserve(t.size() + t.size() / 8);
+  Tag tag;
   size_t i = 0;
   while (i < t.size()) {
     size_t lt = t.find('<', i);
@@ -259,6 +294,12 @@ std::string safe_html(std::string_view html) {
     out.append(t.substr(i, lt - i));
     i = lt;
     if (i >= t.size()) break;
+    if (t.compare(i, 4, "<BR>") == 0) {
+      // The line break the conversions write, allowed as it stands.
+      out.append("<BR>");
+      i += 4;
+      continue;
+    }
     bool structural = structural_at(t, i);
     char next = i + 1 < t.size() ? t[i + 1] : '\0';
     bool markup = is_alpha(next) || next == '/' || next == '!' || next == '?';
@@ -268,7 +309,6 @@ std::string safe_html(std::string_view html) {
       i++;
       continue;
     }
-    Tag tag;
     if (!structural && (is_alpha(next) || (next == '/' && i + 2 < t.size() && is_alpha(t[i + 2])))) {
       // Each tag is read once. One that is not allowed becomes text with
       // every "<" in it, so nothing inside it is read again; one that runs
