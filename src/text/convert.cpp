@@ -86,13 +86,19 @@ inline size_t run_end(std::string_view t, size_t i) {
     while (i + 16 <= n) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
       const unsigned stops = stop_bits<STOP>(v);
-      const unsigned at = stops ? __builtin_ctz(stops) : 16;
+      const unsigned others = ~lead_bits(v) & 0xFFFFu;
+      if (stops == 0) {
+        // Past the block: the first bytes at its end, counted down to a
+        // byte that is none (bit 15 stands for the block's start).
+        i += 16 + (__builtin_clz(others << 16 | 0x8000u) & 1);
+        continue;
+      }
+      const unsigned at = __builtin_ctz(stops);
       // The first bytes standing just before `at`.
-      const unsigned others = ~lead_bits(v) & ((1u << at) - 1);
-      const unsigned leads = others ? at - 32 + __builtin_clz(others) : at;
-      if (at < 16 && leads % 2 == 0) return i + at;
-      // Past the block, or past a second byte that looked like a stop.
-      i += at + leads % 2;
+      const unsigned before = others & ((1u << at) - 1);
+      const unsigned leads = before ? at - 32 + __builtin_clz(before) : at;
+      if (leads % 2 == 0) return i + at;
+      i += at + 1;  // past a second byte that looked like a stop
     }
 #endif
     for (; i < n;) {
@@ -284,48 +290,42 @@ std::string do_Add_Blue(std::string_view t, std::string_view color, size_t cap) 
   };
   t = whole_chars(t);
   Out out(cap, t.size() + 64);
-  for (size_t i = 0; i < t.size() && !out.full();) {
+  // t[plain, i) goes out as it stands, in one piece before the next tag.
+  // Only the tags open or close a quoted run, so where that text does not
+  // fit, the run is open or closed just as it was where the text is cut.
+  size_t plain = 0, i = 0;
+  while (i < t.size()) {
     if (state == PLAIN || state == QUOTED) {
       // Inside a line only its end changes anything.
-      size_t j = run_end<LINE_END>(t, i);
-      if (j > i) {
-        out.put_chars(t, i, j);
-        i = j;
-        continue;
-      }
+      i = run_end<LINE_END>(t, i);
+      if (i == t.size()) break;
     }
-    size_t n = char_len(t, i);
-    std::string_view ch = t.substr(i, n);
-    i += n;
-    if (n == 2) {
-      if (state == AFTER_QUOTED) {
-        if (!out.put_releasing(close_then(ch), CLOSE.size())) break;
-        state = PLAIN;
-        continue;
-      }
-      if (state == LINE_START) state = PLAIN;
-      out.put(ch);
-    } else if (ch[0] == '\r' || ch[0] == '\n') {
+    const size_t n = char_len(t, i);
+    const char c = n == 1 ? t[i] : '\0';
+    if (c == '\r' || c == '\n') {
       // CR, LF and CR LF end a line. The two line-start states stay as they
       // are, so empty lines inside a quoted run keep it open.
       if (state == PLAIN) state = LINE_START;
       else if (state == QUOTED) state = AFTER_QUOTED;
-      out.put(ch);
-    } else if (state == LINE_START && ch[0] == '>') {
+    } else if (state == LINE_START && c == '>') {
       // The quote mark goes with its tag, and the closing tag's room is
       // held from here on.
-      if (out.put_holding(open, CLOSE.size())) state = QUOTED;
+      if (!out.put_chars(t, plain, i) || !out.put_holding(open, CLOSE.size())) break;
+      state = QUOTED;
+      plain = i + 1;
+    } else if (state == AFTER_QUOTED && c != '>') {
+      if (!out.put_chars(t, plain, i) || !out.put_releasing(close_then(t.substr(i, n)), CLOSE.size()))
+        break;
+      state = PLAIN;
+      plain = i + n;
     } else if (state == AFTER_QUOTED) {
-      if (ch[0] == '>') {
-        if (out.put(ch)) state = QUOTED;
-      } else if (out.put_releasing(close_then(ch), CLOSE.size())) {
-        state = PLAIN;
-      }
-    } else {
-      if (state == LINE_START) state = PLAIN;
-      out.put(ch);
+      state = QUOTED;  // the next quoted line
+    } else if (state == LINE_START) {
+      state = PLAIN;
     }
+    i += n;
   }
+  out.put_chars(t, plain, t.size());
   if (state == QUOTED || state == AFTER_QUOTED) out.put_held(CLOSE);
   return out.take();
 }

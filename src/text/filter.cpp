@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "cgi/sjis.h"
@@ -23,7 +25,7 @@ bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
 }
 bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Whether `s` equals the small-letter `name` in any letter case.
 bool same_name(sv s, sv name) {
@@ -31,19 +33,32 @@ bool same_name(sv s, sv name) {
          std::equal(s.begin(), s.end(), name.begin(), [](char a, char b) { return lower(a) == b; });
 }
 
-// Whether `s` in any letter case is one of `names` (small letters, sorted).
-template <size_t N>
-bool listed(sv s, const std::array<sv, N>& names) {
-  char low[12];
-  if (s.empty() || s.size() > sizeof low) return false;
-  for (size_t k = 0; k < s.size(); k++) low[k] = lower(s[k]);
-  return std::binary_search(names.begin(), names.end(), sv(low, s.size()));
+// A name of up to eight bytes in small letters as one number. A name holds
+// no NUL, so different names give different numbers.
+constexpr uint64_t name_key(sv s) {
+  uint64_t k = 0;
+  for (char c : s) k = k << 8 | static_cast<unsigned char>(lower(c));
+  return k;
 }
 
-// Openings whose "<" is always written as "&lt;" (capital letters only), so
-// that a message cannot close or restart the page's own structure.
-constexpr std::array<sv, 9> STRUCTURAL = {"<META", "<TABLE", "</TABLE", "<TR", "</TR",
-                                          "<TD",   "</TD",   "<HTML",   "</HTML"};
+// The numbers of the names of up to eight letters, sorted; 0 for a longer
+// name.
+template <size_t N>
+constexpr std::array<uint64_t, N> keys_of(const std::array<sv, N>& names) {
+  std::array<uint64_t, N> keys{};
+  for (size_t k = 0; k < N; k++) keys[k] = names[k].size() <= 8 ? name_key(names[k]) : 0;
+  std::sort(keys.begin(), keys.end());
+  return keys;
+}
+
+// Whether `s` in any letter case is one of `names` (small letters), whose
+// numbers are `keys`.
+template <size_t N>
+bool listed(sv s, const std::array<sv, N>& names, const std::array<uint64_t, N>& keys) {
+  if (s.empty()) return false;
+  if (s.size() <= 8) return std::binary_search(keys.begin(), keys.end(), name_key(s));
+  return std::any_of(names.begin(), names.end(), [s](sv n) { return same_name(s, n); });
+}
 
 constexpr std::array<sv, 43> TAGS = {
     "a",     "b",     "big",     "blockquote", "br",     "caption", "center", "code",  "dd",
@@ -56,7 +71,8 @@ constexpr std::array<sv, 15> HARMLESS = {
     "align",  "alt",     "bgcolor", "border", "cellpadding", "cellspacing", "color", "colspan",
     "face",   "height",  "rowspan", "size",   "title",       "valign",      "width"};
 
-static_assert(std::is_sorted(TAGS.begin(), TAGS.end()) && std::is_sorted(HARMLESS.begin(), HARMLESS.end()));
+constexpr auto TAG_KEYS = keys_of(TAGS);
+constexpr auto HARMLESS_KEYS = keys_of(HARMLESS);
 
 // The character a character reference at v[i] ("&...") stands for, as far
 // as an address check needs it: an ASCII character, 0x80 for anything else,
@@ -134,7 +150,7 @@ bool safe_address(sv v) {
 struct Attr {
   size_t fill, begin, end;
   sv name, value;
-  bool kept = false;  // set by put_tag
+  bool kept = false;  // set by kept_whole
 };
 
 struct Tag {
@@ -143,6 +159,7 @@ struct Tag {
   size_t name_end = 0;
   std::vector<Attr> attrs;
   size_t close_fill = 0;  // blanks and "/" before the ">"
+  bool all_kept = false;  // set by kept_whole
   size_t end = 0;         // just after the ">"
 };
 
@@ -199,19 +216,34 @@ bool read_tag(sv t, size_t i, Tag& tag) {
 }
 
 bool attr_allowed(sv tag, const Attr& a) {
-  if (listed(a.name, HARMLESS)) return true;
+  if (listed(a.name, HARMLESS, HARMLESS_KEYS)) return true;
   if (same_name(a.name, "href")) return same_name(tag, "a") && safe_address(a.value);
   if (same_name(a.name, "src")) return same_name(tag, "img") && safe_address(a.value);
   return false;
 }
 
-// Whether one of the page-structure openings starts at t[i] (a "<").
+bool starts(sv t, size_t i, sv s) {
+  return t.size() - i >= s.size() && memcmp(t.data() + i, s.data(), s.size()) == 0;
+}
+
+// Whether one of the page-structure openings starts at t[i] (a "<"):
+// "<META", "<TABLE", "</TABLE", "<TR", "</TR", "<TD", "</TD", "<HTML",
+// "</HTML", capital letters only.
 bool structural_at(sv t, size_t i) {
-  if (i + 1 >= t.size()) return false;
-  const char c = t[i + 1];
-  if (c != 'M' && c != 'T' && c != 'H' && c != '/') return false;
-  return std::any_of(STRUCTURAL.begin(), STRUCTURAL.end(),
-                     [&](sv s) { return t.substr(i, s.size()) == s; });
+  if (t.size() - i < 3) return false;
+  switch (t[i + 1]) {
+    case 'M':
+      return starts(t, i, "<META");
+    case 'T':
+      return starts(t, i, "<TABLE") || starts(t, i, "<TR") || starts(t, i, "<TD");
+    case 'H':
+      return starts(t, i, "<HTML");
+    case '/':
+      return starts(t, i, "</TABLE") || starts(t, i, "</TR") || starts(t, i, "</TD") ||
+             starts(t, i, "</HTML");
+    default:
+      return false;
+  }
 }
 
 // Builds an allowed tag whose attributes are not all kept: its name and
@@ -246,11 +278,11 @@ void put_neutralised(sv text, std::string& out) {
   }
 }
 
-// Appends an allowed tag. The page-structure openings are neutralised
-// inside it too (in an attribute value), as everywhere else. A tag that
-// keeps everything is its own bytes: the attributes of an end tag do
-// nothing and are copied with it.
-void put_tag(sv t, size_t i, Tag& tag, std::string& out) {
+// Decides which attributes of the allowed tag at t[i] are kept, and
+// whether the tag then goes out exactly as it stands: all its attributes
+// kept (the attributes of an end tag do nothing and are copied with it) and
+// no other "<" in it that might open a page-structure tag.
+bool kept_whole(sv t, size_t i, Tag& tag) {
   bool all_kept = true;
   if (!tag.closing) {
     for (Attr& a : tag.attrs) {
@@ -258,7 +290,14 @@ void put_tag(sv t, size_t i, Tag& tag, std::string& out) {
       all_kept = all_kept && a.kept;
     }
   }
-  if (all_kept) {
+  tag.all_kept = all_kept;
+  return all_kept && t.substr(i + 1, tag.end - i - 1).find('<') == sv::npos;
+}
+
+// Appends an allowed tag, after kept_whole. The page-structure openings are
+// neutralised inside it too (in an attribute value), as everywhere else.
+void put_tag(sv t, size_t i, const Tag& tag, std::string& out) {
+  if (tag.all_kept) {
     put_neutralised(t.substr(i, tag.end - i), out);
     return;
   }
@@ -286,17 +325,19 @@ std::string safe_html(std::string_view html) {
   sv t = whole_chars(html.substr(0, html.find('\0')));
   std::string out;
   out.reserve(t.size() + t.size() / 8);
+  // t[plain, i) goes out as it stands, in one piece once something differs.
+  size_t plain = 0;
+  auto up_to = [&](size_t end) {
+    out.append(t.substr(plain, end - plain));
+    plain = end;
+  };
   Tag tag;
   size_t i = 0;
   while (i < t.size()) {
-    size_t lt = t.find('<', i);
-    if (lt == sv::npos) lt = t.size();
-    out.append(t.substr(i, lt - i));
-    i = lt;
-    if (i >= t.size()) break;
-    if (t.compare(i, 4, "<BR>") == 0) {
+    i = t.find('<', i);
+    if (i == sv::npos) break;
+    if (starts(t, i, "<BR>")) {
       // The line break the conversions write, allowed as it stands.
-      out.append("<BR>");
       i += 4;
       continue;
     }
@@ -305,7 +346,6 @@ std::string safe_html(std::string_view html) {
     bool markup = is_alpha(next) || next == '/' || next == '!' || next == '?';
     if (!structural && !markup) {
       // "<" before a blank, a digit or the end is text to the browser too.
-      out += '<';
       i++;
       continue;
     }
@@ -314,20 +354,28 @@ std::string safe_html(std::string_view html) {
       // every "<" in it, so nothing inside it is read again; one that runs
       // to the end of the text takes the rest of the text with it.
       if (!read_tag(t, i, tag)) {
+        up_to(i);
         put_as_text(t.substr(i), out);
-        break;
+        return out;
       }
-      if (listed(tag.name, TAGS))
-        put_tag(t, i, tag, out);
-      else
-        put_as_text(t.substr(i, tag.end - i), out);
+      bool allowed = listed(tag.name, TAGS, TAG_KEYS);
+      if (!allowed || !kept_whole(t, i, tag)) {
+        up_to(i);
+        if (allowed)
+          put_tag(t, i, tag, out);
+        else
+          put_as_text(t.substr(i, tag.end - i), out);
+        plain = tag.end;
+      }
       i = tag.end;
       continue;
     }
     // A structural opening, a comment, a declaration or a processing
     // instruction becomes text; what follows its "<" is read as text again.
+    up_to(i);
     out += "&lt;";
-    i++;
+    plain = ++i;
   }
+  up_to(t.size());
   return out;
 }
