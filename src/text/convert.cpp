@@ -377,18 +377,26 @@ bool boundary_at(std::string_view t, size_t from, size_t p) {
 // this ":", when it starts on a character boundary at or after `from`.
 // npos for any other ":".
 size_t address_start(std::string_view t, size_t from, size_t k) {
-  struct Scheme {
-    size_t colon;  // position of the ":" in the opening
-    std::string_view small, capital;
+  auto at = [&](size_t colon, std::string_view small, std::string_view capital) {
+    if (k - from < colon) return std::string_view::npos;
+    size_t p = k - colon;
+    return (starts(t, p, small) || starts(t, p, capital)) && boundary_at(t, from, p)
+               ? p
+               : std::string_view::npos;
   };
-  static constexpr Scheme SCHEMES[] = {
-      {4, "http://", "HTTP://"}, {5, "https://", "HTTPS://"}, {6, "mailto:", "MAILTO:"}};
-  for (const Scheme& s : SCHEMES) {
-    if (k - from < s.colon) continue;
-    size_t p = k - s.colon;
-    if ((starts(t, p, s.small) || starts(t, p, s.capital)) && boundary_at(t, from, p)) return p;
+  switch (k > from ? t[k - 1] : '\0') {
+    case 'p':
+    case 'P':
+      return at(4, "http://", "HTTP://");
+    case 's':
+    case 'S':
+      return at(5, "https://", "HTTPS://");
+    case 'o':
+    case 'O':
+      return at(6, "mailto:", "MAILTO:");
+    default:
+      return std::string_view::npos;
   }
-  return std::string_view::npos;
 }
 
 std::string do_Add_a_href(std::string_view t, size_t cap) {
@@ -407,8 +415,9 @@ std::string do_Add_a_href(std::string_view t, size_t cap) {
       start = address_start(t, plain, i);
       address = start != std::string_view::npos;
     } else {
-      own_link = starts(t, i, "<A HREF") || starts(t, i, "<a href");
-      image = starts(t, i, "<IMG") || starts(t, i, "<img");
+      const char next = i + 1 < t.size() ? t[i + 1] : '\0';
+      own_link = (next == 'A' && starts(t, i, "<A HREF")) || (next == 'a' && starts(t, i, "<a href"));
+      image = (next == 'I' && starts(t, i, "<IMG")) || (next == 'i' && starts(t, i, "<img"));
     }
     if (!address && !own_link && !image) {
       i++;
