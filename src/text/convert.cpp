@@ -29,8 +29,8 @@ size_t char_len(std::string_view t, size_t i) {
 }
 
 // Byte classes for the scans that copy runs of text whole. A first byte
-// always steps over its second byte, whatever that is.
-// LINK: the bytes that may start or end a link's opening ("<", ":").
+// always steps over its second byte, whatever that is. LINK: ":" and "<",
+// where an address or a tag that Add_a_href looks at shows itself.
 enum : unsigned char { LEAD = 1, LINE_END = 2, LINK = 4, LT = 8, GT = 16, URL_END = 32 };
 
 constexpr std::array<unsigned char, 256> CLASS = [] {
@@ -81,35 +81,33 @@ template <unsigned char STOP>
 inline size_t run_end(std::string_view t, size_t i) {
   const auto* p = reinterpret_cast<const unsigned char*>(t.data());
   const size_t n = t.size();
-  while (i < n) {
 #if defined(__SSE2__)
-    while (i + 16 <= n) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      const unsigned stops = stop_bits<STOP>(v);
-      const unsigned others = ~lead_bits(v) & 0xFFFFu;
-      if (stops == 0) {
-        // Past the block: the first bytes at its end, counted down to a
-        // byte that is none (bit 15 stands for the block's start).
-        i += 16 + (__builtin_clz(others << 16 | 0x8000u) & 1);
-        continue;
-      }
-      const unsigned at = __builtin_ctz(stops);
-      // The first bytes standing just before `at`.
-      const unsigned before = others & ((1u << at) - 1);
-      const unsigned leads = before ? at - 32 + __builtin_clz(before) : at;
-      if (leads % 2 == 0) return i + at;
-      i += at + 1;  // past a second byte that looked like a stop
+  while (i + 16 <= n) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const unsigned stops = stop_bits<STOP>(v);
+    const unsigned others = ~lead_bits(v) & 0xFFFFu;
+    if (stops == 0) {
+      // Past the block: the first bytes at its end, counted down to a byte
+      // that is none (bit 15 stands for the byte before the block).
+      i += 16 + (__builtin_clz(others << 16 | 0x8000u) & 1);
+      continue;
     }
+    const unsigned at = __builtin_ctz(stops);
+    // The first bytes standing just before `at`.
+    const unsigned before = others & ((1u << at) - 1);
+    const unsigned leads = before ? at - 32 + __builtin_clz(before) : at;
+    if (leads % 2 == 0) return i + at;
+    i += at + 1;  // past a second byte that looked like a stop
+  }
 #endif
-    for (; i < n;) {
-      const unsigned char k = CLASS[p[i]];
-      if (k & LEAD) {
-        i += 2;
-      } else if (k & STOP) {
-        return i;
-      } else {
-        i++;
-      }
+  while (i < n) {
+    const unsigned char k = CLASS[p[i]];
+    if (k & LEAD) {
+      i += 2;
+    } else if (k & STOP) {
+      return i;
+    } else {
+      i++;
     }
   }
   return i;
@@ -144,7 +142,7 @@ class Out {
 
   bool put(std::string_view piece) {
     if (!room_for(piece.size())) return false;
-    append(piece.data(), piece.size());
+    s_.append(piece);
     return true;
   }
 
@@ -158,7 +156,7 @@ class Out {
     }
     return true;
   }
-  void raw(std::string_view part) { append(part.data(), part.size()); }
+  void raw(std::string_view part) { s_.append(part); }
 
   // Appends the characters t[from, to) (whole characters of a text that
   // holds whole characters only) as one piece each: all at once when they
@@ -166,7 +164,7 @@ class Out {
   bool put_chars(std::string_view t, size_t from, size_t to) {
     if (full_) return false;
     if (fits(to - from, 0)) {
-      append(t.data() + from, to - from);
+      s_.append(t.data() + from, to - from);
       return true;
     }
     for (size_t k = from; k < to;) {
@@ -184,7 +182,7 @@ class Out {
       full_ = true;
       return false;
     }
-    append(piece.data(), piece.size());
+    s_.append(piece);
     held_ += hold;
     return true;
   }
@@ -197,13 +195,13 @@ class Out {
       return false;
     }
     held_ -= release;
-    append(piece.data(), piece.size());
+    s_.append(piece);
     return true;
   }
 
   // Appends into the held-back room; always fits.
   void put_held(std::string_view piece) {
-    append(piece.data(), piece.size());
+    s_.append(piece);
     held_ -= piece.size();
   }
 
@@ -214,8 +212,6 @@ class Out {
   bool fits(size_t n, size_t release) const {
     return cap_ == UNBOUNDED || s_.size() + (held_ - release) + n <= cap_;
   }
-
-  void append(const char* p, size_t n) { s_.append(p, n); }
 
   size_t cap_;
   size_t held_ = 0;

@@ -61,15 +61,15 @@ bool listed(sv s, const std::array<sv, N>& names, const std::array<uint64_t, N>&
 }
 
 constexpr std::array<sv, 43> TAGS = {
-    "a",     "b",     "big",     "blockquote", "br",     "caption", "center", "code",  "dd",
-    "div",   "dl",    "dt",      "em",         "font",   "h1",      "h2",     "h3",    "h4",
-    "h5",    "h6",    "hr",      "i",          "img",    "li",      "ol",     "p",     "pre",
-    "s",     "small", "span",    "strike",     "strong", "sub",     "sup",    "table", "tbody",
-    "td",    "th",    "thead",   "tr",         "tt",     "u",       "ul"};
+    "b",    "i",          "u",    "s",    "strike", "em",    "strong", "font",  "br",
+    "p",    "div",        "span", "center", "blockquote", "pre", "code", "tt",  "big",
+    "small", "sub",       "sup",  "hr",   "h1",     "h2",    "h3",     "h4",    "h5",
+    "h6",   "ul",         "ol",   "li",   "dl",     "dt",    "dd",     "a",     "img",
+    "table", "tbody",     "thead", "tr",  "th",     "td",    "caption"};
 
 constexpr std::array<sv, 15> HARMLESS = {
-    "align",  "alt",     "bgcolor", "border", "cellpadding", "cellspacing", "color", "colspan",
-    "face",   "height",  "rowspan", "size",   "title",       "valign",      "width"};
+    "color", "size",  "face",    "align",   "valign",      "width",      "height",    "border",
+    "alt",   "title", "colspan", "rowspan", "bgcolor",     "cellpadding", "cellspacing"};
 
 constexpr auto TAG_KEYS = keys_of(TAGS);
 constexpr auto HARMLESS_KEYS = keys_of(HARMLESS);
@@ -159,8 +159,8 @@ struct Tag {
   size_t name_end = 0;
   std::vector<Attr> attrs;
   size_t close_fill = 0;  // blanks and "/" before the ">"
-  bool all_kept = false;  // set by kept_whole
   size_t end = 0;         // just after the ">"
+  bool all_kept = false;  // set by kept_whole
 };
 
 // Reads the tag at t[i] ("<" and a letter, or "</" and a letter) as the
