@@ -7,20 +7,21 @@
 #include <cstring>
 #include <string_view>
 
-inline bool sjis_lead(unsigned char c) {
+constexpr bool sjis_lead(unsigned char c) {
   return (c >= 0x7F && c <= 0xA0) || c >= 0xE0;
 }
 
 // Length of the longest prefix of `s` (at most `max` bytes, `max` no more
 // than its size) made of whole characters.
+//
+// Read backwards: a byte that is no first byte always ends a character
+// (alone or as a second byte), so a character begins just after it, and
+// the first bytes that follow it up to `max` pair off from there. An odd
+// one out is a first byte whose second byte lies beyond `max`.
 inline size_t sjis_whole(std::string_view s, size_t max) {
-  size_t i = 0;
-  while (i < max) {
-    size_t step = sjis_lead(static_cast<unsigned char>(s[i])) ? 2 : 1;
-    if (i + step > max) break;
-    i += step;
-  }
-  return i;
+  size_t leads = 0;
+  while (leads < max && sjis_lead(static_cast<unsigned char>(s[max - 1 - leads]))) leads++;
+  return leads % 2 ? max - 1 : max;
 }
 
 // Length of the longest prefix of `s` that is at most `max` bytes and does

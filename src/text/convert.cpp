@@ -5,8 +5,13 @@
 // copy the result back into the caller's buffer.
 #include "text/convert.h"
 
+#include <array>
 #include <cctype>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "cgi/sjis.h"
 
@@ -23,20 +28,93 @@ size_t char_len(std::string_view t, size_t i) {
   return i + 1 < t.size() ? 2 : 0;
 }
 
-bool starts(std::string_view t, size_t i, std::string_view s) {
-  return t.size() - i >= s.size() && t.compare(i, s.size(), s) == 0;
+// Byte classes for the scans that copy runs of text whole. A first byte
+// always steps over its second byte, whatever that is. LINK: ":" and "<",
+// where an address or a tag that Add_a_href looks at shows itself.
+enum : unsigned char { LEAD = 1, LINE_END = 2, LINK = 4, LT = 8, GT = 16, URL_END = 32 };
+
+constexpr std::array<unsigned char, 256> CLASS = [] {
+  std::array<unsigned char, 256> c{};
+  for (int b = 0; b < 256; b++) {
+    if (sjis_lead(static_cast<unsigned char>(b))) c[b] |= LEAD | URL_END;
+  }
+  for (unsigned char b : {'\r', '\n'}) c[b] |= LINE_END | URL_END;
+  for (unsigned char b : {':', '<'}) c[b] |= LINK;
+  for (unsigned char b : {' ', '<', '>', ','}) c[b] |= URL_END;
+  c['<'] |= LT;
+  c['>'] |= GT;
+  return c;
+}();
+
+#if defined(__SSE2__)
+// Sixteen bytes at a time: bit k set when byte k of `v` is of a class in
+// STOP, wherever it stands.
+template <unsigned char STOP>
+inline unsigned stop_bits(__m128i v) {
+  __m128i m = _mm_setzero_si128();
+  auto is = [&](char c) { m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8(c))); };
+  if constexpr ((STOP & LINE_END) != 0) is('\r'), is('\n');
+  if constexpr ((STOP & LINK) != 0) is(':'), is('<');
+  if constexpr ((STOP & LT) != 0) is('<');
+  if constexpr ((STOP & GT) != 0) is('>');
+  return static_cast<unsigned>(_mm_movemask_epi8(m));
 }
 
-// Position of the first occurrence of `pat` at a character boundary at or
-// after `from`, or npos.
-size_t find_at_char(std::string_view t, size_t from, std::string_view pat) {
-  for (size_t i = from; i < t.size();) {
-    if (starts(t, i, pat)) return i;
-    size_t n = char_len(t, i);
-    if (n == 0) break;
-    i += n;
+// Bit k set when byte k of `v` is a first byte: 0x7F-0xA0 are -128..-95 as
+// signed bytes once one is added, 0xE0-0xFF are -32..-1.
+inline unsigned lead_bits(__m128i v) {
+  const __m128i low = _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(1)), _mm_set1_epi8(-94));
+  const __m128i high = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(-33)),
+                                     _mm_cmplt_epi8(v, _mm_setzero_si128()));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(low, high)));
+}
+#endif
+
+// End of the run of characters from t[i] up to the first single byte of a
+// class in STOP, or the end. `t` holds whole characters only.
+//
+// Sixteen bytes are looked at together, and character boundaries in them
+// are found backwards: a byte that is no first byte always ends a
+// character, and the first bytes after it (or after t[i], a boundary) pair
+// off, so an odd one out takes the next byte as its second.
+template <unsigned char STOP>
+inline size_t run_end(std::string_view t, size_t i) {
+  const auto* p = reinterpret_cast<const unsigned char*>(t.data());
+  const size_t n = t.size();
+#if defined(__SSE2__)
+  while (i + 16 <= n) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const unsigned stops = stop_bits<STOP>(v);
+    const unsigned others = ~lead_bits(v) & 0xFFFFu;
+    if (stops == 0) {
+      // Past the block: the first bytes at its end, counted down to a byte
+      // that is none (bit 15 stands for the byte before the block).
+      i += 16 + (__builtin_clz(others << 16 | 0x8000u) & 1);
+      continue;
+    }
+    const unsigned at = __builtin_ctz(stops);
+    // The first bytes standing just before `at`.
+    const unsigned before = others & ((1u << at) - 1);
+    const unsigned leads = before ? at - 32 + __builtin_clz(before) : at;
+    if (leads % 2 == 0) return i + at;
+    i += at + 1;  // past a second byte that looked like a stop
   }
-  return std::string_view::npos;
+#endif
+  while (i < n) {
+    const unsigned char k = CLASS[p[i]];
+    if (k & LEAD) {
+      i += 2;
+    } else if (k & STOP) {
+      return i;
+    } else {
+      i++;
+    }
+  }
+  return i;
+}
+
+inline bool starts(std::string_view t, size_t i, std::string_view s) {
+  return t.size() - i >= s.size() && memcmp(t.data() + i, s.data(), s.size()) == 0;
 }
 
 // The text of a string argument: up to its first NUL, as in a C buffer.
@@ -56,12 +134,46 @@ std::string_view text_in(const char* buf, size_t size) {
 // for a closing tag that must follow whatever comes in between.
 class Out {
  public:
-  explicit Out(size_t cap) : cap_(cap) {}
+  // `expect`: the length the result will likely reach, reserved up front.
+  explicit Out(size_t cap, size_t expect = 0) : cap_(cap) { s_.reserve(expect < cap ? expect : cap); }
 
   bool full() const { return full_; }
   size_t size() const { return s_.size(); }
 
-  bool put(std::string_view piece) { return put_holding(piece, 0); }
+  bool put(std::string_view piece) {
+    if (!room_for(piece.size())) return false;
+    s_.append(piece);
+    return true;
+  }
+
+  // Whether a piece of `n` bytes fits; one that does not makes the result
+  // full. A piece that fits is then written with raw() in parts.
+  bool room_for(size_t n) {
+    if (full_) return false;
+    if (!fits(n, 0)) {
+      full_ = true;
+      return false;
+    }
+    return true;
+  }
+  void raw(std::string_view part) { s_.append(part); }
+
+  // Appends the characters t[from, to) (whole characters of a text that
+  // holds whole characters only) as one piece each: all at once when they
+  // fit, else up to the first that does not.
+  bool put_chars(std::string_view t, size_t from, size_t to) {
+    if (full_) return false;
+    if (fits(to - from, 0)) {
+      s_.append(t.data() + from, to - from);
+      return true;
+    }
+    for (size_t k = from; k < to;) {
+      size_t n = sjis_lead(uc(t[k])) ? 2 : 1;
+      if (!put(t.substr(k, n))) return false;
+      k += n;
+    }
+    return true;
+  }
 
   // Appends `piece` and holds back `hold` more bytes.
   bool put_holding(std::string_view piece, size_t hold) {
@@ -137,16 +249,24 @@ std::string do_CrLf_to_Cr(std::string_view t) {
 }
 
 std::string do_CrLf_to_BR(std::string_view t, size_t cap) {
-  Out out(cap);
-  for (size_t i = 0; i < t.size() && out.size() < CONV_BR_LIMIT;) {
-    size_t n = char_len(t, i);
-    if (n == 0) break;
-    if (t[i] == '\r') {
-      if (!out.put("<BR>\n")) break;
-    } else if (t[i] != '\n') {
-      if (!out.put(t.substr(i, n))) break;
+  t = whole_chars(t);
+  Out out(cap, t.size() + t.size() / 8 + 64);
+  for (size_t i = 0; i < t.size() && out.size() < CONV_BR_LIMIT && !out.full();) {
+    size_t j = run_end<LINE_END>(t, i);
+    if (out.size() + (j - i) > CONV_BR_LIMIT) {
+      // The limit falls inside the run: take the characters that start
+      // below it.
+      size_t k = i;
+      while (k < j && out.size() + (k - i) < CONV_BR_LIMIT) k += sjis_lead(uc(t[k])) ? 2 : 1;
+      j = k;
     }
-    i += n;
+    if (j > i) {
+      out.put_chars(t, i, j);
+      i = j;
+      continue;
+    }
+    if (t[i] == '\r' && !out.put("<BR>\n")) break;
+    i++;
   }
   return out.take();
 }
@@ -154,44 +274,54 @@ std::string do_CrLf_to_BR(std::string_view t, size_t cap) {
 std::string do_Add_Blue(std::string_view t, std::string_view color, size_t cap) {
   static constexpr std::string_view CLOSE = "</FONT>";
   enum { LINE_START, PLAIN, QUOTED, AFTER_QUOTED } state = LINE_START;
-  const std::string open = "<FONT COLOR=\"#" + std::string(color) + "\">";
-  Out out(cap);
-  for (size_t i = 0; i < t.size() && !out.full();) {
-    size_t n = char_len(t, i);
-    if (n == 0) break;
-    std::string_view ch = t.substr(i, n);
-    i += n;
-    if (n == 2) {
-      if (state == AFTER_QUOTED) {
-        if (!out.put_releasing(std::string(CLOSE) + std::string(ch), CLOSE.size()))
-          break;
-        state = PLAIN;
-        continue;
-      }
-      if (state == LINE_START) state = PLAIN;
-      out.put(ch);
-    } else if (ch[0] == '\r' || ch[0] == '\n') {
+  // The opening tag with the quote mark that goes with it.
+  std::string open = "<FONT COLOR=\"#";
+  open.append(color).append("\">>");
+  // The closing tag and the character that ends a quoted run.
+  char close_and[CLOSE.size() + 2];
+  memcpy(close_and, CLOSE.data(), CLOSE.size());
+  auto close_then = [&](std::string_view ch) {
+    memcpy(close_and + CLOSE.size(), ch.data(), ch.size());
+    return std::string_view(close_and, CLOSE.size() + ch.size());
+  };
+  t = whole_chars(t);
+  Out out(cap, t.size() + 64);
+  // t[plain, i) goes out as it stands, in one piece before the next tag.
+  // Only the tags open or close a quoted run, so where that text does not
+  // fit, the run is open or closed just as it was where the text is cut.
+  size_t plain = 0, i = 0;
+  while (i < t.size()) {
+    if (state == PLAIN || state == QUOTED) {
+      // Inside a line only its end changes anything.
+      i = run_end<LINE_END>(t, i);
+      if (i == t.size()) break;
+    }
+    const size_t n = char_len(t, i);
+    const char c = n == 1 ? t[i] : '\0';
+    if (c == '\r' || c == '\n') {
       // CR, LF and CR LF end a line. The two line-start states stay as they
       // are, so empty lines inside a quoted run keep it open.
       if (state == PLAIN) state = LINE_START;
       else if (state == QUOTED) state = AFTER_QUOTED;
-      out.put(ch);
-    } else if (state == LINE_START && ch[0] == '>') {
+    } else if (state == LINE_START && c == '>') {
       // The quote mark goes with its tag, and the closing tag's room is
       // held from here on.
-      if (out.put_holding(open + ">", CLOSE.size())) state = QUOTED;
+      if (!out.put_chars(t, plain, i) || !out.put_holding(open, CLOSE.size())) break;
+      state = QUOTED;
+      plain = i + 1;
+    } else if (state == AFTER_QUOTED && c != '>') {
+      if (!out.put_chars(t, plain, i) || !out.put_releasing(close_then(t.substr(i, n)), CLOSE.size()))
+        break;
+      state = PLAIN;
+      plain = i + n;
     } else if (state == AFTER_QUOTED) {
-      if (ch[0] == '>') {
-        if (out.put(ch)) state = QUOTED;
-      } else if (out.put_releasing(std::string(CLOSE) + std::string(ch),
-                                   CLOSE.size())) {
-        state = PLAIN;
-      }
-    } else {
-      if (state == LINE_START) state = PLAIN;
-      out.put(ch);
+      state = QUOTED;  // the next quoted line
+    } else if (state == LINE_START) {
+      state = PLAIN;
     }
+    i += n;
   }
+  out.put_chars(t, plain, t.size());
   if (state == QUOTED || state == AFTER_QUOTED) out.put_held(CLOSE);
   return out.take();
 }
@@ -199,86 +329,119 @@ std::string do_Add_Blue(std::string_view t, std::string_view color, size_t cap) 
 // Length of the address at t[i]: up to the end or the first terminator.
 size_t url_len(std::string_view t, size_t i) {
   size_t j = i;
-  for (; j < t.size(); j++) {
-    unsigned char c = uc(t[j]);
-    if (sjis_lead(c) || c == ' ' || c == '<' || c == '>' || c == ',' ||
-        c == '\r' || c == '\n')
-      break;
-  }
+  while (j < t.size() && !(CLASS[uc(t[j])] & URL_END)) j++;
   return j - i;
 }
 
-// An address as the value of a double-quoted HREF: a quote in it is written
-// as "&quot;" so that it cannot end the attribute and start another one.
-std::string href_text(std::string_view url) {
-  std::string r;
-  for (char c : url) {
-    if (c == '"') r += "&quot;";
-    else r += c;
+// Appends <A HREF="url">text</A> as one piece. A quote in the address is
+// written as "&quot;" in the HREF so that it cannot end the attribute and
+// start another one.
+void put_link(Out& out, std::string_view url, std::string_view text) {
+  size_t quotes = 0;
+  for (char c : url) quotes += c == '"';
+  if (!out.room_for(url.size() + 5 * quotes + text.size() + 15)) return;
+  out.raw("<A HREF=\"");
+  for (; quotes > 0; quotes--) {
+    size_t q = url.find('"');
+    out.raw(url.substr(0, q));
+    out.raw("&quot;");
+    url.remove_prefix(q + 1);
   }
-  return r;
+  out.raw(url);
+  out.raw("\">");
+  out.raw(text);
+  out.raw("</A>");
+}
+
+// Position of the first "</A>" or "</a>" at a character boundary after
+// t[i], or npos.
+size_t link_close(std::string_view t, size_t i) {
+  for (size_t k = run_end<LT>(t, i + 1); k < t.size(); k = run_end<LT>(t, k + 1))
+    if (starts(t, k, "</A>") || starts(t, k, "</a>")) return k;
+  return std::string_view::npos;
+}
+
+// Whether t[p] begins a character, `from` being a boundary at or before it.
+bool boundary_at(std::string_view t, size_t from, size_t p) {
+  size_t leads = 0;
+  while (p - leads > from && sjis_lead(uc(t[p - 1 - leads]))) leads++;
+  return leads % 2 == 0;
+}
+
+// Where the address whose scheme ends with the ":" at t[k] begins: the
+// "http://", "https://" or "mailto:" (or the same in capitals) that holds
+// this ":", when it starts on a character boundary at or after `from`.
+// npos for any other ":".
+size_t address_start(std::string_view t, size_t from, size_t k) {
+  auto at = [&](size_t colon, std::string_view small, std::string_view capital) {
+    if (k - from < colon) return std::string_view::npos;
+    size_t p = k - colon;
+    return (starts(t, p, small) || starts(t, p, capital)) && boundary_at(t, from, p)
+               ? p
+               : std::string_view::npos;
+  };
+  switch (k > from ? t[k - 1] : '\0') {
+    case 'p':
+    case 'P':
+      return at(4, "http://", "HTTP://");
+    case 's':
+    case 'S':
+      return at(5, "https://", "HTTPS://");
+    case 'o':
+    case 'O':
+      return at(6, "mailto:", "MAILTO:");
+    default:
+      return std::string_view::npos;
+  }
 }
 
 std::string do_Add_a_href(std::string_view t, size_t cap) {
-  Out out(cap);
-  // Copies t[from, to) character by character, the user's own mark-up.
-  auto copy = [&](size_t from, size_t to) {
-    for (size_t k = from; k < to;) {
-      size_t n = char_len(t, k);
-      if (n == 0 || !out.put(t.substr(k, n))) return;
-      k += n;
+  t = whole_chars(t);
+  Out out(cap, t.size() + t.size() / 8 + 64);
+  // Text from `plain` on is copied as it is once something starts. Every
+  // address holds a ":" and every tag looked at starts with "<", so the scan
+  // stops only there; an address is then found back from its ":".
+  size_t plain = 0, i = 0;
+  while (!out.full()) {
+    i = run_end<LINK>(t, i);
+    if (i == t.size()) break;
+    size_t start = i;
+    bool address = false, own_link = false, image = false;
+    if (t[i] == ':') {
+      start = address_start(t, plain, i);
+      address = start != std::string_view::npos;
+    } else {
+      const char next = i + 1 < t.size() ? t[i + 1] : '\0';
+      own_link = (next == 'A' && starts(t, i, "<A HREF")) || (next == 'a' && starts(t, i, "<a href"));
+      image = (next == 'I' && starts(t, i, "<IMG")) || (next == 'i' && starts(t, i, "<img"));
     }
-  };
-  size_t i = 0;
-  while (i < t.size() && !out.full()) {
-    size_t n = char_len(t, i);
-    if (n == 0) break;
-    // Only these begin a link or a tag that is looked at.
-    const char c = t[i];
-    const bool may_start = c == 'h' || c == 'H' || c == 'm' || c == 'M' || c == '<';
-    if (n == 2) {
-      out.put(t.substr(i, 2));
-      i += 2;
-    } else if (!may_start) {
-      out.put(t.substr(i, 1));
+    if (!address && !own_link && !image) {
       i++;
-    } else if (starts(t, i, "HTTP://") || starts(t, i, "http://") ||
-               starts(t, i, "HTTPS://") || starts(t, i, "https://")) {
+      continue;
+    }
+    if (!out.put_chars(t, plain, start)) break;
+    plain = i = start;
+    if (address) {
       std::string_view url = t.substr(i, url_len(t, i));
-      std::string link = "<A HREF=\"";
-      link.append(href_text(url)).append("\">").append(url).append("</A>");
-      out.put(link);
+      put_link(out, url, t[i] == 'm' || t[i] == 'M' ? url.substr(7) : url);
       i += url.size();
-    } else if (starts(t, i, "MAILTO:") || starts(t, i, "mailto:")) {
-      std::string_view url = t.substr(i, url_len(t, i));
-      std::string link = "<A HREF=\"";
-      link.append(href_text(url)).append("\">").append(url.substr(7)).append("</A>");
-      out.put(link);
-      i += url.size();
-    } else if (starts(t, i, "<A HREF") || starts(t, i, "<a href")) {
-      size_t up = find_at_char(t, i, "</A>");
-      size_t low = find_at_char(t, i, "</a>");
-      size_t end = up < low ? up : low;
-      if (end == std::string_view::npos) {
-        copy(i, t.size());
-        break;
-      }
-      copy(i, end);
+    } else if (own_link) {
+      // The user's own link is copied as it is up to its end.
+      size_t end = link_close(t, i);
+      if (end == std::string_view::npos) break;
+      out.put_chars(t, i, end);
       out.put("</A>");
       i = end + 4;
-    } else if (starts(t, i, "<IMG") || starts(t, i, "<img")) {
-      size_t end = find_at_char(t, i, ">");
-      if (end == std::string_view::npos) {
-        copy(i, t.size());
-        break;
-      }
-      copy(i, end + 1);
-      i = end + 1;
     } else {
-      out.put(t.substr(i, 1));
-      i++;
+      size_t end = run_end<GT>(t, i);
+      if (end == t.size()) break;
+      out.put_chars(t, i, end + 1);
+      i = end + 1;
     }
+    plain = i;
   }
+  // The rest, or all of an element that runs to the end.
+  out.put_chars(t, plain, t.size());
   return out.take();
 }
 

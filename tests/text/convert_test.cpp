@@ -110,3 +110,46 @@ TEST(Bounded, CutsWithoutOverrunAndKeepAddedMarkupWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+// Long texts are read sixteen bytes at a time: a two-byte character may cross
+// into the next block, and its second byte may look like a line end, "<" or ":".
+TEST(Convert, TwoByteCharactersAcrossBlocks) {
+  const std::string pad(15, 'a'), pairs = repeat("\x81\x81", 8);
+  for (const std::string& t : {pad + "\x81\rb" + pad, pad.substr(3) + "\x81\r\x81<\x81:" + pad,
+                               repeat("\x81", 17) + "\r" + pad, pad + pad + "\x88http://x"})
+    for (const Conv* c : {&kBr, &kBlue, &kHref}) EXPECT_EQ(run(*c, t), t) << c->name;
+  EXPECT_EQ(run(kHref, pairs + "http://x"), pairs + A + "http://x\">http://x</A>");
+  EXPECT_EQ(run(kBr, pad + "\r" + pad), pad + "<BR>\n" + pad);
+}
+
+size_t count(sv s, sv piece) {
+  size_t n = 0;
+  for (size_t at = s.find(piece); at != sv::npos; at = s.find(piece, at + 1)) n++;
+  return n;
+}
+
+// A body whose result is cut at any buffer size that holds the body: the cut
+// result is the start of the uncut one, with added mark-up whole and a colour
+// element opened in it closed.
+TEST(Bounded, EveryCutOfABodyKeepsMarkupWhole) {
+  const std::string text = "ab\r> q\x82\xA0uoted line\r\r>more\rplain http://x.y/z\r\n" + repeat("t", 20);
+  for (const Conv* c : {&kBr, &kBlue, &kHref}) {
+    const std::string whole = c->whole(text);
+    for (size_t size = text.size() + 1; size <= whole.size() + 1; size++) {
+      std::string got = cut([c](char* b, size_t n) {
+        if (c == &kBr) CrLf_to_BR(b, n);
+        else if (c == &kBlue) Add_Blue(b, "0000FF", n);
+        else Add_a_href(b, n);
+      }, text, size);
+      EXPECT_EQ(count(got, OPEN), count(got, "</FONT>")) << c->name << size;
+      EXPECT_EQ(count(got, A), count(got, "</A>")) << c->name << size;
+      if (count(got, OPEN) > count(whole.substr(0, got.size()), "</FONT>")) got.resize(got.size() - 7);
+      EXPECT_EQ(whole.compare(0, got.size(), got), 0) << c->name << size;
+      EXPECT_EQ(std::string(whole_chars(got)), got) << c->name << size;
+    }
+  }
+}
+
+}  // namespace

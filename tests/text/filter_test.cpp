@@ -73,3 +73,11 @@ TEST(SafeHtml, ManyOpenTagsTakeLinearTime) {
 }
 
 }  // namespace
+
+// Names longer than eight letters, and a "<" inside an allowed tag that opens nothing.
+TEST(SafeHtml, LongNamesAndInnerOpenings) {
+  EXPECT_EQ(safe_html("<blockquote>q</BLOCKQUOTE><blockquotes>"),
+            "<blockquote>q</BLOCKQUOTE>&lt;blockquotes>");
+  EXPECT_EQ(safe_html("<td cellspacing=1 cellspacings=2><b title=\"a<b\">"),
+            "<td cellspacing=1><b title=\"a<b\">");
+}
