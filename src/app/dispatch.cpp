@@ -235,3 +235,7 @@ bool dispatch_without_login() {
   }
   return false;
 }
+
+bool prints_many_messages(const char* job) {
+  return strcmp(job, "NRDETAILS") == 0 || strcmp(job, "SEARCHDISP") == 0;
+}

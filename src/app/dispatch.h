@@ -7,3 +7,6 @@ void dispatch();
 // Runs the handlers reachable without a log-in (only "BORDWRITEFIN");
 // true when g_JOB named one.
 bool dispatch_without_login();
+// Whether JOB names a page that prints many messages (the unread list, the
+// search results), which takes its working memory from huge pages.
+bool prints_many_messages(const char* job);

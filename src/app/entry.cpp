@@ -10,6 +10,7 @@
 
 #include "app/dispatch.h"
 #include "app/frame.h"
+#include "app/memory.h"
 #include "app/globals.h"
 #include "app/login.h"
 #include "cgi/cgilib.h"
@@ -65,6 +66,9 @@ int morvel_main(int argc, char** argv) {
   cgi_getvalue("upw", 0, g_upw);
   cgi_getvalue("JOB", 0, g_JOB);
   cgi_getvalue("SKEY", 0, g_SKEY);
+  // Before the key check and the first output, so that all of the page's
+  // own work lands there.
+  if (prints_many_messages(g_JOB)) use_huge_heap();
 
   if (dispatch_without_login()) {
     finish();

@@ -51,8 +51,8 @@ void use_huge_heap() {
   if (madvise(reinterpret_cast<void*>(boundary), (brk_end - boundary) & ~(kHuge - 1), MADV_HUGEPAGE) != 0)
     return;
   // The response's buffer moves there too, for a large page fills all of
-  // it. glibc writes out what the old one holds and takes the new one at
-  // any point of the output.
+  // it. Called before the first output; what a buffer holds is written out
+  // first all the same.
   if (char* buffer = static_cast<char*>(malloc(kOutBuffer))) {
     fflush(stdout);
     setvbuf(stdout, buffer, _IOFBF, kOutBuffer);

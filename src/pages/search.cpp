@@ -14,7 +14,6 @@
 #include "app/frame.h"
 #include "app/globals.h"
 #include "app/html.h"
-#include "app/memory.h"
 #include "cgi/cgilib.h"
 #include "cgi/sjis.h"
 #include "pages/common.h"
@@ -136,7 +135,6 @@ void j_SEARCH() {
 }
 
 void j_SEARCHDISP() {
-  use_huge_heap();
   Search search;
   const int32_t only = form_int("FOLDER_NO");
   header_printf();

@@ -17,7 +17,6 @@
 #include "app/frame.h"
 #include "app/globals.h"
 #include "app/html.h"
-#include "app/memory.h"
 #include "cgi/cgilib.h"
 #include "cgi/sjis.h"
 #include "pages/common.h"
@@ -140,7 +139,6 @@ void j_SETNOREAD_WR() {
 }
 
 void j_NRDETAILS() {
-  use_huge_heap();
   header_printf();
   system_body();
   pr("<FONT SIZE=\"5\"><B>%s</B></FONT><P>\n", msg(102));
