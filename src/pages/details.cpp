@@ -78,6 +78,9 @@ struct CompactBoard {
   // first of them is shown.
   bool adds_read = false;
   std::unordered_map<int32_t, std::vector<ADD_FILE>> adds;
+  // The board's attachment directory, opened when the first attachment is
+  // shown: each file's size is then looked up from there, not from the root.
+  Fd add_dir;
   ThreadRows rows;
 };
 
@@ -225,9 +228,23 @@ void header_table(std::string& out, int32_t folder, const INDEX_DATA& m, bool co
   out += "</TD></TR>\n</TABLE>\n";
 }
 
+// The size of attachment `slot` of message `msg`, 0 when it cannot be
+// found; `dir` is the board's attachment directory when the caller has it
+// open (-1 otherwise).
+int32_t attachment_size(int dir, int32_t folder, int32_t msg, int slot, const std::string& name) {
+  if (dir < 0) return get_filelength(msg_attach_file_path(folder, msg, slot, name.c_str()).c_str());
+  std::string rel = "x";
+  put(rel, static_cast<int>(msg));
+  rel += "/";
+  put(rel, slot);
+  rel.append("/").append(name);
+  struct stat st;
+  return fstatat(dir, rel.c_str(), &st, 0) == 0 ? static_cast<int32_t>(st.st_size) : 0;
+}
+
 // `list`: the message's attachment records when the caller has them.
 void attachments(std::string& out, int32_t folder, const INDEX_DATA& m, const B_TITLE2& conf,
-                 const std::vector<ADD_FILE>* known = nullptr) {
+                 const std::vector<ADD_FILE>* known = nullptr, int dir = -1) {
   if (m.ADD_COUNT <= 0 || conf.ADD_MAX < 1) return;
   std::vector<ADD_FILE> list;
   if (known)
@@ -239,8 +256,7 @@ void attachments(std::string& out, int32_t folder, const INDEX_DATA& m, const B_
     if (!a || !a->FILE_NAME[0]) continue;
     const std::string_view name = field(a->FILE_NAME);
     char size[32];
-    const long length =
-        get_filelength(msg_attach_file_path(folder, m.MSG_NO, i, std::string(name).c_str()).c_str());
+    const long length = attachment_size(dir, folder, m.MSG_NO, i, std::string(name));
     *std::to_chars(size, size + sizeof size - 1, static_cast<int>(length)).ptr = '\0';
     ketadori(size, sizeof size);
     out.append(msg(273)).append(" ");
@@ -669,7 +685,10 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
     }
     static const std::vector<ADD_FILE> none;
     auto held = b.adds.find(m.MSG_NO);
-    attachments(out, folder, m, conf, held == b.adds.end() ? &none : &held->second);
+    if (held != b.adds.end() && !b.add_dir.ok())
+      b.add_dir = Fd(open((SYSINFO.ADD_FILE_PATH + std::to_string(folder)).c_str(),
+                          O_PATH | O_DIRECTORY | O_CLOEXEC));
+    attachments(out, folder, m, conf, held == b.adds.end() ? &none : &held->second, b.add_dir.get());
   }
   if (font) out += "</FONT>\n";
   thread_table(out, folder, b.threads[m.THREAD_NO], m, order, b.rows);

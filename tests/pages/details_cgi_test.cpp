@@ -33,6 +33,8 @@ TEST(DetailsCgi, PageOfAMessage) {
          {{"FILE1", "f.txt", std::string(1234, 'f')}});
   s.send(s.key("Hanako"), {{"SEL_NO", "1"}, {"WRITE_TITLE", "Answer <i>"}});
   s.mark_read(1, 1, "Ghost");
+  // The unread list takes the size from the board's attachment directory.
+  EXPECT_TRUE(has(s.page(taro, {{"JOB", "NRDETAILS"}}), "f.txt (1,234 byte)"));
   details(s, taro, 1);
   std::string p = details(s, taro, 1);
   for (const std::string& piece : Names{
