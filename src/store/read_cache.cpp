@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -390,8 +391,9 @@ void view_of(Recount& rc, std::string_view user, ReadView& out, bool numbers) {
 bool quick_view(int32_t folder, std::string_view user, ReadView& out, bool numbers) {
   Fd fd(open(read_cache_path(folder).c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.ok()) return false;
-  static std::vector<uint8_t> first(kFirstRead);
-  const long got = pread_some(fd.get(), first.data(), kFirstRead, 0);
+  // Left unset: only the pages the read fills are touched.
+  static const std::unique_ptr<uint8_t[]> first(new uint8_t[kFirstRead]);
+  const long got = pread_some(fd.get(), first.get(), kFirstRead, 0);
   if (got < static_cast<long>(sizeof(Header))) return false;
   const size_t have = static_cast<size_t>(got);
   // A read shorter than asked for ends at the end of the file.
@@ -402,13 +404,13 @@ bool quick_view(int32_t folder, std::string_view user, ReadView& out, bool numbe
     size = static_cast<uint64_t>(st.st_size);
   }
   Header h;
-  std::memcpy(&h, first.data(), sizeof h);
+  std::memcpy(&h, first.get(), sizeof h);
   if (!sound_header(h, size) || h.state != 0) return false;
   if (!same_stamp(h, index_stamp(folder))) return false;
   // Pieces beyond the first read are read on their own.
   std::vector<uint8_t> side[3];
   auto piece = [&](size_t off, size_t len, int k) -> const uint8_t* {
-    if (off + len <= have) return first.data() + off;
+    if (off + len <= have) return first.get() + off;
     side[k].resize(len);
     if (pread_some(fd.get(), side[k].data(), len, static_cast<long>(off)) != static_cast<long>(len))
       return nullptr;

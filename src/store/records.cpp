@@ -106,8 +106,10 @@ bool read_fd(int fd, std::string& out) {
   // costs one read call. It is read straight into `out`.
   out.clear();
   struct stat st;
-  size_t want = 65536;
-  if (fstat(fd, &st) == 0 && st.st_size > 0) want = static_cast<size_t>(st.st_size) + 1;
+  // A read that fills its room (a file grown meanwhile, or one that shows
+  // no size, as in /proc) goes on in larger steps.
+  size_t want = 4096;
+  if (fstat(fd, &st) == 0 && st.st_size >= 0) want = static_cast<size_t>(st.st_size) + 1;
   size_t got = 0;
   for (;;) {
     out.resize(got + want);
