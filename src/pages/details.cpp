@@ -233,13 +233,10 @@ void header_table(std::string& out, int32_t folder, const INDEX_DATA& m, bool co
 // open (-1 otherwise).
 int32_t attachment_size(int dir, int32_t folder, int32_t msg, int slot, const std::string& name) {
   if (dir < 0) return get_filelength(msg_attach_file_path(folder, msg, slot, name.c_str()).c_str());
-  std::string rel = "x";
-  put(rel, static_cast<int>(msg));
-  rel += "/";
-  put(rel, slot);
-  rel.append("/").append(name);
   struct stat st;
-  return fstatat(dir, rel.c_str(), &st, 0) == 0 ? static_cast<int32_t>(st.st_size) : 0;
+  return fstatat(dir, msg_attach_file_name(msg, slot, name.c_str()).c_str(), &st, 0) == 0
+             ? static_cast<int32_t>(st.st_size)
+             : 0;
 }
 
 // `list`: the message's attachment records when the caller has them.
@@ -594,6 +591,11 @@ void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
   };
   auto view = [&marks] { return View{marks.low.data(), marks.low.size(), &marks}; };
   View v = view();
+  // A record is kept for its thread or its own number, once every thread is
+  // noted.
+  auto keep_by = [](View k) {
+    return [k](int32_t msg, int32_t thr) { return ((k.get(thr) & kThread) | (k.get(msg) & kAsked)) != 0; };
+  };
   auto note = [&](int32_t msg, int32_t thr) {
     // A number's first record gives its thread.
     if ((v.get(msg) & (kAsked | kSeen)) == kAsked) [[unlikely]] {
@@ -605,9 +607,7 @@ void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
   std::vector<IndexPair> pairs;
   if (st.st_size > 64 * 1024 && load_index_pairs(folder, st, pairs)) {
     for (const IndexPair& p : pairs) note(p.msg, p.thread);
-    const View k = v;
-    auto keep = [k](int32_t msg, int32_t thr) { return ((k.get(thr) & kThread) | (k.get(msg) & kAsked)) != 0; };
-    if (read_kept(fd.get(), pairs, keep, b.idx)) {
+    if (read_kept(fd.get(), pairs, keep_by(v), b.idx)) {
       look_up(b);
       return;
     }
@@ -629,9 +629,9 @@ void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
     recs = map->records();
   }
   for (const INDEX_DATA& r : recs) note(r.MSG_NO, r.THREAD_NO);
-  const View k = v;
+  const auto keep = keep_by(v);
   for (const INDEX_DATA& r : recs)
-    if (((k.get(r.THREAD_NO) & kThread) | (k.get(r.MSG_NO) & kAsked)) != 0) b.idx.push_back(r);
+    if (keep(r.MSG_NO, r.THREAD_NO)) b.idx.push_back(r);
   look_up(b);
 }
 
@@ -686,8 +686,7 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
     static const std::vector<ADD_FILE> none;
     auto held = b.adds.find(m.MSG_NO);
     if (held != b.adds.end() && !b.add_dir.ok())
-      b.add_dir = Fd(open((SYSINFO.ADD_FILE_PATH + std::to_string(folder)).c_str(),
-                          O_PATH | O_DIRECTORY | O_CLOEXEC));
+      b.add_dir = Fd(open(msg_attach_board_path(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     attachments(out, folder, m, conf, held == b.adds.end() ? &none : &held->second, b.add_dir.get());
   }
   if (font) out += "</FONT>\n";

@@ -48,17 +48,23 @@ __attribute__((format(printf, 1, 2))) std::string path_fmt(const char* fmt, ...)
   std::string out;
   va_list ap;
   va_start(ap, fmt);
-  for (const char* p = fmt; *p; p++) {
-    if (p[0] != '%' || (p[1] != 's' && p[1] != 'd')) {
-      out += *p;
-    } else if (p[1] == 's') {
-      out += va_arg(ap, const char*);
-      p++;
-    } else {
+  for (const char* p = fmt;;) {
+    const char* at = std::strchr(p, '%');
+    if (!at) {
+      out.append(p);
+      break;
+    }
+    out.append(p, static_cast<size_t>(at - p));
+    if (at[1] == 's') {
+      out.append(va_arg(ap, const char*));
+    } else if (at[1] == 'd') {
       char digits[16];
       out.append(digits, std::to_chars(digits, digits + sizeof digits, va_arg(ap, int)).ptr);
-      p++;
+    } else {
+      out.append(at, at[1] ? 2 : 1);  // not a conversion the paths use: as it stands
+      if (!at[1]) break;
     }
+    p = at + 2;
   }
   va_end(ap);
   if (out.size() >= PATH_SIZE) out.resize(PATH_SIZE - 1);
@@ -218,7 +224,8 @@ std::string msg_index_tmp_path(int32_t folder) {
   return path_fmt("%s%d/%s.tmp", data_path(), folder, "index.dat");
 }
 // "x%d.dat" and "r%d.dat", made for every message of a board by the
-// readers that batch them, so without printf.
+// readers that batch them (20,000 names for a large board's recount), so
+// without even path_fmt.
 static std::string numbered_name(char first, int32_t msg) {
   char b[24];
   b[0] = first;
@@ -244,6 +251,10 @@ std::string msg_add_list_path(int32_t folder) {
 std::string msg_add_list_tmp_path(int32_t folder) {
   return path_fmt("%s%d/%s.tmp", data_path(), folder, "add_file.dat");
 }
+std::string msg_attach_board_path(int32_t folder) { return path_fmt("%s%d", SYSINFO.ADD_FILE_PATH, folder); }
+std::string msg_attach_file_name(int32_t msg, int32_t slot, const char* name) {
+  return path_fmt("x%d/%d/%s", msg, slot, name);
+}
 std::string msg_attach_dir_path(int32_t folder, int32_t msg) {
   return path_fmt("%s%d/x%d", SYSINFO.ADD_FILE_PATH, folder, msg);
 }
@@ -251,7 +262,7 @@ std::string msg_attach_slot_path(int32_t folder, int32_t msg, int32_t slot) {
   return path_fmt("%s%d/x%d/%d", SYSINFO.ADD_FILE_PATH, folder, msg, slot);
 }
 std::string msg_attach_file_path(int32_t folder, int32_t msg, int32_t slot, const char* name) {
-  return path_fmt("%s%d/x%d/%d/%s", SYSINFO.ADD_FILE_PATH, folder, msg, slot, name);
+  return path_fmt("%s/%s", msg_attach_board_path(folder).c_str(), msg_attach_file_name(msg, slot, name).c_str());
 }
 
 // ---- Message index -------------------------------------------------------

@@ -90,6 +90,9 @@ std::string msg_mark_tmp_path(int32_t folder, int32_t msg);      // .../R%d.TMP
 std::string msg_add_list_path(int32_t folder);                   // .../add_file.dat
 std::string msg_add_list_tmp_path(int32_t folder);               // .../add_file.dat.tmp
 // Attachments: ADD_FILE_PATH f "/x" m, then "/" s, then "/" name.
+std::string msg_attach_board_path(int32_t folder);  // ADD_FILE_PATH f
+// "x" m "/" s "/" name: the file's path inside the board's directory.
+std::string msg_attach_file_name(int32_t msg, int32_t slot, const char* name);
 std::string msg_attach_dir_path(int32_t folder, int32_t msg);
 std::string msg_attach_slot_path(int32_t folder, int32_t msg, int32_t slot);
 std::string msg_attach_file_path(int32_t folder, int32_t msg, int32_t slot,
