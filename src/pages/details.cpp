@@ -578,43 +578,42 @@ void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
   Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st;
   if (!fd.ok() || fstat(fd.get(), &st) != 0) return;
-  // The hot loops below read the marks through a copy of where they lie, so
-  // that nothing is fetched again for each record; a mark set refreshes it.
-  struct View {
-    const uint8_t* low;
-    size_t size;
-    const Marks* marks;
-    uint8_t get(int32_t n) const {
-      if (static_cast<uint32_t>(n) < size) return low[static_cast<size_t>(n)];
-      return marks->others.empty() ? 0 : marks->far(n);
+  // The hot loops below look a number up with one bounds test against a
+  // copy of where the marks lie; only a mark set (rare) refreshes it, and
+  // only numbers beyond the bytes consult the sorted list.
+  const uint8_t* low = marks.low.data();
+  uint32_t size = static_cast<uint32_t>(marks.low.size());
+  bool far = !marks.others.empty();
+  auto get = [&](int32_t n) -> uint8_t {
+    if (static_cast<uint32_t>(n) < size) return low[static_cast<uint32_t>(n)];
+    return far ? marks.far(n) : 0;
+  };
+  // A number's first record gives its thread.
+  auto note_all = [&](const auto& recs, auto msg_of, auto thread_of) {
+    for (const auto& r : recs) {
+      const int32_t msg = msg_of(r);
+      if ((get(msg) & (kAsked | kSeen)) != kAsked) [[likely]]
+        continue;
+      marks.set(msg, kSeen);
+      marks.set(thread_of(r), kThread);
+      low = marks.low.data();
+      size = static_cast<uint32_t>(marks.low.size());
+      far = !marks.others.empty();
     }
   };
-  auto view = [&marks] { return View{marks.low.data(), marks.low.size(), &marks}; };
-  View v = view();
   // A record is kept for its thread or its own number, once every thread is
   // noted.
-  auto keep_by = [](View k) {
-    return [k](int32_t msg, int32_t thr) { return ((k.get(thr) & kThread) | (k.get(msg) & kAsked)) != 0; };
-  };
-  auto note = [&](int32_t msg, int32_t thr) {
-    // A number's first record gives its thread.
-    if ((v.get(msg) & (kAsked | kSeen)) == kAsked) [[unlikely]] {
-      marks.set(msg, kSeen);
-      marks.set(thr, kThread);
-      v = view();
-    }
-  };
+  auto keep = [&](int32_t msg, int32_t thr) { return ((get(thr) & kThread) | (get(msg) & kAsked)) != 0; };
   std::vector<IndexPair> pairs;
   if (st.st_size > 64 * 1024 && load_index_pairs(folder, st, pairs)) {
-    for (const IndexPair& p : pairs) note(p.msg, p.thread);
-    if (read_kept(fd.get(), pairs, keep_by(v), b.idx)) {
+    note_all(pairs, [](const IndexPair& p) { return p.msg; }, [](const IndexPair& p) { return p.thread; });
+    if (read_kept(fd.get(), pairs, keep, b.idx)) {
       look_up(b);
       return;
     }
     b.idx.clear();
     for (uint8_t& m : marks.low) m &= kAsked;
     for (auto& [n, m] : marks.others) m &= kAsked;
-    v = view();
   }
   static std::vector<INDEX_DATA> small;
   std::unique_ptr<IndexMap> map;
@@ -628,8 +627,7 @@ void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
     map = std::make_unique<IndexMap>(folder);
     recs = map->records();
   }
-  for (const INDEX_DATA& r : recs) note(r.MSG_NO, r.THREAD_NO);
-  const auto keep = keep_by(v);
+  note_all(recs, [](const INDEX_DATA& r) { return r.MSG_NO; }, [](const INDEX_DATA& r) { return r.THREAD_NO; });
   for (const INDEX_DATA& r : recs)
     if (keep(r.MSG_NO, r.THREAD_NO)) b.idx.push_back(r);
   look_up(b);
