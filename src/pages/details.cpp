@@ -32,6 +32,7 @@
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
 #include "store/acl.h"
+#include "store/attach_sizes.h"
 #include "store/batch_read.h"
 #include "store/fileio.h"
 #include "store/folder.h"
@@ -74,13 +75,10 @@ struct CompactBoard {
   // Read when the board's first message is shown: boards the pages only
   // look into hold no copy of the 8800-byte record.
   std::unique_ptr<B_TITLE2> conf;
-  // The attachment records of the messages held, read in one pass when the
-  // first of them is shown.
+  // The attached files of the messages held, with their sizes, read in one
+  // pass when the first of them is shown.
   bool adds_read = false;
-  std::unordered_map<int32_t, std::vector<ADD_FILE>> adds;
-  // The board's attachment directory, opened when the first attachment is
-  // shown: each file's size is then looked up from there, not from the root.
-  Fd add_dir;
+  std::unordered_map<int32_t, std::vector<AttachedFile>> adds;
   ThreadRows rows;
 };
 
@@ -228,32 +226,19 @@ void header_table(std::string& out, int32_t folder, const INDEX_DATA& m, bool co
   out += "</TD></TR>\n</TABLE>\n";
 }
 
-// The size of attachment `slot` of message `msg`, 0 when it cannot be
-// found; `dir` is the board's attachment directory when the caller has it
-// open (-1 otherwise).
-int32_t attachment_size(int dir, int32_t folder, int32_t msg, int slot, const std::string& name) {
-  if (dir < 0) return get_filelength(msg_attach_file_path(folder, msg, slot, name.c_str()).c_str());
-  struct stat st;
-  return fstatat(dir, msg_attach_file_name(msg, slot, name.c_str()).c_str(), &st, 0) == 0
-             ? static_cast<int32_t>(st.st_size)
-             : 0;
-}
-
-// `list`: the message's attachment records when the caller has them.
+// The lines of m's attached files, slot by slot, each from the first of
+// `files` (the message's, or more) that names the slot. A size below 0 is
+// looked up from the file.
 void attachments(std::string& out, int32_t folder, const INDEX_DATA& m, const B_TITLE2& conf,
-                 const std::vector<ADD_FILE>* known = nullptr, int dir = -1) {
+                 const std::vector<AttachedFile>& files) {
   if (m.ADD_COUNT <= 0 || conf.ADD_MAX < 1) return;
-  std::vector<ADD_FILE> list;
-  if (known)
-    list = *known;
-  else
-    load_add_files(folder, m.MSG_NO, list);
   for (int i = 1; i <= conf.ADD_MAX; i++) {
-    const ADD_FILE* a = find_add_file(list, m.MSG_NO, i);
-    if (!a || !a->FILE_NAME[0]) continue;
-    const std::string_view name = field(a->FILE_NAME);
+    auto a = std::find_if(files.begin(), files.end(),
+                          [&](const AttachedFile& f) { return f.msg == m.MSG_NO && f.slot == i; });
+    if (a == files.end() || a->name.empty()) continue;
+    const long length =
+        a->size >= 0 ? a->size : get_filelength(msg_attach_file_path(folder, m.MSG_NO, i, a->name.c_str()).c_str());
     char size[32];
-    const long length = attachment_size(dir, folder, m.MSG_NO, i, std::string(name));
     *std::to_chars(size, size + sizeof size - 1, static_cast<int>(length)).ptr = '\0';
     ketadori(size, sizeof size);
     out.append(msg(273)).append(" ");
@@ -264,8 +249,8 @@ void attachments(std::string& out, int32_t folder, const INDEX_DATA& m, const B_
     put(out, static_cast<int>(m.MSG_NO));
     out += "/";
     put(out, i);
-    out.append("/").append(url_esc(name)).append("\">");
-    esc_into(out, name);
+    out.append("/").append(url_esc(a->name)).append("\">");
+    esc_into(out, a->name);
     out.append(" (").append(size).append(" byte)</A><P>\n");
   }
 }
@@ -424,8 +409,12 @@ void j_DETAILS() {
     if (font) pr("<FONT COLOR=\"#%s\">\n", esc(field(conf.FONTCOLOR)).c_str());
     pr("%s\n", body.c_str());
     pr("<HR>\n<P>\n");
+    std::vector<ADD_FILE> list;
+    if (m.ADD_COUNT > 0 && conf.ADD_MAX >= 1) load_add_files(folder, m.MSG_NO, list);
+    std::vector<AttachedFile> known;
+    for (const ADD_FILE& r : list) known.push_back({r.MSG_NO, r.ADD_NO, -1, std::string(field(r.FILE_NAME))});
     std::string files;
-    attachments(files, folder, m, conf);
+    attachments(files, folder, m, conf, known);
     pr_text(files);
     if (font) pr("</FONT>\n");
   }
@@ -676,16 +665,14 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
     out += "\n<P>\n";
     if (!b.adds_read && m.ADD_COUNT > 0 && conf.ADD_MAX >= 1) {
       b.adds_read = true;
-      scan_records<ADD_FILE>(msg_add_list_path(folder).c_str(), [&](const ADD_FILE& a) {
-        if (b.first.count(a.MSG_NO)) b.adds[a.MSG_NO].push_back(a);
-        return false;
-      });
+      std::vector<AttachedFile> all;
+      load_attached_files(folder, all);
+      for (AttachedFile& a : all)
+        if (b.first.count(a.msg)) b.adds[a.msg].push_back(std::move(a));
     }
-    static const std::vector<ADD_FILE> none;
+    static const std::vector<AttachedFile> none;
     auto held = b.adds.find(m.MSG_NO);
-    if (held != b.adds.end() && !b.add_dir.ok())
-      b.add_dir = Fd(open(msg_attach_board_path(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    attachments(out, folder, m, conf, held == b.adds.end() ? &none : &held->second, b.add_dir.get());
+    attachments(out, folder, m, conf, held == b.adds.end() ? none : held->second);
   }
   if (font) out += "</FONT>\n";
   thread_table(out, folder, b.threads[m.THREAD_NO], m, order, b.rows);

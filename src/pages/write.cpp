@@ -27,6 +27,7 @@
 #include "settings/strdef.h"
 #include "settings/sysinfo.h"
 #include "store/acl.h"
+#include "store/attach_sizes.h"
 #include "store/fileio.h"
 #include "store/folder.h"
 #include "store/message.h"
@@ -62,6 +63,10 @@ Slot read_slot(int i) {
 
 // Puts the upload of slot `i` in place for message `m` and records it.
 void store_attachment(int32_t folder, int32_t m, int i, const Slot& s) {
+  // The board's derived attachment sizes go first, and the lock is kept
+  // until the file and its record are both in place.
+  DirLock lock(msg_index_path(folder).c_str());
+  drop_attached_sizes(folder);
   make_dir(folder_dir_path(SYSINFO.ADD_FILE_PATH, folder).c_str());
   make_dir(msg_attach_dir_path(folder, m).c_str());
   make_dir(msg_attach_slot_path(folder, m, i).c_str());

@@ -19,6 +19,7 @@
 #include "cgi/sjis.h"
 #include "settings/sysinfo.h"
 #include "store/acl.h"
+#include "store/attach_sizes.h"
 #include "store/batch_read.h"
 #include "store/fileio.h"
 #include "store/quarantine.h"
@@ -671,6 +672,7 @@ int DeleteFOLDER(int32_t position, std::vector<int32_t>& removed) {
     // The derived read data goes first: it must never outlive, even for a
     // moment, the read-mark files it was made from.
     drop_read_cache(f);
+    drop_attached_sizes(f);
     for (const char* base : {SYSINFO.DATA_FILE_PATH, SYSINFO.ADD_FILE_PATH}) {
       std::string dir = folder_dir_path(base, f);
       DirLock folder_lock((dir + "/x").c_str());

@@ -28,6 +28,7 @@
 
 #include "cgi/sjis.h"
 #include "settings/sysinfo.h"
+#include "store/attach_sizes.h"
 #include "store/batch_read.h"
 #include "store/fileio.h"
 #include "store/read_cache.h"
@@ -829,12 +830,16 @@ int ReadADD_FILE(int32_t folder) {
 int WriteADD_FILE(int32_t folder) {
   ADD_FILE rec = sADD_FILE;
   clean(rec);
+  DirLock lock(msg_add_list_path(folder).c_str());
+  drop_attached_sizes(folder);
   return upsert_record(msg_add_list_path(folder).c_str(), rec, [&rec](const ADD_FILE& r) {
     return r.MSG_NO == rec.MSG_NO && r.ADD_NO == rec.ADD_NO;
   });
 }
 
 int DeleteADD_FILE(int32_t folder, int32_t msg) {
+  DirLock lock(msg_add_list_path(folder).c_str());
+  drop_attached_sizes(folder);
   int removed = remove_records<ADD_FILE>(
       msg_add_list_path(folder).c_str(), msg_add_list_tmp_path(folder).c_str(),
       [msg](const ADD_FILE& r) { return r.MSG_NO == msg; });
@@ -842,6 +847,8 @@ int DeleteADD_FILE(int32_t folder, int32_t msg) {
 }
 
 int DeleteADD_FILE2(int32_t folder, int32_t msg, int32_t slot) {
+  DirLock lock(msg_add_list_path(folder).c_str());
+  drop_attached_sizes(folder);
   int removed = remove_records<ADD_FILE>(
       msg_add_list_path(folder).c_str(), msg_add_list_tmp_path(folder).c_str(),
       [msg, slot](const ADD_FILE& r) { return r.MSG_NO == msg && r.ADD_NO == slot; });
@@ -850,6 +857,7 @@ int DeleteADD_FILE2(int32_t folder, int32_t msg, int32_t slot) {
 
 void remove_attached_files(int32_t folder, int32_t msg, int32_t slot, const char* keep) {
   DirLock lock(msg_index_path(folder).c_str());
+  drop_attached_sizes(folder);
   const std::string dir = msg_attach_slot_path(folder, msg, slot);
   if (DIR* d = opendir(dir.c_str())) {
     while (struct dirent* e = readdir(d)) {

@@ -6,6 +6,7 @@
 #include "admin.h"
 #include "app/login.h"
 #include "store/acl.h"
+#include "store/attach_sizes.h"
 #include "store/chat.h"
 #include "store/guest_user.h"
 #include "store/index_pairs.h"
@@ -89,7 +90,8 @@ FileClass classify(Place place, std::string_view name) {
   }
   // Derived files of a board (their temporaries too).
   const std::string n(name);
-  if (place == Place::kFolder && (is_read_cache_name(n.c_str()) || is_index_pairs_name(n.c_str()))) {
+  if (place == Place::kFolder && (is_read_cache_name(n.c_str()) || is_index_pairs_name(n.c_str()) ||
+                                   is_attach_sizes_name(n.c_str()))) {
     c.role = Role::kDerived;
   }
   return c;

@@ -22,6 +22,7 @@
 #include "cgi/sjis.h"
 #include "settings/sysinfo.h"
 #include "store/acl.h"
+#include "store/attach_sizes.h"
 #include "store/folder.h"
 #include "store/group.h"
 #include "store/message.h"
@@ -387,6 +388,11 @@ class Walk {
     if (verify_read_cache(f) != 0)
       run_.finding(dir + ": derived unread data disagrees with the read-mark files", &kRebuild,
                    [f] { return rebuild_read_cache(f) == 0; });
+    if (!verify_attached_sizes(f))
+      run_.finding(dir + ": derived attachment sizes disagree with the attached files", &kRemove, [f] {
+        drop_attached_sizes(f);
+        return verify_attached_sizes(f);
+      });
   }
 
   // The board's attachment directory: "x<n>/<slot>/<file>".
