@@ -12,12 +12,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -79,6 +81,12 @@ struct CompactBoard {
   // pass when the first of them is shown.
   bool adds_read = false;
   std::unordered_map<int32_t, std::vector<AttachedFile>> adds;
+  // Read ahead in a batch, when the page did so: the numbers asked for, the
+  // derived attachment sizes (with the list's stamp taken before them) and
+  // the read-mark files of messages that list their readers.
+  std::vector<int32_t> wanted;
+  std::optional<AttachCopy> att;
+  std::unordered_map<int32_t, std::string> marks;
   ThreadRows rows;
 };
 
@@ -148,11 +156,16 @@ void details_link(std::string& out, int32_t folder, int32_t msg, int order) {
   out += "\">";
 }
 
-// The readers in the message's read-mark file, in file order.
-void readers_cell(std::string& out, int32_t folder, const INDEX_DATA& m, bool compact) {
+// The readers in the message's read-mark file, in file order; `read`: the
+// file's bytes when the caller has them.
+void readers_cell(std::string& out, int32_t folder, const INDEX_DATA& m, bool compact,
+                  const std::string* read) {
   std::string bytes;
   std::vector<READ_POINT> marks;
-  if (read_file(msg_mark_path(folder, m.MSG_NO).c_str(), bytes)) split_records(bytes, marks);
+  if (read)
+    split_records(*read, marks);
+  else if (read_file(msg_mark_path(folder, m.MSG_NO).c_str(), bytes))
+    split_records(bytes, marks);
   out.append("<TD BGCOLOR=\"#E0FFFF\" ALIGN=\"CENTER\" ROWSPAN=3>").append(msg(282)).append("<BR>\n");
   if (!compact) out += "<FORM>\n";
   out += "<SELECT>\n";
@@ -176,7 +189,8 @@ void readers_cell(std::string& out, int32_t folder, const INDEX_DATA& m, bool co
 // Number, title (with readers and the author's picture beside it), author
 // and date. The compact form has no number row, links the title to the
 // details page and lists the readers without a form.
-void header_table(std::string& out, int32_t folder, const INDEX_DATA& m, bool compact) {
+void header_table(std::string& out, int32_t folder, const INDEX_DATA& m, bool compact,
+                  const std::string* marks = nullptr) {
   const MST_USER* author = g_users.find(field(m.USER_ID));
   out += "<TABLE BORDER=0>\n";
   if (!compact) {
@@ -194,7 +208,7 @@ void header_table(std::string& out, int32_t folder, const INDEX_DATA& m, bool co
     put(out, safe_html(Add_a_href(reply_title(m))));
   }
   out += "</TD>\n";
-  if (m.READ_CHK == 2) readers_cell(out, folder, m, compact);
+  if (m.READ_CHK == 2) readers_cell(out, folder, m, compact, marks);
   if (author && author->PICFILE[0])
     out.append("<TD BGCOLOR=\"#FFFFFF\" ROWSPAN=3><IMG SRC=\"")
         .append(SYSINFO.CG_FILE_WEB_PATH)
@@ -535,6 +549,8 @@ void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
   std::string path = msg_index_path(folder);
   if (cache.count(path)) return;
   CompactBoard& b = cache.emplace(path, CompactBoard()).first->second;
+  b.wanted = wanted;
+  std::sort(b.wanted.begin(), b.wanted.end());
   // Marks by number: the numbers asked for, the threads they belong to, and
   // the numbers whose first record was met. One byte per number where
   // numbers are small (a large board's pairs are each looked at twice), and
@@ -622,6 +638,53 @@ void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
   look_up(b);
 }
 
+void compact_read_ahead(const std::vector<int32_t>& folders, std::vector<std::string> names,
+                        const std::function<void(size_t, std::string_view)>& fn) {
+  // What each name beyond the caller's is for: a message's read marks, or
+  // (number 0) the board's attachment sizes.
+  struct Ahead {
+    CompactBoard* board;
+    int32_t msg;
+  };
+  const size_t theirs = names.size();
+  std::vector<Ahead> ahead;
+  for (int32_t folder : folders) {
+    auto it = compact_boards().find(msg_index_path(folder));
+    if (it == compact_boards().end()) continue;
+    CompactBoard& b = it->second;
+    bool adds = false;
+    for (int32_t n : b.wanted) {
+      auto m = b.first.find(n);
+      if (m == b.first.end() || m->second->DEL_FLG == 1) continue;
+      adds = adds || m->second->ADD_COUNT > 0;
+      if (m->second->READ_CHK == 2) {
+        names.push_back(std::to_string(folder) + "/" + msg_mark_name(n));
+        ahead.push_back({&b, n});
+      }
+    }
+    if (adds) {
+      // The list's stamp first: the copy read after it is current only
+      // when it carries that stamp.
+      b.att = AttachCopy{stamp_of(msg_add_list_path(folder).c_str()), {}, false};
+      names.push_back(std::to_string(folder) + "/" + attach_sizes_name());
+      ahead.push_back({&b, 0});
+    }
+  }
+  read_small_files(SYSINFO.DATA_FILE_PATH[0] ? SYSINFO.DATA_FILE_PATH : ".", names, [&](size_t i, std::string_view bytes, int err) {
+    if (i < theirs) {
+      if (!err || err == ENOENT) fn(i, bytes);
+      return;
+    }
+    const Ahead& a = ahead[i - theirs];
+    if (a.msg == 0) {
+      a.board->att->bytes.assign(bytes);
+      a.board->att->read = err == 0;
+    } else if (!err || err == ENOENT) {
+      a.board->marks.emplace(a.msg, bytes);
+    }
+  });
+}
+
 void compact_release(int32_t folder) { compact_boards().erase(msg_index_path(folder)); }
 
 void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* body) {
@@ -659,14 +722,15 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
     deleted_notice();
   } else {
     const std::string shown = shown_body(m, conf, body);
-    header_table(out, folder, m, true);
+    auto marks = b.marks.find(m.MSG_NO);
+    header_table(out, folder, m, true, marks == b.marks.end() ? nullptr : &marks->second);
     if (font) out.append("<FONT COLOR=\"#").append(esc(field(conf.FONTCOLOR))).append("\">\n");
     put(out, shown);
     out += "\n<P>\n";
     if (!b.adds_read && m.ADD_COUNT > 0 && conf.ADD_MAX >= 1) {
       b.adds_read = true;
       std::vector<AttachedFile> all;
-      load_attached_files(folder, all);
+      load_attached_files(folder, all, b.att ? &*b.att : nullptr);
       for (AttachedFile& a : all)
         if (b.first.count(a.msg)) b.adds[a.msg].push_back(std::move(a));
     }

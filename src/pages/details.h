@@ -4,6 +4,8 @@
 // read.
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,14 @@ const std::vector<INDEX_DATA>& compact_index(int32_t folder);
 // their threads, in file order, so that the board's whole index is neither
 // copied nor looked up. No effect when the board was read already.
 void compact_preload(int32_t folder, const std::vector<int32_t>& wanted);
+// Reads, in one batch, the files `names` (relative to the data directory;
+// `fn` gets each one's bytes, empty when it is missing) together with what
+// the compact view will want of the messages asked for on the boards
+// `folders`, preloaded before: their read-mark files where the readers are
+// listed, and the boards' derived attachment sizes. What cannot be read so
+// is read as usual when shown.
+void compact_read_ahead(const std::vector<int32_t>& folders, std::vector<std::string> names,
+                        const std::function<void(size_t, std::string_view)>& fn);
 // Lets go of what the compact view holds of the board, once a page has shown
 // it: the next board's records then reuse the memory instead of new pages.
 void compact_release(int32_t folder);

@@ -165,9 +165,23 @@ void j_NRDETAILS() {
     unread[i] = unread_numbers(numbers[i]);
     for (int32_t n : unread[i]) wanted.emplace_back(numbers[i], n);
   }
+  // The boards are looked at ahead, while the messages asked for stay few,
+  // so that what their compact views read goes in one batch with the
+  // bodies; the rest is read board by board.
+  std::vector<int32_t> ahead;
+  size_t looked = 0;
+  for (size_t i = 0; i < folders.size(); i++) {
+    if (unread[i].empty() || looked + unread[i].size() > 1000) continue;
+    looked += unread[i].size();
+    compact_preload(numbers[i], unread[i]);
+    ahead.push_back(numbers[i]);
+  }
+  std::vector<std::string> names;
+  names.reserve(wanted.size());
+  for (const auto& [folder, msg] : wanted) names.push_back(std::to_string(folder) + "/" + msg_body_name(msg));
   std::map<int32_t, std::map<int32_t, std::string>> bodies;
   size_t held = 0;
-  read_bodies(wanted, [&](size_t k, std::string_view bytes) {
+  compact_read_ahead(ahead, std::move(names), [&](size_t k, std::string_view bytes) {
     if (held + bytes.size() > 1024 * 1024) return;
     held += bytes.size();
     bodies[wanted[k].first].emplace(wanted[k].second, body_text(bytes));

@@ -39,10 +39,10 @@ static_assert(sizeof(Entry) == 16);
 
 std::string copy_path(int32_t folder) { return msg_dir_path(folder) + "/" + kName; }
 
-// The copy, when it is whole and stamped with the list as `list` has it.
-bool read_copy(const std::string& path, const FileStamp& list, std::vector<AttachedFile>& out) {
-  std::string bytes;
-  if (!read_file(path.c_str(), bytes) || bytes.size() < sizeof(Header)) return false;
+// The copy's bytes, when they are whole and stamped with the list as
+// `list` has it.
+bool parse_copy(std::string_view bytes, const FileStamp& list, std::vector<AttachedFile>& out) {
+  if (bytes.size() < sizeof(Header)) return false;
   Header h;
   std::memcpy(&h, bytes.data(), sizeof h);
   if (std::memcmp(h.magic, "MAS1", 4) != 0 || !(FileStamp{h.size, h.mtime, h.ino} == list) ||
@@ -56,10 +56,16 @@ bool read_copy(const std::string& path, const FileStamp& list, std::vector<Attac
     Entry e;
     std::memcpy(&e, entries + i * sizeof e, sizeof e);
     if (e.name_len > sizeof(ADD_FILE::FILE_NAME) || bytes.size() - names < e.name_len) return false;
-    out[i] = {e.msg, e.slot, e.size, bytes.substr(names, e.name_len)};
+    out[i] = {e.msg, e.slot, e.size, std::string(bytes.substr(names, e.name_len))};
     names += e.name_len;
   }
   return names == bytes.size();
+}
+
+// The copy, when it is there, whole and stamped so.
+bool read_copy(const std::string& path, const FileStamp& list, std::vector<AttachedFile>& out) {
+  std::string bytes;
+  return read_file(path.c_str(), bytes) && parse_copy(bytes, list, out);
 }
 
 // Made from the list and the files, under the board's lock, and written
@@ -101,11 +107,17 @@ bool make_copy(int32_t folder, std::vector<AttachedFile>& out, bool write = true
 
 }  // namespace
 
-bool load_attached_files(int32_t folder, std::vector<AttachedFile>& out) {
+bool load_attached_files(int32_t folder, std::vector<AttachedFile>& out, const AttachCopy* ahead) {
   out.clear();
   const std::string path = copy_path(folder);
-  const FileStamp list = stamp_of(msg_add_list_path(folder).c_str());
-  if (list.size >= 0 && read_copy(path, list, out)) return true;
+  if (ahead) {
+    if (ahead->list.size < 0) return true;
+    if (ahead->read && parse_copy(ahead->bytes, ahead->list, out)) return true;
+  } else {
+    const FileStamp list = stamp_of(msg_add_list_path(folder).c_str());
+    if (list.size < 0) return true;
+    if (read_copy(path, list, out)) return true;
+  }
   out.clear();
   DirLock lock(msg_index_path(folder).c_str());
   const FileStamp now = stamp_of(msg_add_list_path(folder).c_str());
@@ -130,6 +142,8 @@ bool verify_attached_sizes(int32_t folder) {
   };
   return std::equal(copy.begin(), copy.end(), now.begin(), now.end(), same);
 }
+
+const char* attach_sizes_name() { return kName; }
 
 bool is_attach_sizes_name(const char* name) {
   return std::strcmp(name, kName) == 0 || std::strcmp(name, kTmpName) == 0;

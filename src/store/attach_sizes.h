@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "store/records.h"
+
 struct AttachedFile {
   int32_t msg = 0;
   int32_t slot = 0;
@@ -34,11 +36,22 @@ struct AttachedFile {
   std::string name;  // FILE_NAME up to its first NUL
 };
 
+// The copy as a page read it ahead, in a batch with other files: the
+// list's stamp must have been taken before the copy was read.
+struct AttachCopy {
+  FileStamp list;
+  std::string bytes;
+  bool read = false;  // false: the copy could not be read
+};
+
 // Every record of the board's attachment list, in file order, with its
-// file's size: from the copy when it is current, else from the list and
-// the files (and the copy is made anew). A board without a list has none.
-// False when the list exists but cannot be read.
-bool load_attached_files(int32_t folder, std::vector<AttachedFile>& out);
+// file's size: from the copy when it is current (`ahead`: as read ahead),
+// else from the list and the files (and the copy is made anew). A board
+// without a list has none. False when the list exists but cannot be read.
+bool load_attached_files(int32_t folder, std::vector<AttachedFile>& out, const AttachCopy* ahead = nullptr);
+
+// The copy's file name in the board's directory.
+const char* attach_sizes_name();
 
 // Removes the copy. Called by every step that changes the attachment list
 // or an attached file, under the board's lock, before the change.

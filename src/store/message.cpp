@@ -509,18 +509,6 @@ std::string body_text(std::string_view file_bytes) {
   return std::string(text.substr(0, std::min(text.size(), text.find('\0'))));
 }
 
-void read_bodies(const std::vector<std::pair<int32_t, int32_t>>& msgs,
-                 const std::function<void(size_t, std::string_view)>& fn) {
-  std::vector<std::string> names;
-  names.reserve(msgs.size());
-  for (const auto& [folder, msg] : msgs)
-    names.push_back(std::to_string(folder) + "/" + msg_body_name(msg));
-  read_small_files(data_path()[0] ? data_path() : ".", names,
-                   [&](size_t i, std::string_view bytes, int err) {
-                     if (!err || err == ENOENT) fn(i, bytes);
-                   });
-}
-
 bool read_body(int32_t folder, int32_t msg, std::string& text) {
   text.clear();
   Fd fd(b_open(msg_body_path(folder, msg).c_str()));

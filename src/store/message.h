@@ -166,12 +166,8 @@ int ReadContentsDATA(char* buf);
 // CONTENTS_MAX bytes, ending before the first NUL byte. False when the file
 // cannot be opened or read whole (`text` then holds what was read).
 bool read_body(int32_t folder, int32_t msg, std::string& text);
-// The bodies' files of many messages (board, number) of many boards, read
-// in batches: fn(i, bytes) for each file that could be read or does not
-// exist (no bytes); body_text makes the body of them.
-void read_bodies(const std::vector<std::pair<int32_t, int32_t>>& msgs,
-                 const std::function<void(size_t, std::string_view)>& fn);
-// A body as read_body gives it, from the bytes of its file read elsewhere.
+// A body as read_body gives it, from the bytes of its file (read elsewhere,
+// as in a batch with others; a missing file gives no bytes).
 std::string body_text(std::string_view file_bytes);
 
 // ---- Read marks ----------------------------------------------------------

@@ -26,15 +26,24 @@ const char kGone[] = "S285<BR>\nS286<BR>\nS287<BR>\nS288<P>\n";
 // no longer exists and, twice, by Taro; Hanako's reply.
 TEST(DetailsCgi, PageOfAMessage) {
   PostingSite s;
-  s.configure(1, [](B_TITLE2& b) { b.ADD_MAX = 1, set_field(b.FONTCOLOR, "336699"); });
+  s.configure(1, [](B_TITLE2& b) { b.ADD_MAX = 1, b.REWRITE_FLG = 2, set_field(b.FONTCOLOR, "336699"); });
   std::string mail = s.key("Mail"), taro = s.key("Taro");
   s.send(mail, {{"WRITE_TITLE", "Hi & #1"}, {"READ_CHK", "2"},
                 {"WRITE_DATA", "> quoted\r\nsee http://x.test/a,b\r\nend <TABLE>"}},
          {{"FILE1", "f.txt", std::string(1234, 'f')}});
   s.send(s.key("Hanako"), {{"SEL_NO", "1"}, {"WRITE_TITLE", "Answer <i>"}});
   s.mark_read(1, 1, "Ghost");
-  // The unread list takes the size from the board's attachment directory.
-  EXPECT_TRUE(has(s.page(taro, {{"JOB", "NRDETAILS"}}), "f.txt (1,234 byte)"));
+  // The unread list, with the readers and the size read ahead; a file
+  // replaced under the same name shows its new size there.
+  const std::string unread = s.page(taro, {{"JOB", "NRDETAILS"}});
+  EXPECT_TRUE(has(unread, "f.txt (1,234 byte)") &&
+              has(unread, "<OPTION>2 S283\n<OPTION VALUE=\"0\">Mail Name\n<OPTION VALUE=\"0\">Ghost\n"))
+      << unread;
+  s.send(mail, {{"FJOB", "EDITMSG"}, {"SEL_NO", "1"}, {"WRITE_TITLE", "Hi & #1"}, {"READ_CHK", "2"},
+                {"WRITE_DATA", "> quoted\r\nsee http://x.test/a,b\r\nend <TABLE>"}},
+         {{"FILE1", "f.txt", std::string(4321, 'f')}});
+  s.mark_read(1, 1, "Ghost");
+  EXPECT_TRUE(has(s.page(taro, {{"JOB", "NRDETAILS"}}), "f.txt (4,321 byte)"));
   details(s, taro, 1);
   std::string p = details(s, taro, 1);
   for (const std::string& piece : Names{
@@ -42,7 +51,7 @@ TEST(DetailsCgi, PageOfAMessage) {
            "<A HREF=\"mailto:m@x.test?subject=Re:Hi%20%26%20%231\">Mail Name  [Mail]</A>",
            "<FONT COLOR=\"#336699\">\n<FONT COLOR=\"#0000FF\">> quoted<BR>\n</FONT>see <A HREF=\"http://x.test/a\">"
            "http://x.test/a</A>,b<BR>\nend &lt;TABLE>\n",
-           "S273 1:<A HREF=\"http://test/add/1/x1/1/f.txt\">f.txt (1,234 byte)</A>"})
+           "S273 1:<A HREF=\"http://test/add/1/x1/1/f.txt\">f.txt (4,321 byte)</A>"})
     EXPECT_TRUE(has(p, piece)) << piece << "\n" << p;
   EXPECT_EQ(s.readers(1), (Names{"Mail", "Ghost", "Taro"}));
 }
