@@ -72,6 +72,42 @@ class Ring {
     sq_tail_->store(tail, std::memory_order_release);
     return reap(3 * count, count, res_open, res_read);
   }
+  // Opens names[first + k] for k < count (at most kSlots) in `dir_fd`,
+  // reads `head_len` bytes at 0 into heads + k * head_len, then `again_len`
+  // bytes at `again_off` into agains + k * again_len, and closes it. Hard
+  // links keep the chain going past a short read; a read after a failed
+  // open reads nothing of use, and its result is not looked at.
+  bool run_twice(int dir_fd, const std::vector<std::string>& names, size_t first, unsigned count, char* heads,
+                 unsigned head_len, char* agains, long again_off, unsigned again_len, int* res_open,
+                 int* res_head, int* res_again) {
+    unsigned tail = sq_tail_->load(std::memory_order_relaxed);
+    for (unsigned k = 0; k < count; k++) {
+      io_uring_sqe* s = next_sqe(tail);
+      s->opcode = IORING_OP_OPENAT;
+      s->fd = dir_fd;
+      s->addr = reinterpret_cast<uintptr_t>(names[first + k].c_str());
+      s->open_flags = O_RDONLY;
+      s->file_index = k + 1;
+      s->flags = IOSQE_IO_HARDLINK;
+      s->user_data = k << 2;
+      for (int r = 0; r < 2; r++) {
+        s = next_sqe(tail);
+        s->opcode = IORING_OP_READ;
+        s->fd = static_cast<int>(k);
+        s->flags = IOSQE_FIXED_FILE | IOSQE_IO_HARDLINK;
+        s->addr = reinterpret_cast<uintptr_t>(r == 0 ? heads + size_t{k} * head_len : agains + size_t{k} * again_len);
+        s->len = r == 0 ? head_len : again_len;
+        s->off = r == 0 ? 0 : static_cast<uint64_t>(again_off);
+        s->user_data = k << 2 | (r == 0 ? 1 : 3);
+      }
+      s = next_sqe(tail);
+      s->opcode = IORING_OP_CLOSE;
+      s->file_index = k + 1;
+      s->user_data = k << 2 | 2;
+    }
+    sq_tail_->store(tail, std::memory_order_release);
+    return reap(4 * count, count, res_open, res_head, res_again);
+  }
   // Reads `len` bytes (at most kBuffer) at offs[k] of `fd` into buffer(k)
   // for k < count (at most kSlots); res[k] the result.
   bool run_reads(int fd, const long* offs, unsigned count, unsigned len, int* res) {
@@ -90,7 +126,7 @@ class Ring {
   }
   // Submits `to_submit` requests and waits for them; the results of the
   // opens (when asked for) and reads of the first `count` files.
-  bool reap(unsigned to_submit, unsigned count, int* res_open, int* res_read) {
+  bool reap(unsigned to_submit, unsigned count, int* res_open, int* res_read, int* res_again = nullptr) {
     unsigned pending = to_submit;
     while (pending > 0) {
       long r = syscall(__NR_io_uring_enter, fd_, to_submit, 1, IORING_ENTER_GETEVENTS, nullptr, 0);
@@ -104,6 +140,7 @@ class Ring {
         if (k < count) {
           if ((c.user_data & 3) == 0 && res_open) res_open[k] = c.res;
           if ((c.user_data & 3) == 1) res_read[k] = c.res;
+          if ((c.user_data & 3) == 3 && res_again) res_again[k] = c.res;
         }
         pending--;
       }
@@ -212,6 +249,57 @@ void read_ranges(int fd, const std::vector<long>& offsets, size_t len,
   for (; i < offsets.size(); i++) {
     long n = pread_some(fd, bytes.data(), len, offsets[i]);
     fn(i, std::string_view(bytes.data(), n > 0 ? static_cast<size_t>(n) : 0));
+  }
+}
+
+void read_heads_twice(const std::string& dir, const std::vector<std::string>& names, size_t head_len,
+                      long again_off, size_t again_len,
+                      const std::function<void(size_t, std::string_view, std::string_view, int)>& fn) {
+  if (names.empty()) return;
+  Fd dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const size_t per = std::min<size_t>(kSlots, names.size());
+  // Left unset: only the pages the reads fill are touched.
+  const std::unique_ptr<char[]> heads(new char[per * head_len]), agains(new char[per * again_len]);
+  size_t i = 0;
+  Ring* ring = g_plain || !dir_fd.ok() || names.size() < kFewFiles ? nullptr : Ring::get();
+  while (ring && ring->usable() && i < names.size()) {
+    const unsigned count = static_cast<unsigned>(std::min<size_t>(kSlots, names.size() - i));
+    int res_open[kSlots], res_head[kSlots], res_again[kSlots];
+    for (unsigned k = 0; k < count; k++) res_open[k] = res_head[k] = res_again[k] = -ECANCELED;
+    if (!ring->run_twice(dir_fd.get(), names, i, count, heads.get(), static_cast<unsigned>(head_len), agains.get(),
+                         again_off, static_cast<unsigned>(again_len), res_open, res_head, res_again))
+      break;
+    for (unsigned k = 0; k < count; k++, i++) {
+      const int opened = res_open[k];
+      if (opened == -EINVAL || opened == -EBADF || opened == -ECANCELED) {
+        ring->broken();
+        break;
+      }
+      if (opened < 0) {
+        fn(i, {}, {}, -opened);
+      } else if (res_head[k] < 0 || res_again[k] < 0) {
+        fn(i, {}, {}, res_head[k] < 0 ? -res_head[k] : -res_again[k]);
+      } else {
+        fn(i, std::string_view(heads.get() + k * head_len, static_cast<size_t>(res_head[k])),
+           std::string_view(agains.get() + k * again_len, static_cast<size_t>(res_again[k])), 0);
+      }
+    }
+  }
+  // One by one: where the ring is not to be had, or after it failed.
+  for (; i < names.size(); i++) {
+    Fd fd(dir_fd.ok() ? openat(dir_fd.get(), names[i].c_str(), O_RDONLY | O_CLOEXEC)
+                      : open((dir + "/" + names[i]).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.ok()) {
+      fn(i, {}, {}, errno);
+      continue;
+    }
+    const long head = pread_some(fd.get(), heads.get(), head_len, 0);
+    const long again = head < 0 ? -1 : pread_some(fd.get(), agains.get(), again_len, again_off);
+    if (head < 0 || again < 0)
+      fn(i, {}, {}, errno);
+    else
+      fn(i, std::string_view(heads.get(), static_cast<size_t>(head)),
+         std::string_view(agains.get(), static_cast<size_t>(again)), 0);
   }
 }
 

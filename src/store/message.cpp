@@ -777,6 +777,15 @@ std::vector<int32_t> unread_numbers(int32_t folder) {
   return std::move(v.numbers);
 }
 
+std::vector<std::vector<int32_t>> unread_numbers_many(const std::vector<int32_t>& folders) {
+  std::vector<ReadView> views;
+  const std::vector<bool> readable = read_views(folders, current_user(), views, true);
+  std::vector<std::vector<int32_t>> out(folders.size());
+  for (size_t i = 0; i < folders.size(); i++)
+    if (readable[i]) out[i] = std::move(views[i].numbers);
+  return out;
+}
+
 int CountREAD_POINT(int32_t folder) {
   const int n = unread_count(folder);
   ReadINDEX_DATA_MAX(folder, 2);

@@ -217,6 +217,8 @@ std::vector<int> unread_counts(const std::vector<int32_t>& folders);
 // ascending, whether or not he excluded the board; empty when the board
 // cannot be read.
 std::vector<int32_t> unread_numbers(int32_t folder);
+// unread_numbers of each of the boards, read in one batch where it can be.
+std::vector<std::vector<int32_t>> unread_numbers_many(const std::vector<int32_t>& folders);
 
 // ---- Attachment list -----------------------------------------------------
 

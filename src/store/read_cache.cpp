@@ -385,6 +385,56 @@ void view_of(Recount& rc, std::string_view user, ReadView& out, bool numbers) {
   out.numbers.erase(std::unique(out.numbers.begin(), out.numbers.end()), out.numbers.end());
 }
 
+// One user's part of a file whose first `have` bytes are `first` (the
+// whole file of `size` bytes, or its start), with the index's stamp
+// `index`: false when the file is unsound, stale or being changed. Pieces
+// beyond `have` come from `piece(off, len, k)` (null: unreadable). The
+// header read again afterwards must show the state and sequence `seq`
+// gives (`again` is called once all is read).
+template <class Piece, class Again>
+bool view_from(const uint8_t* first, size_t have, uint64_t size, const FileStamp& index, std::string_view user,
+               ReadView& out, bool numbers, Piece piece, Again again) {
+  if (have < sizeof(Header)) return false;
+  Header h;
+  std::memcpy(&h, first, sizeof h);
+  if (!sound_header(h, size) || h.state != 0) return false;
+  if (!same_stamp(h, index)) return false;
+  auto at = [&](size_t off, size_t len, int k) -> const uint8_t* {
+    return off + len <= have ? first + off : piece(off, len, k);
+  };
+  const uint8_t* present = at(sizeof h, h.width, 0);
+  if (!present) return false;
+  const size_t dir_off = sizeof h + h.width;
+  const size_t mask = h.slots - 1;
+  uint32_t row = 0;
+  for (size_t i = hash_id(user) & mask, n = 0; n < h.slots; i = (i + 1) & mask, n++) {
+    const uint8_t* p = at(dir_off + i * sizeof(Entry), sizeof(Entry), 1);
+    if (!p) return false;
+    Entry e;
+    std::memcpy(&e, p, sizeof e);
+    if (e.row == 0) break;
+    if (field(e.id) == user) {
+      row = e.row;
+      break;
+    }
+  }
+  const uint8_t* mine = nullptr;
+  if (row != 0) {
+    if (row > h.rows) return false;
+    const size_t row_off = dir_off + h.slots * sizeof(Entry) + (row - 1) * size_t{h.width};
+    if (!(mine = at(row_off, h.width, 2))) return false;
+  }
+  uint32_t state_seq[2];
+  if (!again(state_seq) || state_seq[0] != 0 || state_seq[1] != h.seq) return false;
+  out = ReadView();
+  count_into(present, mine, h.width, out, numbers);
+  return true;
+}
+
+// (The index's stamp may be taken before or after the header is read: a
+// writer marks the file stale before it changes the index, and stamps it
+// anew only when both agree again.)
+
 // Lock-free read of one user's part; false when the file is missing,
 // stale, or changed while it was read. The menu does this for every board,
 // so a small file is read at once into one buffer kept for the process.
@@ -403,47 +453,18 @@ bool quick_view(int32_t folder, std::string_view user, ReadView& out, bool numbe
     if (fstat(fd.get(), &st) != 0) return false;
     size = static_cast<uint64_t>(st.st_size);
   }
-  Header h;
-  std::memcpy(&h, first.get(), sizeof h);
-  if (!sound_header(h, size) || h.state != 0) return false;
-  if (!same_stamp(h, index_stamp(folder))) return false;
   // Pieces beyond the first read are read on their own.
   std::vector<uint8_t> side[3];
   auto piece = [&](size_t off, size_t len, int k) -> const uint8_t* {
-    if (off + len <= have) return first.get() + off;
     side[k].resize(len);
     if (pread_some(fd.get(), side[k].data(), len, static_cast<long>(off)) != static_cast<long>(len))
       return nullptr;
     return side[k].data();
   };
-  const uint8_t* present = piece(sizeof h, h.width, 0);
-  if (!present) return false;
-  const size_t dir_off = sizeof h + h.width;
-  const size_t mask = h.slots - 1;
-  uint32_t row = 0;
-  for (size_t i = hash_id(user) & mask, n = 0; n < h.slots; i = (i + 1) & mask, n++) {
-    const uint8_t* p = piece(dir_off + i * sizeof(Entry), sizeof(Entry), 1);
-    if (!p) return false;
-    Entry e;
-    std::memcpy(&e, p, sizeof e);
-    if (e.row == 0) break;
-    if (field(e.id) == user) {
-      row = e.row;
-      break;
-    }
-  }
-  const uint8_t* mine = nullptr;
-  if (row != 0) {
-    if (row > h.rows) return false;
-    const size_t row_off = dir_off + h.slots * sizeof(Entry) + (row - 1) * size_t{h.width};
-    if (!(mine = piece(row_off, h.width, 2))) return false;
-  }
-  uint32_t again[2];
-  if (pread_some(fd.get(), again, sizeof again, 8) != static_cast<long>(sizeof again)) return false;
-  if (again[0] != 0 || again[1] != h.seq) return false;
-  out = ReadView();
-  count_into(present, mine, h.width, out, numbers);
-  return true;
+  auto again = [&](uint32_t* state_seq) {
+    return pread_some(fd.get(), state_seq, 8, 8) == 8;
+  };
+  return view_from(first.get(), have, size, index_stamp(folder), user, out, numbers, piece, again);
 }
 
 // Writes the recount as the board's file, when it can be cached.
@@ -659,6 +680,36 @@ bool read_view(int32_t folder, std::string_view user, ReadView& out, bool number
   view_of(rc, user, out, numbers);
   store(folder, rc);
   return true;
+}
+
+std::vector<bool> read_views(const std::vector<int32_t>& folders, std::string_view user, std::vector<ReadView>& out,
+                             bool numbers) {
+  out.assign(folders.size(), ReadView());
+  std::vector<bool> done(folders.size(), false), readable(folders.size(), true);
+  // Each board's index is looked at first, then all the files are read in
+  // one batch: the first part of each, then its state and sequence again.
+  std::vector<FileStamp> index;
+  std::vector<std::string> names;
+  for (int32_t f : folders) {
+    index.push_back(index_stamp(f));
+    names.push_back(std::to_string(f) + "/" + kName);
+  }
+  std::string data = data_file("");
+  read_heads_twice(data.empty() ? "." : data, names, kFirstRead, 8, 8,
+                   [&](size_t i, std::string_view head, std::string_view again, int err) {
+                     if (err || head.size() == kFirstRead || again.size() != 8) return;
+                     auto none = [](size_t, size_t, int) -> const uint8_t* { return nullptr; };
+                     auto seen = [&](uint32_t* state_seq) {
+                       std::memcpy(state_seq, again.data(), 8);
+                       return true;
+                     };
+                     done[i] = view_from(reinterpret_cast<const uint8_t*>(head.data()), head.size(), head.size(),
+                                         index[i], user, out[i], numbers, none, seen);
+                   });
+  // The rest one by one, made anew where needed.
+  for (size_t i = 0; i < folders.size(); i++)
+    if (!done[i]) readable[i] = read_view(folders[i], user, out[i], numbers);
+  return readable;
 }
 
 void drop_read_cache(int32_t folder) {

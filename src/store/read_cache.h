@@ -68,6 +68,12 @@ struct ReadView {
 // alone, and such numbers' marks are the current user's.)
 bool read_view(int32_t folder, std::string_view user, ReadView& out, bool numbers = false);
 
+// read_view for many boards at once: the files are read in one batch where
+// they are current and small, the others one by one. Whether each board
+// could be read.
+std::vector<bool> read_views(const std::vector<int32_t>& folders, std::string_view user, std::vector<ReadView>& out,
+                             bool numbers = false);
+
 // A store step's change of the derived data. Made while the board's lock is
 // held and before any record file is touched; it marks a current file
 // stale at once. The changes are written by commit(); an object destroyed

@@ -47,6 +47,24 @@ TEST_F(BatchRead, SameAsOneByOne) {
   EXPECT_EQ(batched[1].bytes, std::string(32, 'b'));
   EXPECT_EQ(batched[150].err, EISDIR);
 
+  // The heads of the same files, each with a piece of it read again.
+  auto heads = [&] {
+    std::vector<Got> out;
+    read_heads_twice(dir.path(), names, 64, 8, 8, [&](size_t i, std::string_view head, std::string_view again, int err) {
+      EXPECT_EQ(i, out.size());
+      out.push_back({std::string(head) + "|" + std::string(again), err});
+    });
+    return out;
+  };
+  const std::vector<Got> heads_batched = heads();
+  read_small_files_plain(true);
+  EXPECT_TRUE(heads() == heads_batched);
+  read_small_files_plain(false);
+  EXPECT_EQ(heads_batched[1].bytes, std::string(32, 'b') + "|" + std::string(8, 'b'));
+  EXPECT_EQ(heads_batched[50].bytes, std::string(64, 'y') + "|" + std::string(8, 'y'));
+  EXPECT_EQ(heads_batched[3].err, ENOENT);
+  EXPECT_EQ(heads_batched[150].err, EISDIR);
+
   // A directory that is not there: every file is missing.
   std::vector<Got> none = read_all(dir.path() + "/nowhere", {"a", "b"});
   EXPECT_EQ(none, (std::vector<Got>{{"", ENOENT}, {"", ENOENT}}));

@@ -1,5 +1,6 @@
 // Derived read data (readcache.bin): built, kept current, found stale, rebuilt.
 #include "data_dir.h"
+#include "store/batch_read.h"
 #include "store/read_cache.h"
 #include "store/unread.h"
 
@@ -158,6 +159,16 @@ TEST_F(ReadCache, ManyBoardsAtOnceCountAsOneByOne) {
     some += many[i] > 0;
   }
   EXPECT_GT(some, 5);
+
+  // The numbers too, from the files read in one batch (made by the counts
+  // above) or one by one, past a damaged file.
+  put("3/readcache.bin", "junk");
+  for (bool plain : {false, true}) {
+    read_small_files_plain(plain);
+    const std::vector<std::vector<int32_t>> numbers = unread_numbers_many(boards);
+    for (size_t i = 0; i < boards.size(); i++) EXPECT_EQ(numbers[i], unread_numbers(boards[i])) << boards[i];
+  }
+  read_small_files_plain(false);
 }
 
 TEST_F(ReadCache, IndexWithANumberTwiceIsCountedPerRecordWithoutAFile) {
