@@ -640,8 +640,10 @@ void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
 
 void compact_read_ahead(const std::vector<int32_t>& folders, std::vector<std::string> names,
                         const std::function<void(size_t, std::string_view)>& fn) {
-  // What each name beyond the caller's is for: a message's read marks, or
-  // (number 0) the board's attachment sizes.
+  // What each name beyond the caller's is for: a message's read marks; and
+  // the boards whose attachment sizes are read.
+  std::vector<std::string> copies;
+  std::vector<CompactBoard*> copy_of;
   struct Ahead {
     CompactBoard* board;
     int32_t msg;
@@ -666,22 +668,23 @@ void compact_read_ahead(const std::vector<int32_t>& folders, std::vector<std::st
       // The list's stamp first: the copy read after it is current only
       // when it carries that stamp.
       b.att = AttachCopy{stamp_of(msg_add_list_path(folder).c_str()), {}, false};
-      names.push_back(std::to_string(folder) + "/" + attach_sizes_name());
-      ahead.push_back({&b, 0});
+      copies.push_back(std::to_string(folder) + "/" + attach_sizes_name());
+      copy_of.push_back(&b);
     }
   }
-  read_small_files(SYSINFO.DATA_FILE_PATH[0] ? SYSINFO.DATA_FILE_PATH : ".", names, [&](size_t i, std::string_view bytes, int err) {
+  const char* data = SYSINFO.DATA_FILE_PATH[0] ? SYSINFO.DATA_FILE_PATH : ".";
+  read_small_files(data, names, [&](size_t i, std::string_view bytes, int err) {
     if (i < theirs) {
       if (!err || err == ENOENT) fn(i, bytes);
-      return;
-    }
-    const Ahead& a = ahead[i - theirs];
-    if (a.msg == 0) {
-      a.board->att->bytes.assign(bytes);
-      a.board->att->read = err == 0;
     } else if (!err || err == ENOENT) {
-      a.board->marks.emplace(a.msg, bytes);
+      ahead[i - theirs].board->marks.emplace(ahead[i - theirs].msg, bytes);
     }
+  });
+  // The copies are larger: up to 32 KiB each in a batch of their own (a
+  // larger one is read again when shown).
+  read_heads_twice(data, copies, 32768, 0, 0, [&](size_t i, std::string_view bytes, std::string_view, int err) {
+    copy_of[i]->att->bytes.assign(bytes);
+    copy_of[i]->att->read = err == 0 && bytes.size() < 32768;
   });
 }
 
@@ -730,7 +733,7 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
     if (!b.adds_read && m.ADD_COUNT > 0 && conf.ADD_MAX >= 1) {
       b.adds_read = true;
       std::vector<AttachedFile> all;
-      load_attached_files(folder, all, b.att ? &*b.att : nullptr);
+      load_attached_files(folder, all, b.att ? &*b.att : nullptr, b.wanted.empty() ? nullptr : &b.wanted);
       for (AttachedFile& a : all)
         if (b.first.count(a.msg)) b.adds[a.msg].push_back(std::move(a));
     }

@@ -41,7 +41,8 @@ std::string copy_path(int32_t folder) { return msg_dir_path(folder) + "/" + kNam
 
 // The copy's bytes, when they are whole and stamped with the list as
 // `list` has it.
-bool parse_copy(std::string_view bytes, const FileStamp& list, std::vector<AttachedFile>& out) {
+bool parse_copy(std::string_view bytes, const FileStamp& list, std::vector<AttachedFile>& out,
+                const std::vector<int32_t>* only = nullptr) {
   if (bytes.size() < sizeof(Header)) return false;
   Header h;
   std::memcpy(&h, bytes.data(), sizeof h);
@@ -51,12 +52,12 @@ bool parse_copy(std::string_view bytes, const FileStamp& list, std::vector<Attac
     return false;
   const char* entries = bytes.data() + sizeof h;
   size_t names = sizeof h + size_t{h.count} * sizeof(Entry);
-  out.resize(h.count);
   for (size_t i = 0; i < h.count; i++) {
     Entry e;
     std::memcpy(&e, entries + i * sizeof e, sizeof e);
     if (e.name_len > sizeof(ADD_FILE::FILE_NAME) || bytes.size() - names < e.name_len) return false;
-    out[i] = {e.msg, e.slot, e.size, std::string(bytes.substr(names, e.name_len))};
+    if (!only || std::binary_search(only->begin(), only->end(), e.msg))
+      out.push_back({e.msg, e.slot, e.size, std::string(bytes.substr(names, e.name_len))});
     names += e.name_len;
   }
   return names == bytes.size();
@@ -107,12 +108,13 @@ bool make_copy(int32_t folder, std::vector<AttachedFile>& out, bool write = true
 
 }  // namespace
 
-bool load_attached_files(int32_t folder, std::vector<AttachedFile>& out, const AttachCopy* ahead) {
+bool load_attached_files(int32_t folder, std::vector<AttachedFile>& out, const AttachCopy* ahead,
+                         const std::vector<int32_t>* only) {
   out.clear();
   const std::string path = copy_path(folder);
   if (ahead) {
     if (ahead->list.size < 0) return true;
-    if (ahead->read && parse_copy(ahead->bytes, ahead->list, out)) return true;
+    if (ahead->read && parse_copy(ahead->bytes, ahead->list, out, only)) return true;
   } else {
     const FileStamp list = stamp_of(msg_add_list_path(folder).c_str());
     if (list.size < 0) return true;

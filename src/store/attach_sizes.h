@@ -48,7 +48,10 @@ struct AttachCopy {
 // file's size: from the copy when it is current (`ahead`: as read ahead),
 // else from the list and the files (and the copy is made anew). A board
 // without a list has none. False when the list exists but cannot be read.
-bool load_attached_files(int32_t folder, std::vector<AttachedFile>& out, const AttachCopy* ahead = nullptr);
+// `only`: when given, the numbers (ascending) of the messages whose files
+// are wanted; the others may be left out.
+bool load_attached_files(int32_t folder, std::vector<AttachedFile>& out, const AttachCopy* ahead = nullptr,
+                         const std::vector<int32_t>* only = nullptr);
 
 // The copy's file name in the board's directory.
 const char* attach_sizes_name();

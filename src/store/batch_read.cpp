@@ -81,6 +81,7 @@ class Ring {
                  unsigned head_len, char* agains, long again_off, unsigned again_len, int* res_open,
                  int* res_head, int* res_again) {
     unsigned tail = sq_tail_->load(std::memory_order_relaxed);
+    const int reads = again_len ? 2 : 1;
     for (unsigned k = 0; k < count; k++) {
       io_uring_sqe* s = next_sqe(tail);
       s->opcode = IORING_OP_OPENAT;
@@ -90,7 +91,7 @@ class Ring {
       s->file_index = k + 1;
       s->flags = IOSQE_IO_HARDLINK;
       s->user_data = k << 2;
-      for (int r = 0; r < 2; r++) {
+      for (int r = 0; r < reads; r++) {
         s = next_sqe(tail);
         s->opcode = IORING_OP_READ;
         s->fd = static_cast<int>(k);
@@ -106,7 +107,7 @@ class Ring {
       s->user_data = k << 2 | 2;
     }
     sq_tail_->store(tail, std::memory_order_release);
-    return reap(4 * count, count, res_open, res_head, res_again);
+    return reap((2 + reads) * count, count, res_open, res_head, res_again);
   }
   // Reads `len` bytes (at most kBuffer) at offs[k] of `fd` into buffer(k)
   // for k < count (at most kSlots); res[k] the result.
@@ -257,15 +258,17 @@ void read_heads_twice(const std::string& dir, const std::vector<std::string>& na
                       const std::function<void(size_t, std::string_view, std::string_view, int)>& fn) {
   if (names.empty()) return;
   Fd dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  const size_t per = std::min<size_t>(kSlots, names.size());
-  // Left unset: only the pages the reads fill are touched.
-  const std::unique_ptr<char[]> heads(new char[per * head_len]), agains(new char[per * again_len]);
+  // At most 1 MiB of buffers: on the pages that print many messages, that
+  // comes from the heap's large pages. Left unset: only the pages the reads
+  // fill are touched.
+  const size_t per = std::min<size_t>({kSlots, names.size(), std::max<size_t>(1, (1 << 20) / head_len)});
+  const std::unique_ptr<char[]> heads(new char[per * head_len]), agains(new char[per * again_len + 1]);
   size_t i = 0;
   Ring* ring = g_plain || !dir_fd.ok() || names.size() < kFewFiles ? nullptr : Ring::get();
   while (ring && ring->usable() && i < names.size()) {
-    const unsigned count = static_cast<unsigned>(std::min<size_t>(kSlots, names.size() - i));
+    const unsigned count = static_cast<unsigned>(std::min<size_t>(per, names.size() - i));
     int res_open[kSlots], res_head[kSlots], res_again[kSlots];
-    for (unsigned k = 0; k < count; k++) res_open[k] = res_head[k] = res_again[k] = -ECANCELED;
+    for (unsigned k = 0; k < count; k++) res_open[k] = res_head[k] = -ECANCELED, res_again[k] = 0;
     if (!ring->run_twice(dir_fd.get(), names, i, count, heads.get(), static_cast<unsigned>(head_len), agains.get(),
                          again_off, static_cast<unsigned>(again_len), res_open, res_head, res_again))
       break;
@@ -294,7 +297,7 @@ void read_heads_twice(const std::string& dir, const std::vector<std::string>& na
       continue;
     }
     const long head = pread_some(fd.get(), heads.get(), head_len, 0);
-    const long again = head < 0 ? -1 : pread_some(fd.get(), agains.get(), again_len, again_off);
+    const long again = head < 0 ? -1 : again_len ? pread_some(fd.get(), agains.get(), again_len, again_off) : 0;
     if (head < 0 || again < 0)
       fn(i, {}, {}, errno);
     else

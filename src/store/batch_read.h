@@ -27,8 +27,9 @@ void read_small_files(const std::string& dir, const std::vector<std::string>& na
 // `dir`), in order: `head` the first `head_len` bytes of the file (fewer at
 // its end), `again` the `again_len` bytes at `again_off`, read after `head`
 // (for files changed in place: a writer's mark read again tells whether
-// `head` is whole). `err` is 0 or the errno of the failed open or read.
-// `head_len` is at most 64 KiB and `again_len` at most 64 bytes.
+// `head` is whole; `again_len` 0: no second read). `err` is 0 or the errno
+// of the failed open or read. `head_len` is at most 64 KiB and `again_len`
+// at most 64 bytes.
 void read_heads_twice(const std::string& dir, const std::vector<std::string>& names, size_t head_len,
                       long again_off, size_t again_len,
                       const std::function<void(size_t, std::string_view, std::string_view, int)>& fn);

@@ -30,6 +30,7 @@ constexpr char kTmpName[] = "readcache.bin.tmp";
 constexpr uint32_t kVersion = 1;
 constexpr int32_t kMaxNumber = 1 << 24;  // larger numbers are not cached
 constexpr size_t kFirstRead = 16384;
+constexpr size_t kBatchRead = 32768;  // per file, where many are read at once
 
 struct Header {
   char magic[4];
@@ -695,9 +696,9 @@ std::vector<bool> read_views(const std::vector<int32_t>& folders, std::string_vi
     names.push_back(std::to_string(f) + "/" + kName);
   }
   std::string data = data_file("");
-  read_heads_twice(data.empty() ? "." : data, names, kFirstRead, 8, 8,
+  read_heads_twice(data.empty() ? "." : data, names, kBatchRead, 8, 8,
                    [&](size_t i, std::string_view head, std::string_view again, int err) {
-                     if (err || head.size() == kFirstRead || again.size() != 8) return;
+                     if (err || head.size() == kBatchRead || again.size() != 8) return;
                      auto none = [](size_t, size_t, int) -> const uint8_t* { return nullptr; };
                      auto seen = [&](uint32_t* state_seq) {
                        std::memcpy(state_seq, again.data(), 8);
