@@ -171,6 +171,33 @@ TEST_F(ReadCache, ManyBoardsAtOnceCountAsOneByOne) {
   read_small_files_plain(false);
 }
 
+// Boards read in one batch whose users' rows lie beyond the first read:
+// the rows come in a second batch, and agree with a board read alone.
+TEST_F(ReadCache, RowsBeyondTheFirstReadComeInASecondBatch) {
+  Nums nums;
+  for (int32_t n = 1; n <= 1000; n++) nums.push_back(n);
+  index(nums);
+  std::vector<std::string> users;
+  for (int u = 0; u < 120; u++) users.push_back("u" + std::to_string(u));
+  marks(1, users);
+  marks(500, {"u7", "u119"});
+  unread("u0");  // makes the file
+  ASSERT_GT(get("4/readcache.bin").size(), 20000u);
+  for (bool plain : {false, true}) {
+    read_small_files_plain(plain);
+    for (int u = 0; u < 120; u += 7) {
+      std::vector<ReadView> many;
+      const std::vector<bool> ok = read_views(Nums(8, F), users[static_cast<size_t>(u)], many, true);
+      for (size_t i = 0; i < 8; i++) {
+        EXPECT_TRUE(ok[i]);
+        EXPECT_EQ(many[i].numbers, unread(users[static_cast<size_t>(u)])) << u;
+      }
+    }
+  }
+  read_small_files_plain(false);
+  EXPECT_EQ(unread("u119").size(), 998u);
+}
+
 TEST_F(ReadCache, IndexWithANumberTwiceIsCountedPerRecordWithoutAFile) {
   index({3, 3});
   ReadView v;
