@@ -20,21 +20,13 @@ namespace {
 constexpr char kName[] = "attsize.bin";
 constexpr char kTmpName[] = "attsize.bin.tmp";
 
-struct Header {
-  char magic[4];
-  uint32_t count;
-  int64_t size;
-  int64_t mtime;
-  uint64_t ino;
-  uint32_t zero[2];
-};
+using Header = CopyHeader;
 struct Entry {
   int32_t msg;
   int32_t slot;
   int32_t size;
   uint32_t name_len;
 };
-static_assert(sizeof(Header) == 40);
 static_assert(sizeof(Entry) == 16);
 
 std::string copy_path(int32_t folder) { return msg_dir_path(folder) + "/" + kName; }
@@ -46,8 +38,7 @@ bool parse_copy(std::string_view bytes, const FileStamp& list, std::vector<Attac
   if (bytes.size() < sizeof(Header)) return false;
   Header h;
   std::memcpy(&h, bytes.data(), sizeof h);
-  if (std::memcmp(h.magic, "MAS1", 4) != 0 || !(FileStamp{h.size, h.mtime, h.ino} == list) ||
-      h.count != static_cast<uint64_t>(list.size) / sizeof(ADD_FILE) ||
+  if (!h.is("MAS1", list) || h.count != static_cast<uint64_t>(list.size) / sizeof(ADD_FILE) ||
       (bytes.size() - sizeof h) / sizeof(Entry) < h.count)
     return false;
   const char* entries = bytes.data() + sizeof h;
@@ -81,13 +72,7 @@ bool make_copy(int32_t folder, std::vector<AttachedFile>& out, bool write = true
   std::vector<ADD_FILE> recs;
   split_records(bytes, recs);
   const Fd dir(open(msg_attach_board_path(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  Header h{};
-  std::memcpy(h.magic, "MAS1", 4);
-  h.count = static_cast<uint32_t>(recs.size());
-  const FileStamp stamp = stamp_of(st);
-  h.size = stamp.size;
-  h.mtime = stamp.mtime;
-  h.ino = stamp.ino;
+  const Header h = Header::make("MAS1", recs.size(), stamp_of(st));
   std::string copy(reinterpret_cast<const char*>(&h), sizeof h);
   std::string names;
   for (const ADD_FILE& r : recs) {

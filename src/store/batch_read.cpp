@@ -46,17 +46,8 @@ class Ring {
            int* res_open, int* res_read) {
     unsigned tail = sq_tail_->load(std::memory_order_relaxed);
     for (unsigned k = 0; k < count; k++) {
+      open_into(tail, dir_fd, names[first + k], k, IOSQE_IO_LINK);
       io_uring_sqe* s = next_sqe(tail);
-      s->opcode = IORING_OP_OPENAT;
-      s->fd = dir_fd;
-      s->addr = reinterpret_cast<uintptr_t>(names[first + k].c_str());
-      // Straight into slot k: such a descriptor is never in the process's
-      // table, so close-on-exec does not apply (and is refused).
-      s->open_flags = O_RDONLY;
-      s->file_index = k + 1;
-      s->flags = IOSQE_IO_LINK;
-      s->user_data = k << 2;
-      s = next_sqe(tail);
       s->opcode = IORING_OP_READ;
       s->fd = static_cast<int>(k);
       s->flags = IOSQE_FIXED_FILE | IOSQE_IO_LINK;
@@ -64,10 +55,7 @@ class Ring {
       s->len = slot_;
       s->off = 0;
       s->user_data = k << 2 | 1;
-      s = next_sqe(tail);
-      s->opcode = IORING_OP_CLOSE;
-      s->file_index = k + 1;
-      s->user_data = k << 2 | 2;
+      close_slot(tail, k);
     }
     sq_tail_->store(tail, std::memory_order_release);
     return reap(3 * count, count, res_open, res_read);
@@ -83,16 +71,9 @@ class Ring {
     unsigned tail = sq_tail_->load(std::memory_order_relaxed);
     const int reads = again_len ? 2 : 1;
     for (unsigned k = 0; k < count; k++) {
-      io_uring_sqe* s = next_sqe(tail);
-      s->opcode = IORING_OP_OPENAT;
-      s->fd = dir_fd;
-      s->addr = reinterpret_cast<uintptr_t>(names[first + k].c_str());
-      s->open_flags = O_RDONLY;
-      s->file_index = k + 1;
-      s->flags = IOSQE_IO_HARDLINK;
-      s->user_data = k << 2;
+      open_into(tail, dir_fd, names[first + k], k, IOSQE_IO_HARDLINK);
       for (int r = 0; r < reads; r++) {
-        s = next_sqe(tail);
+        io_uring_sqe* s = next_sqe(tail);
         s->opcode = IORING_OP_READ;
         s->fd = static_cast<int>(k);
         s->flags = IOSQE_FIXED_FILE | IOSQE_IO_HARDLINK;
@@ -101,10 +82,7 @@ class Ring {
         s->off = static_cast<uint64_t>(r != 0 ? again_off : head_offs ? (*head_offs)[first + k] : 0);
         s->user_data = k << 2 | (r == 0 ? 1 : 3);
       }
-      s = next_sqe(tail);
-      s->opcode = IORING_OP_CLOSE;
-      s->file_index = k + 1;
-      s->user_data = k << 2 | 2;
+      close_slot(tail, k);
     }
     sq_tail_->store(tail, std::memory_order_release);
     return reap((2 + reads) * count, count, res_open, res_head, res_again);
@@ -193,6 +171,25 @@ class Ring {
     for (int& e : empty) e = -1;
     if (syscall(__NR_io_uring_register, fd_, IORING_REGISTER_FILES, empty, kSlots) < 0) return;
     ok_ = true;
+  }
+  // Opens `name` in `dir_fd` straight into slot k, linked to what follows.
+  // Such a descriptor is never in the process's table, so close-on-exec
+  // does not apply (and is refused).
+  void open_into(unsigned& tail, int dir_fd, const std::string& name, unsigned k, uint8_t link) {
+    io_uring_sqe* s = next_sqe(tail);
+    s->opcode = IORING_OP_OPENAT;
+    s->fd = dir_fd;
+    s->addr = reinterpret_cast<uintptr_t>(name.c_str());
+    s->open_flags = O_RDONLY;
+    s->file_index = k + 1;
+    s->flags = link;
+    s->user_data = k << 2;
+  }
+  void close_slot(unsigned& tail, unsigned k) {
+    io_uring_sqe* s = next_sqe(tail);
+    s->opcode = IORING_OP_CLOSE;
+    s->file_index = k + 1;
+    s->user_data = k << 2 | 2;
   }
   io_uring_sqe* next_sqe(unsigned& tail) {
     const unsigned i = tail & sq_mask_;

@@ -16,15 +16,7 @@ namespace {
 constexpr char kName[] = "threads.bin";
 constexpr char kTmpName[] = "threads.bin.tmp";
 
-struct Header {
-  char magic[4];
-  uint32_t count;
-  int64_t size;
-  int64_t mtime;
-  uint64_t ino;
-  uint32_t zero[2];
-};
-static_assert(sizeof(Header) == 40);
+using Header = CopyHeader;
 static_assert(sizeof(IndexPair) == 8);
 
 // The copy, when it is there and stamped with the index as `index` has it.
@@ -34,8 +26,7 @@ bool read_copy(const std::string& path, const FileStamp& index, std::vector<Inde
   if (!fd.ok()) return false;
   Header h;
   if (pread_some(fd.get(), &h, sizeof h, 0) != static_cast<long>(sizeof h)) return false;
-  if (std::memcmp(h.magic, "MTP1", 4) != 0 || h.count != count ||
-      !(FileStamp{h.size, h.mtime, h.ino} == index))
+  if (!h.is("MTP1", index) || h.count != count)
     return false;
   // One pair more than the copy holds is asked for: a read that fills it
   // (or part of it) shows a copy longer than its header says.
@@ -64,12 +55,7 @@ bool load_index_pairs(int32_t folder, const struct stat& st, std::vector<IndexPa
         return false;
       }))
     return false;
-  Header h{};
-  std::memcpy(h.magic, "MTP1", 4);
-  h.count = static_cast<uint32_t>(out.size());
-  h.size = index.size;
-  h.mtime = index.mtime;
-  h.ino = index.ino;
+  const Header h = Header::make("MTP1", out.size(), index);
   std::string bytes(reinterpret_cast<const char*>(&h), sizeof h);
   bytes.append(reinterpret_cast<const char*>(out.data()), out.size() * sizeof(IndexPair));
   replace_file(path.c_str(), (msg_dir_path(folder) + "/" + kTmpName).c_str(), bytes);

@@ -11,6 +11,7 @@
 // the old or the new file, never a missing or half-written one.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -122,6 +123,31 @@ struct FileStamp {
 };
 FileStamp stamp_of(const struct stat& st);
 FileStamp stamp_of(const char* path);
+
+// The 40-byte header of a derived copy of one record file: a magic, the
+// number of records copied, and the record file's stamp as it was when the
+// copy was made; then 8 bytes zero. Integers little-endian.
+struct CopyHeader {
+  char magic[4];
+  uint32_t count;
+  int64_t size;
+  int64_t mtime;
+  uint64_t ino;
+  uint32_t zero[2];
+
+  static CopyHeader make(const char (&m)[5], size_t n, const FileStamp& s) {
+    CopyHeader h{};
+    std::memcpy(h.magic, m, 4);
+    h.count = static_cast<uint32_t>(n);
+    h.size = s.size, h.mtime = s.mtime, h.ino = s.ino;
+    return h;
+  }
+  // The header of a copy made with that magic of the file as `s` has it.
+  bool is(const char (&m)[5], const FileStamp& s) const {
+    return std::memcmp(magic, m, 4) == 0 && FileStamp{size, mtime, ino} == s;
+  }
+};
+static_assert(sizeof(CopyHeader) == 40);
 
 // Calls `fn` on each whole record of a record file opened with b_open (so a
 // missing file is created empty where its directory exists), reading a
