@@ -65,6 +65,18 @@ struct ThreadTable {
 // each of its messages shown.
 using ThreadRows = std::unordered_map<int32_t, ThreadTable>;
 
+// What the message views take of a board's settings: the attachment slots
+// and the colours of the text and of quoted lines.
+struct Shown {
+  int32_t ADD_MAX;
+  char FONTCOLOR[8];
+  char RESFONTCOLOR[8];
+  explicit Shown(const B_TITLE2& b) : ADD_MAX(b.ADD_MAX) {
+    std::memcpy(FONTCOLOR, b.FONTCOLOR, sizeof FONTCOLOR);
+    std::memcpy(RESFONTCOLOR, b.RESFONTCOLOR, sizeof RESFONTCOLOR);
+  }
+};
+
 // One board as the compact view sees it. The unread list and the search
 // print many messages of one board in a row: the index and the settings are
 // read once per request, and each message and thread is found by a look-up
@@ -76,7 +88,7 @@ struct CompactBoard {
   std::unordered_map<int32_t, std::vector<const INDEX_DATA*>> threads;  // in index order
   // Read when the board's first message is shown: boards the pages only
   // look into hold no copy of the 8800-byte record.
-  std::unique_ptr<B_TITLE2> conf;
+  std::optional<Shown> conf;
   // The attached files of the messages held, with their sizes, read in one
   // pass when the first of them is shown.
   bool adds_read = false;
@@ -118,7 +130,7 @@ CompactBoard& compact_board(int32_t folder) {
 // The body as the pages show it: quoted runs coloured, then by HTML mode
 // links and line breaks (0), preformatted (1) or the user's own HTML (2),
 // with the tags that could break the page neutralised.
-std::string shown_body(const INDEX_DATA& m, const B_TITLE2& conf, const std::string* read = nullptr) {
+std::string shown_body(const INDEX_DATA& m, const Shown& conf, const std::string* read = nullptr) {
   std::string own;
   if (!read) {
     read_body(m.FOLDER_NO, m.MSG_NO, own);
@@ -243,7 +255,7 @@ void header_table(std::string& out, int32_t folder, const INDEX_DATA& m, bool co
 // The lines of m's attached files, slot by slot, each from the first of
 // `files` (the message's, or more) that names the slot. A size below 0 is
 // looked up from the file.
-void attachments(std::string& out, int32_t folder, const INDEX_DATA& m, const B_TITLE2& conf,
+void attachments(std::string& out, int32_t folder, const INDEX_DATA& m, const Shown& conf,
                  const std::vector<AttachedFile>& files) {
   if (m.ADD_COUNT <= 0 || conf.ADD_MAX < 1) return;
   for (int i = 1; i <= conf.ADD_MAX; i++) {
@@ -415,7 +427,7 @@ void j_DETAILS() {
   if (m.DEL_FLG == 1) {
     deleted_notice();
   } else {
-    std::string body = shown_body(m, conf);
+    std::string body = shown_body(m, Shown(conf));
     std::string head;
     header_table(head, folder, m, false);
     pr_text(head);
@@ -428,7 +440,7 @@ void j_DETAILS() {
     std::vector<AttachedFile> known;
     for (const ADD_FILE& r : list) known.push_back({r.MSG_NO, r.ADD_NO, -1, std::string(field(r.FILE_NAME))});
     std::string files;
-    attachments(files, folder, m, conf, known);
+    attachments(files, folder, m, Shown(conf), known);
     pr_text(files);
     if (font) pr("</FONT>\n");
   }
@@ -695,9 +707,9 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
   if (!b.conf) {
     std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
     request_acl().read_settings(folder);
-    b.conf = std::make_unique<B_TITLE2>(sB_TITLE2);
+    b.conf.emplace(sB_TITLE2);
   }
-  const B_TITLE2& conf = *b.conf;
+  const Shown& conf = *b.conf;
   auto found = b.first.find(msgno);
   if (msgno < 1 || found == b.first.end()) return;
   const INDEX_DATA& m = *found->second;
