@@ -65,9 +65,9 @@ class Ring {
   // bytes at `again_off` into agains + k * again_len, and closes it. Hard
   // links keep the chain going past a short read; a read after a failed
   // open reads nothing of use, and its result is not looked at.
-  bool run_twice(int dir_fd, const std::vector<std::string>& names, const std::vector<long>* head_offs,
-                 size_t first, unsigned count, char* heads, unsigned head_len, char* agains, long again_off,
-                 unsigned again_len, int* res_open, int* res_head, int* res_again) {
+  bool run_twice(int dir_fd, const std::vector<std::string>& names, size_t first, unsigned count, char* heads,
+                 unsigned head_len, char* agains, long again_off, unsigned again_len, int* res_open,
+                 int* res_head, int* res_again) {
     unsigned tail = sq_tail_->load(std::memory_order_relaxed);
     const int reads = again_len ? 2 : 1;
     for (unsigned k = 0; k < count; k++) {
@@ -79,7 +79,7 @@ class Ring {
         s->flags = IOSQE_FIXED_FILE | IOSQE_IO_HARDLINK;
         s->addr = reinterpret_cast<uintptr_t>(r == 0 ? heads + size_t{k} * head_len : agains + size_t{k} * again_len);
         s->len = r == 0 ? head_len : again_len;
-        s->off = static_cast<uint64_t>(r != 0 ? again_off : head_offs ? (*head_offs)[first + k] : 0);
+        s->off = r == 0 ? 0 : static_cast<uint64_t>(again_off);
         s->user_data = k << 2 | (r == 0 ? 1 : 3);
       }
       close_slot(tail, k);
@@ -252,14 +252,14 @@ void read_ranges(int fd, const std::vector<long>& offsets, size_t len,
 
 void read_heads_twice(const std::string& dir, const std::vector<std::string>& names, size_t head_len,
                       long again_off, size_t again_len,
-                      const std::function<void(size_t, std::string_view, std::string_view, int)>& fn,
-                      const std::vector<long>* head_offs) {
+                      const std::function<void(size_t, std::string_view, std::string_view, int)>& fn) {
   if (names.empty()) return;
   Fd dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  // At most 1 MiB of buffers: on the pages that print many messages, that
-  // comes from the heap's large pages. Left unset: only the pages the reads
-  // fill are touched.
-  const size_t per = std::min<size_t>({kSlots, names.size(), std::max<size_t>(1, (1 << 20) / head_len)});
+  // Below 1 MiB of buffers: on the pages that print many messages, that
+  // comes from the heap's large pages, not from a mapping of its own whose
+  // every page is a fault. Left unset: only the pages the reads fill are
+  // touched.
+  const size_t per = std::min<size_t>({kSlots, names.size(), std::max<size_t>(1, (960 << 10) / head_len)});
   const std::unique_ptr<char[]> heads(new char[per * head_len]), agains(new char[per * again_len + 1]);
   size_t i = 0;
   Ring* ring = g_plain || !dir_fd.ok() || names.size() < kFewFiles ? nullptr : Ring::get();
@@ -267,7 +267,7 @@ void read_heads_twice(const std::string& dir, const std::vector<std::string>& na
     const unsigned count = static_cast<unsigned>(std::min<size_t>(per, names.size() - i));
     int res_open[kSlots], res_head[kSlots], res_again[kSlots];
     for (unsigned k = 0; k < count; k++) res_open[k] = res_head[k] = -ECANCELED, res_again[k] = 0;
-    if (!ring->run_twice(dir_fd.get(), names, head_offs, i, count, heads.get(), static_cast<unsigned>(head_len), agains.get(),
+    if (!ring->run_twice(dir_fd.get(), names, i, count, heads.get(), static_cast<unsigned>(head_len), agains.get(),
                          again_off, static_cast<unsigned>(again_len), res_open, res_head, res_again))
       break;
     for (unsigned k = 0; k < count; k++, i++) {
@@ -294,7 +294,7 @@ void read_heads_twice(const std::string& dir, const std::vector<std::string>& na
       fn(i, {}, {}, errno);
       continue;
     }
-    const long head = pread_some(fd.get(), heads.get(), head_len, head_offs ? (*head_offs)[i] : 0);
+    const long head = pread_some(fd.get(), heads.get(), head_len, 0);
     const long again = head < 0 ? -1 : again_len ? pread_some(fd.get(), agains.get(), again_len, again_off) : 0;
     if (head < 0 || again < 0)
       fn(i, {}, {}, errno);

@@ -29,12 +29,10 @@ void read_small_files(const std::string& dir, const std::vector<std::string>& na
 // (for files changed in place: a writer's mark read again tells whether
 // `head` is whole; `again_len` 0: no second read). `err` is 0 or the errno
 // of the failed open or read. `head_len` is at most 64 KiB and `again_len`
-// at most 64 bytes. `head_offs`, when given: where each file's `head` is
-// read, instead of its start.
+// at most 64 bytes.
 void read_heads_twice(const std::string& dir, const std::vector<std::string>& names, size_t head_len,
                       long again_off, size_t again_len,
-                      const std::function<void(size_t, std::string_view, std::string_view, int)>& fn,
-                      const std::vector<long>* head_offs = nullptr);
+                      const std::function<void(size_t, std::string_view, std::string_view, int)>& fn);
 
 // Calls `fn(i, bytes)` for each offsets[i], in order: the `len` bytes of
 // the open file `fd` at that offset (fewer at its end, none on an error).

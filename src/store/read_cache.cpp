@@ -30,7 +30,7 @@ constexpr char kTmpName[] = "readcache.bin.tmp";
 constexpr uint32_t kVersion = 1;
 constexpr int32_t kMaxNumber = 1 << 24;  // larger numbers are not cached
 constexpr size_t kFirstRead = 16384;
-constexpr size_t kBatchRead = 32768;  // per file, where many are read at once
+constexpr size_t kBatchRead = 65536;  // per file, where many are read at once
 
 struct Header {
   char magic[4];
@@ -688,10 +688,8 @@ std::vector<bool> read_views(const std::vector<int32_t>& folders, std::string_vi
   out.assign(folders.size(), ReadView());
   std::vector<bool> done(folders.size(), false), readable(folders.size(), true);
   // Each board's index is looked at first, then all the files are read in
-  // one batch: the first part of each, then its state and sequence again.
-  // Where the user's row lies beyond that part, the rows are read in a
-  // second batch, each again followed by the state and sequence, which must
-  // still be those the first part's header holds.
+  // one batch, each whole (up to a bound), then its state and sequence again
+  // from the same open file.
   std::vector<FileStamp> index;
   std::vector<std::string> names;
   for (int32_t f : folders) {
@@ -700,64 +698,17 @@ std::vector<bool> read_views(const std::vector<int32_t>& folders, std::string_vi
   }
   std::string data = data_file("");
   if (data.empty()) data = ".";
-  struct Row {
-    size_t board;
-    std::string head;
-    long off;
-    size_t len;
-  };
-  std::vector<Row> rows;
-  std::vector<std::string> row_names;
-  std::vector<long> row_offs;
-  size_t row_len = 0;
-  auto size_of = [](const Header& h) {
-    return sizeof(Header) + h.width + uint64_t{h.slots} * sizeof(Entry) + uint64_t{h.rows} * h.width;
-  };
-  read_heads_twice(data, names, kFirstRead, 8, 8, [&](size_t i, std::string_view head, std::string_view again, int err) {
-    if (err || again.size() != 8 || head.size() < sizeof(Header)) return;
-    // A file that fills the read may be longer: its header tells how long.
-    Header h;
-    std::memcpy(&h, head.data(), sizeof h);
-    const uint64_t size = head.size() < kFirstRead ? head.size() : size_of(h);
-    Row r{i, {}, -1, 0};
-    auto later = [&](size_t off, size_t len, int k) -> const uint8_t* {
-      if (k == 2 && len <= 65536) r.off = static_cast<long>(off), r.len = len;
-      return nullptr;
-    };
+  read_heads_twice(data, names, kBatchRead, 8, 8, [&](size_t i, std::string_view head, std::string_view again, int err) {
+    // A read that fills the buffer may not hold all of the file.
+    if (err || head.size() == kBatchRead || again.size() != 8) return;
+    auto none = [](size_t, size_t, int) -> const uint8_t* { return nullptr; };
     auto seen = [&](uint32_t* state_seq) {
       std::memcpy(state_seq, again.data(), 8);
       return true;
     };
-    done[i] = view_from(reinterpret_cast<const uint8_t*>(head.data()), head.size(), size, index[i], user, out[i],
-                        numbers, later, seen);
-    if (!done[i] && r.off >= 0) {
-      r.head = std::string(head.substr(0, sizeof h + h.width + size_t{h.slots} * sizeof(Entry)));
-      row_len = std::max(row_len, r.len);
-      row_names.push_back(names[i]);
-      row_offs.push_back(r.off);
-      rows.push_back(std::move(r));
-    }
+    done[i] = view_from(reinterpret_cast<const uint8_t*>(head.data()), head.size(), head.size(), index[i], user,
+                        out[i], numbers, none, seen);
   });
-  if (!rows.empty())
-    read_heads_twice(
-        data, row_names, row_len, 8, 8,
-        [&](size_t k, std::string_view row, std::string_view again, int err) {
-          const Row& r = rows[k];
-          if (err || again.size() != 8 || row.size() < r.len) return;
-          Header h;
-          std::memcpy(&h, r.head.data(), sizeof h);
-          auto piece = [&](size_t off, size_t len, int n) -> const uint8_t* {
-            return n == 2 && static_cast<long>(off) == r.off && len == r.len ? reinterpret_cast<const uint8_t*>(row.data())
-                                                                            : nullptr;
-          };
-          auto seen = [&](uint32_t* state_seq) {
-            std::memcpy(state_seq, again.data(), 8);
-            return true;
-          };
-          done[r.board] = view_from(reinterpret_cast<const uint8_t*>(r.head.data()), r.head.size(), size_of(h),
-                                    index[r.board], user, out[r.board], numbers, piece, seen);
-        },
-        &row_offs);
   // The rest one by one, made anew where needed.
   for (size_t i = 0; i < folders.size(); i++)
     if (!done[i]) readable[i] = read_view(folders[i], user, out[i], numbers);

@@ -171,9 +171,9 @@ TEST_F(ReadCache, ManyBoardsAtOnceCountAsOneByOne) {
   read_small_files_plain(false);
 }
 
-// Boards read in one batch whose users' rows lie beyond the first read:
-// the rows come in a second batch, and agree with a board read alone.
-TEST_F(ReadCache, RowsBeyondTheFirstReadComeInASecondBatch) {
+// Boards read in one batch whose files are larger than one read of a
+// board alone agree with a board read alone.
+TEST_F(ReadCache, LargerFilesReadInABatchAgreeWithOneRead) {
   Nums nums;
   for (int32_t n = 1; n <= 1000; n++) nums.push_back(n);
   index(nums);
