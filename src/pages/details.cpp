@@ -511,44 +511,37 @@ const std::vector<INDEX_DATA>& compact_index(int32_t folder) { return compact_bo
 
 namespace {
 
-// Reads the index records whose pair `keep` accepts: a few runs of
-// neighbours with one read each, records scattered over many places in one
-// batch of reads. False when one cannot be read or differs from its pair
-// (the index changed under the page).
+// Reads the index records whose pair `keep` accepts: each run of
+// neighbours (a thread's records stand together) with one read, the runs in
+// one batch of reads. False when one cannot be read or differs from its
+// pair (the index changed under the page).
 template <class Keep>
 bool read_kept(int fd, const std::vector<IndexPair>& pairs, Keep keep, std::vector<INDEX_DATA>& out) {
   std::vector<size_t> at;  // the records kept, by position
-  size_t runs = 0;
+  // Runs of at most 25 records (4,000 bytes), each with where it starts in
+  // `at`.
+  std::vector<long> offsets;
+  std::vector<size_t> lens, first;
   for (size_t i = 0; i < pairs.size(); i++) {
     if (!keep(pairs[i].msg, pairs[i].thread)) continue;
-    if (at.empty() || at.back() + 1 != i) runs++;
+    if (at.empty() || at.back() + 1 != i || lens.back() == 25 * sizeof(INDEX_DATA)) {
+      offsets.push_back(static_cast<long>(i * sizeof(INDEX_DATA)));
+      lens.push_back(0);
+      first.push_back(at.size());
+    }
+    lens.back() += sizeof(INDEX_DATA);
     at.push_back(i);
   }
   const size_t base = out.size();
   out.resize(base + at.size());
-  if (runs >= 3) {
-    std::vector<long> offsets;
-    offsets.reserve(at.size());
-    for (size_t i : at) offsets.push_back(static_cast<long>(i * sizeof(INDEX_DATA)));
-    bool whole = true;
-    read_ranges(fd, offsets, sizeof(INDEX_DATA), [&](size_t k, std::string_view bytes) {
-      if (bytes.size() == sizeof(INDEX_DATA))
-        std::memcpy(&out[base + k], bytes.data(), sizeof(INDEX_DATA));
-      else
-        whole = false;
-    });
-    if (!whole) return false;
-  } else {
-    for (size_t k = 0; k < at.size();) {
-      size_t end = k + 1;
-      while (end < at.size() && at[end] == at[end - 1] + 1) end++;
-      const long len = static_cast<long>((end - k) * sizeof(INDEX_DATA));
-      if (pread_some(fd, &out[base + k], static_cast<size_t>(len), static_cast<long>(at[k] * sizeof(INDEX_DATA))) !=
-          len)
-        return false;
-      k = end;
-    }
-  }
+  bool whole = true;
+  read_ranges(fd, offsets, lens, [&](size_t k, std::string_view bytes) {
+    if (bytes.size() == lens[k])
+      std::memcpy(static_cast<void*>(&out[base + first[k]]), bytes.data(), bytes.size());
+    else
+      whole = false;
+  });
+  if (!whole) return false;
   for (size_t k = 0; k < at.size(); k++)
     if (out[base + k].MSG_NO != pairs[at[k]].msg || out[base + k].THREAD_NO != pairs[at[k]].thread) return false;
   return true;

@@ -89,14 +89,15 @@ class Ring {
   }
   // Reads `len` bytes (at most kBuffer) at offs[k] of `fd` into buffer(k)
   // for k < count (at most kSlots); res[k] the result.
-  bool run_reads(int fd, const long* offs, unsigned count, unsigned len, int* res) {
+  // With `lens`, each read is of its own length lens[k] (at most the slot).
+  bool run_reads(int fd, const long* offs, unsigned count, unsigned len, int* res, const size_t* lens = nullptr) {
     unsigned tail = sq_tail_->load(std::memory_order_relaxed);
     for (unsigned k = 0; k < count; k++) {
       io_uring_sqe* s = next_sqe(tail);
       s->opcode = IORING_OP_READ;
       s->fd = fd;
       s->addr = reinterpret_cast<uintptr_t>(buffer(k));
-      s->len = len;
+      s->len = lens ? static_cast<unsigned>(lens[k]) : len;
       s->off = static_cast<uint64_t>(offs[k]);
       s->user_data = k << 2 | 1;
     }
@@ -223,31 +224,51 @@ int read_plain(int dir_fd, const std::string& dir, const std::string& name, std:
 
 }  // namespace
 
-void read_ranges(int fd, const std::vector<long>& offsets, size_t len,
-                 const std::function<void(size_t, std::string_view)>& fn) {
-  std::string bytes(len, '\0');
+namespace {
+
+// The pieces at offsets[i] of lens[i] bytes (all `len` bytes when `lens`
+// is null), through the ring from `fewest` pieces on.
+void read_some_ranges(int fd, const std::vector<long>& offsets, size_t len, const std::vector<size_t>* lens,
+                      size_t fewest, const std::function<void(size_t, std::string_view)>& fn) {
+  const size_t most = lens && !lens->empty() ? *std::max_element(lens->begin(), lens->end()) : len;
+  auto size_of = [&](size_t i) { return lens ? (*lens)[i] : len; };
+  std::string bytes(most, '\0');
   size_t i = 0;
-  Ring* ring = g_plain || offsets.size() < kFewFiles || len > kBuffer ? nullptr : Ring::get();
+  Ring* ring = g_plain || offsets.size() < fewest || most > kBuffer ? nullptr : Ring::get();
   while (ring && ring->usable() && i < offsets.size()) {
     const unsigned count = static_cast<unsigned>(std::min<size_t>(kSlots, offsets.size() - i));
     int res[kSlots];
     for (unsigned k = 0; k < count; k++) res[k] = -ECANCELED;
-    ring->widen(static_cast<unsigned>(len));
-    if (!ring->run_reads(fd, offsets.data() + i, count, static_cast<unsigned>(len), res)) break;
+    ring->widen(static_cast<unsigned>(most));
+    if (!ring->run_reads(fd, offsets.data() + i, count, static_cast<unsigned>(len), res,
+                         lens ? lens->data() + i : nullptr))
+      break;
     for (unsigned k = 0; k < count; k++, i++) {
       if (res[k] >= 0) {
         fn(i, std::string_view(ring->buffer(k), static_cast<size_t>(res[k])));
       } else {
         if (res[k] == -EINVAL || res[k] == -EBADF) ring->broken();
-        long n = pread_some(fd, bytes.data(), len, offsets[i]);
+        long n = pread_some(fd, bytes.data(), size_of(i), offsets[i]);
         fn(i, std::string_view(bytes.data(), n > 0 ? static_cast<size_t>(n) : 0));
       }
     }
   }
   for (; i < offsets.size(); i++) {
-    long n = pread_some(fd, bytes.data(), len, offsets[i]);
+    long n = pread_some(fd, bytes.data(), size_of(i), offsets[i]);
     fn(i, std::string_view(bytes.data(), n > 0 ? static_cast<size_t>(n) : 0));
   }
+}
+
+}  // namespace
+
+void read_ranges(int fd, const std::vector<long>& offsets, size_t len,
+                 const std::function<void(size_t, std::string_view)>& fn) {
+  read_some_ranges(fd, offsets, len, nullptr, kFewFiles, fn);
+}
+
+void read_ranges(int fd, const std::vector<long>& offsets, const std::vector<size_t>& lens,
+                 const std::function<void(size_t, std::string_view)>& fn) {
+  read_some_ranges(fd, offsets, 0, &lens, 2, fn);
 }
 
 void read_heads_twice(const std::string& dir, const std::vector<std::string>& names, size_t head_len,

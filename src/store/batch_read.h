@@ -39,6 +39,10 @@ void read_heads_twice(const std::string& dir, const std::vector<std::string>& na
 // Many pieces are read in batches in the same way.
 void read_ranges(int fd, const std::vector<long>& offsets, size_t len,
                  const std::function<void(size_t, std::string_view)>& fn);
+// The same with a length for each piece, lens[i] (at most 4 KiB); two
+// pieces already go in one batch.
+void read_ranges(int fd, const std::vector<long>& offsets, const std::vector<size_t>& lens,
+                 const std::function<void(size_t, std::string_view)>& fn);
 
 // For tests: forces the one-by-one reading (true) or allows the batches,
 // and whether the batches go through io_uring here.

@@ -1,6 +1,9 @@
 // Reading many small files at once gives what reading them one by one gives.
 #include "store/batch_read.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 
 #include "data_dir.h"
@@ -64,6 +67,26 @@ TEST_F(BatchRead, SameAsOneByOne) {
   EXPECT_EQ(heads_batched[50].bytes, std::string(64, 'y') + "|" + std::string(8, 'y'));
   EXPECT_EQ(heads_batched[3].err, ENOENT);
   EXPECT_EQ(heads_batched[150].err, EISDIR);
+
+  // Pieces of one open file, each of its own length, batched or not.
+  std::string text;
+  for (int i = 0; i < 3000; i++) text += static_cast<char>('a' + i % 26);
+  put("pieces", text);
+  const std::vector<long> at = {0, 100, 2990, 4000, 7};
+  const std::vector<size_t> lens = {10, 2000, 50, 5, 1};
+  for (bool plain : {false, true}) {
+    read_small_files_plain(plain);
+    const int fd = open((dir / "pieces").c_str(), O_RDONLY);
+    std::vector<std::string> got;
+    read_ranges(fd, at, lens, [&](size_t i, std::string_view b) {
+      EXPECT_EQ(i, got.size());
+      got.emplace_back(b);
+    });
+    close(fd);
+    EXPECT_EQ(got, (std::vector<std::string>{text.substr(0, 10), text.substr(100, 2000), text.substr(2990), "",
+                                             text.substr(7, 1)}));
+  }
+  read_small_files_plain(false);
 
   // A directory that is not there: every file is missing.
   std::vector<Got> none = read_all(dir.path() + "/nowhere", {"a", "b"});
