@@ -511,40 +511,49 @@ const std::vector<INDEX_DATA>& compact_index(int32_t folder) { return compact_bo
 
 namespace {
 
-// Reads the index records whose pair `keep` accepts: each run of
-// neighbours (a thread's records stand together) with one read, the runs in
-// one batch of reads. False when one cannot be read or differs from its
-// pair (the index changed under the page).
-template <class Keep>
-bool read_kept(int fd, const std::vector<IndexPair>& pairs, Keep keep, std::vector<INDEX_DATA>& out) {
-  std::vector<size_t> at;  // the records kept, by position
-  // Runs of at most 25 records (4,000 bytes), each with where it starts in
-  // `at`.
+// Reads the records of the threads of the messages asked for (`wanted`,
+// ascending) through the board's thread map: each thread's span in runs of
+// at most 25 records, all in one batch of reads, spans that meet read once.
+// False when a record the map promises is not there (the index changed
+// under the page): the caller then reads the index whole.
+bool read_threads(int32_t folder, int fd, const struct stat& st, const std::vector<int32_t>& wanted,
+                  std::vector<INDEX_DATA>& out) {
+  std::vector<ThreadSpan> spans;
+  if (!thread_spans(folder, st, wanted, spans)) return false;
+  std::vector<std::pair<uint32_t, uint32_t>> parts;  // first position, end
+  std::vector<int32_t> threads;
+  for (const ThreadSpan& s : spans)
+    if (s.count) parts.emplace_back(s.first, s.first + s.count), threads.push_back(s.thread);
+  std::sort(parts.begin(), parts.end());
+  std::sort(threads.begin(), threads.end());
   std::vector<long> offsets;
-  std::vector<size_t> lens, first;
-  for (size_t i = 0; i < pairs.size(); i++) {
-    if (!keep(pairs[i].msg, pairs[i].thread)) continue;
-    if (at.empty() || at.back() + 1 != i || lens.back() == 25 * sizeof(INDEX_DATA)) {
-      offsets.push_back(static_cast<long>(i * sizeof(INDEX_DATA)));
-      lens.push_back(0);
-      first.push_back(at.size());
+  std::vector<size_t> lens;
+  uint32_t done = 0;
+  for (auto [from, end] : parts)
+    for (uint32_t p = std::max(from, done); p < end; p += 25) {
+      offsets.push_back(static_cast<long>(p) * static_cast<long>(sizeof(INDEX_DATA)));
+      lens.push_back(std::min<uint32_t>(25, end - p) * sizeof(INDEX_DATA));
+      done = std::max(done, std::min(end, p + 25));
     }
-    lens.back() += sizeof(INDEX_DATA);
-    at.push_back(i);
-  }
-  const size_t base = out.size();
-  out.resize(base + at.size());
   bool whole = true;
+  std::vector<INDEX_DATA> run(25);
   read_ranges(fd, offsets, lens, [&](size_t k, std::string_view bytes) {
-    if (bytes.size() == lens[k])
-      std::memcpy(static_cast<void*>(&out[base + first[k]]), bytes.data(), bytes.size());
-    else
+    if (bytes.size() != lens[k]) {
       whole = false;
+      return;
+    }
+    std::memcpy(static_cast<void*>(run.data()), bytes.data(), bytes.size());
+    for (size_t i = 0; i < bytes.size() / sizeof(INDEX_DATA); i++)
+      if (std::binary_search(threads.begin(), threads.end(), run[i].THREAD_NO)) out.push_back(run[i]);
   });
-  if (!whole) return false;
-  for (size_t k = 0; k < at.size(); k++)
-    if (out[base + k].MSG_NO != pairs[at[k]].msg || out[base + k].THREAD_NO != pairs[at[k]].thread) return false;
-  return true;
+  // Every message asked for that the map knows must be among them, in the
+  // thread the map gives.
+  for (size_t i = 0; whole && i < wanted.size(); i++)
+    if (spans[i].count)
+      whole = std::any_of(out.begin(), out.end(), [&](const INDEX_DATA& r) {
+        return r.MSG_NO == wanted[i] && r.THREAD_NO == spans[i].thread;
+      });
+  return whole;
 }
 
 }  // namespace
@@ -614,16 +623,12 @@ void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
   // A record is kept for its thread or its own number, once every thread is
   // noted.
   auto keep = [&](int32_t msg, int32_t thr) { return ((get(thr) & kThread) | (get(msg) & kAsked)) != 0; };
-  std::vector<IndexPair> pairs;
-  if (st.st_size > 64 * 1024 && load_index_pairs(folder, st, pairs)) {
-    note_all(pairs, [](const IndexPair& p) { return p.msg; }, [](const IndexPair& p) { return p.thread; });
-    if (read_kept(fd.get(), pairs, keep, b.idx)) {
+  if (st.st_size > 64 * 1024) {
+    if (read_threads(folder, fd.get(), st, b.wanted, b.idx)) {
       look_up(b);
       return;
     }
     b.idx.clear();
-    for (uint8_t& m : marks.low) m &= kAsked;
-    for (auto& [n, m] : marks.others) m &= kAsked;
   }
   static std::vector<INDEX_DATA> small;
   std::unique_ptr<IndexMap> map;
