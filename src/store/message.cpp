@@ -834,32 +834,43 @@ int WriteADD_FILE(int32_t folder) {
   });
 }
 
-int DeleteADD_FILE(int32_t folder, int32_t msg) {
+namespace {
+
+// Removes the attachment records `drop` selects. The board's derived sizes
+// go first, and only when a record does (an edit that keeps its files
+// leaves them alone).
+template <class Drop>
+int remove_add_files(int32_t folder, Drop drop) {
   DirLock lock(msg_add_list_path(folder).c_str());
-  drop_attached_sizes(folder);
-  int removed = remove_records<ADD_FILE>(
-      msg_add_list_path(folder).c_str(), msg_add_list_tmp_path(folder).c_str(),
-      [msg](const ADD_FILE& r) { return r.MSG_NO == msg; });
+  bool dropped = false;
+  const int removed = remove_records<ADD_FILE>(
+      msg_add_list_path(folder).c_str(), msg_add_list_tmp_path(folder).c_str(), [&](const ADD_FILE& r) {
+        if (!drop(r)) return false;
+        if (!dropped) drop_attached_sizes(folder);
+        return dropped = true;
+      });
   return removed > 0 ? 0 : -1;
 }
 
+}  // namespace
+
+int DeleteADD_FILE(int32_t folder, int32_t msg) {
+  return remove_add_files(folder, [msg](const ADD_FILE& r) { return r.MSG_NO == msg; });
+}
+
 int DeleteADD_FILE2(int32_t folder, int32_t msg, int32_t slot) {
-  DirLock lock(msg_add_list_path(folder).c_str());
-  drop_attached_sizes(folder);
-  int removed = remove_records<ADD_FILE>(
-      msg_add_list_path(folder).c_str(), msg_add_list_tmp_path(folder).c_str(),
-      [msg, slot](const ADD_FILE& r) { return r.MSG_NO == msg && r.ADD_NO == slot; });
-  return removed > 0 ? 0 : -1;
+  return remove_add_files(folder, [msg, slot](const ADD_FILE& r) { return r.MSG_NO == msg && r.ADD_NO == slot; });
 }
 
 void remove_attached_files(int32_t folder, int32_t msg, int32_t slot, const char* keep) {
   DirLock lock(msg_index_path(folder).c_str());
-  drop_attached_sizes(folder);
   const std::string dir = msg_attach_slot_path(folder, msg, slot);
+  bool dropped = false;  // the board's derived sizes go before the first file
   if (DIR* d = opendir(dir.c_str())) {
     while (struct dirent* e = readdir(d)) {
       const std::string_view name = e->d_name;
       if (name == "." || name == ".." || (keep && name == keep)) continue;
+      if (!dropped) drop_attached_sizes(folder), dropped = true;
       const std::string path = dir + "/" + e->d_name;
       struct stat st;
       if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {

@@ -50,11 +50,20 @@ TEST_F(AttachSizes, CopyFollowsEveryChangeOfTheListAndItsFiles) {
   ASSERT_TRUE(copy_exists());
   EXPECT_EQ(shown(), "1/1/a.txt/3 1/2/gone/0");  // from the copy
 
+  // Steps that find nothing to remove (an edit keeping its files) keep it.
+  remove_attached_files(F, 1, 3);
+  EXPECT_EQ(DeleteADD_FILE2(F, 1, 3), -1);
+  EXPECT_EQ(DeleteADD_FILE(F, 8), -1);
+  EXPECT_TRUE(copy_exists());
+
   // Each store step removes the copy before it changes anything.
   file(1, 2, "b", 5);
   record(1, 2, "b");
   EXPECT_FALSE(copy_exists());
   EXPECT_EQ(shown(), "1/1/a.txt/3 1/2/b/5");
+  remove_attached_files(F, 1, 2, "b");  // only "b" there: nothing goes
+  EXPECT_TRUE(copy_exists());
+  file(1, 2, "old", 2);
   remove_attached_files(F, 1, 2, "b");
   EXPECT_FALSE(copy_exists());
   shown();
