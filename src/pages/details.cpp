@@ -38,7 +38,7 @@
 #include "store/batch_read.h"
 #include "store/fileio.h"
 #include "store/folder.h"
-#include "store/index_pairs.h"
+#include "store/thread_map.h"
 #include "store/message.h"
 #include "store/records.h"
 #include "store/user.h"
@@ -290,7 +290,6 @@ constexpr std::string_view kNowRowStart = "<TR><TD BGCOLOR=\"#FFB6C1\">NowDisp</
 
 // A thread table's row for message t, unmarked.
 void thread_row(std::string& out, int32_t folder, const INDEX_DATA& t, int order) {
-  out.reserve(out.size() + 512);
   out.append(kRowStart).append("<TD BGCOLOR=\"#FFFFFF\">");
   for (int d = 0; d < t.RES_DEPTH; d++) out += "&nbsp;&nbsp;";
   details_link(out, folder, t.MSG_NO, order);
@@ -298,7 +297,6 @@ void thread_row(std::string& out, int32_t folder, const INDEX_DATA& t, int order
   if (!t.DEL_FLG) esc_into(out, g_users.name(field(t.USER_ID)));
   out.append("</TD><TD BGCOLOR=\"#FFFFFF\">").append(shown_date(t)).append("</TD></TR>\n");
 }
-
 
 // Every message of m's thread (given in index order), m marked; nothing for
 // a thread of one message.
@@ -565,64 +563,12 @@ void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
   CompactBoard& b = cache.emplace(path, CompactBoard()).first->second;
   b.wanted = wanted;
   std::sort(b.wanted.begin(), b.wanted.end());
-  // Marks by number: the numbers asked for, the threads they belong to, and
-  // the numbers whose first record was met. One byte per number where
-  // numbers are small (a large board's pairs are each looked at twice), and
-  // a sorted list of the others.
-  enum : uint8_t { kAsked = 1, kThread = 2, kSeen = 4 };
-  struct Marks {
-    std::vector<uint8_t> low;
-    std::vector<std::pair<int32_t, uint8_t>> others;
-    uint8_t far(int32_t n) const {
-      auto it = std::lower_bound(others.begin(), others.end(), std::pair<int32_t, uint8_t>(n, 0));
-      return it != others.end() && it->first == n ? it->second : 0;
-    }
-    void set(int32_t n, uint8_t bits) {
-      if (n >= 0 && n < (1 << 24)) {
-        if (static_cast<size_t>(n) >= low.size()) low.resize(static_cast<size_t>(n) + 1);
-        low[static_cast<size_t>(n)] |= bits;
-        return;
-      }
-      auto it = std::lower_bound(others.begin(), others.end(), std::pair<int32_t, uint8_t>(n, 0));
-      if (it == others.end() || it->first != n) it = others.insert(it, {n, 0});
-      it->second |= bits;
-    }
-  } marks;
-  for (int32_t n : wanted) marks.set(n, kAsked);
-  // The messages' first records give their threads, then every record of
-  // those threads and of those numbers is kept, in file order. A large
-  // index is looked at through its derived copy of numbers and threads,
-  // and only the records kept are read (and checked against the copy); a
-  // small one is read whole into one buffer kept for the request.
+  // A large index is looked at through its thread map, and only the spans
+  // of the threads asked for are read; a small one, or one the map does not
+  // serve, is read whole into one buffer kept for the request.
   Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st;
   if (!fd.ok() || fstat(fd.get(), &st) != 0) return;
-  // The hot loops below look a number up with one bounds test against a
-  // copy of where the marks lie; only a mark set (rare) refreshes it, and
-  // only numbers beyond the bytes consult the sorted list.
-  const uint8_t* low = marks.low.data();
-  uint32_t size = static_cast<uint32_t>(marks.low.size());
-  bool far = !marks.others.empty();
-  auto get = [&](int32_t n) -> uint8_t {
-    if (static_cast<uint32_t>(n) < size) return low[static_cast<uint32_t>(n)];
-    return far ? marks.far(n) : 0;
-  };
-  // A number's first record gives its thread.
-  auto note_all = [&](const auto& recs, auto msg_of, auto thread_of) {
-    for (const auto& r : recs) {
-      const int32_t msg = msg_of(r);
-      if ((get(msg) & (kAsked | kSeen)) != kAsked) [[likely]]
-        continue;
-      marks.set(msg, kSeen);
-      marks.set(thread_of(r), kThread);
-      low = marks.low.data();
-      size = static_cast<uint32_t>(marks.low.size());
-      far = !marks.others.empty();
-    }
-  };
-  // A record is kept for its thread or its own number, once every thread is
-  // noted.
-  auto keep = [&](int32_t msg, int32_t thr) { return ((get(thr) & kThread) | (get(msg) & kAsked)) != 0; };
   if (st.st_size > 64 * 1024) {
     if (read_threads(folder, fd.get(), st, b.wanted, b.idx)) {
       look_up(b);
@@ -642,9 +588,22 @@ void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
     map = std::make_unique<IndexMap>(folder);
     recs = map->records();
   }
-  note_all(recs, [](const INDEX_DATA& r) { return r.MSG_NO; }, [](const INDEX_DATA& r) { return r.THREAD_NO; });
+  // The messages' first records give their threads; then every record of
+  // those threads and of those numbers is kept, in file order.
+  auto asked = [&](int32_t n) {
+    auto it = std::lower_bound(b.wanted.begin(), b.wanted.end(), n);
+    return it != b.wanted.end() && *it == n ? it - b.wanted.begin() : -1;
+  };
+  std::vector<bool> met(b.wanted.size());
+  std::vector<int32_t> threads;
   for (const INDEX_DATA& r : recs)
-    if (keep(r.MSG_NO, r.THREAD_NO)) b.idx.push_back(r);
+    if (const auto k = asked(r.MSG_NO); k >= 0 && !met[static_cast<size_t>(k)]) {
+      met[static_cast<size_t>(k)] = true;
+      threads.push_back(r.THREAD_NO);
+    }
+  std::sort(threads.begin(), threads.end());
+  for (const INDEX_DATA& r : recs)
+    if (asked(r.MSG_NO) >= 0 || std::binary_search(threads.begin(), threads.end(), r.THREAD_NO)) b.idx.push_back(r);
   look_up(b);
 }
 
@@ -682,7 +641,7 @@ void compact_read_ahead(const std::vector<int32_t>& folders, std::vector<std::st
       copy_of.push_back(&b);
     }
   }
-  const char* data = SYSINFO.DATA_FILE_PATH[0] ? SYSINFO.DATA_FILE_PATH : ".";
+  const std::string data = msg_data_dir();
   read_small_files(data, names, [&](size_t i, std::string_view bytes, int err) {
     if (i < theirs) {
       if (!err || err == ENOENT) fn(i, bytes);

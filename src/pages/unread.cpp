@@ -160,12 +160,13 @@ void j_NRDETAILS() {
   // read when shown).
   std::vector<std::vector<int32_t>> unread(folders.size());
   std::vector<std::pair<int32_t, int32_t>> wanted;
-  std::vector<int32_t> looked_at;
+  auto looked_at = [&](size_t i) { return !off[i] && dirs[i] && folders[i].KIND == KIND_BOARD; };
+  std::vector<int32_t> boards;
   for (size_t i = 0; i < folders.size(); i++)
-    if (!off[i] && dirs[i] && folders[i].KIND == KIND_BOARD) looked_at.push_back(numbers[i]);
-  std::vector<std::vector<int32_t>> found = unread_numbers_many(looked_at);
+    if (looked_at(i)) boards.push_back(numbers[i]);
+  std::vector<std::vector<int32_t>> found = unread_numbers_many(boards);
   for (size_t i = 0, k = 0; i < folders.size(); i++) {
-    if (off[i] || !dirs[i] || folders[i].KIND != KIND_BOARD) continue;
+    if (!looked_at(i)) continue;
     unread[i] = std::move(found[k++]);
     for (int32_t n : unread[i]) wanted.emplace_back(numbers[i], n);
   }

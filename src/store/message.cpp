@@ -217,6 +217,7 @@ void clear_number(int32_t folder, int32_t n) {
 
 // ---- Paths ---------------------------------------------------------------
 
+std::string msg_data_dir() { return data_path()[0] ? data_path() : "."; }
 std::string msg_dir_path(int32_t folder) { return path_fmt("%s%d", data_path(), folder); }
 std::string msg_index_path(int32_t folder) {
   return path_fmt("%s%d/%s", data_path(), folder, "index.dat");
@@ -738,7 +739,7 @@ int unread_count(int32_t folder) {
 std::vector<bool> have_dirs(const std::vector<int32_t>& folders) {
   std::vector<bool> out(folders.size(), true);
   if (folders.size() <= 16) return out;  // asking costs less than listing
-  DIR* d = opendir(data_path()[0] ? data_path() : ".");
+  DIR* d = opendir(msg_data_dir().c_str());
   if (!d) return out;
   std::vector<int32_t> seen;
   while (const dirent* e = readdir(d)) {

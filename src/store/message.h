@@ -79,6 +79,9 @@ extern ADD_FILE sADD_FILE;
 // ---- Paths ---------------------------------------------------------------
 // Built from DATA_FILE_PATH / ADD_FILE_PATH (which end in "/") and numbers.
 
+// The data directory as a directory to open (".", the program's own, where
+// DATA_FILE_PATH is empty); the boards' files are named relative to it.
+std::string msg_data_dir();
 std::string msg_dir_path(int32_t folder);                        // "%s%d"
 std::string msg_index_path(int32_t folder);                      // .../index.dat
 std::string msg_index_tmp_path(int32_t folder);                  // .../index.dat.tmp

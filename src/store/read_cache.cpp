@@ -389,9 +389,12 @@ void view_of(Recount& rc, std::string_view user, ReadView& out, bool numbers) {
 // One user's part of a file whose first `have` bytes are `first` (the
 // whole file of `size` bytes, or its start), with the index's stamp
 // `index`: false when the file is unsound, stale or being changed. Pieces
-// beyond `have` come from `piece(off, len, k)` (null: unreadable). The
-// header read again afterwards must show the state and sequence `seq`
-// gives (`again` is called once all is read).
+// beyond `have` come from `piece(off, len, k)` (null: unreadable). Once
+// all is read, `again(state_seq)` reads the header's state and sequence
+// anew: they must be clean and unchanged. The index's stamp may be
+// taken before or after the header is read: a writer marks the file stale
+// before it changes the index, and stamps it anew only when both agree
+// again.
 template <class Piece, class Again>
 bool view_from(const uint8_t* first, size_t have, uint64_t size, const FileStamp& index, std::string_view user,
                ReadView& out, bool numbers, Piece piece, Again again) {
@@ -431,10 +434,6 @@ bool view_from(const uint8_t* first, size_t have, uint64_t size, const FileStamp
   count_into(present, mine, h.width, out, numbers);
   return true;
 }
-
-// (The index's stamp may be taken before or after the header is read: a
-// writer marks the file stale before it changes the index, and stamps it
-// anew only when both agree again.)
 
 // Lock-free read of one user's part; false when the file is missing,
 // stale, or changed while it was read. The menu does this for every board,
@@ -696,9 +695,7 @@ std::vector<bool> read_views(const std::vector<int32_t>& folders, std::string_vi
     index.push_back(index_stamp(f));
     names.push_back(std::to_string(f) + "/" + kName);
   }
-  std::string data = data_file("");
-  if (data.empty()) data = ".";
-  read_heads_twice(data, names, kBatchRead, 8, 8, [&](size_t i, std::string_view head, std::string_view again, int err) {
+  read_heads_twice(msg_data_dir(), names, kBatchRead, 8, 8, [&](size_t i, std::string_view head, std::string_view again, int err) {
     // A read that fills the buffer may not hold all of the file.
     if (err || head.size() == kBatchRead || again.size() != 8) return;
     auto none = [](size_t, size_t, int) -> const uint8_t* { return nullptr; };

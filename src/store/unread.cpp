@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "cgi/sjis.h"
-#include "settings/sysinfo.h"
 #include "store/batch_read.h"
 #include "store/message.h"
 #include "store/records.h"
@@ -66,8 +65,7 @@ std::vector<bool> ChkUNREAD_many(const std::vector<int32_t>& folders, const char
     }
   std::string_view id = key_of(user_id);
   std::vector<bool> out(folders.size(), false);
-  const char* dir = SYSINFO.DATA_FILE_PATH[0] ? SYSINFO.DATA_FILE_PATH : ".";
-  read_small_files(dir, names, [&](size_t k, std::string_view text, int err) {
+  read_small_files(msg_data_dir(), names, [&](size_t k, std::string_view text, int err) {
     if (err) return;
     for (std::string_view line : line_pieces(text, LINE_MAX_BYTES))
       if (entry_of(line) == id) {

@@ -2,7 +2,7 @@
 // know, odd indexes, and a map that no longer fits the index.
 
 #include "data_dir.h"
-#include "store/index_pairs.h"
+#include "store/thread_map.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "store/attach_sizes.h"
 #include "store/chat.h"
 #include "store/guest_user.h"
-#include "store/index_pairs.h"
+#include "store/thread_map.h"
 #include "store/message.h"
 #include "store/read_cache.h"
 
@@ -90,7 +90,7 @@ FileClass classify(Place place, std::string_view name) {
   }
   // Derived files of a board (their temporaries too).
   const std::string n(name);
-  if (place == Place::kFolder && (is_read_cache_name(n.c_str()) || is_index_pairs_name(n.c_str()) ||
+  if (place == Place::kFolder && (is_read_cache_name(n.c_str()) || is_thread_map_name(n.c_str()) ||
                                    is_attach_sizes_name(n.c_str()))) {
     c.role = Role::kDerived;
   }

@@ -1,6 +1,6 @@
 // The derived thread map of a board's index: reading a few entries of it,
 // checking its stamp, and making it anew from the index.
-#include "store/index_pairs.h"
+#include "store/thread_map.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -113,6 +113,6 @@ bool thread_spans(int32_t folder, const struct stat& st, const std::vector<int32
   return !odd && read_map(path, index, msgs, out);
 }
 
-bool is_index_pairs_name(const char* name) {
+bool is_thread_map_name(const char* name) {
   return std::strcmp(name, kName) == 0 || std::strcmp(name, kTmpName) == 0;
 }

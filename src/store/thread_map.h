@@ -48,4 +48,4 @@ bool thread_spans(int32_t folder, const struct stat& st, const std::vector<int32
                   std::vector<ThreadSpan>& out);
 
 // True for the map's file name and its temporary's (no directory).
-bool is_index_pairs_name(const char* name);
+bool is_thread_map_name(const char* name);
