@@ -509,23 +509,16 @@ const std::vector<INDEX_DATA>& compact_index(int32_t folder) { return compact_bo
 
 namespace {
 
-// Reads the records of the threads of the messages asked for (`wanted`,
-// ascending) through the board's thread map: each thread's span in runs of
-// at most 25 records, all in one batch of reads, spans that meet read once.
-// False when a record the map promises is not there (the index changed
-// under the page): the caller then reads the index whole.
-bool read_threads(int32_t folder, int fd, const struct stat& st, const std::vector<int32_t>& wanted,
-                  std::vector<INDEX_DATA>& out) {
-  std::vector<ThreadSpan> spans;
-  if (!thread_spans(folder, st, wanted, spans)) return false;
+// The index records of the threads the spans name: each span in runs of at
+// most 25 records, spans that meet read once. `from` and `lens` get the
+// pieces to read, `threads` the threads (sorted).
+void span_pieces(const std::vector<ThreadSpan>& spans, std::vector<long>& offsets, std::vector<size_t>& lens,
+                 std::vector<int32_t>& threads) {
   std::vector<std::pair<uint32_t, uint32_t>> parts;  // first position, end
-  std::vector<int32_t> threads;
   for (const ThreadSpan& s : spans)
     if (s.count) parts.emplace_back(s.first, s.first + s.count), threads.push_back(s.thread);
   std::sort(parts.begin(), parts.end());
   std::sort(threads.begin(), threads.end());
-  std::vector<long> offsets;
-  std::vector<size_t> lens;
   uint32_t done = 0;
   for (auto [from, end] : parts)
     for (uint32_t p = std::max(from, done); p < end; p += 25) {
@@ -533,63 +526,37 @@ bool read_threads(int32_t folder, int fd, const struct stat& st, const std::vect
       lens.push_back(std::min<uint32_t>(25, end - p) * sizeof(INDEX_DATA));
       done = std::max(done, std::min(end, p + 25));
     }
-  bool whole = true;
-  std::vector<INDEX_DATA> run(25);
-  read_ranges(fd, offsets, lens, [&](size_t k, std::string_view bytes) {
-    if (bytes.size() != lens[k]) {
-      whole = false;
-      return;
-    }
-    std::memcpy(static_cast<void*>(run.data()), bytes.data(), bytes.size());
-    for (size_t i = 0; i < bytes.size() / sizeof(INDEX_DATA); i++)
-      if (std::binary_search(threads.begin(), threads.end(), run[i].THREAD_NO)) out.push_back(run[i]);
-  });
-  // Every message asked for that the map knows must be among them, in the
-  // thread the map gives.
-  for (size_t i = 0; whole && i < wanted.size(); i++)
-    if (spans[i].count)
-      whole = std::any_of(out.begin(), out.end(), [&](const INDEX_DATA& r) {
-        return r.MSG_NO == wanted[i] && r.THREAD_NO == spans[i].thread;
-      });
-  return whole;
 }
 
-}  // namespace
+// Every message asked for that the map knows must be among the records
+// read, in the thread the map gives; else the index changed under the page.
+bool all_found(const std::vector<int32_t>& wanted, const std::vector<ThreadSpan>& spans,
+               const std::vector<INDEX_DATA>& got) {
+  for (size_t i = 0; i < wanted.size(); i++)
+    if (spans[i].count && std::none_of(got.begin(), got.end(), [&](const INDEX_DATA& r) {
+          return r.MSG_NO == wanted[i] && r.THREAD_NO == spans[i].thread;
+        }))
+      return false;
+  return true;
+}
 
-void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
-  auto& cache = compact_boards();
-  std::string path = msg_index_path(folder);
-  if (cache.count(path)) return;
-  CompactBoard& b = cache.emplace(path, CompactBoard()).first->second;
-  b.wanted = wanted;
-  std::sort(b.wanted.begin(), b.wanted.end());
-  // A large index is looked at through its thread map, and only the spans
-  // of the threads asked for are read; a small one, or one the map does not
-  // serve, is read whole into one buffer kept for the request.
-  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st;
-  if (!fd.ok() || fstat(fd.get(), &st) != 0) return;
-  if (st.st_size > 64 * 1024) {
-    if (read_threads(folder, fd.get(), st, b.wanted, b.idx)) {
-      look_up(b);
-      return;
-    }
-    b.idx.clear();
-  }
+// The board's index read whole (a small one, or one the map does not
+// serve): the records of the messages asked for and of their threads are
+// kept, in file order.
+void kept_from_whole(int32_t folder, int fd, const struct stat& st, CompactBoard& b) {
   static std::vector<INDEX_DATA> small;
   std::unique_ptr<IndexMap> map;
   std::span<const INDEX_DATA> recs;
   if (st.st_size <= 512 * 1024) {
     small.resize(static_cast<size_t>(st.st_size) / sizeof(INDEX_DATA));
-    const long got = pread_some(fd.get(), small.data(), small.size() * sizeof(INDEX_DATA), 0);
+    const long got = pread_some(fd, small.data(), small.size() * sizeof(INDEX_DATA), 0);
     small.resize(got > 0 ? static_cast<size_t>(got) / sizeof(INDEX_DATA) : 0);
     recs = small;
   } else {
     map = std::make_unique<IndexMap>(folder);
     recs = map->records();
   }
-  // The messages' first records give their threads; then every record of
-  // those threads and of those numbers is kept, in file order.
+  // The messages' first records give their threads.
   auto asked = [&](int32_t n) {
     auto it = std::lower_bound(b.wanted.begin(), b.wanted.end(), n);
     return it != b.wanted.end() && *it == n ? it - b.wanted.begin() : -1;
@@ -604,7 +571,78 @@ void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) {
   std::sort(threads.begin(), threads.end());
   for (const INDEX_DATA& r : recs)
     if (asked(r.MSG_NO) >= 0 || std::binary_search(threads.begin(), threads.end(), r.THREAD_NO)) b.idx.push_back(r);
-  look_up(b);
+}
+
+}  // namespace
+
+void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) { compact_preload_many({folder}, {wanted}); }
+
+void compact_preload_many(const std::vector<int32_t>& folders, const std::vector<std::vector<int32_t>>& wanted) {
+  struct Large {
+    int32_t folder;
+    CompactBoard* b;
+    Fd fd;
+    struct stat st;
+  };
+  std::vector<Large> large;
+  auto& cache = compact_boards();
+  for (size_t i = 0; i < folders.size(); i++) {
+    std::string path = msg_index_path(folders[i]);
+    if (cache.count(path)) continue;
+    CompactBoard& b = cache.emplace(path, CompactBoard()).first->second;
+    b.wanted = wanted[i];
+    std::sort(b.wanted.begin(), b.wanted.end());
+    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (!fd.ok() || fstat(fd.get(), &st) != 0) continue;
+    // A large index is looked at through its thread map, and only the
+    // spans of the threads asked for are read.
+    if (st.st_size > 64 * 1024) {
+      large.push_back({folders[i], &b, std::move(fd), st});
+    } else {
+      kept_from_whole(folders[i], fd.get(), st, b);
+      look_up(b);
+    }
+  }
+  if (large.empty()) return;
+  // The large boards' maps in one batch, then their spans in another.
+  std::vector<int32_t> numbers;
+  std::vector<struct stat> stats;
+  std::vector<std::vector<int32_t>> asked;
+  for (const Large& l : large) numbers.push_back(l.folder), stats.push_back(l.st), asked.push_back(l.b->wanted);
+  std::vector<std::vector<ThreadSpan>> spans;
+  const std::vector<bool> mapped = thread_spans_many(numbers, stats, asked, spans);
+  std::vector<long> offsets;
+  std::vector<size_t> lens;
+  std::vector<int> fds;
+  std::vector<size_t> owner;
+  std::vector<std::vector<int32_t>> threads(large.size());
+  std::vector<bool> whole(large.size(), true);
+  for (size_t i = 0; i < large.size(); i++) {
+    if (!mapped[i]) continue;
+    span_pieces(spans[i], offsets, lens, threads[i]);
+    fds.resize(offsets.size(), large[i].fd.get());
+    owner.resize(offsets.size(), i);
+  }
+  std::vector<INDEX_DATA> run(25);
+  read_ranges(fds, offsets, lens, [&](size_t k, std::string_view bytes) {
+    const size_t i = owner[k];
+    if (bytes.size() != lens[k]) {
+      whole[i] = false;
+      return;
+    }
+    std::memcpy(static_cast<void*>(run.data()), bytes.data(), bytes.size());
+    for (size_t r = 0; r < bytes.size() / sizeof(INDEX_DATA); r++)
+      if (std::binary_search(threads[i].begin(), threads[i].end(), run[r].THREAD_NO)) large[i].b->idx.push_back(run[r]);
+  });
+  for (size_t i = 0; i < large.size(); i++) {
+    CompactBoard& b = *large[i].b;
+    if (!mapped[i] || !whole[i] || !all_found(b.wanted, spans[i], b.idx)) {
+      b.idx.clear();
+      kept_from_whole(large[i].folder, large[i].fd.get(), large[i].st, b);
+    }
+    look_up(b);
+  }
 }
 
 void compact_read_ahead(const std::vector<int32_t>& folders, std::vector<std::string> names,
@@ -651,10 +689,11 @@ void compact_read_ahead(const std::vector<int32_t>& folders, std::vector<std::st
   });
   // The copies are larger: up to 32 KiB each in a batch of their own (a
   // larger one is read again when shown).
-  read_heads_twice(data, copies, 32768, 0, 0, [&](size_t i, std::string_view bytes, std::string_view, int err) {
-    copy_of[i]->att->bytes.assign(bytes);
-    copy_of[i]->att->read = err == 0 && bytes.size() < 32768;
-  });
+  read_pieces(data, copies, std::vector<std::vector<FilePiece>>(copies.size(), {{0, 32768}}), nullptr,
+              [&](size_t i, const std::vector<std::string_view>& got, int err) {
+                copy_of[i]->att->read = err == 0 && got[0].size() < 32768;
+                if (!err) copy_of[i]->att->bytes.assign(got[0]);
+              });
 }
 
 void compact_release(int32_t folder) { compact_boards().erase(msg_index_path(folder)); }

@@ -28,6 +28,9 @@ const std::vector<INDEX_DATA>& compact_index(int32_t folder);
 // their threads, in file order, so that the board's whole index is neither
 // copied nor looked up. No effect when the board was read already.
 void compact_preload(int32_t folder, const std::vector<int32_t>& wanted);
+// compact_preload for many boards, wanted[i] of folders[i]: the large
+// boards' thread maps and records are read in batches over all of them.
+void compact_preload_many(const std::vector<int32_t>& folders, const std::vector<std::vector<int32_t>>& wanted);
 // Reads, in one batch, the files `names` (relative to the data directory;
 // `fn` gets each one's bytes, empty when it is missing) together with what
 // the compact view will want of the messages asked for on the boards

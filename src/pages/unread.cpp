@@ -174,13 +174,15 @@ void j_NRDETAILS() {
   // so that what their compact views read goes in one batch with the
   // bodies; the rest is read board by board.
   std::vector<int32_t> ahead;
+  std::vector<std::vector<int32_t>> ahead_wanted;
   size_t looked = 0;
   for (size_t i = 0; i < folders.size(); i++) {
     if (unread[i].empty() || looked + unread[i].size() > 1000) continue;
     looked += unread[i].size();
-    compact_preload(numbers[i], unread[i]);
     ahead.push_back(numbers[i]);
+    ahead_wanted.push_back(unread[i]);
   }
+  compact_preload_many(ahead, ahead_wanted);
   std::vector<std::string> names;
   names.reserve(wanted.size());
   for (const auto& [folder, msg] : wanted) names.push_back(std::to_string(folder) + "/" + msg_body_name(msg));

@@ -1,8 +1,9 @@
-// Batched reading of small files, and of pieces of one file, through
-// io_uring, with reading one by one as the fallback. The ring is set up once per process on first use, with a
-// table of registered descriptor slots: each file is opened straight into a
-// slot, read from it and closed, three requests linked so that a failed open
-// cancels the other two.
+// Batched reading of small files, and of pieces of files, through io_uring,
+// with reading one by one as the fallback. The ring is set up once per
+// process on first use, with a table of registered descriptor slots: each
+// file is opened straight into a slot, read from it and closed by a linked
+// chain of requests; a file read in two rounds stays open in its slot in
+// between.
 #include "store/batch_read.h"
 
 #include <fcntl.h>
@@ -27,6 +28,8 @@ constexpr unsigned kBuffer = 4096;       // bytes read per file at most; larger 
 constexpr unsigned kFirstSlot = 1024;    // bytes per file until a larger file is met
 constexpr unsigned kEntries = 4 * kSlots;  // three requests per file fit
 constexpr size_t kFewFiles = 8;
+constexpr size_t kMaxPieces = 128;      // reads of one file in one chain
+constexpr size_t kPieceBytes = 960 << 10;  // buffers of one batch of pieces
 
 bool g_plain = false;
 
@@ -60,42 +63,17 @@ class Ring {
     sq_tail_->store(tail, std::memory_order_release);
     return reap(3 * count, count, res_open, res_read);
   }
-  // Opens names[first + k] for k < count (at most kSlots) in `dir_fd`,
-  // reads `head_len` bytes at 0 into heads + k * head_len, then `again_len`
-  // bytes at `again_off` into agains + k * again_len, and closes it. Hard
-  // links keep the chain going past a short read; a read after a failed
-  // open reads nothing of use, and its result is not looked at.
-  bool run_twice(int dir_fd, const std::vector<std::string>& names, size_t first, unsigned count, char* heads,
-                 unsigned head_len, char* agains, long again_off, unsigned again_len, int* res_open,
-                 int* res_head, int* res_again) {
-    unsigned tail = sq_tail_->load(std::memory_order_relaxed);
-    const int reads = again_len ? 2 : 1;
-    for (unsigned k = 0; k < count; k++) {
-      open_into(tail, dir_fd, names[first + k], k, IOSQE_IO_HARDLINK);
-      for (int r = 0; r < reads; r++) {
-        io_uring_sqe* s = next_sqe(tail);
-        s->opcode = IORING_OP_READ;
-        s->fd = static_cast<int>(k);
-        s->flags = IOSQE_FIXED_FILE | IOSQE_IO_HARDLINK;
-        s->addr = reinterpret_cast<uintptr_t>(r == 0 ? heads + size_t{k} * head_len : agains + size_t{k} * again_len);
-        s->len = r == 0 ? head_len : again_len;
-        s->off = r == 0 ? 0 : static_cast<uint64_t>(again_off);
-        s->user_data = k << 2 | (r == 0 ? 1 : 3);
-      }
-      close_slot(tail, k);
-    }
-    sq_tail_->store(tail, std::memory_order_release);
-    return reap((2 + reads) * count, count, res_open, res_head, res_again);
-  }
   // Reads `len` bytes (at most kBuffer) at offs[k] of `fd` into buffer(k)
   // for k < count (at most kSlots); res[k] the result.
   // With `lens`, each read is of its own length lens[k] (at most the slot).
-  bool run_reads(int fd, const long* offs, unsigned count, unsigned len, int* res, const size_t* lens = nullptr) {
+  // With `fds`, piece k is read from fds[k].
+  bool run_reads(int fd, const long* offs, unsigned count, unsigned len, int* res, const size_t* lens = nullptr,
+                 const int* fds = nullptr) {
     unsigned tail = sq_tail_->load(std::memory_order_relaxed);
     for (unsigned k = 0; k < count; k++) {
       io_uring_sqe* s = next_sqe(tail);
       s->opcode = IORING_OP_READ;
-      s->fd = fd;
+      s->fd = fds ? fds[k] : fd;
       s->addr = reinterpret_cast<uintptr_t>(buffer(k));
       s->len = lens ? static_cast<unsigned>(lens[k]) : len;
       s->off = static_cast<uint64_t>(offs[k]);
@@ -104,9 +82,48 @@ class Ring {
     sq_tail_->store(tail, std::memory_order_release);
     return reap(count, count, nullptr, res);
   }
-  // Submits `to_submit` requests and waits for them; the results of the
-  // opens (when asked for) and reads of the first `count` files.
-  bool reap(unsigned to_submit, unsigned count, int* res_open, int* res_read, int* res_again = nullptr) {
+  // One chain per file k < count, hard-linked so that it runs in order on
+  // one open file: with `names`, open names[k] into slot k; read each of
+  // pieces[k] from the slot into dst[k] + its place there; with `close`,
+  // close the slot. A chain is at most kMaxPieces reads long. Results:
+  // res_open[k], and res[k][j] for the reads.
+  bool run_pieces(int dir_fd, const std::string* const* names, unsigned count, const std::vector<FilePiece>* pieces,
+                  char* const* dst, bool close, int* res_open, std::vector<int>* res) {
+    unsigned tail = sq_tail_->load(std::memory_order_relaxed), queued = 0;
+    for (unsigned k = 0; k < count; k++) {
+      const unsigned chain = (names ? 1 : 0) + static_cast<unsigned>(pieces[k].size()) + (close ? 1 : 0);
+      if (queued + chain > kEntries) {  // a chain never spans two submissions
+        sq_tail_->store(tail, std::memory_order_release);
+        if (!reap(queued, [&](uint64_t u, int r) { result(u, r, res_open, res); })) return false;
+        queued = 0;
+      }
+      if (names) open_into(tail, dir_fd, *names[k], k, IOSQE_IO_HARDLINK);
+      size_t at = 0;
+      for (size_t j = 0; j < pieces[k].size(); j++) {
+        io_uring_sqe* s = next_sqe(tail);
+        s->opcode = IORING_OP_READ;
+        s->fd = static_cast<int>(k);
+        s->flags = IOSQE_FIXED_FILE | (close || j + 1 < pieces[k].size() ? IOSQE_IO_HARDLINK : 0);
+        s->addr = reinterpret_cast<uintptr_t>(dst[k] + at);
+        s->len = static_cast<unsigned>(pieces[k][j].len);
+        s->off = static_cast<uint64_t>(pieces[k][j].off);
+        s->user_data = (uint64_t{k} << 32 | j) << 2 | 1;
+        at += pieces[k][j].len;
+      }
+      if (close) close_slot(tail, k);
+      queued += chain;
+    }
+    sq_tail_->store(tail, std::memory_order_release);
+    return reap(queued, [&](uint64_t u, int r) { result(u, r, res_open, res); });
+  }
+  static void result(uint64_t u, int r, int* res_open, std::vector<int>* res) {
+    if ((u & 3) == 0) res_open[u >> 2] = r;
+    if ((u & 3) == 1) res[u >> 34][static_cast<uint32_t>(u >> 2)] = r;
+  }
+  // Submits `to_submit` requests and waits for them, calling on(user_data,
+  // result) for each.
+  template <class On>
+  bool reap(unsigned to_submit, On on) {
     unsigned pending = to_submit;
     while (pending > 0) {
       long r = syscall(__NR_io_uring_enter, fd_, to_submit, 1, IORING_ENTER_GETEVENTS, nullptr, 0);
@@ -114,19 +131,20 @@ class Ring {
       if (r > 0) to_submit -= static_cast<unsigned>(r) < to_submit ? static_cast<unsigned>(r) : to_submit;
       unsigned head = cq_head_->load(std::memory_order_relaxed);
       const unsigned ctail = cq_tail_->load(std::memory_order_acquire);
-      for (; head != ctail; head++) {
-        const io_uring_cqe& c = cqes_[head & cq_mask_];
-        const unsigned k = static_cast<unsigned>(c.user_data >> 2);
-        if (k < count) {
-          if ((c.user_data & 3) == 0 && res_open) res_open[k] = c.res;
-          if ((c.user_data & 3) == 1) res_read[k] = c.res;
-          if ((c.user_data & 3) == 3 && res_again) res_again[k] = c.res;
-        }
-        pending--;
-      }
+      for (; head != ctail; head++, pending--) on(cqes_[head & cq_mask_].user_data, cqes_[head & cq_mask_].res);
       cq_head_->store(head, std::memory_order_release);
     }
     return true;
+  }
+  // Submits `to_submit` requests and waits for them; the results of the
+  // opens (when asked for) and reads of the first `count` files.
+  bool reap(unsigned to_submit, unsigned count, int* res_open, int* res_read) {
+    return reap(to_submit, [&](uint64_t u, int r) {
+      const auto k = static_cast<unsigned>(u >> 2);
+      if (k >= count) return;
+      if ((u & 3) == 0 && res_open) res_open[k] = r;
+      if ((u & 3) == 1) res_read[k] = r;
+    });
   }
   char* buffer(unsigned k) { return buffers_.get() + static_cast<size_t>(k) * slot_; }
   // Bytes per file in a batch. The files' buffers lie side by side, and a
@@ -229,7 +247,9 @@ namespace {
 // The pieces at offsets[i] of lens[i] bytes (all `len` bytes when `lens`
 // is null), through the ring from `fewest` pieces on.
 void read_some_ranges(int fd, const std::vector<long>& offsets, size_t len, const std::vector<size_t>* lens,
-                      size_t fewest, const std::function<void(size_t, std::string_view)>& fn) {
+                      size_t fewest, const std::function<void(size_t, std::string_view)>& fn,
+                      const std::vector<int>* fds = nullptr) {
+  auto fd_of = [&](size_t i) { return fds ? (*fds)[i] : fd; };
   const size_t most = lens && !lens->empty() ? *std::max_element(lens->begin(), lens->end()) : len;
   auto size_of = [&](size_t i) { return lens ? (*lens)[i] : len; };
   std::string bytes(most, '\0');
@@ -241,20 +261,20 @@ void read_some_ranges(int fd, const std::vector<long>& offsets, size_t len, cons
     for (unsigned k = 0; k < count; k++) res[k] = -ECANCELED;
     ring->widen(static_cast<unsigned>(most));
     if (!ring->run_reads(fd, offsets.data() + i, count, static_cast<unsigned>(len), res,
-                         lens ? lens->data() + i : nullptr))
+                         lens ? lens->data() + i : nullptr, fds ? fds->data() + i : nullptr))
       break;
     for (unsigned k = 0; k < count; k++, i++) {
       if (res[k] >= 0) {
         fn(i, std::string_view(ring->buffer(k), static_cast<size_t>(res[k])));
       } else {
         if (res[k] == -EINVAL || res[k] == -EBADF) ring->broken();
-        long n = pread_some(fd, bytes.data(), size_of(i), offsets[i]);
+        long n = pread_some(fd_of(i), bytes.data(), size_of(i), offsets[i]);
         fn(i, std::string_view(bytes.data(), n > 0 ? static_cast<size_t>(n) : 0));
       }
     }
   }
   for (; i < offsets.size(); i++) {
-    long n = pread_some(fd, bytes.data(), size_of(i), offsets[i]);
+    long n = pread_some(fd_of(i), bytes.data(), size_of(i), offsets[i]);
     fn(i, std::string_view(bytes.data(), n > 0 ? static_cast<size_t>(n) : 0));
   }
 }
@@ -271,58 +291,127 @@ void read_ranges(int fd, const std::vector<long>& offsets, const std::vector<siz
   read_some_ranges(fd, offsets, 0, &lens, 2, fn);
 }
 
-void read_heads_twice(const std::string& dir, const std::vector<std::string>& names, size_t head_len,
-                      long again_off, size_t again_len,
-                      const std::function<void(size_t, std::string_view, std::string_view, int)>& fn) {
+void read_ranges(const std::vector<int>& fds, const std::vector<long>& offsets, const std::vector<size_t>& lens,
+                 const std::function<void(size_t, std::string_view)>& fn) {
+  read_some_ranges(-1, offsets, 0, &lens, 2, fn, &fds);
+}
+
+namespace {
+
+// One file's pieces read plainly, as read_pieces gives them.
+void pieces_plain(int dir_fd, const std::string& dir, size_t i, const std::string& name,
+                  const std::vector<FilePiece>& first, const PiecesThen& then, const PiecesDone& fn) {
+  Fd fd(dir_fd >= 0 ? openat(dir_fd, name.c_str(), O_RDONLY | O_CLOEXEC)
+                    : open((dir + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.ok()) {
+    fn(i, {}, errno);
+    return;
+  }
+  std::vector<std::string> held;
+  std::vector<std::string_view> got;
+  // Many pieces still go in batches of their own.
+  auto read = [&](const std::vector<FilePiece>& pieces) {
+    std::vector<long> offs;
+    std::vector<size_t> lens;
+    for (const FilePiece& p : pieces) offs.push_back(p.off), lens.push_back(p.len);
+    if (pieces.size() > kFewFiles) {
+      read_ranges(fd.get(), offs, lens, [&](size_t, std::string_view b) { held.emplace_back(b); });
+    } else {
+      for (const FilePiece& p : pieces) {
+        std::string& b = held.emplace_back(p.len, '\0');
+        b.resize(static_cast<size_t>(std::max(0L, pread_some(fd.get(), b.data(), p.len, p.off))));
+      }
+    }
+    got.assign(held.begin(), held.end());
+  };
+  held.reserve(first.size());
+  read(first);
+  if (then) {
+    std::vector<FilePiece> more = then(i, got);
+    if (more.size() > kMaxPieces) more.resize(kMaxPieces);
+    held.reserve(first.size() + more.size());
+    read(more);
+  }
+  fn(i, got, 0);
+}
+
+}  // namespace
+
+void read_pieces(const std::string& dir, const std::vector<std::string>& names,
+                 const std::vector<std::vector<FilePiece>>& first, const PiecesThen& then, const PiecesDone& fn) {
   if (names.empty()) return;
   Fd dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  // Below 1 MiB of buffers: on the pages that print many messages, that
-  // comes from the heap's large pages, not from a mapping of its own whose
-  // every page is a fault. Left unset: only the pages the reads fill are
-  // touched.
-  const size_t per = std::min<size_t>({kSlots, names.size(), std::max<size_t>(1, (960 << 10) / head_len)});
-  const std::unique_ptr<char[]> heads(new char[per * head_len]), agains(new char[per * again_len + 1]);
+  auto bytes_of = [](const std::vector<FilePiece>& ps) {
+    size_t n = 0;
+    for (const FilePiece& p : ps) n += p.len;
+    return n;
+  };
   size_t i = 0;
   Ring* ring = g_plain || !dir_fd.ok() || names.size() < kFewFiles ? nullptr : Ring::get();
   while (ring && ring->usable() && i < names.size()) {
-    const unsigned count = static_cast<unsigned>(std::min<size_t>(per, names.size() - i));
-    int res_open[kSlots], res_head[kSlots], res_again[kSlots];
-    for (unsigned k = 0; k < count; k++) res_open[k] = res_head[k] = -ECANCELED, res_again[k] = 0;
-    if (!ring->run_twice(dir_fd.get(), names, i, count, heads.get(), static_cast<unsigned>(head_len), agains.get(),
-                         again_off, static_cast<unsigned>(again_len), res_open, res_head, res_again))
-      break;
-    for (unsigned k = 0; k < count; k++, i++) {
-      const int opened = res_open[k];
-      if (opened == -EINVAL || opened == -EBADF || opened == -ECANCELED) {
-        ring->broken();
-        break;
-      }
-      if (opened < 0) {
-        fn(i, {}, {}, -opened);
-      } else if (res_head[k] < 0 || res_again[k] < 0) {
-        fn(i, {}, {}, res_head[k] < 0 ? -res_head[k] : -res_again[k]);
-      } else {
-        fn(i, std::string_view(heads.get() + k * head_len, static_cast<size_t>(res_head[k])),
-           std::string_view(agains.get() + k * again_len, static_cast<size_t>(res_again[k])), 0);
-      }
-    }
-  }
-  // One by one: where the ring is not to be had, or after it failed.
-  for (; i < names.size(); i++) {
-    Fd fd(dir_fd.ok() ? openat(dir_fd.get(), names[i].c_str(), O_RDONLY | O_CLOEXEC)
-                      : open((dir + "/" + names[i]).c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.ok()) {
-      fn(i, {}, {}, errno);
+    // A batch: up to kSlots files of at most kMaxPieces pieces each, their
+    // buffers below the heap's mapping threshold. A file beyond either
+    // bound is read on its own.
+    size_t end = i, bytes = 0;
+    while (end < names.size() && end - i < kSlots && first[end].size() <= kMaxPieces &&
+           (end == i || bytes + bytes_of(first[end]) <= kPieceBytes))
+      bytes += bytes_of(first[end++]);
+    if (end == i) {
+      pieces_plain(dir_fd.get(), dir, i, names[i], first[i], then, fn);
+      i++;
       continue;
     }
-    const long head = pread_some(fd.get(), heads.get(), head_len, 0);
-    const long again = head < 0 ? -1 : again_len ? pread_some(fd.get(), agains.get(), again_len, again_off) : 0;
-    if (head < 0 || again < 0)
-      fn(i, {}, {}, errno);
-    else
-      fn(i, std::string_view(heads.get(), static_cast<size_t>(head)),
-         std::string_view(agains.get(), static_cast<size_t>(again)), 0);
+    const auto count = static_cast<unsigned>(end - i);
+    std::vector<const std::string*> which(count);
+    std::vector<std::vector<FilePiece>> pieces(first.begin() + static_cast<long>(i), first.begin() + static_cast<long>(end));
+    std::vector<std::vector<int>> res(count);
+    std::vector<char*> dst(count);
+    // Left unset: only the pages the reads fill are touched.
+    std::unique_ptr<char[]> buf(new char[bytes]);
+    int res_open[kSlots];
+    for (unsigned k = 0, at = 0; k < count; at += static_cast<unsigned>(bytes_of(pieces[k++]))) {
+      which[k] = &names[i + k];
+      res_open[k] = -ECANCELED;
+      res[k].assign(pieces[k].size(), -ECANCELED);
+      dst[k] = buf.get() + at;
+    }
+    bool ran = ring->run_pieces(dir_fd.get(), which.data(), count, pieces.data(), dst.data(), !then, res_open,
+                                res.data());
+    for (unsigned k = 0; ran && k < count; k++)
+      if (res_open[k] == -EINVAL || res_open[k] == -EBADF || res_open[k] == -ECANCELED) ran = ring->broken();
+    if (!ran) break;  // this batch and the rest are read plainly
+    // What each file gave: its pieces' bytes, from `from` on.
+    std::vector<std::vector<std::string_view>> got(count);
+    auto views = [&](unsigned k, size_t from) {
+      for (size_t j = from; j < pieces[k].size(); dst[k] += pieces[k][j++].len)
+        got[k].emplace_back(dst[k], res[k][j] > 0 ? static_cast<size_t>(res[k][j]) : 0);
+    };
+    for (unsigned k = 0; k < count; k++)
+      if (res_open[k] >= 0) views(k, 0);
+    std::unique_ptr<char[]> buf2;
+    if (then) {
+      std::vector<std::vector<FilePiece>> more(count);
+      std::vector<std::vector<int>> res2(count);
+      size_t bytes2 = 0;
+      for (unsigned k = 0; k < count; k++) {
+        if (res_open[k] >= 0) more[k] = then(i + k, got[k]);
+        if (more[k].size() > kMaxPieces) more[k].resize(kMaxPieces);
+        res2[k].assign(more[k].size(), -ECANCELED);
+        bytes2 += bytes_of(more[k]);
+      }
+      buf2.reset(new char[bytes2 + 1]);
+      for (unsigned k = 0, at = 0; k < count; at += static_cast<unsigned>(bytes_of(more[k++]))) dst[k] = buf2.get() + at;
+      ring->run_pieces(-1, nullptr, count, more.data(), dst.data(), true, res_open, res2.data());
+      for (unsigned k = 0; k < count; k++) {
+        const size_t from = pieces[k].size();
+        pieces[k].insert(pieces[k].end(), more[k].begin(), more[k].end());
+        res[k].insert(res[k].end(), res2[k].begin(), res2[k].end());
+        if (res_open[k] >= 0) views(k, from);
+      }
+    }
+    for (unsigned k = 0; k < count; k++, i++) fn(i, got[k], res_open[k] < 0 ? -res_open[k] : 0);
   }
+  for (; i < names.size(); i++) pieces_plain(dir_fd.ok() ? dir_fd.get() : -1, dir, i, names[i], first[i], then, fn);
 }
 
 void read_small_files_plain(bool plain) { g_plain = plain; }

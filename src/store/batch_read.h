@@ -23,17 +23,6 @@
 void read_small_files(const std::string& dir, const std::vector<std::string>& names,
                       const std::function<void(size_t, std::string_view, int)>& fn);
 
-// Calls `fn(i, head, again, err)` for each `names[i]` (a file name in
-// `dir`), in order: `head` the first `head_len` bytes of the file (fewer at
-// its end), `again` the `again_len` bytes at `again_off`, read after `head`
-// (for files changed in place: a writer's mark read again tells whether
-// `head` is whole; `again_len` 0: no second read). `err` is 0 or the errno
-// of the failed open or read. `head_len` is at most 64 KiB and `again_len`
-// at most 64 bytes.
-void read_heads_twice(const std::string& dir, const std::vector<std::string>& names, size_t head_len,
-                      long again_off, size_t again_len,
-                      const std::function<void(size_t, std::string_view, std::string_view, int)>& fn);
-
 // Calls `fn(i, bytes)` for each offsets[i], in order: the `len` bytes of
 // the open file `fd` at that offset (fewer at its end, none on an error).
 // Many pieces are read in batches in the same way.
@@ -43,6 +32,30 @@ void read_ranges(int fd, const std::vector<long>& offsets, size_t len,
 // pieces already go in one batch.
 void read_ranges(int fd, const std::vector<long>& offsets, const std::vector<size_t>& lens,
                  const std::function<void(size_t, std::string_view)>& fn);
+
+// The same, piece i read from fds[i].
+void read_ranges(const std::vector<int>& fds, const std::vector<long>& offsets, const std::vector<size_t>& lens,
+                 const std::function<void(size_t, std::string_view)>& fn);
+
+// A piece of a file: `len` bytes at `off`.
+struct FilePiece {
+  long off;
+  size_t len;
+};
+using PiecesThen = std::function<std::vector<FilePiece>(size_t, const std::vector<std::string_view>&)>;
+using PiecesDone = std::function<void(size_t, const std::vector<std::string_view>&, int)>;
+
+// Reads pieces of each `names[i]` (a file in `dir`) from one open file:
+// first the pieces first[i], then those `then(i, got)` asks for once it has
+// seen what they hold (`then` may be null), then closes the file. Calls
+// `fn(i, got, err)` in order: `got` each piece's bytes (fewer at the file's
+// end, none past it or after a failed read), the first pieces then the
+// later ones; `err` the errno of a failed open (then nothing was read).
+// Many files go through io_uring in batches of two system calls: a file
+// read twice is the same file both times, even where it is replaced in
+// between. At most 128 later pieces are read; more are left empty.
+void read_pieces(const std::string& dir, const std::vector<std::string>& names,
+                 const std::vector<std::vector<FilePiece>>& first, const PiecesThen& then, const PiecesDone& fn);
 
 // For tests: forces the one-by-one reading (true) or allows the batches,
 // and whether the batches go through io_uring here.

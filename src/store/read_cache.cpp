@@ -15,6 +15,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -30,7 +31,7 @@ constexpr char kTmpName[] = "readcache.bin.tmp";
 constexpr uint32_t kVersion = 1;
 constexpr int32_t kMaxNumber = 1 << 24;  // larger numbers are not cached
 constexpr size_t kFirstRead = 16384;
-constexpr size_t kBatchRead = 65536;  // per file, where many are read at once
+constexpr size_t kBatchFirst = 8192;  // the start of each file, where many are read at once
 
 struct Header {
   char magic[4];
@@ -61,12 +62,16 @@ bool same_stamp(const Header& h, const FileStamp& s) {
   return s.size >= 0 && h.index_size == s.size && h.index_mtime == s.mtime && h.index_ino == s.ino;
 }
 
+// The size of a file with this header.
+uint64_t file_size_of(const Header& h) {
+  return sizeof(Header) + h.width + uint64_t{h.slots} * sizeof(Entry) + uint64_t{h.rows} * h.width;
+}
+
 bool sound_header(const Header& h, uint64_t file_size) {
   if (std::memcmp(h.magic, "MRC1", 4) != 0 || h.version != kVersion) return false;
   if (h.width == 0 || h.width % 8 != 0 || h.width > kMaxNumber / 8 * 2) return false;
   if (h.slots == 0 || !std::has_single_bit(h.slots) || h.rows * 2 > h.slots) return false;
-  return file_size == sizeof(Header) + h.width + uint64_t{h.slots} * sizeof(Entry) +
-                          uint64_t{h.rows} * h.width;
+  return file_size == file_size_of(h);
 }
 
 uint32_t hash_id(std::string_view id) {
@@ -686,26 +691,66 @@ std::vector<bool> read_views(const std::vector<int32_t>& folders, std::string_vi
                              bool numbers) {
   out.assign(folders.size(), ReadView());
   std::vector<bool> done(folders.size(), false), readable(folders.size(), true);
-  // Each board's index is looked at first, then all the files are read in
-  // one batch, each whole (up to a bound), then its state and sequence again
-  // from the same open file.
+  // Each board's index is looked at first. Then, in one batch, each file's
+  // start: its header, the present bitmap and the user directory; then,
+  // in a second batch from the same open file, the user's row where it lies
+  // beyond, the file's last byte and the byte after it where the start did
+  // not reach the end (the file's size as its header gives it), and its
+  // state and sequence again.
   std::vector<FileStamp> index;
   std::vector<std::string> names;
   for (int32_t f : folders) {
     index.push_back(index_stamp(f));
     names.push_back(std::to_string(f) + "/" + kName);
   }
-  read_heads_twice(msg_data_dir(), names, kBatchRead, 8, 8, [&](size_t i, std::string_view head, std::string_view again, int err) {
-    // A read that fills the buffer may not hold all of the file.
-    if (err || head.size() == kBatchRead || again.size() != 8) return;
-    auto none = [](size_t, size_t, int) -> const uint8_t* { return nullptr; };
-    auto seen = [&](uint32_t* state_seq) {
-      std::memcpy(state_seq, again.data(), 8);
-      return true;
+  struct Asked {
+    uint64_t size = 0;
+    std::optional<FilePiece> row;
+  };
+  std::vector<Asked> asked(folders.size());
+  auto start = [](std::string_view head) { return reinterpret_cast<const uint8_t*>(head.data()); };
+  auto then = [&](size_t i, const std::vector<std::string_view>& got) -> std::vector<FilePiece> {
+    if (got[0].size() < sizeof(Header)) return {};
+    Header h;
+    std::memcpy(&h, got[0].data(), sizeof h);
+    Asked& a = asked[i];
+    const bool whole = got[0].size() < kBatchFirst;
+    a.size = whole ? got[0].size() : file_size_of(h);
+    bool reached = false;
+    auto piece = [&](size_t off, size_t len, int k) -> const uint8_t* {
+      if (k == 2) a.row = FilePiece{static_cast<long>(off), len};
+      return nullptr;
     };
-    done[i] = view_from(reinterpret_cast<const uint8_t*>(head.data()), head.size(), head.size(), index[i], user,
-                        out[i], numbers, none, seen);
-  });
+    auto again = [&](uint32_t*) { return reached = true, false; };
+    ReadView none;
+    view_from(start(got[0]), got[0].size(), a.size, index[i], user, none, false, piece, again);
+    // Unsound, stale, or its directory reaches beyond the start: read one
+    // by one.
+    if (!a.row && !reached) return {};
+    std::vector<FilePiece> more;
+    if (a.row) more.push_back(*a.row);
+    if (!whole) more.push_back({static_cast<long>(a.size) - 1, 1}), more.push_back({static_cast<long>(a.size), 1});
+    more.push_back({8, 8});
+    return more;
+  };
+  read_pieces(msg_data_dir(), names, std::vector<std::vector<FilePiece>>(names.size(), {{0, kBatchFirst}}), then,
+              [&](size_t i, const std::vector<std::string_view>& got, int err) {
+                const Asked& a = asked[i];
+                const size_t sized = a.row ? 2 : 1;  // where the size's two pieces are, if asked for
+                const bool whole = !got.empty() && got[0].size() < kBatchFirst;
+                if (err || got.size() != sized + (whole ? 0 : 2) + 1 || got.back().size() != 8) return;
+                if (!whole && (got[sized].size() != 1 || !got[sized + 1].empty())) return;
+                auto row = [&](size_t off, size_t len, int k) -> const uint8_t* {
+                  return k == 2 && a.row && a.row->off == static_cast<long>(off) && got[1].size() == len
+                             ? start(got[1])
+                             : nullptr;
+                };
+                auto seen = [&](uint32_t* state_seq) {
+                  std::memcpy(state_seq, got.back().data(), 8);
+                  return true;
+                };
+                done[i] = view_from(start(got[0]), got[0].size(), a.size, index[i], user, out[i], numbers, row, seen);
+              });
   // The rest one by one, made anew where needed.
   for (size_t i = 0; i < folders.size(); i++)
     if (!done[i]) readable[i] = read_view(folders[i], user, out[i], numbers);

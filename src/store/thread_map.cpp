@@ -29,37 +29,48 @@ struct Header {
 static_assert(sizeof(Header) == 56);
 static_assert(sizeof(ThreadSpan) == 12);
 
-// The entries of `msgs` from the map at `path`, when it is current for
-// `index` and not odd; numbers beyond it have none.
-bool read_map(const std::string& path, const FileStamp& index, const std::vector<int32_t>& msgs,
-              std::vector<ThreadSpan>& out) {
-  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.ok()) return false;
-  // The header and the entries in one batch, from one open file (the map
-  // is only ever replaced whole).
-  std::vector<long> offsets = {0};
-  std::vector<size_t> lens = {sizeof(Header)};
-  for (int32_t m : msgs) {
-    offsets.push_back(static_cast<long>(sizeof(Header) + static_cast<size_t>(std::max(m, 0)) * sizeof(ThreadSpan)));
-    lens.push_back(sizeof(ThreadSpan));
-  }
+// The pieces of the map that hold its header and the entries of `msgs`.
+std::vector<FilePiece> map_pieces(const std::vector<int32_t>& msgs) {
+  std::vector<FilePiece> pieces = {{0, sizeof(Header)}};
+  for (int32_t m : msgs)
+    pieces.push_back({static_cast<long>(sizeof(Header) + static_cast<size_t>(std::max(m, 0)) * sizeof(ThreadSpan)),
+                      sizeof(ThreadSpan)});
+  return pieces;
+}
+
+// The entries of `msgs` from the map's pieces `got`, when the map is
+// current for `index` and not odd; numbers beyond it have none.
+bool map_entries(const std::vector<std::string_view>& got, const FileStamp& index, const std::vector<int32_t>& msgs,
+                 std::vector<ThreadSpan>& out) {
   Header h{};
-  bool whole = true;
-  out.assign(msgs.size(), ThreadSpan());
-  read_ranges(fd.get(), offsets, lens, [&](size_t i, std::string_view bytes) {
-    if (i == 0) {
-      if (bytes.size() == sizeof h) std::memcpy(&h, bytes.data(), sizeof h);
-      else whole = false;
-    } else if (bytes.size() == sizeof(ThreadSpan)) {
-      std::memcpy(&out[i - 1], bytes.data(), sizeof(ThreadSpan));
-    }  // past the end: no such number
-  });
-  if (!whole || !h.copy.is("MTM1", index) || h.odd != 0 ||
-      h.copy.count != static_cast<uint64_t>(index.size) / sizeof(INDEX_DATA))
+  if (got.size() != msgs.size() + 1 || got[0].size() != sizeof h) return false;
+  std::memcpy(&h, got[0].data(), sizeof h);
+  if (!h.copy.is("MTM1", index) || h.odd != 0 || h.copy.count != static_cast<uint64_t>(index.size) / sizeof(INDEX_DATA))
     return false;
+  out.assign(msgs.size(), ThreadSpan());
   for (size_t i = 0; i < msgs.size(); i++)
-    if (msgs[i] < 0 || static_cast<uint32_t>(msgs[i]) >= h.top) out[i] = ThreadSpan();
+    if (msgs[i] >= 0 && static_cast<uint32_t>(msgs[i]) < h.top && got[i + 1].size() == sizeof(ThreadSpan))
+      std::memcpy(&out[i], got[i + 1].data(), sizeof(ThreadSpan));
   return true;
+}
+
+// The entries of `msgs` from the boards' maps, read in one batch, each from
+// one open file (a map is only ever replaced whole): whether each was
+// current.
+std::vector<bool> read_maps(const std::vector<int32_t>& folders, const std::vector<FileStamp>& index,
+                            const std::vector<std::vector<int32_t>>& msgs, std::vector<std::vector<ThreadSpan>>& out) {
+  std::vector<std::string> names;
+  std::vector<std::vector<FilePiece>> pieces;
+  for (size_t i = 0; i < folders.size(); i++) {
+    names.push_back(std::to_string(folders[i]) + "/" + kName);
+    pieces.push_back(map_pieces(msgs[i]));
+  }
+  std::vector<bool> ok(folders.size(), false);
+  out.resize(folders.size());
+  read_pieces(msg_data_dir(), names, pieces, nullptr, [&](size_t i, const std::vector<std::string_view>& got, int err) {
+    ok[i] = !err && map_entries(got, index[i], msgs[i], out[i]);
+  });
+  return ok;
 }
 
 // The map of the index's records.
@@ -96,11 +107,12 @@ std::string make_map(const std::vector<INDEX_DATA>& recs, const FileStamp& index
 
 }  // namespace
 
-bool thread_spans(int32_t folder, const struct stat& st, const std::vector<int32_t>& msgs,
-                  std::vector<ThreadSpan>& out) {
+namespace {
+
+// Makes the board's map anew and reads the entries from it.
+bool made_anew(int32_t folder, const FileStamp& index, const std::vector<int32_t>& msgs,
+               std::vector<ThreadSpan>& out) {
   const std::string path = msg_dir_path(folder) + "/" + kName;
-  const FileStamp index = stamp_of(st);
-  if (read_map(path, index, msgs, out)) return true;
   // Made under the board's lock, where no store step changes the index,
   // and only while the index at its path is still the one the page opened.
   const std::string index_path = msg_index_path(folder);
@@ -110,7 +122,31 @@ bool thread_spans(int32_t folder, const struct stat& st, const std::vector<int32
   if (!load_records(index_path.c_str(), recs)) return false;
   bool odd = false;
   replace_file(path.c_str(), (msg_dir_path(folder) + "/" + kTmpName).c_str(), make_map(recs, index, odd));
-  return !odd && read_map(path, index, msgs, out);
+  std::vector<std::vector<ThreadSpan>> spans;
+  if (odd || !read_maps({folder}, {index}, {msgs}, spans)[0]) return false;
+  out = std::move(spans[0]);
+  return true;
+}
+
+}  // namespace
+
+bool thread_spans(int32_t folder, const struct stat& st, const std::vector<int32_t>& msgs,
+                  std::vector<ThreadSpan>& out) {
+  std::vector<std::vector<ThreadSpan>> spans;
+  std::vector<bool> ok = thread_spans_many({folder}, {st}, {msgs}, spans);
+  out = std::move(spans[0]);
+  return ok[0];
+}
+
+std::vector<bool> thread_spans_many(const std::vector<int32_t>& folders, const std::vector<struct stat>& st,
+                                    const std::vector<std::vector<int32_t>>& msgs,
+                                    std::vector<std::vector<ThreadSpan>>& out) {
+  std::vector<FileStamp> index;
+  for (const struct stat& s : st) index.push_back(stamp_of(s));
+  std::vector<bool> ok = read_maps(folders, index, msgs, out);
+  for (size_t i = 0; i < folders.size(); i++)
+    if (!ok[i]) ok[i] = made_anew(folders[i], index[i], msgs[i], out[i]);
+  return ok;
 }
 
 bool is_thread_map_name(const char* name) {

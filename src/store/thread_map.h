@@ -47,5 +47,11 @@ struct ThreadSpan {
 bool thread_spans(int32_t folder, const struct stat& st, const std::vector<int32_t>& msgs,
                   std::vector<ThreadSpan>& out);
 
+// thread_spans for many boards, their maps read in one batch: whether each
+// gave its spans.
+std::vector<bool> thread_spans_many(const std::vector<int32_t>& folders, const std::vector<struct stat>& st,
+                                    const std::vector<std::vector<int32_t>>& msgs,
+                                    std::vector<std::vector<ThreadSpan>>& out);
+
 // True for the map's file name and its temporary's (no directory).
 bool is_thread_map_name(const char* name);

@@ -50,23 +50,33 @@ TEST_F(BatchRead, SameAsOneByOne) {
   EXPECT_EQ(batched[1].bytes, std::string(32, 'b'));
   EXPECT_EQ(batched[150].err, EISDIR);
 
-  // The heads of the same files, each with a piece of it read again.
-  auto heads = [&] {
+  // Pieces of the same files in two rounds, the second asked for after the
+  // first was seen (past the end: none), batched or not.
+  auto pieces = [&] {
     std::vector<Got> out;
-    read_heads_twice(dir.path(), names, 64, 8, 8, [&](size_t i, std::string_view head, std::string_view again, int err) {
-      EXPECT_EQ(i, out.size());
-      out.push_back({std::string(head) + "|" + std::string(again), err});
-    });
+    read_pieces(
+        dir.path(), names, std::vector<std::vector<FilePiece>>(names.size(), {{0, 64}, {8, 4}}),
+        [](size_t i, const std::vector<std::string_view>& got) {
+          EXPECT_EQ(got.size(), 2u);
+          return i % 2 ? std::vector<FilePiece>{{static_cast<long>(got[0].size()) - 1, 1}, {100000, 5}}
+                       : std::vector<FilePiece>{};
+        },
+        [&](size_t i, const std::vector<std::string_view>& got, int err) {
+          EXPECT_EQ(i, out.size());
+          std::string all;
+          for (std::string_view b : got) all.append(b).append("|");
+          out.push_back({all, err});
+        });
     return out;
   };
-  const std::vector<Got> heads_batched = heads();
+  const std::vector<Got> pieces_batched = pieces();
   read_small_files_plain(true);
-  EXPECT_TRUE(heads() == heads_batched);
+  EXPECT_TRUE(pieces() == pieces_batched);
   read_small_files_plain(false);
-  EXPECT_EQ(heads_batched[1].bytes, std::string(32, 'b') + "|" + std::string(8, 'b'));
-  EXPECT_EQ(heads_batched[50].bytes, std::string(64, 'y') + "|" + std::string(8, 'y'));
-  EXPECT_EQ(heads_batched[3].err, ENOENT);
-  EXPECT_EQ(heads_batched[150].err, EISDIR);
+  EXPECT_EQ(pieces_batched[1].bytes, std::string(32, 'b') + "|bbbb|b||");
+  EXPECT_EQ(pieces_batched[50].bytes, std::string(64, 'y') + "|yyyy|");
+  EXPECT_EQ(pieces_batched[3].err, ENOENT);
+  EXPECT_EQ(pieces_batched[150].bytes, "||");  // a directory opens, but reads nothing
 
   // Pieces of one open file, each of its own length, batched or not.
   std::string text;

@@ -194,6 +194,17 @@ TEST_F(ReadCache, LargerFilesReadInABatchAgreeWithOneRead) {
       }
     }
   }
+  // A file longer than its header says is unsound, batched or not: it is
+  // made anew.
+  for (bool plain : {false, true}) {
+    read_small_files_plain(plain);
+    const std::string good = get("4/readcache.bin");
+    put("4/readcache.bin", good + "x");
+    std::vector<ReadView> many;
+    read_views(Nums(8, F), "u7", many, true);
+    EXPECT_EQ(get("4/readcache.bin").size(), good.size()) << plain;
+    EXPECT_EQ(many[7].numbers, unread("u7"));
+  }
   read_small_files_plain(false);
   EXPECT_EQ(unread("u119").size(), 998u);
 }
