@@ -577,7 +577,8 @@ void kept_from_whole(int32_t folder, int fd, const struct stat& st, CompactBoard
 
 void compact_preload(int32_t folder, const std::vector<int32_t>& wanted) { compact_preload_many({folder}, {wanted}); }
 
-void compact_preload_many(const std::vector<int32_t>& folders, const std::vector<std::vector<int32_t>>& wanted) {
+void compact_preload_many(const std::vector<int32_t>& folders, const std::vector<std::vector<int32_t>>& wanted,
+                          std::vector<OpenedIndex>* opened) {
   struct Large {
     int32_t folder;
     CompactBoard* b;
@@ -592,9 +593,16 @@ void compact_preload_many(const std::vector<int32_t>& folders, const std::vector
     CompactBoard& b = cache.emplace(path, CompactBoard()).first->second;
     b.wanted = wanted[i];
     std::sort(b.wanted.begin(), b.wanted.end());
-    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd fd;
     struct stat st;
-    if (!fd.ok() || fstat(fd.get(), &st) != 0) continue;
+    if (opened) {
+      fd = std::move((*opened)[i].fd);
+      st = (*opened)[i].st;
+    } else {
+      fd.reset(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+      if (fd.ok() && fstat(fd.get(), &st) != 0) fd.reset();
+    }
+    if (!fd.ok()) continue;
     // A large index is looked at through its thread map, and only the
     // spans of the threads asked for are read.
     if (st.st_size > 64 * 1024) {

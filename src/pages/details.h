@@ -30,7 +30,10 @@ const std::vector<INDEX_DATA>& compact_index(int32_t folder);
 void compact_preload(int32_t folder, const std::vector<int32_t>& wanted);
 // compact_preload for many boards, wanted[i] of folders[i]: the large
 // boards' thread maps and records are read in batches over all of them.
-void compact_preload_many(const std::vector<int32_t>& folders, const std::vector<std::vector<int32_t>>& wanted);
+// `opened`, when given, holds the boards' indexes as the page opened them
+// (taken over from there).
+void compact_preload_many(const std::vector<int32_t>& folders, const std::vector<std::vector<int32_t>>& wanted,
+                          std::vector<OpenedIndex>* opened = nullptr);
 // Reads, in one batch, the files `names` (relative to the data directory;
 // `fn` gets each one's bytes, empty when it is missing) together with what
 // the compact view will want of the messages asked for on the boards

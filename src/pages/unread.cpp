@@ -164,7 +164,11 @@ void j_NRDETAILS() {
   std::vector<int32_t> boards;
   for (size_t i = 0; i < folders.size(); i++)
     if (looked_at(i)) boards.push_back(numbers[i]);
-  std::vector<std::vector<int32_t>> found = unread_numbers_many(boards);
+  // Their indexes are opened once: the unread numbers are told by the
+  // derived read data current for them, and the messages shown come from
+  // them. (Not for a great many boards: each holds a descriptor.)
+  std::vector<OpenedIndex> opened = boards.size() <= 200 ? open_indexes(boards) : std::vector<OpenedIndex>();
+  std::vector<std::vector<int32_t>> found = unread_numbers_many(boards, opened.empty() ? nullptr : &opened);
   for (size_t i = 0, k = 0; i < folders.size(); i++) {
     if (!looked_at(i)) continue;
     unread[i] = std::move(found[k++]);
@@ -175,14 +179,19 @@ void j_NRDETAILS() {
   // bodies; the rest is read board by board.
   std::vector<int32_t> ahead;
   std::vector<std::vector<int32_t>> ahead_wanted;
+  std::vector<OpenedIndex> ahead_opened;
   size_t looked = 0;
-  for (size_t i = 0; i < folders.size(); i++) {
+  for (size_t i = 0, k = 0; i < folders.size(); i++) {
+    if (!looked_at(i)) continue;
+    const size_t board = k++;
     if (unread[i].empty() || looked + unread[i].size() > 1000) continue;
     looked += unread[i].size();
     ahead.push_back(numbers[i]);
     ahead_wanted.push_back(unread[i]);
+    if (!opened.empty()) ahead_opened.push_back(std::move(opened[board]));
   }
-  compact_preload_many(ahead, ahead_wanted);
+  compact_preload_many(ahead, ahead_wanted, opened.empty() ? nullptr : &ahead_opened);
+  opened.clear();
   std::vector<std::string> names;
   names.reserve(wanted.size());
   for (const auto& [folder, msg] : wanted) names.push_back(std::to_string(folder) + "/" + msg_body_name(msg));

@@ -778,12 +778,25 @@ std::vector<int32_t> unread_numbers(int32_t folder) {
   return std::move(v.numbers);
 }
 
-std::vector<std::vector<int32_t>> unread_numbers_many(const std::vector<int32_t>& folders) {
+std::vector<std::vector<int32_t>> unread_numbers_many(const std::vector<int32_t>& folders,
+                                                      const std::vector<OpenedIndex>* opened) {
   std::vector<ReadView> views;
-  const std::vector<bool> readable = read_views(folders, current_user(), views, true);
+  std::vector<FileStamp> stamps;
+  if (opened)
+    for (const OpenedIndex& o : *opened) stamps.push_back(o.fd.ok() ? stamp_of(o.st) : FileStamp());
+  const std::vector<bool> readable = read_views(folders, current_user(), views, true, opened ? &stamps : nullptr);
   std::vector<std::vector<int32_t>> out(folders.size());
   for (size_t i = 0; i < folders.size(); i++)
     if (readable[i]) out[i] = std::move(views[i].numbers);
+  return out;
+}
+
+std::vector<OpenedIndex> open_indexes(const std::vector<int32_t>& folders) {
+  std::vector<OpenedIndex> out(folders.size());
+  for (size_t i = 0; i < folders.size(); i++) {
+    out[i].fd.reset(open(msg_index_path(folders[i]).c_str(), O_RDONLY | O_CLOEXEC));
+    if (out[i].fd.ok() && fstat(out[i].fd.get(), &out[i].st) != 0) out[i].fd.reset();
+  }
   return out;
 }
 

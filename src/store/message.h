@@ -13,6 +13,10 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+
+#include "store/records.h"
+
 static_assert(std::endian::native == std::endian::little,
               "record files hold little-endian integers");
 
@@ -221,7 +225,15 @@ std::vector<int> unread_counts(const std::vector<int32_t>& folders);
 // cannot be read.
 std::vector<int32_t> unread_numbers(int32_t folder);
 // unread_numbers of each of the boards, read in one batch where it can be.
-std::vector<std::vector<int32_t>> unread_numbers_many(const std::vector<int32_t>& folders);
+// With `opened`, the boards' indexes as the caller opened them.
+struct OpenedIndex {
+  Fd fd;  // not ok: no index
+  struct stat st {};
+};
+std::vector<std::vector<int32_t>> unread_numbers_many(const std::vector<int32_t>& folders,
+                                                      const std::vector<OpenedIndex>* opened = nullptr);
+// The boards' indexes opened for reading, with their status.
+std::vector<OpenedIndex> open_indexes(const std::vector<int32_t>& folders);
 
 // ---- Attachment list -----------------------------------------------------
 

@@ -688,7 +688,7 @@ bool read_view(int32_t folder, std::string_view user, ReadView& out, bool number
 }
 
 std::vector<bool> read_views(const std::vector<int32_t>& folders, std::string_view user, std::vector<ReadView>& out,
-                             bool numbers) {
+                             bool numbers, const std::vector<FileStamp>* stamps) {
   out.assign(folders.size(), ReadView());
   std::vector<bool> done(folders.size(), false), readable(folders.size(), true);
   // Each board's index is looked at first. Then, in one batch, each file's
@@ -699,9 +699,9 @@ std::vector<bool> read_views(const std::vector<int32_t>& folders, std::string_vi
   // state and sequence again.
   std::vector<FileStamp> index;
   std::vector<std::string> names;
-  for (int32_t f : folders) {
-    index.push_back(index_stamp(f));
-    names.push_back(std::to_string(f) + "/" + kName);
+  for (size_t i = 0; i < folders.size(); i++) {
+    index.push_back(stamps ? (*stamps)[i] : index_stamp(folders[i]));
+    names.push_back(std::to_string(folders[i]) + "/" + kName);
   }
   struct Asked {
     uint64_t size = 0;

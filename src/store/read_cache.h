@@ -53,6 +53,8 @@
 #include <string_view>
 #include <vector>
 
+#include "store/records.h"
+
 // What a reader needs of one user in one board.
 struct ReadView {
   int count = 0;                 // messages of the index he has not read
@@ -71,8 +73,10 @@ bool read_view(int32_t folder, std::string_view user, ReadView& out, bool number
 // read_view for many boards at once: the files are read in one batch where
 // they are current and small, the others one by one. Whether each board
 // could be read.
+// `stamps`, when given, are the boards' indexes' stamps as the caller took
+// them (from the files it holds open).
 std::vector<bool> read_views(const std::vector<int32_t>& folders, std::string_view user, std::vector<ReadView>& out,
-                             bool numbers = false);
+                             bool numbers = false, const std::vector<FileStamp>* stamps = nullptr);
 
 // A store step's change of the derived data. Made while the board's lock is
 // held and before any record file is touched; it marks a current file
