@@ -192,6 +192,7 @@ void j_NRDETAILS() {
   }
   compact_preload_many(ahead, ahead_wanted, opened.empty() ? nullptr : &ahead_opened);
   opened.clear();
+  ahead_opened.clear();
   std::vector<std::string> names;
   names.reserve(wanted.size());
   for (const auto& [folder, msg] : wanted) names.push_back(std::to_string(folder) + "/" + msg_body_name(msg));

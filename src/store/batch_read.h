@@ -1,7 +1,9 @@
 // Reading many small files of one directory at once: the read marks of
 // every message of a board (unread counts, unread list, mark all read), the
-// bodies a search reads and the boards' unread settings; and many pieces of
-// one file: the heads of the folders' settings records.
+// bodies a search reads and the boards' unread settings; pieces of many
+// files: the boards' derived read data and thread maps; and many pieces of
+// open files: the heads of the folders' settings records, the index records
+// the unread list shows.
 //
 // Where the kernel offers io_uring, more than a few files go through it in
 // batches: each file is opened, read and closed by a linked chain of
