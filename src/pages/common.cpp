@@ -148,17 +148,26 @@ std::vector<B_TITLE> readable_folders(AclTables& tables) {
 }
 
 namespace {
-std::string reply_prefix(const INDEX_DATA& m) {
-  return m.RES_DEPTH > 0 ? "Re:^" + std::to_string(m.RES_DEPTH) + ":" : std::string();
+void put_reply_prefix(std::string& out, const INDEX_DATA& m) {
+  if (m.RES_DEPTH > 0) out.append("Re:^").append(std::to_string(m.RES_DEPTH)).append(":");
 }
 }  // namespace
 
 std::string reply_title(const INDEX_DATA& m) {
-  return reply_prefix(m) + std::string(field(m.WRITE_TITLE));
+  std::string out;
+  put_reply_prefix(out, m);
+  return out.append(field(m.WRITE_TITLE));
 }
 
 std::string list_title(const INDEX_DATA& m) {
-  return m.DEL_FLG ? reply_prefix(m) + "--Delete--" : reply_title(m);
+  std::string out;
+  list_title_into(out, m);
+  return out;
+}
+
+void list_title_into(std::string& out, const INDEX_DATA& m) {
+  put_reply_prefix(out, m);
+  out.append(m.DEL_FLG ? std::string_view("--Delete--") : field(m.WRITE_TITLE));
 }
 
 std::string_view shown_date(const INDEX_DATA& m) {

@@ -75,6 +75,7 @@ std::vector<uint32_t> number_order(std::span<const INDEX_DATA> index);
 // A message's title as the lists show it: "Re:^<depth>:" before a reply's
 // title, and "--Delete--" in place of a deleted message's title.
 std::string list_title(const INDEX_DATA& m);
+void list_title_into(std::string& out, const INDEX_DATA& m);
 // The title with the reply prefix alone, as the message's own page heads it.
 std::string reply_title(const INDEX_DATA& m);
 // WRITE_DATE as the pages show it: the day alone when DATETIME is 2.

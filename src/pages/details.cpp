@@ -109,6 +109,7 @@ std::map<std::string, CompactBoard>& compact_boards() {
 }
 
 void look_up(CompactBoard& b) {
+  b.first.reserve(b.idx.size());
   for (const INDEX_DATA& r : b.idx) {
     b.first.emplace(r.MSG_NO, &r);
     b.threads[r.THREAD_NO].push_back(&r);
@@ -293,7 +294,11 @@ void thread_row(std::string& out, int32_t folder, const INDEX_DATA& t, int order
   out.append(kRowStart).append("<TD BGCOLOR=\"#FFFFFF\">");
   for (int d = 0; d < t.RES_DEPTH; d++) out += "&nbsp;&nbsp;";
   details_link(out, folder, t.MSG_NO, order);
-  out.append(safe_html(list_title(t))).append("</A></TD><TD BGCOLOR=\"#FFFFFF\">");
+  static std::string title;
+  title.clear();
+  list_title_into(title, t);
+  safe_html_into(out, title);
+  out.append("</A></TD><TD BGCOLOR=\"#FFFFFF\">");
   if (!t.DEL_FLG) esc_into(out, g_users.name(field(t.USER_ID)));
   out.append("</TD><TD BGCOLOR=\"#FFFFFF\">").append(shown_date(t)).append("</TD></TR>\n");
 }

@@ -320,11 +320,16 @@ void put_as_text(sv text, std::string& out) {
 }  // namespace
 
 std::string safe_html(std::string_view html) {
+  std::string out;
+  out.reserve(html.size() + html.size() / 8);
+  safe_html_into(out, html);
+  return out;
+}
+
+void safe_html_into(std::string& out, std::string_view html) {
   // Up to the first NUL, as in a C buffer, and without a first byte of a
   // two-byte character standing last.
   sv t = whole_chars(html.substr(0, html.find('\0')));
-  std::string out;
-  out.reserve(t.size() + t.size() / 8);
   // t[plain, i) goes out as it stands, in one piece once something differs.
   size_t plain = 0;
   auto up_to = [&](size_t end) {
@@ -356,7 +361,7 @@ std::string safe_html(std::string_view html) {
       if (!read_tag(t, i, tag)) {
         up_to(i);
         put_as_text(t.substr(i), out);
-        return out;
+        return;
       }
       bool allowed = listed(tag.name, TAGS, TAG_KEYS);
       if (!allowed || !kept_whole(t, i, tag)) {
@@ -377,5 +382,4 @@ std::string safe_html(std::string_view html) {
     plain = ++i;
   }
   up_to(t.size());
-  return out;
 }

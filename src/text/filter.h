@@ -12,3 +12,5 @@
 // https:, mailto: or relative addresses. What is allowed is copied byte for
 // byte.
 [[nodiscard]] std::string safe_html(std::string_view html);
+// The same, appended to `out`.
+void safe_html_into(std::string& out, std::string_view html);
