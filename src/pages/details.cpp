@@ -741,8 +741,7 @@ void compact_release(int32_t folder) { compact_boards().erase(msg_index_path(fol
 void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* body) {
   CompactBoard& b = compact_board(folder);
   if (!b.conf) {
-    std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
-    request_acl().read_settings(folder);
+    if (request_acl().read_settings(folder) != 0) std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
     b.conf.emplace(sB_TITLE2);
   }
   const Shown& conf = *b.conf;

@@ -47,6 +47,7 @@ namespace {
 // path for every message they show, so this does without printf.
 __attribute__((format(printf, 1, 2))) std::string path_fmt(const char* fmt, ...) {
   std::string out;
+  out.reserve(128);  // a path is made in one piece of memory
   va_list ap;
   va_start(ap, fmt);
   for (const char* p = fmt;;) {
