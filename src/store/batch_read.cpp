@@ -97,7 +97,7 @@ class Ring {
         if (!reap(queued, [&](uint64_t u, int r) { result(u, r, res_open, res); })) return false;
         queued = 0;
       }
-      if (names) open_into(tail, dir_fd, *names[k], k, IOSQE_IO_HARDLINK);
+      if (names) open_into(tail, dir_fd, *names[k], k, chain > 1 ? IOSQE_IO_HARDLINK : 0);
       size_t at = 0;
       for (size_t j = 0; j < pieces[k].size(); j++) {
         io_uring_sqe* s = next_sqe(tail);
