@@ -38,6 +38,7 @@
 #include "store/batch_read.h"
 #include "store/fileio.h"
 #include "store/folder.h"
+#include "store/number_set.h"
 #include "store/thread_map.h"
 #include "store/message.h"
 #include "store/records.h"
@@ -545,34 +546,6 @@ bool all_found(const std::vector<int32_t>& wanted, const std::vector<ThreadSpan>
   return true;
 }
 
-// A set of numbers (sorted, each once) asked for one by one against a whole
-// index: where they lie close together, each number's place is at hand.
-class NumberSet {
- public:
-  explicit NumberSet(const std::vector<int32_t>& sorted) : sorted_(sorted) {
-    if (sorted.empty()) return;
-    const int64_t range = int64_t{sorted.back()} - sorted.front() + 1;
-    if (range > 1 << 16) return;
-    lo_ = sorted.front();
-    at_.assign(static_cast<size_t>(range), -1);
-    for (size_t k = 0; k < sorted.size(); k++) at_[static_cast<size_t>(sorted[k] - lo_)] = static_cast<int>(k);
-  }
-  // Its place among the numbers, or -1.
-  int find(int32_t n) const {
-    if (!at_.empty()) {
-      const int64_t i = int64_t{n} - lo_;
-      return i >= 0 && i < static_cast<int64_t>(at_.size()) ? at_[static_cast<size_t>(i)] : -1;
-    }
-    auto it = std::lower_bound(sorted_.begin(), sorted_.end(), n);
-    return it != sorted_.end() && *it == n ? static_cast<int>(it - sorted_.begin()) : -1;
-  }
-
- private:
-  const std::vector<int32_t>& sorted_;
-  int32_t lo_ = 0;
-  std::vector<int> at_;
-};
-
 // The board's index read whole (a small one, or one the map does not
 // serve): the records of the messages asked for and of their threads are
 // kept, in file order.
@@ -593,16 +566,18 @@ void kept_from_whole(int32_t folder, int fd, const struct stat& st, CompactBoard
   const NumberSet asked(b.wanted);
   std::vector<bool> met(b.wanted.size());
   std::vector<int32_t> found;
-  for (const INDEX_DATA& r : recs)
-    if (const int k = asked.find(r.MSG_NO); k >= 0 && !met[static_cast<size_t>(k)]) {
-      met[static_cast<size_t>(k)] = true;
+  for (const INDEX_DATA& r : recs) {
+    if (!asked.has(r.MSG_NO)) continue;
+    const auto k = static_cast<size_t>(std::lower_bound(b.wanted.begin(), b.wanted.end(), r.MSG_NO) - b.wanted.begin());
+    if (!met[k]) {
+      met[k] = true;
       found.push_back(r.THREAD_NO);
     }
+  }
   std::sort(found.begin(), found.end());
-  found.erase(std::unique(found.begin(), found.end()), found.end());
   const NumberSet threads(found);
   for (const INDEX_DATA& r : recs)
-    if (asked.find(r.MSG_NO) >= 0 || threads.find(r.THREAD_NO) >= 0) b.idx.push_back(r);
+    if (asked.has(r.MSG_NO) || threads.has(r.THREAD_NO)) b.idx.push_back(r);
 }
 
 }  // namespace

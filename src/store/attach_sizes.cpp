@@ -13,6 +13,7 @@
 
 #include "cgi/sjis.h"
 #include "store/message.h"
+#include "store/number_set.h"
 #include "store/records.h"
 
 namespace {
@@ -41,13 +42,14 @@ bool parse_copy(std::string_view bytes, const FileStamp& list, std::vector<Attac
   if (!h.is("MAS1", list) || h.count != static_cast<uint64_t>(list.size) / sizeof(ADD_FILE) ||
       (bytes.size() - sizeof h) / sizeof(Entry) < h.count)
     return false;
+  const NumberSet wanted(only ? *only : std::vector<int32_t>{});
   const char* entries = bytes.data() + sizeof h;
   size_t names = sizeof h + size_t{h.count} * sizeof(Entry);
   for (size_t i = 0; i < h.count; i++) {
     Entry e;
     std::memcpy(&e, entries + i * sizeof e, sizeof e);
     if (e.name_len > sizeof(ADD_FILE::FILE_NAME) || bytes.size() - names < e.name_len) return false;
-    if (!only || std::binary_search(only->begin(), only->end(), e.msg))
+    if (!only || wanted.has(e.msg))
       out.push_back({e.msg, e.slot, e.size, std::string(bytes.substr(names, e.name_len))});
     names += e.name_len;
   }
