@@ -224,16 +224,17 @@ std::vector<int> unread_counts(const std::vector<int32_t>& folders);
 // ascending, whether or not he excluded the board; empty when the board
 // cannot be read.
 std::vector<int32_t> unread_numbers(int32_t folder);
-// unread_numbers of each of the boards, read in one batch where it can be.
-// With `opened`, the boards' indexes as the caller opened them.
+// A board's index as a page opened it, with its status.
 struct OpenedIndex {
   Fd fd;  // not ok: no index
   struct stat st {};
 };
+// The boards' indexes opened for reading.
+std::vector<OpenedIndex> open_indexes(const std::vector<int32_t>& folders);
+// unread_numbers of each of the boards, read in one batch where it can be;
+// with `opened`, against the boards' indexes as the caller opened them.
 std::vector<std::vector<int32_t>> unread_numbers_many(const std::vector<int32_t>& folders,
                                                       const std::vector<OpenedIndex>* opened = nullptr);
-// The boards' indexes opened for reading, with their status.
-std::vector<OpenedIndex> open_indexes(const std::vector<int32_t>& folders);
 
 // ---- Attachment list -----------------------------------------------------
 

@@ -70,11 +70,11 @@ struct ReadView {
 // alone, and such numbers' marks are the current user's.)
 bool read_view(int32_t folder, std::string_view user, ReadView& out, bool numbers = false);
 
-// read_view for many boards at once: the files are read in one batch where
-// they are current and small, the others one by one. Whether each board
-// could be read.
-// `stamps`, when given, are the boards' indexes' stamps as the caller took
-// them (from the files it holds open).
+// read_view for many boards at once: where the files are current, each
+// one's start and then the user's row are read in batches over all boards;
+// the others one by one. Whether each board could be read. `stamps`, when
+// given, are the boards' indexes' stamps as the caller took them (from the
+// files it holds open).
 std::vector<bool> read_views(const std::vector<int32_t>& folders, std::string_view user, std::vector<ReadView>& out,
                              bool numbers = false, const std::vector<FileStamp>* stamps = nullptr);
 
