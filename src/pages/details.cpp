@@ -516,8 +516,8 @@ const std::vector<INDEX_DATA>& compact_index(int32_t folder) { return compact_bo
 namespace {
 
 // The index records of the threads the spans name: each span in runs of at
-// most 25 records, spans that meet read once. `from` and `lens` get the
-// pieces to read, `threads` the threads (sorted).
+// most 25 records, spans that meet read once. `offsets` and `lens` get
+// the pieces to read, `threads` the threads (sorted).
 void span_pieces(const std::vector<ThreadSpan>& spans, std::vector<long>& offsets, std::vector<size_t>& lens,
                  std::vector<int32_t>& threads) {
   std::vector<std::pair<uint32_t, uint32_t>> parts;  // first position, end
@@ -589,8 +589,7 @@ void compact_preload_many(const std::vector<int32_t>& folders, const std::vector
   struct Large {
     int32_t folder;
     CompactBoard* b;
-    Fd fd;
-    struct stat st;
+    OpenedIndex index;
   };
   std::vector<Large> large;
   auto& cache = compact_boards();
@@ -600,22 +599,14 @@ void compact_preload_many(const std::vector<int32_t>& folders, const std::vector
     CompactBoard& b = cache.emplace(path, CompactBoard()).first->second;
     b.wanted = wanted[i];
     std::sort(b.wanted.begin(), b.wanted.end());
-    Fd fd;
-    struct stat st;
-    if (opened) {
-      fd = std::move((*opened)[i].fd);
-      st = (*opened)[i].st;
-    } else {
-      fd.reset(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-      if (fd.ok() && fstat(fd.get(), &st) != 0) fd.reset();
-    }
-    if (!fd.ok()) continue;
+    OpenedIndex index = opened ? std::move((*opened)[i]) : open_index(folders[i]);
+    if (!index.fd.ok()) continue;
     // A large index is looked at through its thread map, and only the
     // spans of the threads asked for are read.
-    if (st.st_size > 64 * 1024) {
-      large.push_back({folders[i], &b, std::move(fd), st});
+    if (index.st.st_size > 64 * 1024) {
+      large.push_back({folders[i], &b, std::move(index)});
     } else {
-      kept_from_whole(folders[i], fd.get(), st, b);
+      kept_from_whole(folders[i], index.fd.get(), index.st, b);
       look_up(b);
     }
   }
@@ -624,7 +615,7 @@ void compact_preload_many(const std::vector<int32_t>& folders, const std::vector
   std::vector<int32_t> numbers;
   std::vector<struct stat> stats;
   std::vector<std::vector<int32_t>> asked;
-  for (const Large& l : large) numbers.push_back(l.folder), stats.push_back(l.st), asked.push_back(l.b->wanted);
+  for (const Large& l : large) numbers.push_back(l.folder), stats.push_back(l.index.st), asked.push_back(l.b->wanted);
   std::vector<std::vector<ThreadSpan>> spans;
   const std::vector<bool> mapped = thread_spans_many(numbers, stats, asked, spans);
   std::vector<long> offsets;
@@ -636,7 +627,7 @@ void compact_preload_many(const std::vector<int32_t>& folders, const std::vector
   for (size_t i = 0; i < large.size(); i++) {
     if (!mapped[i]) continue;
     span_pieces(spans[i], offsets, lens, threads[i]);
-    fds.resize(offsets.size(), large[i].fd.get());
+    fds.resize(offsets.size(), large[i].index.fd.get());
     owner.resize(offsets.size(), i);
   }
   std::vector<INDEX_DATA> run(25);
@@ -654,7 +645,7 @@ void compact_preload_many(const std::vector<int32_t>& folders, const std::vector
     CompactBoard& b = *large[i].b;
     if (!mapped[i] || !whole[i] || !all_found(b.wanted, spans[i], b.idx)) {
       b.idx.clear();
-      kept_from_whole(large[i].folder, large[i].fd.get(), large[i].st, b);
+      kept_from_whole(large[i].folder, large[i].index.fd.get(), large[i].index.st, b);
     }
     look_up(b);
   }

@@ -231,18 +231,20 @@ class Ring {
   unsigned slot_ = kFirstSlot;
 };
 
+// `name` in the directory, opened plainly (by its path where the directory
+// could not be opened).
+Fd open_in(int dir_fd, const std::string& dir, const std::string& name) {
+  return Fd(dir_fd >= 0 ? openat(dir_fd, name.c_str(), O_RDONLY | O_CLOEXEC)
+                        : open((dir + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+}
+
 // One file, read plainly: err 0 and the bytes, or the errno.
 int read_plain(int dir_fd, const std::string& dir, const std::string& name, std::string& out) {
   out.clear();
-  Fd fd(dir_fd >= 0 ? openat(dir_fd, name.c_str(), O_RDONLY | O_CLOEXEC)
-                    : open((dir + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+  const Fd fd = open_in(dir_fd, dir, name);
   if (!fd.ok()) return errno;
   return read_fd(fd.get(), out) ? 0 : errno;
 }
-
-}  // namespace
-
-namespace {
 
 // The pieces at offsets[i] of lens[i] bytes (all `len` bytes when `lens`
 // is null), through the ring from `fewest` pieces on.
@@ -301,8 +303,7 @@ namespace {
 // One file's pieces read plainly, as read_pieces gives them.
 void pieces_plain(int dir_fd, const std::string& dir, size_t i, const std::string& name,
                   const std::vector<FilePiece>& first, const PiecesThen& then, const PiecesDone& fn) {
-  Fd fd(dir_fd >= 0 ? openat(dir_fd, name.c_str(), O_RDONLY | O_CLOEXEC)
-                    : open((dir + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+  const Fd fd = open_in(dir_fd, dir, name);
   if (!fd.ok()) {
     fn(i, {}, errno);
     return;
@@ -363,7 +364,7 @@ void read_pieces(const std::string& dir, const std::vector<std::string>& names,
     }
     const auto count = static_cast<unsigned>(end - i);
     std::vector<const std::string*> which(count);
-    std::vector<std::vector<FilePiece>> pieces(first.begin() + static_cast<long>(i), first.begin() + static_cast<long>(end));
+    const std::vector<FilePiece>* pieces = first.data() + i;
     std::vector<std::vector<int>> res(count);
     std::vector<char*> dst(count);
     // Left unset: only the pages the reads fill are touched.
@@ -375,19 +376,19 @@ void read_pieces(const std::string& dir, const std::vector<std::string>& names,
       res[k].assign(pieces[k].size(), -ECANCELED);
       dst[k] = buf.get() + at;
     }
-    bool ran = ring->run_pieces(dir_fd.get(), which.data(), count, pieces.data(), dst.data(), !then, res_open,
-                                res.data());
+    bool ran = ring->run_pieces(dir_fd.get(), which.data(), count, pieces, dst.data(), !then, res_open, res.data());
     for (unsigned k = 0; ran && k < count; k++)
       if (res_open[k] == -EINVAL || res_open[k] == -EBADF || res_open[k] == -ECANCELED) ran = ring->broken();
     if (!ran) break;  // this batch and the rest are read plainly
-    // What each file gave: its pieces' bytes, from `from` on.
+    // What each file gave: the bytes of the pieces `ps` read into dst[k]
+    // with results `rs`, added to what it gave before.
     std::vector<std::vector<std::string_view>> got(count);
-    auto views = [&](unsigned k, size_t from) {
-      for (size_t j = from; j < pieces[k].size(); dst[k] += pieces[k][j++].len)
-        got[k].emplace_back(dst[k], res[k][j] > 0 ? static_cast<size_t>(res[k][j]) : 0);
+    auto views = [&](unsigned k, const std::vector<FilePiece>& ps, const std::vector<int>& rs) {
+      for (size_t j = 0; j < ps.size(); dst[k] += ps[j++].len)
+        got[k].emplace_back(dst[k], rs[j] > 0 ? static_cast<size_t>(rs[j]) : 0);
     };
     for (unsigned k = 0; k < count; k++)
-      if (res_open[k] >= 0) views(k, 0);
+      if (res_open[k] >= 0) views(k, pieces[k], res[k]);
     std::unique_ptr<char[]> buf2;
     if (then) {
       std::vector<std::vector<FilePiece>> more(count);
@@ -402,12 +403,8 @@ void read_pieces(const std::string& dir, const std::vector<std::string>& names,
       buf2.reset(new char[bytes2 + 1]);
       for (unsigned k = 0, at = 0; k < count; at += static_cast<unsigned>(bytes_of(more[k++]))) dst[k] = buf2.get() + at;
       ring->run_pieces(-1, nullptr, count, more.data(), dst.data(), true, res_open, res2.data());
-      for (unsigned k = 0; k < count; k++) {
-        const size_t from = pieces[k].size();
-        pieces[k].insert(pieces[k].end(), more[k].begin(), more[k].end());
-        res[k].insert(res[k].end(), res2[k].begin(), res2[k].end());
-        if (res_open[k] >= 0) views(k, from);
-      }
+      for (unsigned k = 0; k < count; k++)
+        if (res_open[k] >= 0) views(k, more[k], res2[k]);
     }
     for (unsigned k = 0; k < count; k++, i++) fn(i, got[k], res_open[k] < 0 ? -res_open[k] : 0);
   }

@@ -792,12 +792,17 @@ std::vector<std::vector<int32_t>> unread_numbers_many(const std::vector<int32_t>
   return out;
 }
 
+OpenedIndex open_index(int32_t folder) {
+  OpenedIndex out;
+  out.fd.reset(open(msg_index_path(folder).c_str(), O_RDONLY | O_CLOEXEC));
+  if (out.fd.ok() && fstat(out.fd.get(), &out.st) != 0) out.fd.reset();
+  return out;
+}
+
 std::vector<OpenedIndex> open_indexes(const std::vector<int32_t>& folders) {
-  std::vector<OpenedIndex> out(folders.size());
-  for (size_t i = 0; i < folders.size(); i++) {
-    out[i].fd.reset(open(msg_index_path(folders[i]).c_str(), O_RDONLY | O_CLOEXEC));
-    if (out[i].fd.ok() && fstat(out[i].fd.get(), &out[i].st) != 0) out[i].fd.reset();
-  }
+  std::vector<OpenedIndex> out;
+  out.reserve(folders.size());
+  for (int32_t f : folders) out.push_back(open_index(f));
   return out;
 }
 

@@ -229,7 +229,8 @@ struct OpenedIndex {
   Fd fd;  // not ok: no index
   struct stat st {};
 };
-// The boards' indexes opened for reading.
+// The board's index opened for reading; of each board.
+OpenedIndex open_index(int32_t folder);
 std::vector<OpenedIndex> open_indexes(const std::vector<int32_t>& folders);
 // unread_numbers of each of the boards, read in one batch where it can be;
 // with `opened`, against the boards' indexes as the caller opened them.

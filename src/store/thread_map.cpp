@@ -121,11 +121,14 @@ bool made_anew(int32_t folder, const FileStamp& index, const std::vector<int32_t
   std::vector<INDEX_DATA> recs;
   if (!load_records(index_path.c_str(), recs)) return false;
   bool odd = false;
-  replace_file(path.c_str(), (msg_dir_path(folder) + "/" + kTmpName).c_str(), make_map(recs, index, odd));
-  std::vector<std::vector<ThreadSpan>> spans;
-  if (odd || !read_maps({folder}, {index}, {msgs}, spans)[0]) return false;
-  out = std::move(spans[0]);
-  return true;
+  const std::string map = make_map(recs, index, odd);
+  replace_file(path.c_str(), (msg_dir_path(folder) + "/" + kTmpName).c_str(), map);
+  if (odd) return false;
+  // The entries from the map as made, piece by piece as a reader gets them.
+  std::vector<std::string_view> got;
+  for (const FilePiece& p : map_pieces(msgs))
+    got.push_back(std::string_view(map).substr(std::min(map.size(), static_cast<size_t>(p.off)), p.len));
+  return map_entries(got, index, msgs, out);
 }
 
 }  // namespace

@@ -9,9 +9,9 @@
 #include "store/attach_sizes.h"
 #include "store/chat.h"
 #include "store/guest_user.h"
-#include "store/thread_map.h"
 #include "store/message.h"
 #include "store/read_cache.h"
+#include "store/thread_map.h"
 
 namespace {
 
