@@ -82,47 +82,82 @@ struct Shown {
 // print many messages of one board in a row: the index and the settings are
 // read once per request, and each message and thread is found by a look-up
 // rather than a walk of the index, so that a page grows with the messages
-// it shows and no faster.
+// it shows and no faster. The look-ups are sorted vectors, made in one
+// allocation each and freed as fast when the board has been printed.
 struct CompactBoard {
   std::vector<INDEX_DATA> idx;
-  std::unordered_map<int32_t, const INDEX_DATA*> first;  // MSG_NO -> first record
-  std::unordered_map<int32_t, std::vector<const INDEX_DATA*>> threads;  // in index order
+  std::vector<std::pair<int32_t, const INDEX_DATA*>> first;  // by MSG_NO: its first record
+  std::vector<const INDEX_DATA*> by_thread;  // by THREAD_NO, in index order within a thread
   // Read when the board's first message is shown: boards the pages only
   // look into hold no copy of the 8800-byte record.
   std::optional<Shown> conf;
-  // The attached files of the messages held, with their sizes, read in one
-  // pass when the first of them is shown.
+  // The attached files of the messages held (by message, in list order),
+  // with their sizes, read in one pass when the first of them is shown.
   bool adds_read = false;
-  std::unordered_map<int32_t, std::vector<AttachedFile>> adds;
+  std::vector<AttachedFile> adds;
   // Read ahead in a batch, when the page did so: the numbers asked for, the
   // derived attachment sizes (with the list's stamp taken before them) and
-  // the read-mark files of messages that list their readers.
+  // the read-mark files of messages that list their readers (by message).
   std::vector<int32_t> wanted;
   std::optional<AttachCopy> att;
-  std::unordered_map<int32_t, std::string> marks;
+  std::vector<std::pair<int32_t, std::string>> marks;
   ThreadRows rows;
+
+  const INDEX_DATA* find(int32_t msg) const {
+    auto it = std::lower_bound(first.begin(), first.end(), msg, [](const auto& e, int32_t n) { return e.first < n; });
+    return it != first.end() && it->first == msg ? it->second : nullptr;
+  }
+  std::span<const INDEX_DATA* const> thread(int32_t no) const {
+    auto [from, to] = std::equal_range(by_thread.begin(), by_thread.end(), no, ByThread());
+    return {from, to};
+  }
+  struct ByThread {
+    bool operator()(const INDEX_DATA* a, int32_t b) const { return a->THREAD_NO < b; }
+    bool operator()(int32_t a, const INDEX_DATA* b) const { return a < b->THREAD_NO; }
+    bool operator()(const INDEX_DATA* a, const INDEX_DATA* b) const { return a->THREAD_NO < b->THREAD_NO; }
+  };
 };
 
-// Keyed by the index path, so that a changed data directory reads anew.
-std::map<std::string, CompactBoard>& compact_boards() {
-  static std::map<std::string, CompactBoard> cache;
+// The entry of `msg` in a vector of (message, value) pairs sorted by message.
+template <class T>
+const T* entry_of(const std::vector<std::pair<int32_t, T>>& v, int32_t msg) {
+  auto it = std::lower_bound(v.begin(), v.end(), msg, [](const auto& e, int32_t n) { return e.first < n; });
+  return it != v.end() && it->first == msg ? &it->second : nullptr;
+}
+
+// By board number, for the request's data directory: another directory
+// (the tests serve several sites from one process) starts afresh.
+std::map<int32_t, CompactBoard>& compact_boards() {
+  static std::map<int32_t, CompactBoard> cache;
+  static std::string dir;
+  if (dir != SYSINFO.DATA_FILE_PATH) {
+    cache.clear();
+    dir = SYSINFO.DATA_FILE_PATH;
+  }
   return cache;
 }
 
 void look_up(CompactBoard& b) {
+  b.first.clear();
+  b.by_thread.clear();
   b.first.reserve(b.idx.size());
+  b.by_thread.reserve(b.idx.size());
   for (const INDEX_DATA& r : b.idx) {
-    b.first.emplace(r.MSG_NO, &r);
-    b.threads[r.THREAD_NO].push_back(&r);
+    b.first.emplace_back(r.MSG_NO, &r);
+    b.by_thread.push_back(&r);
   }
+  // Stable: of records that share a number the first in the index stays.
+  std::stable_sort(b.first.begin(), b.first.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  b.first.erase(std::unique(b.first.begin(), b.first.end(), [](const auto& x, const auto& y) { return x.first == y.first; }),
+                b.first.end());
+  std::stable_sort(b.by_thread.begin(), b.by_thread.end(), CompactBoard::ByThread());
 }
 
 CompactBoard& compact_board(int32_t folder) {
   auto& cache = compact_boards();
-  std::string path = msg_index_path(folder);
-  auto it = cache.find(path);
+  auto it = cache.find(folder);
   if (it == cache.end()) {
-    it = cache.emplace(path, CompactBoard()).first;
+    it = cache.emplace(folder, CompactBoard()).first;
     load_index(folder, it->second.idx);
     look_up(it->second);
   }
@@ -258,7 +293,7 @@ void header_table(std::string& out, int32_t folder, const INDEX_DATA& m, bool co
 // `files` (the message's, or more) that names the slot. A size below 0 is
 // looked up from the file.
 void attachments(std::string& out, int32_t folder, const INDEX_DATA& m, const Shown& conf,
-                 const std::vector<AttachedFile>& files) {
+                 std::span<const AttachedFile> files) {
   if (m.ADD_COUNT <= 0 || conf.ADD_MAX < 1) return;
   for (int i = 1; i <= conf.ADD_MAX; i++) {
     auto a = std::find_if(files.begin(), files.end(),
@@ -306,7 +341,7 @@ void thread_row(std::string& out, int32_t folder, const INDEX_DATA& t, int order
 
 // Every message of m's thread (given in index order), m marked; nothing for
 // a thread of one message.
-void thread_table(std::string& out, int32_t folder, const std::vector<const INDEX_DATA*>& thread,
+void thread_table(std::string& out, int32_t folder, std::span<const INDEX_DATA* const> thread,
                   const INDEX_DATA& m, int order, ThreadRows& rows) {
   if (thread.size() < 2) return;
   ThreadTable& table = rows[m.THREAD_NO];
@@ -594,9 +629,8 @@ void compact_preload_many(const std::vector<int32_t>& folders, const std::vector
   std::vector<Large> large;
   auto& cache = compact_boards();
   for (size_t i = 0; i < folders.size(); i++) {
-    std::string path = msg_index_path(folders[i]);
-    if (cache.count(path)) continue;
-    CompactBoard& b = cache.emplace(path, CompactBoard()).first->second;
+    if (cache.count(folders[i])) continue;
+    CompactBoard& b = cache.emplace(folders[i], CompactBoard()).first->second;
     b.wanted = wanted[i];
     std::sort(b.wanted.begin(), b.wanted.end());
     OpenedIndex index = opened ? std::move((*opened)[i]) : open_index(folders[i]);
@@ -664,15 +698,15 @@ void compact_read_ahead(const std::vector<int32_t>& folders, std::vector<std::st
   const size_t theirs = names.size();
   std::vector<Ahead> ahead;
   for (int32_t folder : folders) {
-    auto it = compact_boards().find(msg_index_path(folder));
+    auto it = compact_boards().find(folder);
     if (it == compact_boards().end()) continue;
     CompactBoard& b = it->second;
     bool adds = false;
     for (int32_t n : b.wanted) {
-      auto m = b.first.find(n);
-      if (m == b.first.end() || m->second->DEL_FLG == 1) continue;
-      adds = adds || m->second->ADD_COUNT > 0;
-      if (m->second->READ_CHK == 2) {
+      const INDEX_DATA* m = b.find(n);
+      if (!m || m->DEL_FLG == 1) continue;
+      adds = adds || m->ADD_COUNT > 0;
+      if (m->READ_CHK == 2) {
         names.push_back(std::to_string(folder) + "/" + msg_mark_name(n));
         ahead.push_back({&b, n});
       }
@@ -690,9 +724,12 @@ void compact_read_ahead(const std::vector<int32_t>& folders, std::vector<std::st
     if (i < theirs) {
       if (!err || err == ENOENT) fn(i, bytes);
     } else if (!err || err == ENOENT) {
-      ahead[i - theirs].board->marks.emplace(ahead[i - theirs].msg, bytes);
+      ahead[i - theirs].board->marks.emplace_back(ahead[i - theirs].msg, bytes);
     }
   });
+  for (const Ahead& a : ahead)
+    if (!std::is_sorted(a.board->marks.begin(), a.board->marks.end(), [](const auto& x, const auto& y) { return x.first < y.first; }))
+      std::sort(a.board->marks.begin(), a.board->marks.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
   // The copies are larger: up to 32 KiB each in a batch of their own (a
   // larger one is read again when shown).
   read_pieces(data, copies, std::vector<std::vector<FilePiece>>(copies.size(), {{0, 32768}}), nullptr,
@@ -702,7 +739,7 @@ void compact_read_ahead(const std::vector<int32_t>& folders, std::vector<std::st
               });
 }
 
-void compact_release(int32_t folder) { compact_boards().erase(msg_index_path(folder)); }
+void compact_release(int32_t folder) { compact_boards().erase(folder); }
 
 void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* body) {
   CompactBoard& b = compact_board(folder);
@@ -711,9 +748,9 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
     b.conf.emplace(sB_TITLE2);
   }
   const Shown& conf = *b.conf;
-  auto found = b.first.find(msgno);
-  if (msgno < 1 || found == b.first.end()) return;
-  const INDEX_DATA& m = *found->second;
+  const INDEX_DATA* found = b.find(msgno);
+  if (msgno < 1 || !found) return;
+  const INDEX_DATA& m = *found;
   const int order = G_MST_USER.USER_DISP_DEF;
 
   // The message is made in one string and written at once.
@@ -738,8 +775,7 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
     deleted_notice();
   } else {
     const std::string shown = shown_body(m, conf, body);
-    auto marks = b.marks.find(m.MSG_NO);
-    header_table(out, folder, m, true, marks == b.marks.end() ? nullptr : &marks->second);
+    header_table(out, folder, m, true, entry_of(b.marks, m.MSG_NO));
     if (font) out.append("<FONT COLOR=\"#").append(esc(field(conf.FONTCOLOR))).append("\">\n");
     put(out, shown);
     out += "\n<P>\n";
@@ -748,14 +784,15 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
       std::vector<AttachedFile> all;
       load_attached_files(folder, all, b.att ? &*b.att : nullptr, b.wanted.empty() ? nullptr : &b.wanted);
       for (AttachedFile& a : all)
-        if (b.first.count(a.msg)) b.adds[a.msg].push_back(std::move(a));
+        if (b.find(a.msg)) b.adds.push_back(std::move(a));
+      std::stable_sort(b.adds.begin(), b.adds.end(), [](const auto& x, const auto& y) { return x.msg < y.msg; });
     }
-    static const std::vector<AttachedFile> none;
-    auto held = b.adds.find(m.MSG_NO);
-    attachments(out, folder, m, conf, held == b.adds.end() ? none : held->second);
+    auto [from, to] = std::equal_range(b.adds.begin(), b.adds.end(), AttachedFile{m.MSG_NO},
+                                       [](const auto& x, const auto& y) { return x.msg < y.msg; });
+    attachments(out, folder, m, conf, {from, to});
   }
   if (font) out += "</FONT>\n";
-  thread_table(out, folder, b.threads[m.THREAD_NO], m, order, b.rows);
+  thread_table(out, folder, b.thread(m.THREAD_NO), m, order, b.rows);
   out += "<HR>\n";
   pr_text(out);
 }
