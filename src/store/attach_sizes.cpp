@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <string_view>
 
@@ -44,14 +45,23 @@ bool parse_copy(std::string_view bytes, const FileStamp& list, std::vector<Attac
     return false;
   const NumberSet wanted(only ? *only : std::vector<int32_t>{});
   const char* entries = bytes.data() + sizeof h;
+  // Past the entries, the names stand one after another: their lengths
+  // add up to the end of the copy, which is checked once at the end.
   size_t names = sizeof h + size_t{h.count} * sizeof(Entry);
   for (size_t i = 0; i < h.count; i++) {
-    Entry e;
-    std::memcpy(&e, entries + i * sizeof e, sizeof e);
-    if (e.name_len > sizeof(ADD_FILE::FILE_NAME) || bytes.size() - names < e.name_len) return false;
-    if (!only || wanted.has(e.msg))
-      out.push_back({e.msg, e.slot, e.size, std::string(bytes.substr(names, e.name_len))});
-    names += e.name_len;
+    const char* at = entries + i * sizeof(Entry);
+    uint32_t len;
+    std::memcpy(&len, at + offsetof(Entry, name_len), sizeof len);
+    if (len > sizeof(ADD_FILE::FILE_NAME)) return false;
+    int32_t msg;
+    std::memcpy(&msg, at + offsetof(Entry, msg), sizeof msg);
+    if (!only || wanted.has(msg)) {
+      if (names > bytes.size() || bytes.size() - names < len) return false;
+      Entry e;
+      std::memcpy(&e, at, sizeof e);
+      out.push_back({e.msg, e.slot, e.size, std::string(bytes.substr(names, len))});
+    }
+    names += len;
   }
   return names == bytes.size();
 }
