@@ -1,6 +1,7 @@
 // Output helpers for the pages.
 #include "app/html.h"
 
+#include <array>
 #include <charconv>
 #include <cstdarg>
 #include <cstdio>
@@ -50,17 +51,27 @@ std::string esc(std::string_view s) {
 }
 
 void esc_into(std::string& out, std::string_view s) {
+  // Runs of characters that stand as they are go out in one piece.
+  static constexpr auto kSpecial = [] {
+    std::array<bool, 256> t{};
+    for (unsigned char c : std::string_view("&<>\"'")) t[c] = true;
+    return t;
+  }();
   out.reserve(out.size() + s.size());
-  for (char c : s) {
-    switch (c) {
+  size_t from = 0;
+  for (size_t i = 0; i < s.size(); i++) {
+    if (!kSpecial[static_cast<unsigned char>(s[i])]) continue;
+    out.append(s.data() + from, i - from);
+    switch (s[i]) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+      default: out += "&#39;";
     }
+    from = i + 1;
   }
+  out.append(s.data() + from, s.size() - from);
 }
 
 void pr_text(std::string_view text) { fwrite(text.data(), 1, text.size(), stdout); }
