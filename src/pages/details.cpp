@@ -593,14 +593,20 @@ bool all_found(const std::vector<int32_t>& wanted, const std::vector<ThreadSpan>
 // serve): the records of the messages asked for and of their threads are
 // kept, in file order.
 void kept_from_whole(int32_t folder, int fd, const struct stat& st, CompactBoard& b) {
-  static std::vector<INDEX_DATA> small;
+  // A small index is read into room kept for the request, and not cleared
+  // before: the read fills what is looked at.
+  static std::unique_ptr<INDEX_DATA[]> small;
+  static size_t room = 0;
   std::unique_ptr<IndexMap> map;
   std::span<const INDEX_DATA> recs;
   if (st.st_size <= 512 * 1024) {
-    small.resize(static_cast<size_t>(st.st_size) / sizeof(INDEX_DATA));
-    const long got = pread_some(fd, small.data(), small.size() * sizeof(INDEX_DATA), 0);
-    small.resize(got > 0 ? static_cast<size_t>(got) / sizeof(INDEX_DATA) : 0);
-    recs = small;
+    const size_t n = static_cast<size_t>(st.st_size) / sizeof(INDEX_DATA);
+    if (room < n) {
+      small = std::make_unique_for_overwrite<INDEX_DATA[]>(n);
+      room = n;
+    }
+    const long got = pread_some(fd, small.get(), n * sizeof(INDEX_DATA), 0);
+    recs = {small.get(), got > 0 ? static_cast<size_t>(got) / sizeof(INDEX_DATA) : 0};
   } else {
     map = std::make_unique<IndexMap>(folder);
     recs = map->records();
@@ -619,8 +625,12 @@ void kept_from_whole(int32_t folder, int fd, const struct stat& st, CompactBoard
   }
   std::sort(found.begin(), found.end());
   const NumberSet threads(found);
-  for (const INDEX_DATA& r : recs)
-    if (asked.has(r.MSG_NO) || threads.has(r.THREAD_NO)) b.idx.push_back(r);
+  static std::vector<uint32_t> kept;
+  kept.clear();
+  for (size_t k = 0; k < recs.size(); k++)
+    if (asked.has(recs[k].MSG_NO) || threads.has(recs[k].THREAD_NO)) kept.push_back(static_cast<uint32_t>(k));
+  b.idx.reserve(b.idx.size() + kept.size());
+  for (uint32_t k : kept) b.idx.push_back(recs[k]);
 }
 
 }  // namespace

@@ -5,36 +5,31 @@
 #include <cstdint>
 #include <vector>
 
-// A set of numbers (given sorted): a bit for each number over their range
+// A set of numbers (given sorted): a byte for each number over their range
 // where that is not too wide, else a sorted copy searched.
 class NumberSet {
  public:
   explicit NumberSet(const std::vector<int32_t>& sorted) {
     if (sorted.empty()) return;
     const int64_t range = int64_t{sorted.back()} - sorted.front() + 1;
-    if (range > 1 << 19) {
+    if (range > 1 << 16) {
       sorted_ = sorted;
       return;
     }
     lo_ = sorted.front();
-    range_ = static_cast<uint64_t>(range);
-    bits_.assign((range_ + 63) / 64, 0);
-    for (int32_t n : sorted) {
-      const uint64_t i = static_cast<uint64_t>(int64_t{n} - lo_);
-      bits_[i / 64] |= uint64_t{1} << (i % 64);
-    }
+    marks_.assign(static_cast<size_t>(range), 0);
+    for (int32_t n : sorted) marks_[static_cast<size_t>(n - lo_)] = 1;
   }
   bool has(int32_t n) const {
-    if (range_) {
-      const uint64_t i = static_cast<uint64_t>(int64_t{n} - lo_);
-      return i < range_ && (bits_[i / 64] >> (i % 64) & 1) != 0;
+    if (!marks_.empty()) {
+      const int64_t i = int64_t{n} - lo_;
+      return i >= 0 && i < static_cast<int64_t>(marks_.size()) && marks_[static_cast<size_t>(i)] != 0;
     }
-    return !sorted_.empty() && std::binary_search(sorted_.begin(), sorted_.end(), n);
+    return std::binary_search(sorted_.begin(), sorted_.end(), n);
   }
 
  private:
   std::vector<int32_t> sorted_;
-  int64_t lo_ = 0;
-  uint64_t range_ = 0;  // 0: the sorted copy is searched
-  std::vector<uint64_t> bits_;
+  int32_t lo_ = 0;
+  std::vector<uint8_t> marks_;
 };
