@@ -762,8 +762,11 @@ void compact_release(int32_t folder) { compact_boards().erase(folder); }
 void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* body) {
   CompactBoard& b = compact_board(folder);
   if (!b.conf) {
-    if (request_acl().read_settings(folder) != 0) std::memset(&sB_TITLE2, 0, sizeof sB_TITLE2);
-    b.conf.emplace(sB_TITLE2);
+    // Read into memory the page has in use already: a record on the stack
+    // or in sB_TITLE2 would be fresh pages to fault in.
+    static const std::unique_ptr<B_TITLE2> rec = std::make_unique<B_TITLE2>();
+    if (request_acl().read_settings(folder, *rec) != 0) *rec = B_TITLE2{};
+    b.conf.emplace(*rec);
   }
   const Shown& conf = *b.conf;
   const INDEX_DATA* found = b.find(msgno);

@@ -66,9 +66,10 @@ class AclTables {
   // The folder's READ_LEVEL and WRITE_LEVEL; false when it has no settings
   // record. Without many_folders the record is read into sB_TITLE2.
   bool levels(int32_t folder, int32_t& read, int32_t& write);
-  // As ReadB_TITLE2: the folder's first settings record into sB_TITLE2; 0,
-  // or -1 when there is none (sB_TITLE2 then unchanged).
-  int read_settings(int32_t folder);
+  // As ReadB_TITLE2: the folder's first settings record into `out`; 0, or
+  // -1 when there is none (`out` then unchanged, and sB_TITLE2 is left as
+  // it is either way).
+  int read_settings(int32_t folder, B_TITLE2& out);
   // The folder's icon file name (its DIRPIC), empty when it has none.
   std::string_view icon(int32_t folder);
 

@@ -475,16 +475,17 @@ const FolderHead* FolderHeads::find(int32_t folder) {
   return it == heads_.end() ? nullptr : &it->second;
 }
 
-int FolderHeads::read_record(int32_t folder) {
+int FolderHeads::read_record(int32_t folder, B_TITLE2& out) {
   const FolderHead* h = find(folder);
   if (!h) return -1;
-  B_TITLE2 rec;
-  long at = static_cast<long>(h->slot) * static_cast<long>(sizeof rec);
-  if (pread_some(fd_.get(), &rec, sizeof rec, at) != static_cast<long>(sizeof rec) ||
-      rec.FOLDER_NO != folder)
-    return ReadB_TITLE2(folder);
-  sB_TITLE2 = rec;
-  return 0;
+  long at = static_cast<long>(h->slot) * static_cast<long>(sizeof out);
+  if (pread_some(fd_.get(), &out, sizeof out, at) == static_cast<long>(sizeof out) && out.FOLDER_NO == folder)
+    return 0;
+  const B_TITLE2 kept = sB_TITLE2;
+  const int r = ReadB_TITLE2(folder);
+  if (r == 0) out = sB_TITLE2;
+  sB_TITLE2 = kept;
+  return r;
 }
 
 // ---- Whole-tree changes ----------------------------------------------------

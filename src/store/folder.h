@@ -143,8 +143,9 @@ class FolderHeads {
   // The head of the folder's first record, or null when it has none. The
   // head stays in place as long as this object.
   const FolderHead* find(int32_t folder);
-  // As ReadB_TITLE2, reading the record at the place its head was found.
-  int read_record(int32_t folder);
+  // As ReadB_TITLE2, reading the record at the place its head was found,
+  // into `out` (sB_TITLE2 is left as it is).
+  int read_record(int32_t folder, B_TITLE2& out);
 
  private:
   bool open();
