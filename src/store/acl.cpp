@@ -160,12 +160,7 @@ bool AclTables::levels(int32_t folder, int32_t& read, int32_t& write) {
 }
 
 int AclTables::read_settings(int32_t folder, B_TITLE2& out) {
-  if (many_) return heads_.read_record(folder, out);
-  const B_TITLE2 kept = sB_TITLE2;
-  const int r = ReadB_TITLE2(folder);
-  if (r == 0) out = sB_TITLE2;
-  sB_TITLE2 = kept;
-  return r;
+  return many_ ? heads_.read_record(folder, out) : read_b_title2_into(folder, out);
 }
 
 std::string_view AclTables::icon(int32_t folder) {

@@ -102,6 +102,8 @@ int32_t NextFOLDER_NO();
 // The first record of the folder into sB_TITLE2; -1 when there is none
 // (sB_TITLE2 then unchanged).
 int ReadB_TITLE2(int32_t folder);
+// As ReadB_TITLE2, into `out`; sB_TITLE2 is left as it was.
+int read_b_title2_into(int32_t folder, B_TITLE2& out);
 // Appends sB_TITLE2; 0 when the whole record was written.
 int InsertB_TITLE2();
 // Removes every record of the folder; 0 if at least one was removed.
