@@ -700,9 +700,9 @@ std::vector<bool> read_views(const std::vector<int32_t>& folders, std::string_vi
   // Each board's index is looked at first. Then, in one batch, each file's
   // start: its header, the present bitmap and the user directory; then,
   // in a second batch from the same open file, the user's row where it lies
-  // beyond, the file's last byte and the byte after it where the start did
-  // not reach the end (the file's size as its header gives it), and its
-  // state and sequence again.
+  // beyond, the file's last byte and the byte after it (one piece) where
+  // the start did not reach the end (the file's size as its header gives
+  // it), and its state and sequence again.
   std::vector<FileStamp> index;
   std::vector<std::string> names;
   for (size_t i = 0; i < folders.size(); i++) {
@@ -735,17 +735,19 @@ std::vector<bool> read_views(const std::vector<int32_t>& folders, std::string_vi
     if (!a.row && !reached) return {};
     std::vector<FilePiece> more;
     if (a.row) more.push_back(*a.row);
-    if (!whole) more.push_back({static_cast<long>(a.size) - 1, 1}), more.push_back({static_cast<long>(a.size), 1});
+    // Two bytes from the last: one comes back exactly when the file ends
+    // where its header says.
+    if (!whole) more.push_back({static_cast<long>(a.size) - 1, 2});
     more.push_back({8, 8});
     return more;
   };
   read_pieces(msg_data_dir(), names, std::vector<std::vector<FilePiece>>(names.size(), {{0, kBatchFirst}}), then,
               [&](size_t i, const std::vector<std::string_view>& got, int err) {
                 const Asked& a = asked[i];
-                const size_t sized = a.row ? 2 : 1;  // where the size's two pieces are, if asked for
+                const size_t sized = a.row ? 2 : 1;  // where the size's piece is, if asked for
                 const bool whole = !got.empty() && got[0].size() < kBatchFirst;
-                if (err || got.size() != sized + (whole ? 0 : 2) + 1 || got.back().size() != 8) return;
-                if (!whole && (got[sized].size() != 1 || !got[sized + 1].empty())) return;
+                if (err || got.size() != sized + (whole ? 0 : 1) + 1 || got.back().size() != 8) return;
+                if (!whole && got[sized].size() != 1) return;
                 auto row = [&](size_t off, size_t len, int k) -> const uint8_t* {
                   return k == 2 && a.row && a.row->off == static_cast<long>(off) && got[1].size() == len
                              ? start(got[1])
