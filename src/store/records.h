@@ -157,10 +157,11 @@ template <class R, class Fn>
 bool scan_records(const char* path, Fn fn) {
   Fd fd(b_open(path));
   if (!fd.ok()) return false;
-  // 64 KiB at a time, in a buffer from the heap: pages that print much
-  // keep their heap on huge pages, where the kernel's writes into it cost
-  // no page faults.
-  constexpr size_t kChunk = sizeof(R) < 32768 ? 65536 / sizeof(R) : 1;
+  // 16 KiB at a time, in a buffer from the heap (pages that print much keep
+  // their heap on huge pages). Each page of it the kernel first writes into
+  // costs a page fault, dearer than another read: a larger file goes
+  // through the same few pages.
+  constexpr size_t kChunk = sizeof(R) < 8192 ? 16384 / sizeof(R) : 1;
   const std::unique_ptr<R[]> chunk(new R[kChunk]);
   R* buf = chunk.get();
   constexpr size_t kBytes = kChunk * sizeof(R);
