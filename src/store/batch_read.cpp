@@ -30,6 +30,7 @@ constexpr unsigned kEntries = 4 * kSlots;  // three requests per file fit
 constexpr size_t kFewFiles = 8;
 constexpr size_t kMaxPieces = 128;      // reads of one file in one chain
 constexpr size_t kPieceBytes = 960 << 10;  // buffers of one batch of pieces
+constexpr unsigned kNoSqArray = 1U << 16;  // IORING_SETUP_NO_SQARRAY (Linux 6.6)
 
 bool g_plain = false;
 
@@ -165,8 +166,17 @@ class Ring {
   // The buffers are left uninitialised: only the pages the reads fill are
   // ever touched.
   Ring() : buffers_(new char[static_cast<size_t>(kSlots) * kBuffer]) {
+    // Without the index array the kernel takes the entries in ring order.
+    // A ring with the array switches a kernel-wide static branch on when it
+    // is the only one, and off when it goes: code patched across every CPU,
+    // on each request. Kernels before 6.6 refuse the flag and get the array.
     io_uring_params p{};
+    p.flags = kNoSqArray;
     fd_ = static_cast<int>(syscall(__NR_io_uring_setup, kEntries, &p));
+    if (fd_ < 0 && errno == EINVAL) {
+      p = io_uring_params{};
+      fd_ = static_cast<int>(syscall(__NR_io_uring_setup, kEntries, &p));
+    }
     if (fd_ < 0) return;
     if (!(p.features & IORING_FEAT_SINGLE_MMAP) || !(p.features & IORING_FEAT_NODROP)) return;
     ring_size_ = std::max<size_t>(p.sq_off.array + p.sq_entries * sizeof(unsigned),
@@ -180,7 +190,7 @@ class Ring {
     char* base = static_cast<char*>(ring);
     sq_tail_ = reinterpret_cast<std::atomic<unsigned>*>(base + p.sq_off.tail);
     sq_mask_ = *reinterpret_cast<unsigned*>(base + p.sq_off.ring_mask);
-    sq_array_ = reinterpret_cast<unsigned*>(base + p.sq_off.array);
+    if (!(p.flags & kNoSqArray)) sq_array_ = reinterpret_cast<unsigned*>(base + p.sq_off.array);
     cq_head_ = reinterpret_cast<std::atomic<unsigned>*>(base + p.cq_off.head);
     cq_tail_ = reinterpret_cast<std::atomic<unsigned>*>(base + p.cq_off.tail);
     cq_mask_ = *reinterpret_cast<unsigned*>(base + p.cq_off.ring_mask);
@@ -214,7 +224,7 @@ class Ring {
     const unsigned i = tail & sq_mask_;
     io_uring_sqe* s = &sqes_[i];
     std::memset(s, 0, sizeof *s);
-    sq_array_[i] = i;
+    if (sq_array_) sq_array_[i] = i;
     tail++;
     return s;
   }
