@@ -808,8 +808,10 @@ void j_DETAILS_sub1(int32_t folder, int32_t msgno, int flag, const std::string* 
         if (b.find(a.msg)) b.adds.push_back(std::move(a));
       std::stable_sort(b.adds.begin(), b.adds.end(), [](const auto& x, const auto& y) { return x.msg < y.msg; });
     }
-    auto [from, to] = std::equal_range(b.adds.begin(), b.adds.end(), AttachedFile{m.MSG_NO},
-                                       [](const auto& x, const auto& y) { return x.msg < y.msg; });
+    const auto from = std::partition_point(b.adds.begin(), b.adds.end(),
+                                           [&](const AttachedFile& a) { return a.msg < m.MSG_NO; });
+    const auto to =
+        std::partition_point(from, b.adds.end(), [&](const AttachedFile& a) { return a.msg == m.MSG_NO; });
     attachments(out, folder, m, conf, {from, to});
   }
   if (font) out += "</FONT>\n";
