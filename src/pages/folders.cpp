@@ -48,7 +48,7 @@ enum class Rows { Plain, List, Move };
 // The tree as a bordered table, one row per folder line. The move variant
 // marks the row at `marked`.
 void folder_rows(const std::vector<B_TITLE>& tree, Rows variant, int32_t marked = 0) {
-  FolderHeads icons;  // the icons folders chose for themselves
+  FolderHeads icons(true);  // the icons folders chose for themselves
   const char* cg = SYSINFO.CG_FILE_WEB_PATH;
   pr("<TABLE BORDER>\n<TR>");
   int heads[] = {187, 188, 189, 190, 191, 192};

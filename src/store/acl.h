@@ -55,7 +55,7 @@ class AclTables {
   // then sorted by folder once, and of the settings only each folder's
   // levels and icon are kept (FolderHeads). Otherwise each decision scans
   // the entries and reads the folder's record afresh with ReadB_TITLE2.
-  explicit AclTables(bool many_folders = false) : many_(many_folders) {}
+  explicit AclTables(bool many_folders = false) : many_(many_folders), heads_(many_folders) {}
 
   // The folder's user and group entries, in file order; valid until the
   // next call.

@@ -437,8 +437,7 @@ const FolderHead* FolderHeads::find(int32_t folder) {
   if (scanned_ || !open()) return nullptr;
   // The first few folders asked for are read at their usual place, one by
   // one. A page that asks for more reads every head, in batches.
-  constexpr int GUESSES = 8;
-  if (guesses_ < GUESSES && folder >= 1 && folder <= records_) {
+  if (guesses_ < kGuesses && folder >= 1 && folder <= records_) {
     guesses_++;
     char buf[HEAD];
     long at = static_cast<long>(folder - 1) * static_cast<long>(sizeof(B_TITLE2));

@@ -142,6 +142,9 @@ struct FolderHead {
 // and is never used. Deleting the copy is safe: the next page rebuilds it.
 class FolderHeads {
  public:
+  // all_at_once: for a page that asks for every folder, which reads every
+  // head at its first question instead of guessing first.
+  explicit FolderHeads(bool all_at_once = false) : guesses_(all_at_once ? kGuesses : 0) {}
   // The head of the folder's first record, or null when it has none. The
   // head stays in place as long as this object.
   const FolderHead* find(int32_t folder);
@@ -157,7 +160,8 @@ class FolderHeads {
   Fd fd_;
   std::string stamp_;  // of the records as opened
   long records_ = -1;  // whole records in the file; -1 before it is opened
-  int guesses_ = 0;    // folders looked for at their usual place
+  static constexpr int kGuesses = 8;
+  int guesses_;        // folders looked for at their usual place
   bool scanned_ = false;
   std::unordered_map<int32_t, FolderHead> heads_;
 };
