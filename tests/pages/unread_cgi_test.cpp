@@ -142,4 +142,21 @@ TEST(UnreadCgi, BodiesBeyondTheReadAheadAreReadWhenShown) {
   EXPECT_EQ(joined(p, "Body (\\d+) b"), "1 2 3 4 5 6 7 8 9 10 11 12");
 }
 
+// A number the index holds twice (a board an older version left so) is
+// shown as its first record gives it.
+TEST(UnreadCgi, ANumberTwiceShowsItsFirstRecord) {
+  BoardSite s;
+  hand_board(s, 3, [&](int32_t n) {
+    INDEX_DATA r{.FOLDER_NO = 7, .MSG_NO = n, .THREAD_NO = 1, .RES_DEPTH = n > 1 ? 1 : 0};
+    set_field(r.WRITE_TITLE, "Title " + std::to_string(n));
+    return r;
+  });
+  INDEX_DATA again{.FOLDER_NO = 7, .MSG_NO = 2, .THREAD_NO = 1, .RES_DEPTH = 1};
+  set_field(again.WRITE_TITLE, "Later copy");
+  append_file((s.data + "7/index.dat").c_str(), bytes_of(again));
+  const std::string p = s.page(s.key("Numbers"), {{"JOB", "NRDETAILS"}});
+  // Its heading; the thread tables list every record of the thread.
+  EXPECT_EQ(joined(p, "SEL_NO=2&USER_DISP_DEF=\\d\">([^<]*)</A></TD>\n"), "Re:^1:Title 2");
+}
+
 }  // namespace
