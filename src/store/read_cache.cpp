@@ -352,10 +352,14 @@ void count_into(const uint8_t* present, const uint8_t* mine, size_t width, ReadV
   // number i * 8 + b. (Widths are multiples of eight; a rest would go byte
   // by byte the same way.)
   for (size_t i = 0; i < width; i += 8) {
-    const size_t n = std::min<size_t>(8, width - i);
     uint64_t p = 0, m = 0;
-    std::memcpy(&p, present + i, n);
-    if (mine) std::memcpy(&m, mine + i, n);
+    if (width - i >= 8) {  // a whole word: the copies become plain loads
+      std::memcpy(&p, present + i, 8);
+      if (mine) std::memcpy(&m, mine + i, 8);
+    } else {
+      std::memcpy(&p, present + i, width - i);
+      if (mine) std::memcpy(&m, mine + i, width - i);
+    }
     uint64_t left = p & ~m;
     if (!left) continue;
     out.count += std::popcount(left);
