@@ -241,6 +241,20 @@ class Ring {
   unsigned slot_ = kFirstSlot;
 };
 
+// The directory `dir`, opened once and kept for the process: a page reads
+// several batches from its data directory, and each opening walks the
+// whole path. Kept by path, so that another directory (the tests serve
+// several sites from one process) is opened anew.
+const Fd& held_dir(const std::string& dir) {
+  static std::string path;
+  static Fd fd;
+  if (!fd.ok() || path != dir) {
+    fd = Fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    path = dir;
+  }
+  return fd;
+}
+
 // `name` in the directory, opened plainly (by its path where the directory
 // could not be opened).
 Fd open_in(int dir_fd, const std::string& dir, const std::string& name) {
@@ -351,7 +365,7 @@ void pieces_plain(int dir_fd, const std::string& dir, size_t i, const std::strin
 void read_pieces(const std::string& dir, const std::vector<std::string>& names,
                  const std::vector<std::vector<FilePiece>>& first, const PiecesThen& then, const PiecesDone& fn) {
   if (names.empty()) return;
-  Fd dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const Fd& dir_fd = held_dir(dir);
   auto bytes_of = [](const std::vector<FilePiece>& ps) {
     size_t n = 0;
     for (const FilePiece& p : ps) n += p.len;
@@ -428,7 +442,7 @@ bool read_small_files_batching() { return !g_plain && Ring::get(); }
 void read_small_files(const std::string& dir, const std::vector<std::string>& names,
                       const std::function<void(size_t, std::string_view, int)>& fn) {
   if (names.empty()) return;
-  Fd dir_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const Fd& dir_fd = held_dir(dir);
   std::string bytes;
   size_t i = 0;
   // A few files are read plainly: setting the ring up costs about as much
