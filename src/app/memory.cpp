@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "store/batch_read.h"
+
 namespace {
 
 constexpr uintptr_t kHuge = uintptr_t{2} << 20;
@@ -50,6 +52,7 @@ void use_huge_heap() {
   if (brk_end < boundary + kHuge) return;
   if (madvise(reinterpret_cast<void*>(boundary), (brk_end - boundary) & ~(kHuge - 1), MADV_HUGEPAGE) != 0)
     return;
+  batch_rings_in_heap();
   // The response's buffer moves there too, for a large page fills all of
   // it. Called before the first output; what a buffer holds is written out
   // first all the same.

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -31,8 +32,13 @@ constexpr size_t kFewFiles = 8;
 constexpr size_t kMaxPieces = 128;      // reads of one file in one chain
 constexpr size_t kPieceBytes = 960 << 10;  // buffers of one batch of pieces
 constexpr unsigned kNoSqArray = 1U << 16;  // IORING_SETUP_NO_SQARRAY (Linux 6.6)
+constexpr unsigned kNoMmap = 1U << 14;     // IORING_SETUP_NO_MMAP (Linux 6.5)
+// The rings' memory when the process provides it: the completion ring of
+// 2 * kEntries entries and the ring heads, in whole pages.
+constexpr size_t kOwnRingBytes = 32768;
 
 bool g_plain = false;
+bool g_rings_in_heap = false;
 
 class Ring {
  public:
@@ -170,23 +176,46 @@ class Ring {
     // A ring with the array switches a kernel-wide static branch on when it
     // is the only one, and off when it goes: code patched across every CPU,
     // on each request. Kernels before 6.6 refuse the flag and get the array.
+    // Where the heap lies on a huge page, the rings lie there too, if the
+    // kernel allows (6.5): they then cost neither mappings nor page faults
+    // of their own. Else the kernel's rings are mapped, as before (fresh
+    // heap pages would cost more).
     io_uring_params p{};
-    p.flags = kNoSqArray;
-    fd_ = static_cast<int>(syscall(__NR_io_uring_setup, kEntries, &p));
-    if (fd_ < 0 && errno == EINVAL) {
+    const unsigned tries[] = {kNoSqArray | kNoMmap, kNoSqArray, 0};
+    for (unsigned flags : tries) {
+      if ((flags & kNoMmap) && !g_rings_in_heap) continue;
       p = io_uring_params{};
+      p.flags = flags;
+      if (flags & kNoMmap) {
+        own_rings_.reset(static_cast<char*>(std::aligned_alloc(4096, kOwnRingBytes)));
+        own_sqes_.reset(static_cast<char*>(std::aligned_alloc(4096, kEntries * sizeof(io_uring_sqe))));
+        if (!own_rings_ || !own_sqes_) continue;
+        // The addresses go in each offsets' last field (user_addr).
+        const uint64_t rings = reinterpret_cast<uintptr_t>(own_rings_.get());
+        const uint64_t sqes = reinterpret_cast<uintptr_t>(own_sqes_.get());
+        std::memcpy(reinterpret_cast<char*>(&p.cq_off) + sizeof p.cq_off - sizeof rings, &rings, sizeof rings);
+        std::memcpy(reinterpret_cast<char*>(&p.sq_off) + sizeof p.sq_off - sizeof sqes, &sqes, sizeof sqes);
+      }
       fd_ = static_cast<int>(syscall(__NR_io_uring_setup, kEntries, &p));
+      if (fd_ >= 0 || errno != EINVAL) break;
     }
+    if (!(p.flags & kNoMmap)) own_rings_.reset(), own_sqes_.reset();
     if (fd_ < 0) return;
     if (!(p.features & IORING_FEAT_SINGLE_MMAP) || !(p.features & IORING_FEAT_NODROP)) return;
     ring_size_ = std::max<size_t>(p.sq_off.array + p.sq_entries * sizeof(unsigned),
                                   p.cq_off.cqes + p.cq_entries * sizeof(io_uring_cqe));
-    void* ring = mmap(nullptr, ring_size_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd_,
-                      IORING_OFF_SQ_RING);
     sqes_size_ = p.sq_entries * sizeof(io_uring_sqe);
-    void* sqes = mmap(nullptr, sqes_size_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd_,
-                      IORING_OFF_SQES);
-    if (ring == MAP_FAILED || sqes == MAP_FAILED) return;
+    void* ring = nullptr;
+    void* sqes = nullptr;
+    if (p.flags & kNoMmap) {
+      if (ring_size_ > kOwnRingBytes || sqes_size_ > kEntries * sizeof(io_uring_sqe)) return;
+      ring = own_rings_.get();
+      sqes = own_sqes_.get();
+    } else {
+      ring = mmap(nullptr, ring_size_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd_, IORING_OFF_SQ_RING);
+      sqes = mmap(nullptr, sqes_size_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd_, IORING_OFF_SQES);
+      if (ring == MAP_FAILED || sqes == MAP_FAILED) return;
+    }
     char* base = static_cast<char*>(ring);
     sq_tail_ = reinterpret_cast<std::atomic<unsigned>*>(base + p.sq_off.tail);
     sq_mask_ = *reinterpret_cast<unsigned*>(base + p.sq_off.ring_mask);
@@ -238,6 +267,12 @@ class Ring {
   io_uring_sqe* sqes_ = nullptr;
   io_uring_cqe* cqes_ = nullptr;
   std::unique_ptr<char[]> buffers_;
+  // The rings' memory when the process provides it; never given back while
+  // the ring is open (the kernel holds those pages).
+  struct Free {
+    void operator()(char* p) const { std::free(p); }
+  };
+  std::unique_ptr<char, Free> own_rings_, own_sqes_;
   unsigned slot_ = kFirstSlot;
 };
 
@@ -477,3 +512,5 @@ void read_small_files(const std::string& dir, const std::vector<std::string>& na
     fn(i, err ? std::string_view() : std::string_view(bytes), err);
   }
 }
+
+void batch_rings_in_heap() { g_rings_in_heap = true; }

@@ -59,6 +59,10 @@ using PiecesDone = std::function<void(size_t, const std::vector<std::string_view
 void read_pieces(const std::string& dir, const std::vector<std::string>& names,
                  const std::vector<std::vector<FilePiece>>& first, const PiecesThen& then, const PiecesDone& fn);
 
+// Called once the process's heap lies on a huge page: the batches' rings
+// are then kept in it.
+void batch_rings_in_heap();
+
 // For tests: forces the one-by-one reading (true) or allows the batches,
 // and whether the batches go through io_uring here.
 void read_small_files_plain(bool plain);
