@@ -103,10 +103,7 @@ struct CompactBoard {
   std::vector<std::pair<int32_t, std::string>> marks;
   ThreadRows rows;
 
-  const INDEX_DATA* find(int32_t msg) const {
-    auto it = std::lower_bound(first.begin(), first.end(), msg, [](const auto& e, int32_t n) { return e.first < n; });
-    return it != first.end() && it->first == msg ? it->second : nullptr;
-  }
+  const INDEX_DATA* find(int32_t msg) const;
   std::span<const INDEX_DATA* const> thread(int32_t no) const {
     auto [from, to] = std::equal_range(by_thread.begin(), by_thread.end(), no, ByThread());
     return {from, to};
@@ -123,6 +120,11 @@ template <class T>
 const T* entry_of(const std::vector<std::pair<int32_t, T>>& v, int32_t msg) {
   auto it = std::lower_bound(v.begin(), v.end(), msg, [](const auto& e, int32_t n) { return e.first < n; });
   return it != v.end() && it->first == msg ? &it->second : nullptr;
+}
+
+const INDEX_DATA* CompactBoard::find(int32_t msg) const {
+  const INDEX_DATA* const* r = entry_of(first, msg);
+  return r ? *r : nullptr;
 }
 
 // By board number, for the request's data directory: another directory
@@ -742,12 +744,11 @@ void compact_read_ahead(const std::vector<int32_t>& folders, std::vector<std::st
     if (i < theirs) {
       if (!err || err == ENOENT) fn(i, bytes);
     } else if (!err || err == ENOENT) {
+      // In order of the board's sorted numbers: the files come back in
+      // the order they were named.
       ahead[i - theirs].board->marks.emplace_back(ahead[i - theirs].msg, bytes);
     }
   });
-  for (const Ahead& a : ahead)
-    if (!std::is_sorted(a.board->marks.begin(), a.board->marks.end(), [](const auto& x, const auto& y) { return x.first < y.first; }))
-      std::sort(a.board->marks.begin(), a.board->marks.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
   // The copies are larger: up to 32 KiB each in a batch of their own (a
   // larger one is read again when shown).
   read_pieces(data, copies, std::vector<std::vector<FilePiece>>(copies.size(), {{0, 32768}}), nullptr,
