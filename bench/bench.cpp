@@ -183,6 +183,11 @@ void fill_board(const DataSet& ds, int32_t folder, int count, const std::string&
   index.reserve(static_cast<size_t>(count));
   int32_t thread = 0;
   std::string body;
+  // The reader writes some of the messages, for the page that edits one.
+  // Where the authors never come round to him (many users), he writes the
+  // message after the middle.
+  bool writes = false;
+  for (int32_t n = 1; n <= count && !writes; n++) writes = user_id((n * 7) % ds.users) == me;
   for (int32_t n = 1; n <= count; n++) {
     INDEX_DATA r{};
     r.FOLDER_NO = folder;
@@ -192,6 +197,7 @@ void fill_board(const DataSet& ds, int32_t folder, int count, const std::string&
     r.RES_DEPTH = n - thread;
     r.READ_CHK = n % 3 == 0 ? 2 : 1;
     std::string author = user_id((n * 7) % ds.users);
+    if (!writes && n == count / 2 + 2) author = me;
     set_field(r.USER_ID, author);
     char text[64];
     snprintf(text, sizeof text, "2024/%02d/%02d %02d:%02d", 1 + n % 12, 1 + n % 28, n % 24, n % 60);
