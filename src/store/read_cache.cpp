@@ -124,8 +124,23 @@ struct Image {
     }
     return rows[r];
   }
+  // The rows not yet in memory, in one read: an edit or a deletion touches
+  // every user's row. (Rows added in memory are past the file's and loaded.)
   void load_all() {
-    for (size_t r = 0; r < rows.size(); r++) row(r);
+    const auto first = std::find(have.begin(), have.end(), 0);
+    if (first == have.end()) return;
+    const size_t from = static_cast<size_t>(first - have.begin());
+    const size_t to = static_cast<size_t>(have.rend() - std::find(have.rbegin(), have.rend(), 0));
+    const size_t len = (to - from) * h.width;
+    std::vector<uint8_t> all(len);
+    const long at = static_cast<long>(rows_at + from * h.width);
+    ok = ok && src >= 0 && pread_some(src, all.data(), len, at) == static_cast<long>(len);
+    for (size_t r = from; r < to; r++) {
+      if (have[r]) continue;
+      const auto bytes = all.begin() + static_cast<std::ptrdiff_t>((r - from) * h.width);
+      rows[r].assign(bytes, bytes + h.width);
+      have[r] = 1;
+    }
   }
 
   size_t find_slot(std::string_view id) const {

@@ -127,6 +127,34 @@ TEST_F(ReadCache, InterruptedStepLeavesTheFileStaleAndTheNextReaderRebuildsIt) {
   EXPECT_TRUE(current());
 }
 
+// A step that changes one user's row and then every row (a mark, then an
+// edit) keeps both, whichever row the first change was in.
+TEST_F(ReadCache, AStepOverEveryRowKeepsTheRowItChangedBefore) {
+  const std::vector<std::string> users = {"alice", "bob", "carol"};
+  for (const std::string& u : users) {
+    index({1, 2});
+    marks(1, users);
+    std::vector<std::string> others;
+    for (const std::string& o : users)
+      if (o != u) others.push_back(o);
+    marks(2, others);
+    ASSERT_EQ(rebuild_read_cache(F), 0);
+    {
+      DirLock lock((dir / "4/index.dat").c_str());
+      ReadCacheChange change(F);
+      ASSERT_TRUE(change.active());
+      marks(2, users);
+      change.mark(u, 2);
+      marks(1, {});
+      change.clear(1);
+      change.commit();
+    }
+    EXPECT_TRUE(current()) << u;
+    EXPECT_EQ(verify_read_cache(F), 0) << u;
+    for (const std::string& o : users) EXPECT_EQ(unread(o), Nums{1}) << u << " first, then " << o;
+  }
+}
+
 // Many boards counted at once give what each gives alone, for every kind of board.
 TEST_F(ReadCache, ManyBoardsAtOnceCountAsOneByOne) {
   set_field(G_MST_USER.USER_ID, "amy");
