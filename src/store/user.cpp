@@ -423,17 +423,47 @@ bool find_user_in(std::string_view text, char* user_id, MST_USER& out) {
   return false;
 }
 
+// IDs as whole zero-padded fields: comparing all their bytes orders them
+// as comparing them as texts does.
+namespace {
+
+bool id_less(const char* a, const char* b) { return std::memcmp(a, b, sizeof(MST_USER::USER_ID)) < 0; }
+
+}  // namespace
+
 UserLines::UserLines(std::string_view text) {
-  for (std::string_view piece : line_pieces(text)) {
-    char id[sizeof(MST_USER::USER_ID)];
-    if (folded_id(piece, id)) lines_[id].push_back(piece);
+  const std::vector<std::string_view> pieces = line_pieces(text);
+  lines_.reserve(pieces.size());
+  for (std::string_view piece : pieces) {
+    Line l;
+    if (!folded_id(piece, l.id)) continue;
+    const size_t len = std::strlen(l.id);
+    std::memset(l.id + len, 0, sizeof l.id - len);
+    l.text = piece;
+    lines_.push_back(l);
   }
+  // Most files are in ID order already.
+  auto less = [](const Line& a, const Line& b) { return id_less(a.id, b.id); };
+  if (!std::is_sorted(lines_.begin(), lines_.end(), less)) std::stable_sort(lines_.begin(), lines_.end(), less);
 }
 
 bool UserLines::find(char* user_id, MST_USER& out) const {
   ToUppers(user_id);
-  auto it = lines_.find(user_id);
-  return it != lines_.end() && first_parsed(it->second, user_id, out);
+  char id[sizeof(MST_USER::USER_ID)] = {};
+  const size_t len = std::strlen(user_id);
+  if (len >= sizeof id) return false;  // longer than any ID a line holds
+  std::memcpy(id, user_id, len);
+  struct By {
+    bool operator()(const Line& l, const char* k) const { return id_less(l.id, k); }
+    bool operator()(const char* k, const Line& l) const { return id_less(k, l.id); }
+  };
+  const auto [from, to] = std::equal_range(lines_.begin(), lines_.end(), static_cast<const char*>(id), By{});
+  for (auto it = from; it != to; ++it) {
+    if (!parse_user(it->text, out)) continue;
+    std::strcpy(user_id, out.USER_ID);
+    return true;
+  }
+  return false;
 }
 
 int ReadMST_USER(char* user_id) {

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 struct MST_USER {
@@ -70,7 +69,11 @@ class UserLines {
   bool find(char* user_id, MST_USER& out) const;
 
  private:
-  std::unordered_map<std::string, std::vector<std::string_view>> lines_;
+  struct Line {
+    char id[sizeof(MST_USER::USER_ID)];  // folded
+    std::string_view text;
+  };
+  std::vector<Line> lines_;  // by ID; the lines of one ID in file order
 };
 // The n-th user line (from 0; 0 or less gives the first) into sMST_USER.
 // 0, or -1 when there are not so many.

@@ -158,10 +158,13 @@ TEST_F(UserStore, SortedCopiesFollowEveryChangeOfTheMaster) {
 
 TEST_F(UserStore, TheIndexOfLinesFindsWhatTheScanFinds) {
   std::string longid(30, 'k');
-  const std::string text = line("Taro", 5) + line("TARO", 7) + "Jiro,broken\n" + line("jiro", 3) +
-                           line(longid, 4) + "no comma\n" + line("Hana", 6);
+  std::string others;  // enough lines, out of order, for the index to sort them
+  for (int i = 40; i > 0; i--) others += line(i % 2 ? "Dup" : "u" + std::to_string(i), i);
+  const std::string text = line("Taro", 5) + others + line("TARO", 7) + "Jiro,broken\n" + line("jiro", 3) +
+                           line(longid, 4) + "no comma\n" + line("Hana", 6) + line("u12", 9);
   const UserLines index(text);
-  for (const char* ask : {"taro", "TARO", "jiro", "hana", "HANA", "KKKKKKKKKKKKKKKKKKKKK", "kkkkkkkkkkkkkkkkkkkkkk",
+  for (const char* ask : {"taro", "TARO", "jiro", "hana", "HANA", "dup", "u12", "u4", "KKKKKKKKKKKKKKKKKKKKK",
+                          "kkkkkkkkkkkkkkkkkkkkkk",
                           "nobody", "no comma", ""}) {
     char a[64], b[64];
     std::strcpy(a, ask);
