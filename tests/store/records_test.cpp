@@ -36,11 +36,11 @@ TEST_F(Records, PartialTailIsNeverReadAndGoesWithTheNextWrite) {
   EXPECT_EQ(get("r.dat"), two + rec(1, "a"));
   // A scan reads in chunks: every whole record once, the tail never.
   std::string many;
-  for (int32_t i = 0; i < 20000; i++) many += rec(i);
+  for (int32_t i = 0; i < 30000; i++) many += rec(i);  // past both chunk sizes
   put("r.dat", many + "tail");
   int32_t seen = 0;
   ASSERT_TRUE(scan_records<Rec>(path.c_str(), [&](const Rec& r) { return r.no != seen++; }));
-  EXPECT_EQ(seen, 20000);
+  EXPECT_EQ(seen, 30000);
 }
 
 }  // namespace
