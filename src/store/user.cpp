@@ -384,32 +384,35 @@ const MST_USER* find_user(const std::vector<MST_USER>& users, char* user_id) {
 
 namespace {
 
-// The ID a user line holds (cut to the field), folded like the ID asked for.
+// The ID a user line holds (cut to the field), folded like the ID asked for
+// and zero from its end on (a NUL inside it ends it).
 bool folded_id(std::string_view piece, char (&id)[sizeof(MST_USER::USER_ID)]) {
   const size_t comma = piece.find(',');
   if (comma == std::string_view::npos) return false;
   set_field(id, piece.substr(0, comma));
+  const size_t len = std::strlen(id);
+  std::memset(id + len, 0, sizeof id - len);
   ToUppers(id);
   return true;
 }
 
-// The first of `lines` (all holding the ID asked for) that parses; a
-// malformed one is no user.
-bool first_parsed(const std::vector<std::string_view>& lines, char* user_id, MST_USER& out) {
-  for (std::string_view piece : lines) {
-    if (!parse_user(piece, out)) continue;
-    std::strcpy(user_id, out.USER_ID);
-    return true;
-  }
-  return false;
+// A line holding the ID asked for, when it parses (a malformed one is no
+// user): the user into `out`, and the ID as stored into `user_id`.
+bool parsed_as(std::string_view piece, char* user_id, MST_USER& out) {
+  if (!parse_user(piece, out)) return false;
+  std::strcpy(user_id, out.USER_ID);
+  return true;
 }
+
+// IDs as whole zero-padded fields: comparing all their bytes orders them
+// as comparing them as texts does.
+bool id_less(const char* a, const char* b) { return std::memcmp(a, b, sizeof(MST_USER::USER_ID)) < 0; }
 
 }  // namespace
 
 bool find_user_in(std::string_view text, char* user_id, MST_USER& out) {
   ToUppers(user_id);
   const size_t want = std::strlen(user_id);
-  std::vector<std::string_view> same;
   for (std::string_view piece : line_pieces(text)) {
     // Folding keeps the length, so a different length is no match and the
     // line is passed over without more work.
@@ -417,19 +420,10 @@ bool find_user_in(std::string_view text, char* user_id, MST_USER& out) {
     if (comma != std::string_view::npos && comma < sizeof(MST_USER::USER_ID) - 1 && comma != want) continue;
     char id[sizeof(MST_USER::USER_ID)];
     if (!folded_id(piece, id) || std::strcmp(id, user_id) != 0) continue;
-    same.assign(1, piece);
-    if (first_parsed(same, user_id, out)) return true;
+    if (parsed_as(piece, user_id, out)) return true;
   }
   return false;
 }
-
-// IDs as whole zero-padded fields: comparing all their bytes orders them
-// as comparing them as texts does.
-namespace {
-
-bool id_less(const char* a, const char* b) { return std::memcmp(a, b, sizeof(MST_USER::USER_ID)) < 0; }
-
-}  // namespace
 
 UserLines::UserLines(std::string_view text) {
   const std::vector<std::string_view> pieces = line_pieces(text);
@@ -437,8 +431,6 @@ UserLines::UserLines(std::string_view text) {
   for (std::string_view piece : pieces) {
     Line l;
     if (!folded_id(piece, l.id)) continue;
-    const size_t len = std::strlen(l.id);
-    std::memset(l.id + len, 0, sizeof l.id - len);
     l.text = piece;
     lines_.push_back(l);
   }
@@ -458,11 +450,8 @@ bool UserLines::find(char* user_id, MST_USER& out) const {
     bool operator()(const char* k, const Line& l) const { return id_less(k, l.id); }
   };
   const auto [from, to] = std::equal_range(lines_.begin(), lines_.end(), static_cast<const char*>(id), By{});
-  for (auto it = from; it != to; ++it) {
-    if (!parse_user(it->text, out)) continue;
-    std::strcpy(user_id, out.USER_ID);
-    return true;
-  }
+  for (auto it = from; it != to; ++it)
+    if (parsed_as(it->text, user_id, out)) return true;
   return false;
 }
 

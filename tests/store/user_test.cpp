@@ -164,8 +164,7 @@ TEST_F(UserStore, TheIndexOfLinesFindsWhatTheScanFinds) {
                            line(longid, 4) + "no comma\n" + line("Hana", 6) + line("u12", 9);
   const UserLines index(text);
   for (const char* ask : {"taro", "TARO", "jiro", "hana", "HANA", "dup", "u12", "u4", "KKKKKKKKKKKKKKKKKKKKK",
-                          "kkkkkkkkkkkkkkkkkkkkkk",
-                          "nobody", "no comma", ""}) {
+                          "kkkkkkkkkkkkkkkkkkkkkk", "nobody", "no comma", ""}) {
     char a[64], b[64];
     std::strcpy(a, ask);
     std::strcpy(b, ask);
