@@ -1,9 +1,11 @@
 // Batched reading of small files, and of pieces of files, through io_uring,
 // with reading one by one as the fallback. The ring is set up once per
 // process on first use, with a table of registered descriptor slots: each
-// file is opened straight into a slot, read from it and closed by a linked
-// chain of requests; a file read in two rounds stays open in its slot in
-// between.
+// file is opened straight into a slot and read from it by a linked pair of
+// requests. A small file is not closed on its own: the next file opened into
+// its slot replaces it, and what the slots hold last goes with the ring.
+// Reading pieces closes each file after its last piece; a file read in two
+// rounds stays open in its slot in between.
 #include "store/batch_read.h"
 
 #include <fcntl.h>
@@ -49,8 +51,10 @@ class Ring {
   Ring(const Ring&) = delete;
   Ring& operator=(const Ring&) = delete;
 
-  // Opens, reads and closes names[first + k] for k < count (at most kSlots)
-  // in `dir_fd`; res_open[k], res_read[k] and the bytes in buffer(k).
+  // Opens names[first + k] into slot k for k < count (at most kSlots) in
+  // `dir_fd`, and reads it; res_open[k], res_read[k] and the bytes in
+  // buffer(k). An open that fails cancels its read, so a file an earlier
+  // batch left in the slot is never read in its place.
   // False when the ring failed as a whole (the caller then reads plainly).
   bool run(int dir_fd, const std::vector<std::string>& names, size_t first, unsigned count,
            int* res_open, int* res_read) {
@@ -60,15 +64,14 @@ class Ring {
       io_uring_sqe* s = next_sqe(tail);
       s->opcode = IORING_OP_READ;
       s->fd = static_cast<int>(k);
-      s->flags = IOSQE_FIXED_FILE | IOSQE_IO_LINK;
+      s->flags = IOSQE_FIXED_FILE;
       s->addr = reinterpret_cast<uintptr_t>(buffer(k));
       s->len = slot_;
       s->off = 0;
       s->user_data = k << 2 | 1;
-      close_slot(tail, k);
     }
     sq_tail_->store(tail, std::memory_order_release);
-    return reap(3 * count, count, res_open, res_read);
+    return reap(2 * count, count, res_open, res_read);
   }
   // Reads `len` bytes (at most kBuffer) at offs[k] of `fd` into buffer(k)
   // for k < count (at most kSlots); res[k] the result.
