@@ -2,10 +2,10 @@
 // with reading one by one as the fallback. The ring is set up once per
 // process on first use, with a table of registered descriptor slots: each
 // file is opened straight into a slot and read from it by a linked pair of
-// requests. A small file is not closed on its own: the next file opened into
-// its slot replaces it, and what the slots hold last goes with the ring.
-// Reading pieces closes each file after its last piece; a file read in two
-// rounds stays open in its slot in between.
+// requests, or by a chain of reads for pieces. No file is closed on its own:
+// the next file opened into its slot replaces it, and what the slots hold
+// last goes with the ring. A file read in two rounds stays in its slot in
+// between.
 #include "store/batch_read.h"
 
 #include <fcntl.h>
@@ -94,14 +94,15 @@ class Ring {
   }
   // One chain per file k < count, hard-linked so that it runs in order on
   // one open file: with `names`, open names[k] into slot k; read each of
-  // pieces[k] from the slot into dst[k] + its place there; with `close`,
-  // close the slot. A chain is at most kMaxPieces reads long. Results:
-  // res_open[k], and res[k][j] for the reads.
+  // pieces[k] from the slot into dst[k] + its place there. A chain is at
+  // most kMaxPieces reads long. Results: res_open[k], and res[k][j] for the
+  // reads. Where an open failed the reads still run, on whatever the slot
+  // held: the caller looks at none of them.
   bool run_pieces(int dir_fd, const std::string* const* names, unsigned count, const std::vector<FilePiece>* pieces,
-                  char* const* dst, bool close, int* res_open, std::vector<int>* res) {
+                  char* const* dst, int* res_open, std::vector<int>* res) {
     unsigned tail = sq_tail_->load(std::memory_order_relaxed), queued = 0;
     for (unsigned k = 0; k < count; k++) {
-      const unsigned chain = (names ? 1 : 0) + static_cast<unsigned>(pieces[k].size()) + (close ? 1 : 0);
+      const unsigned chain = (names ? 1 : 0) + static_cast<unsigned>(pieces[k].size());
       if (queued + chain > kEntries) {  // a chain never spans two submissions
         sq_tail_->store(tail, std::memory_order_release);
         if (!reap(queued, [&](uint64_t u, int r) { result(u, r, res_open, res); })) return false;
@@ -113,14 +114,13 @@ class Ring {
         io_uring_sqe* s = next_sqe(tail);
         s->opcode = IORING_OP_READ;
         s->fd = static_cast<int>(k);
-        s->flags = IOSQE_FIXED_FILE | (close || j + 1 < pieces[k].size() ? IOSQE_IO_HARDLINK : 0);
+        s->flags = IOSQE_FIXED_FILE | (j + 1 < pieces[k].size() ? IOSQE_IO_HARDLINK : 0);
         s->addr = reinterpret_cast<uintptr_t>(dst[k] + at);
         s->len = static_cast<unsigned>(pieces[k][j].len);
         s->off = static_cast<uint64_t>(pieces[k][j].off);
         s->user_data = (uint64_t{k} << 32 | j) << 2 | 1;
         at += pieces[k][j].len;
       }
-      if (close) close_slot(tail, k);
       queued += chain;
     }
     sq_tail_->store(tail, std::memory_order_release);
@@ -245,12 +245,6 @@ class Ring {
     s->file_index = k + 1;
     s->flags = link;
     s->user_data = k << 2;
-  }
-  void close_slot(unsigned& tail, unsigned k) {
-    io_uring_sqe* s = next_sqe(tail);
-    s->opcode = IORING_OP_CLOSE;
-    s->file_index = k + 1;
-    s->user_data = k << 2 | 2;
   }
   io_uring_sqe* next_sqe(unsigned& tail) {
     const unsigned i = tail & sq_mask_;
@@ -438,7 +432,7 @@ void read_pieces(const std::string& dir, const std::vector<std::string>& names,
       res[k].assign(pieces[k].size(), -ECANCELED);
       dst[k] = buf.get() + at;
     }
-    bool ran = ring->run_pieces(dir_fd.get(), which.data(), count, pieces, dst.data(), !then, res_open, res.data());
+    bool ran = ring->run_pieces(dir_fd.get(), which.data(), count, pieces, dst.data(), res_open, res.data());
     for (unsigned k = 0; ran && k < count; k++)
       if (res_open[k] == -EINVAL || res_open[k] == -EBADF || res_open[k] == -ECANCELED) ran = ring->broken();
     if (!ran) break;  // this batch and the rest are read plainly
@@ -464,7 +458,7 @@ void read_pieces(const std::string& dir, const std::vector<std::string>& names,
       }
       buf2.reset(new char[bytes2 + 1]);
       for (unsigned k = 0, at = 0; k < count; at += static_cast<unsigned>(bytes_of(more[k++]))) dst[k] = buf2.get() + at;
-      ring->run_pieces(-1, nullptr, count, more.data(), dst.data(), true, res_open, res2.data());
+      ring->run_pieces(-1, nullptr, count, more.data(), dst.data(), res_open, res2.data());
       for (unsigned k = 0; k < count; k++)
         if (res_open[k] >= 0) views(k, more[k], res2[k]);
     }
