@@ -29,7 +29,7 @@ namespace {
 constexpr unsigned kSlots = 64;          // files in flight per batch
 constexpr unsigned kBuffer = 4096;       // bytes read per file at most; larger ones are read again
 constexpr unsigned kFirstSlot = 1024;    // bytes per file until a larger file is met
-constexpr unsigned kEntries = 4 * kSlots;  // three requests per file fit
+constexpr unsigned kEntries = 4 * kSlots;  // a file's open and read fit twice over
 constexpr size_t kFewFiles = 8;
 constexpr size_t kMaxPieces = 128;      // reads of one file in one chain
 constexpr size_t kPieceBytes = 960 << 10;  // buffers of one batch of pieces

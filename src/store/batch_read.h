@@ -6,9 +6,9 @@
 // the unread list shows.
 //
 // Where the kernel offers io_uring, more than a few files go through it in
-// batches: each file is opened, read and closed by a linked chain of
-// requests, and a whole batch costs one system call instead of three or four
-// per file. Where it does not (an older kernel, io_uring switched off, a
+// batches: each file is opened and read by a linked chain of requests (it
+// is closed when the next file takes its slot, or with the ring), and a
+// whole batch costs one system call instead of three or four per file. Where it does not (an older kernel, io_uring switched off, a
 // sandbox), the files are read one by one with the same results.
 #pragma once
 #include <cstddef>
@@ -49,7 +49,7 @@ using PiecesDone = std::function<void(size_t, const std::vector<std::string_view
 
 // Reads pieces of each `names[i]` (a file in `dir`) from one open file:
 // first the pieces first[i], then those `then(i, got)` asks for once it has
-// seen what they hold (`then` may be null), then closes the file. Calls
+// seen what they hold (`then` may be null). Calls
 // `fn(i, got, err)` in order: `got` each piece's bytes (fewer at the file's
 // end, none past it or after a failed read), the first pieces then the
 // later ones; `err` the errno of a failed open (then nothing was read).
