@@ -633,23 +633,25 @@ void measure_base(const Options& o, const Built& b, const Request& login, int& s
   for (const char* f : {"morvel.ini", "english.lng"})
     fs::copy_file(b.cgi_dir + "/" + f, dir + "/" + f, fs::copy_options::overwrite_existing);
   fs::copy_file(o.base, dir + "/morvel.cgi", fs::copy_options::overwrite_existing);
+  auto named = [](const char* name) {
+    return std::find_if(std::begin(kPages), std::end(kPages), [&](const Page& p) { return p.name == std::string(name); });
+  };
   for (const char* name : kBasePages) {
-    for (const Page& p : kPages) {
-      if (p.name != std::string(name)) continue;
-      Request r = page_request(p, b, serial++);
-      r.argv = {dir + "/morvel.cgi"};
-      r.cwd = dir;
-      std::vector<Measured> pages = {{std::string("(before) ") + p.name, r, p.expect}};
-      // The first menu without derived data must cost no more than the
-      // earlier menu: the two are measured in turn, in the same minutes.
-      if (pages[0].name == "(before) menu, unread counts")
-        for (const Page& q : kPages)
-          if (q.name == std::string(kFreshMenu))
-            pages.push_back({kFreshBeside, page_request(q, b, serial++), q.expect});
-      for (Result& res : measure_each(o, pages, b.root, &login)) set.rows.push_back(res);
-    }
+    const auto p = named(name);
+    if (p == std::end(kPages)) continue;
+    Request r = page_request(*p, b, serial++);
+    r.argv = {dir + "/morvel.cgi"};
+    r.cwd = dir;
+    std::vector<Measured> pages = {{std::string("(before) ") + p->name, r, p->expect}};
+    // The first menu without derived data must cost no more than the
+    // earlier menu: the two are measured in turn, in the same minutes.
+    const auto fresh = named(kFreshMenu);
+    if (p->name == std::string("menu, unread counts") && fresh != std::end(kPages))
+      pages.push_back({kFreshBeside, page_request(*fresh, b, serial++), fresh->expect});
+    for (Result& res : measure_each(o, pages, b.root, &login)) set.rows.push_back(res);
   }
 }
+
 SetResult run_set(const Options& o, const DataSet& ds, const std::string& tmp) {
   fprintf(stderr, "bench: building %s ...\n", ds.name.c_str());
   Built b = build(ds, tmp, o.cgi, o.lang);

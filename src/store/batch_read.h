@@ -8,8 +8,9 @@
 // Where the kernel offers io_uring, more than a few files go through it in
 // batches: each file is opened and read by a linked chain of requests (it
 // is closed when the next file takes its slot, or with the ring), and a
-// whole batch costs one system call instead of three or four per file. Where it does not (an older kernel, io_uring switched off, a
-// sandbox), the files are read one by one with the same results.
+// whole batch costs one system call instead of three or four per file.
+// Where it does not (an older kernel, io_uring switched off, a sandbox),
+// the files are read one by one with the same results.
 #pragma once
 #include <cstddef>
 #include <functional>
